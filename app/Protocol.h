@@ -1,0 +1,74 @@
+#pragma once
+// The ZUB-3 receiver's frames: building requests and checking and decoding replies.
+// Pure data handling: no Qt, no serial port.
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <span>
+
+namespace zub3 {
+
+using Byte = std::uint8_t;
+
+inline constexpr int kPollFrameSize = 4;
+inline constexpr int kPollReplySize = 22;
+inline constexpr int kIdQuerySize = 4;
+inline constexpr int kIdReplySize = 5;
+inline constexpr int kWriteFrameSize = 6;
+inline constexpr int kWriteReplySize = 8;
+
+// The ID reply's value for "no valid ID".
+inline constexpr Byte kNoID = 255;
+inline constexpr int kMaxID = 31;
+
+using PollFrame = std::array<Byte, kPollFrameSize>;
+using IdQuery = std::array<Byte, kIdQuerySize>;
+using WriteFrame = std::array<Byte, kWriteFrameSize>;
+
+// What an accepted poll reply says about the controller.
+struct PollData {
+    std::uint16_t buttons = 0;        // D0 * 256 + D1
+    std::array<Byte, 4> channels{};   // PA1..PA4 (D2..D5), 0..255 as sent
+    bool operator==(const PollData&) const = default;
+};
+
+PollFrame BuildPollFrame(Byte currentID);
+
+// Accepts a 22-byte reply only when the echoed header matches the poll and the 7-bit
+// checksum matches C. A header that does not match is rejected like a bad checksum: a
+// misaddressed or garbled reply must not read as "nothing held, all channels 0".
+std::optional<PollData> DecodePollReply(std::span<const Byte, kPollReplySize> reply,
+                                        const PollFrame& poll);
+
+// Unpacks one value sent as two nibble bytes, high first, without masking them.
+Byte UnpackNibblePair(Byte high, Byte low);
+
+inline constexpr IdQuery kIdQuery{0xFF, 0x00, 0x00, 0x00};
+
+// The ID in an ID reply's byte 4, or kNoID when bits 5 and 6 are not both set.
+Byte GetID(Byte b);
+
+Byte GetWriteCmd(Byte id);
+
+WriteFrame BuildWriteFrame(Byte currentID, Byte lineSpeedCode, int newID);
+
+bool CheckWriteReply(std::span<const Byte, kWriteReplySize> reply, const WriteFrame& frame);
+
+// The three line speeds: list index, bit/s and the receiver's line-speed code.
+struct LineSpeed {
+    int index;
+    int bitRate;
+    Byte code;
+};
+inline constexpr std::array<LineSpeed, 3> kLineSpeeds{{
+    {0, 115200, 10},
+    {1, 625000, 1},
+    {2, 1250000, 0},
+}};
+
+std::optional<LineSpeed> LineSpeedByIndex(int index);
+std::optional<LineSpeed> LineSpeedByBitRate(int bitRate);
+std::optional<LineSpeed> LineSpeedByCode(Byte code);
+
+}  // namespace zub3

@@ -1,0 +1,315 @@
+#include "platform/SerialRegistry.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cstdlib>
+#include <fstream>
+#include <map>
+#include <mutex>
+#include <regex>
+#include <sstream>
+#include <stdexcept>
+#include <system_error>
+
+namespace fs = std::filesystem;
+
+namespace platform::registry {
+namespace {
+
+std::mutex g_mutex;
+std::optional<Location> g_location;
+
+const char* typeName(ValueType t)
+{
+    switch (t) {
+    case ValueType::String: return "REG_SZ";
+    case ValueType::ExpandString: return "REG_EXPAND_SZ";
+    case ValueType::MultiString: return "REG_MULTI_SZ";
+    case ValueType::DWord: return "REG_DWORD";
+    case ValueType::Binary: return "REG_BINARY";
+    }
+    return "REG_SZ";
+}
+
+std::optional<ValueType> typeFromName(const std::string& s)
+{
+    for (ValueType t : {ValueType::String, ValueType::ExpandString, ValueType::MultiString,
+                        ValueType::DWord, ValueType::Binary})
+        if (s == typeName(t))
+            return t;
+    return std::nullopt;
+}
+
+bool processAlive(long pid)
+{
+    if (pid <= 0)
+        return true;  // entries without an owner never go stale
+    return ::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM;
+}
+
+struct Entry {
+    Value value;
+    long pid = 0;
+    fs::path file;
+};
+
+std::optional<Entry> readEntry(const fs::path& file)
+{
+    std::ifstream in(file);
+    if (!in)
+        return std::nullopt;
+    std::map<std::string, std::string> kv;
+    std::string line;
+    while (std::getline(in, line)) {
+        const auto eq = line.find('=');
+        if (eq != std::string::npos)
+            kv[line.substr(0, eq)] = line.substr(eq + 1);
+    }
+    const auto type = typeFromName(kv["type"]);
+    if (!type || kv["name"].empty())
+        return std::nullopt;
+    Entry e;
+    e.value = Value{kv["name"], *type, kv["data"], kv["path"]};
+    e.pid = std::strtol(kv["pid"].c_str(), nullptr, 10);
+    e.file = file;
+    return e;
+}
+
+// Registered entries, live and stale; nullopt when the directory cannot be listed.
+std::optional<std::vector<Entry>> readEntries(const fs::path& dir)
+{
+    std::error_code ec;
+    std::vector<fs::path> files;
+    for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec))
+        if (it->path().extension() == ".port")
+            files.push_back(it->path());
+    if (ec)
+        return std::nullopt;
+    std::sort(files.begin(), files.end());
+    std::vector<Entry> entries;
+    for (const auto& f : files)
+        if (auto e = readEntry(f))
+            entries.push_back(std::move(*e));
+    return entries;
+}
+
+int realPortNumber(const std::string& name)
+{
+    static const std::regex re(R"((ttyS|ttyUSB|ttyACM)(\d{1,4}))");
+    std::smatch m;
+    if (!std::regex_match(name, m, re))
+        return -1;
+    const int n = std::stoi(m[2]);
+    if (m[1] == "ttyS")
+        return n + 1;
+    if (m[1] == "ttyUSB")
+        return n + 11;
+    return n + 31;
+}
+
+std::string readFirstLine(const fs::path& p)
+{
+    std::ifstream in(p);
+    std::string s;
+    std::getline(in, s);
+    return s;
+}
+
+std::vector<Value> realDevices(const Location& loc)
+{
+    std::vector<Value> out;
+    std::error_code ec;
+    std::vector<std::string> names;
+    for (fs::directory_iterator it(loc.sysTtyDir, ec), end; !ec && it != end; it.increment(ec))
+        names.push_back(it->path().filename().string());
+    std::sort(names.begin(), names.end());
+    for (const auto& name : names) {
+        const int number = realPortNumber(name);
+        if (number < 0)
+            continue;
+        const fs::path entry = loc.sysTtyDir / name;
+        if (!fs::exists(entry / "device", ec))
+            continue;  // a virtual console or the like: no hardware behind it
+        // The kernel lists ttyS ports that have no UART; their type reads 0.
+        if (name.rfind("ttyS", 0) == 0 && readFirstLine(entry / "type") == "0")
+            continue;
+        out.push_back(Value{name, ValueType::String, "COM" + std::to_string(number),
+                            (loc.devDir / name).string()});
+    }
+    return out;
+}
+
+std::string sanitize(const std::string& name)
+{
+    std::string s = name;
+    for (char& c : s)
+        if (!(std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '_' || c == '.'))
+            c = '_';
+    return s;
+}
+
+// Serialises registrations between processes.
+class DirLock {
+public:
+    explicit DirLock(const fs::path& dir)
+        : fd_(::open((dir / ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600))
+    {
+        if (fd_ >= 0)
+            ::flock(fd_, LOCK_EX);
+    }
+    ~DirLock()
+    {
+        if (fd_ >= 0)
+            ::close(fd_);
+    }
+    DirLock(const DirLock&) = delete;
+    DirLock& operator=(const DirLock&) = delete;
+
+private:
+    int fd_;
+};
+
+void writeEntryFile(const fs::path& file, const Value& v, long pid)
+{
+    const fs::path tmp = file.string() + ".tmp";
+    {
+        std::ofstream out(tmp, std::ios::trunc);
+        out << "name=" << v.name << "\ntype=" << typeName(v.type) << "\ndata=" << v.data
+            << "\npath=" << v.devicePath << "\npid=" << pid << "\n";
+        if (!out)
+            throw std::runtime_error("cannot write the port registration " + tmp.string());
+    }
+    fs::rename(tmp, file);
+}
+
+int numberOf(const std::string& portName)
+{
+    if (portName.size() < 4 || portName.compare(0, 3, "COM") != 0)
+        return -1;
+    const std::string digits = portName.substr(3);
+    if (digits.empty() || digits.size() > 9 ||
+        !std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; }))
+        return -1;
+    return std::stoi(digits);
+}
+
+}  // namespace
+
+Location DefaultLocation()
+{
+    fs::path base;
+    if (const char* xdg = std::getenv("XDG_RUNTIME_DIR"); xdg && *xdg)
+        base = fs::path(xdg) / "zub3";
+    else
+        base = fs::path("/tmp") / ("zub3-" + std::to_string(::getuid()));
+    return Location{base / "serialcomm", "/sys/class/tty", "/dev"};
+}
+
+void SetLocation(const Location& location)
+{
+    std::lock_guard lock(g_mutex);
+    g_location = location;
+}
+
+Location CurrentLocation()
+{
+    std::lock_guard lock(g_mutex);
+    return g_location ? *g_location : DefaultLocation();
+}
+
+std::optional<std::vector<Value>> ReadSerialComm()
+{
+    const Location loc = CurrentLocation();
+    std::vector<Value> values = realDevices(loc);
+    std::error_code ec;
+    if (!fs::is_directory(loc.runtimeDir, ec)) {
+        if (values.empty())
+            return std::nullopt;
+        return values;
+    }
+    const auto entries = readEntries(loc.runtimeDir);
+    if (!entries)
+        return std::nullopt;
+    for (const auto& e : *entries)
+        if (processAlive(e.pid))
+            values.push_back(e.value);
+    return values;
+}
+
+std::optional<std::string> ResolvePort(const std::string& portName)
+{
+    std::string name = portName;
+    if (name.rfind("\\\\.\\", 0) == 0)
+        name = name.substr(4);
+    const auto values = ReadSerialComm();
+    if (!values)
+        return std::nullopt;
+    for (const auto& v : *values)
+        if (v.type == ValueType::String && v.data == name && !v.devicePath.empty())
+            return v.devicePath;
+    return std::nullopt;
+}
+
+int FreePortNumber()
+{
+    const auto values = ReadSerialComm();
+    int n = kFirstVirtualPort;
+    while (values && std::any_of(values->begin(), values->end(),
+                                 [n](const Value& v) { return numberOf(v.data) == n; }))
+        ++n;
+    return n;
+}
+
+Registration::Registration(int portNumber, const std::string& devicePath,
+                           const std::string& valueName)
+{
+    const Location loc = CurrentLocation();
+    std::error_code ec;
+    fs::create_directories(loc.runtimeDir, ec);
+    if (ec)
+        throw std::runtime_error("cannot create " + loc.runtimeDir.string() + ": " +
+                                 ec.message());
+    DirLock lock(loc.runtimeDir);
+
+    // A registration left by a run that was killed is replaced.
+    if (const auto entries = readEntries(loc.runtimeDir))
+        for (const auto& e : *entries)
+            if (!processAlive(e.pid))
+                fs::remove(e.file, ec);
+
+    number_ = portNumber > 0 ? portNumber : FreePortNumber();
+    if (const auto values = ReadSerialComm())
+        for (const auto& v : *values)
+            if (numberOf(v.data) == number_)
+                throw std::runtime_error("COM" + std::to_string(number_) +
+                                         " is already in use by " + v.name);
+
+    file_ = loc.runtimeDir / (sanitize(valueName) + ".port");
+    if (fs::exists(file_, ec))
+        throw std::runtime_error("a port named " + valueName + " is already registered");
+    writeEntryFile(file_, Value{valueName, ValueType::String, PortName(), devicePath},
+                   static_cast<long>(::getpid()));
+}
+
+Registration::~Registration()
+{
+    std::error_code ec;
+    fs::remove(file_, ec);
+}
+
+void WriteEntry(const std::string& valueName, ValueType type, const std::string& data,
+                const std::string& devicePath, long ownerPid)
+{
+    const Location loc = CurrentLocation();
+    fs::create_directories(loc.runtimeDir);
+    writeEntryFile(loc.runtimeDir / (sanitize(valueName) + ".port"),
+                   Value{valueName, type, data, devicePath}, ownerPid);
+}
+
+}  // namespace platform::registry

@@ -1,0 +1,75 @@
+#pragma once
+// The list of serial ports, standing in for the registry key that lists them
+// ("HARDWARE\DEVICEMAP\SERIALCOMM"). Each value has a name (the device), a type and data
+// (the port name "COMn"). It merges the machine's real serial devices, under stable COM
+// numbers, with virtual ports that programs (the virtual receiver) register in a per-user
+// runtime directory. Reading is read-only and never opens a device.
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace platform::registry {
+
+enum class ValueType { String, ExpandString, MultiString, DWord, Binary };
+
+struct Value {
+    std::string name;        // the device, e.g. "ttyUSB0" or a virtual port's name
+    ValueType type = ValueType::String;
+    std::string data;        // the port name, e.g. "COM11"
+    std::string devicePath;  // what the port name opens, e.g. "/dev/ttyUSB0"
+};
+
+struct Location {
+    std::filesystem::path runtimeDir;  // virtual ports registered by programs
+    std::filesystem::path sysTtyDir;   // normally /sys/class/tty
+    std::filesystem::path devDir;      // normally /dev
+};
+
+// The machine's location: $XDG_RUNTIME_DIR/zub3/serialcomm (or /tmp/zub3-<uid>/serialcomm),
+// /sys/class/tty and /dev.
+Location DefaultLocation();
+// Tests point the registry at a temporary directory; the setting is process-wide.
+void SetLocation(const Location& location);
+Location CurrentLocation();
+
+// All values in a stable order (real devices first, then registrations by name), or no
+// value at all when the key is absent (no runtime directory and no real device) or cannot
+// be read.
+std::optional<std::vector<Value>> ReadSerialComm();
+
+// The device path behind a port name ("COM3" or "\\.\COM3"), if one is registered.
+std::optional<std::string> ResolvePort(const std::string& portName);
+
+// Real devices map to fixed numbers: ttyS<n> COM<n+1>, ttyUSB<n> COM<n+11>,
+// ttyACM<n> COM<n+31>. Virtual ports take the lowest free number from here on.
+inline constexpr int kFirstVirtualPort = 51;
+
+int FreePortNumber();
+
+// A virtual port's entry, removed again when the object dies. A registration whose owner
+// process has gone (a killed run) is stale: readers skip it and a new registration of the
+// same port replaces it.
+class Registration {
+public:
+    // portNumber <= 0 chooses a free number. Throws std::runtime_error when the number is
+    // taken by a live entry or a real device, or the directory cannot be written.
+    Registration(int portNumber, const std::string& devicePath, const std::string& valueName);
+    ~Registration();
+    Registration(const Registration&) = delete;
+    Registration& operator=(const Registration&) = delete;
+
+    std::string PortName() const { return "COM" + std::to_string(number_); }
+    int PortNumber() const { return number_; }
+
+private:
+    int number_;
+    std::filesystem::path file_;
+};
+
+// Writes a raw entry (any type), as another program might; for tests.
+void WriteEntry(const std::string& valueName, ValueType type, const std::string& data,
+                const std::string& devicePath, long ownerPid = 0);
+
+}  // namespace platform::registry

@@ -1,0 +1,96 @@
+#include "platform/SerialRegistry.h"
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+
+namespace fs = std::filesystem;
+using namespace platform::registry;
+
+namespace {
+
+class SerialRegistryTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        root_ = fs::temp_directory_path() / ("zub3-reg-" + std::to_string(::getpid()));
+        fs::remove_all(root_);
+        fs::create_directories(root_ / "sys");
+        SetLocation({root_ / "run", root_ / "sys", "/dev"});
+    }
+    void TearDown() override { fs::remove_all(root_); }
+
+    void fakeSysDevice(const std::string& name, const char* uartType = nullptr)
+    {
+        fs::create_directories(root_ / "sys" / name / "device");
+        if (uartType)
+            std::ofstream(root_ / "sys" / name / "type") << uartType << "\n";
+    }
+
+    fs::path root_;
+};
+
+}  // namespace
+
+TEST_F(SerialRegistryTest, AbsentKeyReadsAsNoValueAtAll)
+{
+    EXPECT_FALSE(ReadSerialComm().has_value());
+    fs::create_directories(root_ / "run");
+    ASSERT_TRUE(ReadSerialComm().has_value());
+    EXPECT_TRUE(ReadSerialComm()->empty());
+}
+
+TEST_F(SerialRegistryTest, RealDevicesUnderStableNumbers)
+{
+    fakeSysDevice("ttyUSB0");
+    fakeSysDevice("ttyACM2");
+    fakeSysDevice("ttyS0", "4");
+    fakeSysDevice("ttyS1", "0");              // listed by the kernel, no UART behind it
+    fs::create_directories(root_ / "sys" / "tty5");  // a console, no device
+    const auto values = ReadSerialComm();
+    ASSERT_TRUE(values);
+    ASSERT_EQ(values->size(), 3u);
+    EXPECT_EQ((*values)[0].data, "COM33");
+    EXPECT_EQ((*values)[1].data, "COM1");
+    EXPECT_EQ((*values)[2].data, "COM11");
+    EXPECT_EQ((*values)[2].devicePath, "/dev/ttyUSB0");
+    EXPECT_EQ(ResolvePort("\\\\.\\COM11"), "/dev/ttyUSB0");
+    EXPECT_FALSE(ResolvePort("COM2"));
+}
+
+TEST_F(SerialRegistryTest, RegistrationLivesWithItsObject)
+{
+    {
+        Registration a(0, "/dev/pts/7", "zub3sim");
+        EXPECT_EQ(a.PortNumber(), kFirstVirtualPort);
+        Registration b(0, "/dev/pts/8", "other");
+        EXPECT_EQ(b.PortNumber(), kFirstVirtualPort + 1);
+        EXPECT_EQ(ResolvePort("COM51"), "/dev/pts/7");
+        EXPECT_THROW(Registration(kFirstVirtualPort, "/dev/pts/9", "third"), std::runtime_error);
+        EXPECT_EQ(ReadSerialComm()->size(), 2u);
+    }
+    EXPECT_TRUE(ReadSerialComm()->empty());
+}
+
+TEST_F(SerialRegistryTest, StaleRegistrationIsSkippedAndReplaced)
+{
+    // A pid that cannot be alive: the run that wrote it was killed.
+    WriteEntry("zub3sim", ValueType::String, "COM51", "/dev/pts/3", 0x7FFFFFF0);
+    EXPECT_TRUE(ReadSerialComm()->empty());
+    Registration r(51, "/dev/pts/4", "zub3sim");
+    EXPECT_EQ(ResolvePort("COM51"), "/dev/pts/4");
+}
+
+TEST_F(SerialRegistryTest, KeepsTypeOfEveryValue)
+{
+    WriteEntry("dword", ValueType::DWord, "COM5", "/dev/null");
+    WriteEntry("plain", ValueType::String, "COM6", "/dev/null");
+    const auto values = ReadSerialComm();
+    ASSERT_EQ(values->size(), 2u);
+    EXPECT_EQ((*values)[0].type, ValueType::DWord);
+    EXPECT_FALSE(ResolvePort("COM5"));  // only string values name a port
+    EXPECT_EQ(ResolvePort("COM6"), "/dev/null");
+}

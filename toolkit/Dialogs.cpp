@@ -1,0 +1,76 @@
+#include "toolkit/Dialogs.h"
+
+#include <QApplication>
+#include <QMessageBox>
+
+namespace {
+
+MessageBoxHook& hook()
+{
+    static MessageBoxHook h;
+    return h;
+}
+
+void show(const MessageRecord& m)
+{
+    if (hook()) {
+        hook()(m);
+        return;
+    }
+    QMessageBox::Icon icon = QMessageBox::NoIcon;
+    switch (m.kind) {
+    case MessageKind::Warning: icon = QMessageBox::Warning; break;
+    case MessageKind::Information: icon = QMessageBox::Information; break;
+    case MessageKind::Plain: icon = QMessageBox::NoIcon; break;
+    case MessageKind::Error: icon = QMessageBox::Critical; break;
+    }
+    // No parent: the box is centred on the screen.
+    QMessageBox box(icon, m.caption, m.text, QMessageBox::Ok);
+    box.setButtonText(QMessageBox::Ok, QStringLiteral("OK"));
+    box.exec();
+}
+
+}  // namespace
+
+MessageBoxHook SetMessageBoxHook(MessageBoxHook h)
+{
+    return std::exchange(hook(), std::move(h));
+}
+
+void ShowWarning(const QString& text)
+{
+    show({MessageKind::Warning, QStringLiteral("警告"), text});
+}
+
+void ShowInformation(const QString& text)
+{
+    show({MessageKind::Information, QStringLiteral("情報"), text});
+}
+
+void ShowPlainMessage(const QString& caption, const QString& text)
+{
+    show({MessageKind::Plain, caption, text});
+}
+
+void SetApplicationTitle(const QString& title)
+{
+    QGuiApplication::setApplicationDisplayName(title);
+}
+
+QString ApplicationTitle()
+{
+    return QGuiApplication::applicationDisplayName();
+}
+
+QString ExceptionReportText(const QString& message)
+{
+    if (!message.isEmpty() && message.back() > QLatin1Char('.'))
+        return message + QLatin1Char('.');
+    return message;
+}
+
+void ShowException(const std::exception& e)
+{
+    show({MessageKind::Error, ApplicationTitle(),
+          ExceptionReportText(QString::fromUtf8(e.what()))});
+}

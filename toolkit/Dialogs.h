@@ -1,0 +1,53 @@
+#pragma once
+// Modal message boxes and the default exception report, as the desktop toolkit gives them:
+// centred, one "OK" button. Tests replace the modal box with a recorder through one seam.
+
+#include <QString>
+
+#include <exception>
+#include <functional>
+#include <utility>
+
+enum class MessageKind {
+    Warning,      // caption "警告", exclamation icon
+    Information,  // caption "情報", information icon
+    Plain,        // caption given by the caller, no icon
+    Error,        // the default exception report: the application title, error icon
+};
+
+struct MessageRecord {
+    MessageKind kind;
+    QString caption;
+    QString text;
+};
+
+// Installs a function that receives every message instead of a modal box; an empty
+// function restores the real box. Returns the previous one.
+using MessageBoxHook = std::function<void(const MessageRecord&)>;
+MessageBoxHook SetMessageBoxHook(MessageBoxHook hook);
+
+void ShowWarning(const QString& text);
+void ShowInformation(const QString& text);
+void ShowPlainMessage(const QString& caption, const QString& text);
+
+// The application's title, the caption of the exception report and the task-bar text.
+void SetApplicationTitle(const QString& title);
+QString ApplicationTitle();
+
+// The text the exception report shows: "." is appended unless the message is empty or its
+// last character is "." or has a lower character code.
+QString ExceptionReportText(const QString& message);
+// The default exception report for an exception's UTF-8 message.
+void ShowException(const std::exception& e);
+
+// Runs a handler so that no exception leaves it into the event loop: what it raises goes
+// to the default exception report, as the toolkit's default handler does.
+template <typename F>
+void RunGuarded(F&& f)
+{
+    try {
+        std::forward<F>(f)();
+    } catch (const std::exception& e) {
+        ShowException(e);
+    }
+}
