@@ -17,7 +17,7 @@ bool GetTermios2(int fd, Termios2& t)
     struct termios2 k {};
     if (::ioctl(fd, TCGETS2, &k) != 0)
         return false;
-    std::memcpy(&t, &k, sizeof k);
+    std::memcpy(static_cast<void*>(&t), &k, sizeof k);
     return true;
 }
 
