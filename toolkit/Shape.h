@@ -1,0 +1,65 @@
+#pragma once
+// Shapes and labels: lightweight figures painted in creation order, later ones over
+// earlier ones.
+
+#include "toolkit/Graphics.h"
+
+#include <QLabel>
+#include <QWidget>
+
+enum TShapeType { stRectangle, stCircle, stRoundRect };
+enum TBrushStyle { bsSolid, bsClear };
+
+class TShape : public QWidget {
+    Q_OBJECT
+    Q_PROPERTY(int Shape READ Shape WRITE SetShape)
+    Q_PROPERTY(quint32 BrushColor READ BrushColor WRITE SetBrushColor)
+
+public:
+    explicit TShape(QWidget* parent = nullptr);
+
+    TShapeType Shape() const { return shape_; }
+    void SetShape(int shape);
+    TColor BrushColor() const { return brushColor_; }
+    void SetBrushColor(TColor color);
+    TBrushStyle BrushStyle() const { return brushStyle_; }
+    void SetBrushStyle(TBrushStyle style);
+    TColor PenColor() const { return penColor_; }
+    void SetPenColor(TColor color);
+
+    // The figure's outline in widget coordinates, as the toolkit lays it out.
+    QRect FigureRect() const;
+
+signals:
+    // Every mouse button, with the keyboard modifiers and the position in the shape.
+    void MouseDown(Qt::MouseButton button, Qt::KeyboardModifiers shift, int x, int y);
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+
+private:
+    TShapeType shape_ = stRectangle;
+    TColor brushColor_ = clWhite;
+    TBrushStyle brushStyle_ = bsSolid;
+    TColor penColor_ = clBlack;
+};
+
+class TLabel : public QLabel {
+    Q_OBJECT
+
+public:
+    explicit TLabel(const QString& caption, QWidget* parent = nullptr);
+
+    // A transparent label lets what lies beneath show through its background.
+    void SetTransparent(bool transparent);
+    bool Transparent() const { return transparent_; }
+    void SetColor(TColor color);
+    TColor Color() const { return color_; }
+
+private:
+    void updateBackground();
+
+    bool transparent_ = false;
+    TColor color_ = clBtnFace;
+};
