@@ -26,7 +26,7 @@ if [ ! -x "$app" ]; then
   exit 0
 fi
 
-if [ -n "${DISPLAY:-}" ] && xset q >/dev/null 2>&1 || [ -n "${WAYLAND_DISPLAY:-}" ]; then
+if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
   "$app"
 else
   display=":$((90 + RANDOM % 100))"
