@@ -1,0 +1,38 @@
+#pragma once
+// The command line of zub3sim.
+
+#include "sim/Faults.h"
+
+#include <chrono>
+#include <filesystem>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace zub3::sim {
+
+struct SimOptions {
+    std::optional<int> id;       // given on the command line: overrides the state file
+    std::optional<int> bitRate;  // likewise
+    int port = 0;                // COM number; 0 picks a free one
+    std::filesystem::path stateFile;
+    std::filesystem::path registryDir;  // empty: the per-user default
+    bool demo = false;
+    std::chrono::milliseconds turnaround{0};
+    Faults faults;
+    bool help = false;
+};
+
+class UsageError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// Parses the arguments after the program's name. Throws UsageError with a message that
+// names the offending option.
+SimOptions ParseOptions(const std::vector<std::string>& args);
+
+std::string UsageText();
+
+}  // namespace zub3::sim
