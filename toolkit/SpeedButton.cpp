@@ -130,19 +130,19 @@ QSize CaptionExtent(const QFont& font, const QString& caption)
 
 // --- image list, action list, action ---
 
-void TCustomImageList::Add(const QImage& color, const QImage& mask)
+void TCustomImageList::add(const QImage& color, const QImage& mask)
 {
     icons_.push_back({color, mask});
 }
 
-int TCustomImageList::Count() const
+int TCustomImageList::count() const
 {
     return static_cast<int>(icons_.size());
 }
 
-TCustomImageList::TIcon TCustomImageList::GetIcon(int index) const
+TCustomImageList::Icon TCustomImageList::icon(int index) const
 {
-    if (index < 0 || index >= Count())
+    if (index < 0 || index >= count())
         return {};
     return icons_[static_cast<std::size_t>(index)];
 }
@@ -157,12 +157,12 @@ void TCustomActionList::SetImages(TCustomImageList* value)
     images_ = value;
 }
 
-TCustomActionList* TCustomAction::ActionList() const
+TCustomActionList* TCustomAction::actionList() const
 {
     return actionList_;
 }
 
-void TCustomAction::SetActionList(TCustomActionList* value)
+void TCustomAction::setActionList(TCustomActionList* value)
 {
     actionList_ = value;
 }
@@ -177,7 +177,7 @@ void TCustomAction::SetCaption(const QString& value)
     if (value == caption_)
         return;
     caption_ = value;
-    emit Changed();
+    emit changed();
 }
 
 QString TCustomAction::Hint() const
@@ -190,7 +190,7 @@ void TCustomAction::SetHint(const QString& value)
     if (value == hint_)
         return;
     hint_ = value;
-    emit Changed();
+    emit changed();
 }
 
 bool TCustomAction::Enabled() const
@@ -203,7 +203,7 @@ void TCustomAction::SetEnabled(bool value)
     if (value == enabled_)
         return;
     enabled_ = value;
-    emit Changed();
+    emit changed();
 }
 
 int TCustomAction::ImageIndex() const
@@ -216,12 +216,12 @@ void TCustomAction::SetImageIndex(int value)
     if (value == imageIndex_)
         return;
     imageIndex_ = value;
-    emit Changed();
+    emit changed();
 }
 
-void TCustomAction::Execute()
+void TCustomAction::execute()
 {
-    emit Executed();
+    emit executed();
 }
 
 // --- speed button ---
@@ -232,7 +232,7 @@ TSpeedButton::TSpeedButton(QWidget* parent)
     setFocusPolicy(Qt::NoFocus);
     connect(this, &QAbstractButton::clicked, this, [this] {
         if (action_)
-            action_->Execute();
+            action_->execute();
     });
 }
 
@@ -350,12 +350,12 @@ void TSpeedButton::SetNumGlyphs(int value)
     update();
 }
 
-TCustomAction* TSpeedButton::Action() const
+TCustomAction* TSpeedButton::action() const
 {
     return action_;
 }
 
-void TSpeedButton::SetAction(TCustomAction* value)
+void TSpeedButton::setAction(TCustomAction* value)
 {
     if (value == action_)
         return;
@@ -364,16 +364,16 @@ void TSpeedButton::SetAction(TCustomAction* value)
     action_ = value;
     if (!value)
         return;
-    connect(value, &TCustomAction::Changed, this, [this, value] { ActionChange(value); });
-    ActionChange(value);
+    connect(value, &TCustomAction::changed, this, [this, value] { actionChange(value); });
+    actionChange(value);
 }
 
-void TSpeedButton::Loaded()
+void TSpeedButton::loaded()
 {
     update();
 }
 
-void TSpeedButton::ActionChange(QObject* Sender)
+void TSpeedButton::actionChange(QObject* Sender)
 {
     const auto* action = qobject_cast<TCustomAction*>(Sender);
     if (!action)
@@ -383,7 +383,7 @@ void TSpeedButton::ActionChange(QObject* Sender)
     setEnabled(action->Enabled());
 }
 
-void TSpeedButton::PaintButton(QPainter& painter) const
+void TSpeedButton::paintButton(QPainter& painter) const
 {
     const QColor face = ToQColor(clBtnFace);
     const QColor shadow = ToQColor(clBtnShadow);
@@ -448,7 +448,7 @@ void TSpeedButton::PaintButton(QPainter& painter) const
 void TSpeedButton::paintEvent(QPaintEvent*)
 {
     QPainter painter(this);
-    PaintButton(painter);
+    paintButton(painter);
 }
 
 void TSpeedButton::enterEvent(QEnterEvent* event)

@@ -28,20 +28,20 @@ QSize CaptionExtent(const QFont& font, const QString& caption);
 class TCustomImageList : public QObject {
     Q_OBJECT
 public:
-    struct TIcon {
-        QImage Color;
-        QImage Mask;
+    struct Icon {
+        QImage color;
+        QImage mask;
     };
 
     using QObject::QObject;
 
-    void Add(const QImage& color, const QImage& mask);
-    int Count() const;
-    // An icon with null images when index is outside 0 .. Count() - 1.
-    TIcon GetIcon(int index) const;
+    void add(const QImage& color, const QImage& mask);
+    int count() const;
+    // An icon with null images when index is outside 0 .. count() - 1.
+    Icon icon(int index) const;
 
 private:
-    std::vector<TIcon> icons_;
+    std::vector<Icon> icons_;
 };
 
 class TCustomActionList : public QObject {
@@ -63,8 +63,8 @@ class TCustomAction : public QObject {
 public:
     using QObject::QObject;
 
-    TCustomActionList* ActionList() const;
-    void SetActionList(TCustomActionList* value);
+    TCustomActionList* actionList() const;
+    void setActionList(TCustomActionList* value);
     QString Caption() const;
     void SetCaption(const QString& value);
     QString Hint() const;
@@ -74,11 +74,11 @@ public:
     int ImageIndex() const;
     void SetImageIndex(int value);
 
-    void Execute();
+    void execute();
 
 signals:
-    void Changed();
-    void Executed();
+    void changed();
+    void executed();
 
 private:
     QPointer<TCustomActionList> actionList_;
@@ -127,18 +127,18 @@ public:
     int NumGlyphs() const;
     void SetNumGlyphs(int value);
 
-    TCustomAction* Action() const;
-    void SetAction(TCustomAction* value);
+    TCustomAction* action() const;
+    void setAction(TCustomAction* value);
 
     // Called once the stored properties of the form have been applied.
-    virtual void Loaded();
+    virtual void loaded();
 
 protected:
     // A linked action changed (Sender is the action): take over its caption, hint and
     // enabled state.
-    virtual void ActionChange(QObject* Sender);
+    virtual void actionChange(QObject* Sender);
     // Face, frame, glyph and caption, in the button's own coordinates.
-    void PaintButton(QPainter& painter) const;
+    void paintButton(QPainter& painter) const;
 
     void paintEvent(QPaintEvent* event) override;
     void enterEvent(QEnterEvent* event) override;
