@@ -1,0 +1,97 @@
+#include "widgets/PngSpeedButton.h"
+
+#include "toolkit/Graphics.h"
+#include "widgets/PngButtonFunctions.h"
+
+#include <QPainter>
+
+TPngSpeedButton::TPngSpeedButton(QWidget* parent)
+    : TSpeedButton(parent)
+{
+}
+
+const TPngImage& TPngSpeedButton::PngImage() const
+{
+    return image_;
+}
+
+TPngImage& TPngSpeedButton::PngImage()
+{
+    return image_;
+}
+
+void TPngSpeedButton::SetPngImage(const TPngImage* value)
+{
+    image_ = value ? *value : TPngImage();
+    const PngColorType type = image_.colorType();
+    if (type == PngColorType::RGB || type == PngColorType::Palette || type == PngColorType::RGBA)
+        image_.removeGamma();
+    imageFromAction_ = false;
+    BuildSpacerGlyph();
+    update();
+}
+
+TPngOptions TPngSpeedButton::PngOptions() const
+{
+    return options_;
+}
+
+void TPngSpeedButton::SetPngOptions(TPngOptions value)
+{
+    if (value == options_)
+        return;
+    options_ = value;
+    BuildSpacerGlyph();
+    update();
+}
+
+bool TPngSpeedButton::imageFromAction() const
+{
+    return imageFromAction_;
+}
+
+void TPngSpeedButton::loaded()
+{
+    TSpeedButton::loaded();
+    BuildSpacerGlyph();
+}
+
+void TPngSpeedButton::actionChange(QObject* Sender)
+{
+    TSpeedButton::actionChange(Sender);
+    const auto* action = qobject_cast<TCustomAction*>(Sender);
+    if (!action || (!image_.isEmpty() && !imageFromAction_))
+        return;
+    const TCustomActionList* list = action->actionList();
+    const TCustomImageList* images = list ? list->Images() : nullptr;
+    if (!images || action->ImageIndex() < 0 || action->ImageIndex() >= images->count())
+        return;
+    TakeImageFromList(image_, *images, action->ImageIndex());
+    BuildSpacerGlyph();
+    imageFromAction_ = true;
+}
+
+void TPngSpeedButton::BuildSpacerGlyph()
+{
+    QImage spacer(image_.width(), image_.height(), QImage::Format_RGB32);
+    spacer.fill(ToQColor(clBtnFace));
+    SetGlyph(spacer);
+    SetNumGlyphs(1);
+}
+
+void TPngSpeedButton::paintEvent(QPaintEvent*)
+{
+    // Composed off screen: the alpha blend reads back what the base button painted.
+    QImage canvas(size(), QImage::Format_RGB32);
+    {
+        QPainter painter(&canvas);
+        paintButton(painter);
+    }
+    const QPoint position = CalcImagePosition(rect(), image_, Caption(), font(), Layout(),
+                                              Margin(), Spacing(),
+                                              layoutDirection() == Qt::RightToLeft, isDown(),
+                                              Down());
+    DrawImageWithOptions(image_, canvas, QRect(position, QSize(image_.width(), image_.height())),
+                         isEnabled() ? TPngOptions{} : options_);
+    QPainter(this).drawImage(0, 0, canvas);
+}

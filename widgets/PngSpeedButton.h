@@ -1,0 +1,46 @@
+#pragma once
+// A flat speed button that shows a PNG image with alpha where the base button would put its
+// glyph, and a faded or greyed copy of it while disabled.
+
+#include "toolkit/SpeedButton.h"
+#include "widgets/PngFunctions.h"
+
+class TPngSpeedButton : public TSpeedButton {
+    Q_OBJECT
+    Q_PROPERTY(TPngOptions PngOptions READ PngOptions WRITE SetPngOptions)
+    // Made by the button itself from its image.
+    Q_PROPERTY(QImage Glyph READ Glyph WRITE SetGlyph STORED false)
+    Q_PROPERTY(int NumGlyphs READ NumGlyphs WRITE SetNumGlyphs STORED false)
+
+public:
+    explicit TPngSpeedButton(QWidget* parent = nullptr);
+
+    const TPngImage& PngImage() const;
+    // The button's own image, for reading it from the form's stored file; loaded() then
+    // fits the glyph to it.
+    TPngImage& PngImage();
+    // Copies value into the button's image (nullptr: an empty image); drops its gamma
+    // chunk, so that the picture looks the same as when it was drawn.
+    void SetPngImage(const TPngImage* value);
+
+    TPngOptions PngOptions() const;
+    void SetPngOptions(TPngOptions value);
+
+    // True while the image came from a linked action's image list.
+    bool imageFromAction() const;
+
+    void loaded() override;
+
+protected:
+    void actionChange(QObject* Sender) override;
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    // An image-sized glyph in the face colour: the base button keeps room for the image in
+    // its layout and shows nothing there itself.
+    void BuildSpacerGlyph();
+
+    TPngImage image_;
+    TPngOptions options_{pngBlendOnDisabled};
+    bool imageFromAction_ = false;
+};
