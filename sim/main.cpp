@@ -48,7 +48,7 @@ StoredSettings startSettings(const SimOptions& options)
         if (stored)
             s = *stored;
         else
-            say("state file " + options.stateFile.string() + " does not exist yet; it is created\n");
+            complain("state file " + options.stateFile.string() + " does not exist yet; it is created");
     }
     s.id = options.id.value_or(s.id);
     s.bitRate = options.bitRate.value_or(s.bitRate);
