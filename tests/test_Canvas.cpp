@@ -1,0 +1,203 @@
+#include "toolkit/Canvas.h"
+
+#include <gtest/gtest.h>
+
+#include <QFontMetrics>
+#include <QImage>
+
+#include <set>
+#include <utility>
+
+namespace {
+
+constexpr TColor kPaper = RGB(250, 250, 250);
+
+QImage Paper(int w = 16, int h = 12)
+{
+    QImage image(w, h, QImage::Format_RGB32);
+    image.fill(ToQColor(kPaper));
+    return image;
+}
+
+TColor At(const QImage& image, int x, int y)
+{
+    return FromQColor(image.pixelColor(x, y));
+}
+
+// Every pixel of the given colour, as (x, y).
+std::set<std::pair<int, int>> PixelsOf(const QImage& image, TColor color)
+{
+    std::set<std::pair<int, int>> found;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            if (At(image, x, y) == color)
+                found.insert({x, y});
+    return found;
+}
+
+std::set<std::pair<int, int>> Block(int x1, int y1, int x2, int y2)
+{
+    std::set<std::pair<int, int>> block;
+    for (int y = y1; y <= y2; ++y)
+        for (int x = x1; x <= x2; ++x)
+            block.insert({x, y});
+    return block;
+}
+
+}  // namespace
+
+TEST(Canvas, FillLeavesOutTheRightColumnAndBottomRow)
+{
+    QImage image = Paper();
+    {
+        Canvas canvas(image);
+        canvas.brush = {clRed, bsSolid};
+        canvas.fillRect(2, 3, 6, 8);
+        canvas.fillRect(12, 5, 9, 9);   // inverted: nothing
+        canvas.fillRect(-5, -5, 1, 1);  // partly outside: clipped
+        canvas.brush = {clBlue, bsClear};
+        canvas.fillRect(0, 0, 16, 12);  // a clear brush fills nothing
+    }
+    auto expected = Block(2, 3, 5, 7);
+    expected.insert({0, 0});
+    EXPECT_EQ(PixelsOf(image, clRed), expected);
+}
+
+TEST(Canvas, LineLeavesOutItsEndPointInEveryDirection)
+{
+    QImage image = Paper(12, 12);
+    {
+        Canvas canvas(image);
+        canvas.pen = {clRed, 1, psSolid};
+        canvas.moveTo(1, 1);
+        canvas.lineTo(6, 1);   // right
+        canvas.moveTo(6, 3);
+        canvas.lineTo(1, 3);   // left
+        canvas.moveTo(9, 10);
+        canvas.lineTo(9, 5);   // up
+        canvas.moveTo(11, 5);
+        canvas.lineTo(11, 10); // down
+        canvas.moveTo(1, 5);
+        canvas.lineTo(5, 9);   // diagonal
+        EXPECT_EQ(canvas.penPos(), QPoint(5, 9));
+    }
+    auto expected = Block(1, 1, 5, 1);
+    expected.merge(Block(2, 3, 6, 3));
+    expected.merge(Block(9, 6, 9, 10));
+    expected.merge(Block(11, 5, 11, 9));
+    for (int i = 0; i < 4; ++i)
+        expected.insert({1 + i, 5 + i});
+    EXPECT_EQ(PixelsOf(image, clRed), expected);
+}
+
+TEST(Canvas, ClearPenMovesWithoutDrawing)
+{
+    QImage image = Paper();
+    {
+        Canvas canvas(image);
+        canvas.pen = {clRed, 1, psClear};
+        canvas.moveTo(0, 0);
+        canvas.lineTo(10, 0);
+        canvas.pen.style = psSolid;
+        canvas.lineTo(10, 4);  // continues from where the clear line ended
+    }
+    EXPECT_EQ(PixelsOf(image, clRed), Block(10, 0, 10, 3));
+}
+
+TEST(Canvas, RectanglePenRunsInsideAndBrushFillsWithin)
+{
+    QImage image = Paper();
+    {
+        Canvas canvas(image);
+        canvas.pen = {clBlack, 1, psSolid};
+        canvas.brush = {clRed, bsSolid};
+        canvas.rectangle(1, 1, 8, 7);
+        // Without a pen the fill stops one short of the pen's place.
+        canvas.pen.style = psClear;
+        canvas.brush.color = clBlue;
+        canvas.rectangle(10, 1, 14, 5);
+    }
+    auto outline = Block(1, 1, 7, 6);
+    for (const auto& p : Block(2, 2, 6, 5))
+        outline.erase(p);
+    EXPECT_EQ(PixelsOf(image, clBlack), outline);
+    EXPECT_EQ(PixelsOf(image, clRed), Block(2, 2, 6, 5));
+    EXPECT_EQ(PixelsOf(image, clBlue), Block(10, 1, 12, 3));
+}
+
+TEST(Canvas, RoundedRectangleCutsItsCornersInsideTheSameBounds)
+{
+    QImage image = Paper(16, 12);
+    {
+        Canvas canvas(image);
+        canvas.pen = {clBlack, 1, psSolid};
+        canvas.brush = {clRed, bsClear};
+        canvas.roundRect(1, 1, 15, 11, 5, 5);
+    }
+    const auto pen = PixelsOf(image, clBlack);
+    for (const auto& [x, y] : pen) {
+        EXPECT_TRUE(x >= 1 && x <= 14 && y >= 1 && y <= 10) << x << "," << y;
+        EXPECT_TRUE(x == 1 || x == 14 || y == 1 || y == 10 || (x <= 3 || x >= 12)) << x << "," << y;
+    }
+    // The corners are cut, the straight sides are drawn, a clear brush leaves the inside.
+    for (const auto& corner : {std::pair{1, 1}, {14, 1}, {1, 10}, {14, 10}})
+        EXPECT_FALSE(pen.count(corner)) << corner.first << "," << corner.second;
+    for (const auto& side : {std::pair{8, 1}, {8, 10}, {1, 6}, {14, 6}})
+        EXPECT_TRUE(pen.count(side)) << side.first << "," << side.second;
+    EXPECT_EQ(At(image, 8, 6), kPaper);
+}
+
+TEST(Canvas, TextSitsWithItsCellAtThePointOverClearOrSolidBackground)
+{
+    QImage image = Paper(80, 40);
+    int tw = 0, th = 0;
+    {
+        Canvas canvas(image);
+        canvas.font.setPixelSize(14);
+        canvas.fontColor = clRed;
+        tw = canvas.textWidth("88");
+        th = canvas.textHeight();
+        const QFontMetrics metrics(canvas.font, &image);
+        EXPECT_EQ(tw, metrics.horizontalAdvance("88"));
+        EXPECT_EQ(th, metrics.ascent() + metrics.descent());
+
+        canvas.brush = {clBlue, bsSolid};
+        canvas.textOut(2, 3, "88");
+        canvas.brush.style = bsClear;
+        canvas.textOut(40, 20, "88");
+    }
+    // Solid: the whole cell takes the brush colour, the glyphs the font colour.
+    const auto background = PixelsOf(image, clBlue);
+    const auto ink = PixelsOf(image, clRed);
+    ASSERT_FALSE(ink.empty());
+    for (const auto& [x, y] : background)
+        EXPECT_TRUE(x >= 2 && x < 2 + tw && y >= 3 && y < 3 + th);
+    EXPECT_GT(background.size(), static_cast<std::size_t>(tw * th / 2));
+    bool inFirst = false, inSecond = false;
+    for (const auto& [x, y] : ink) {
+        const bool first = x >= 2 && x < 2 + tw && y >= 3 && y < 3 + th;
+        const bool second = x >= 40 && x < 40 + tw && y >= 20 && y < 20 + th;
+        EXPECT_TRUE(first || second) << x << "," << y;
+        inFirst |= first;
+        inSecond |= second;
+    }
+    EXPECT_TRUE(inFirst);
+    EXPECT_TRUE(inSecond);
+    EXPECT_EQ(At(image, 40, 20), kPaper);  // clear: no cell background
+}
+
+TEST(Canvas, SignedFontHeightGivesTheCharacterHeightNegative)
+{
+    QFont points;
+    points.setPointSizeF(9);
+    EXPECT_EQ(SignedFontHeight(points, 96), -12);
+    EXPECT_EQ(SignedFontHeight(points, 120), -15);
+    QFont pixels;
+    pixels.setPixelSize(13);
+    EXPECT_EQ(SignedFontHeight(pixels, 96), -13);
+
+    QImage image = Paper();
+    Canvas canvas(image);
+    canvas.font = points;
+    EXPECT_EQ(canvas.fontHeight(), SignedFontHeight(points, image.logicalDpiY()));
+}

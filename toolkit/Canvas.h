@@ -1,0 +1,80 @@
+#pragma once
+// A drawing surface with the desktop toolkit's pixel rules, on top of QPainter with
+// antialiasing off:
+// - fillRect(x1, y1, x2, y2) fills x1..x2-1 by y1..y2-1 (the right column and the bottom
+//   row are left out);
+// - lineTo paints every pixel of the line except its end point, so that lines chain
+//   without painting a joint twice;
+// - rectangle and roundRect run a 1-pixel pen along x1..x2-1 by y1..y2-1 and fill the
+//   inside with the brush; without a pen the fill covers x1..x2-2 by y1..y2-2;
+// - textOut puts the top-left corner of the text's cell at (x, y), over a clear or a
+//   solid background;
+// - text is drawn without antialiasing, and its size comes from QFontMetrics on the
+//   device drawn on.
+
+#include "toolkit/Graphics.h"
+#include "toolkit/Shape.h"  // TBrushStyle, shared with the shapes
+
+#include <QFont>
+#include <QPainter>
+#include <QPoint>
+#include <QString>
+
+#include <cstdint>
+
+class QPaintDevice;
+
+enum TPenStyle : std::uint8_t { psSolid, psClear };
+
+struct CanvasPen {
+    TColor color = clBlack;
+    int width = 1;
+    TPenStyle style = psSolid;
+};
+
+struct CanvasBrush {
+    TColor color = clWhite;
+    TBrushStyle style = bsSolid;
+};
+
+// The toolkit's signed font height: negative when it gives the character height in pixels.
+// A font sized in points is converted at the device's logical resolution (9 points at
+// 96 dpi give -12).
+int SignedFontHeight(const QFont& font, int logicalDpiY);
+
+class Canvas {
+public:
+    // Paints on the device for the canvas's lifetime.
+    explicit Canvas(QPaintDevice& device);
+    Canvas(const Canvas&) = delete;
+    Canvas& operator=(const Canvas&) = delete;
+
+    CanvasPen pen;
+    CanvasBrush brush;
+    QFont font;
+    TColor fontColor = clWindowText;
+
+    void fillRect(int x1, int y1, int x2, int y2);
+    void rectangle(int x1, int y1, int x2, int y2);
+    // cornerWidth and cornerHeight are the size of the corner ellipse, not its radii.
+    void roundRect(int x1, int y1, int x2, int y2, int cornerWidth, int cornerHeight);
+
+    void moveTo(int x, int y);
+    void lineTo(int x, int y);
+    QPoint penPos() const { return m_penPos; }
+
+    void textOut(int x, int y, const QString& text);
+    int textWidth(const QString& text) const;
+    // The height of a line of text in the canvas's font (ascent plus descent).
+    int textHeight() const;
+    // SignedFontHeight of the canvas's font on its device.
+    int fontHeight() const;
+
+private:
+    QPaintDevice& m_device;
+    QPainter m_painter;
+    QPoint m_penPos;
+
+    QColor penColor() const;
+    QFont drawingFont() const;
+};
