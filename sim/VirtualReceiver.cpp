@@ -296,6 +296,11 @@ bool VirtualReceiver::heard(std::span<const Byte> bytes, std::vector<Byte>& pend
         if (!answer({pending.data() + pos, length}))
             return false;
         pos += length;
+        if (BitRate() != bitRate) {
+            // A write switched the speed: what follows came at the old one.
+            counters_.discarded += pending.size() - pos;
+            pos = pending.size();
+        }
     }
     pending.erase(pending.begin(), pending.begin() + static_cast<std::ptrdiff_t>(pos));
     return true;
@@ -361,14 +366,14 @@ VirtualReceiver::Reply VirtualReceiver::buildReply(std::span<const Byte> frame,
     return r;
 }
 
-bool VirtualReceiver::transmit(const Reply& reply, std::chrono::nanoseconds wait)
+bool VirtualReceiver::transmit(const Reply& reply, std::chrono::nanoseconds hold)
 {
     auto at = Clock::now();
     if (!send(reply.lead, at))
         return false;
     if (reply.own.empty())
         return true;
-    at += turnaround_ + wait;
+    at += turnaround_ + hold;
     return send(reply.own, at);
 }
 

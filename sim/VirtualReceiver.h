@@ -104,7 +104,9 @@ private:
     // Answers one well-formed frame; false when serving was stopped meanwhile.
     bool answer(std::span<const Byte> frame);
     Reply buildReply(std::span<const Byte> frame, std::vector<Byte> own, const Faults& faults);
-    bool transmit(const Reply& reply, std::chrono::nanoseconds wait);
+    // Sends the lead at once and its own bytes after the turnaround and `hold` more; false
+    // when stopped.
+    bool transmit(const Reply& reply, std::chrono::nanoseconds hold);
     // Writes bytes no faster than the line carries them from `at` on, and moves `at` to the
     // time the last one is through; false when stopped.
     bool send(std::span<const Byte> bytes, Clock::time_point& at);
