@@ -51,7 +51,8 @@ BOOL CloseHandle(HANDLE object);
 class KernelObject {
 public:
     virtual ~KernelObject() = default;
-    // Runs once, when the last handle to the object is closed.
+    // Runs when its handle is closed, before the handle stops naming it; twice when two
+    // threads close it at once, so it must be idempotent.
     virtual void Closed() {}
 };
 

@@ -194,6 +194,7 @@ public:
 class TCommTransThread : public TThread {
 public:
     TCommTransThread(TCustomCommX* Owner, HANDLE PortHandle, platform::win::HWND NotifyWnd);
+    ~TCommTransThread() override;
 
     std::atomic<bool> Abort{false};  // set by PurgeSend: blocks are discarded unwritten
     std::atomic<int> CharTime{0};    // one character time in ms
@@ -213,6 +214,7 @@ private:
     const platform::win::HWND NotifyWnd;
     HANDLE event_ = 0;
     platform::win::OVERLAPPED overlapped_{};
+    bool attached_ = true;  // counted in Owner's attachedTransThreads_
 };
 
 // Watches the line and reports line errors, breaks and received data, in this order.

@@ -1,0 +1,54 @@
+#pragma once
+// Inside the serial communications unit: what a port is built on. The port (Comm.cpp) does
+// the overlapped I/O, time-outs, event waits and error flags over a non-blocking descriptor;
+// a device supplies the descriptor and everything that differs between a tty and the fake.
+
+#include "platform/Comm.h"
+
+#include <sys/types.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+
+namespace platform::win::detail {
+
+// The driver's running counts of line errors and breaks.
+struct LineCounters {
+    std::uint32_t frame = 0;
+    std::uint32_t parity = 0;
+    std::uint32_t overrun = 0;
+    std::uint32_t brk = 0;
+};
+
+class CommDevice {
+public:
+    virtual ~CommDevice() = default;
+
+    // Non-blocking; its readiness is watched edge-triggered. Hang-up shows as EPOLLHUP or
+    // EPOLLRDHUP, or a read giving 0 or failing with EIO.
+    virtual int Fd() const = 0;
+    // As read(2) and write(2); errno set on -1.
+    virtual ssize_t ReadSome(void* buffer, std::size_t count);
+    virtual ssize_t WriteSome(const void* buffer, std::size_t count);
+
+    virtual bool SetQueues(DWORD inQueue, DWORD outQueue) = 0;
+    virtual DCB State() const = 0;
+    // False when the device refuses the settings; it then keeps its previous ones.
+    virtual bool SetState(const DCB& dcb) = 0;
+    virtual bool AcceptTimeouts(const COMMTIMEOUTS& timeouts) = 0;
+    virtual bool SetModemLine(DWORD escapeFunction) = 0;
+    // None where the driver keeps no counters (pseudo terminals).
+    virtual std::optional<LineCounters> Counters() const = 0;
+    virtual void FlushInput() = 0;
+    virtual void FlushOutput() = 0;
+};
+
+// Both give null with error set when the device cannot be opened.
+std::unique_ptr<CommDevice> OpenTtyDevice(const std::string& path, bool exclusive, DWORD& error);
+// Null with error 0 when no fake device has that port name ("COMn").
+std::unique_ptr<CommDevice> OpenFakeDevice(const std::string& portName, DWORD& error);
+
+}  // namespace platform::win::detail

@@ -1,0 +1,227 @@
+// Serial ports that are tty devices: real UARTs and USB adapters, and pseudo terminals.
+
+#include "platform/CommDevice.h"
+#include "platform/Termios2.h"
+
+#include <fcntl.h>
+#include <linux/serial.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+
+namespace platform::win::detail {
+
+namespace {
+
+// Raw bytes both ways: no line editing, echo, signals, translation or stripping. A break
+// and a byte with a framing or parity error read as a NUL byte.
+void makeRaw(Termios2& t)
+{
+    t.c_iflag &= ~static_cast<std::uint32_t>(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR |
+                                             ICRNL | IXON | IXOFF | IXANY | IGNPAR | INPCK);
+    t.c_oflag &= ~static_cast<std::uint32_t>(OPOST);
+    t.c_lflag &= ~static_cast<std::uint32_t>(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
+    t.c_cflag |= CREAD | CLOCAL;
+    // VMIN 1 only so that a read with nothing there fails with EAGAIN on this non-blocking
+    // descriptor, instead of returning 0 as a hang-up does; time-outs are the port's own.
+    t.c_cc[VMIN] = 1;
+    t.c_cc[VTIME] = 0;
+}
+
+// Drivers keep or clip a rate they cannot make; only a rate within 1 % is the one asked for.
+bool rateTaken(std::uint32_t asked, std::uint32_t got)
+{
+    const long long diff = static_cast<long long>(got) - static_cast<long long>(asked);
+    return std::llabs(diff) * 100 <= static_cast<long long>(asked);
+}
+
+class TtyDevice final : public CommDevice {
+public:
+    TtyDevice(int fd, bool exclusive, const Termios2& t) : fd_(fd), exclusive_(exclusive)
+    {
+        state_.DCBlength = sizeof(DCB);
+        state_.BaudRate = t.c_ospeed;
+        switch (t.c_cflag & CSIZE) {
+        case CS5: state_.ByteSize = 5; break;
+        case CS6: state_.ByteSize = 6; break;
+        case CS7: state_.ByteSize = 7; break;
+        default: state_.ByteSize = 8; break;
+        }
+        state_.Parity = !(t.c_cflag & PARENB) ? NOPARITY
+                        : (t.c_cflag & CMSPAR) ? ((t.c_cflag & PARODD) ? MARKPARITY : SPACEPARITY)
+                        : (t.c_cflag & PARODD) ? ODDPARITY
+                                               : EVENPARITY;
+        state_.StopBits = !(t.c_cflag & CSTOPB) ? ONESTOPBIT
+                          : state_.ByteSize == 5 ? ONE5STOPBITS
+                                                 : TWOSTOPBITS;
+        state_.Flags = fBinary | DTR_CONTROL_ENABLE |
+                       ((t.c_cflag & CRTSCTS) ? (fOutxCtsFlow | RTS_CONTROL_HANDSHAKE)
+                                              : RTS_CONTROL_ENABLE);
+        state_.XonChar = static_cast<char>(t.c_cc[VSTART]);
+        state_.XoffChar = static_cast<char>(t.c_cc[VSTOP]);
+    }
+
+    ~TtyDevice() override
+    {
+        // Flushing first means close never waits for output to drain (up to 30 s).
+        if (exclusive_)
+            ::ioctl(fd_, TIOCNXCL);
+        ::ioctl(fd_, TCFLSH, TCOFLUSH);
+        ::close(fd_);
+    }
+
+    int Fd() const override { return fd_; }
+
+    // Linux keeps its queue sizes itself; sizes that no queue can have are refused.
+    bool SetQueues(DWORD inQueue, DWORD outQueue) override
+    {
+        const auto valid = [](DWORD n) { return n >= 1 && n <= 0x7FFFFFFF; };
+        return valid(inQueue) && valid(outQueue);
+    }
+
+    DCB State() const override { return state_; }
+
+    bool SetState(const DCB& d) override
+    {
+        const DWORD dtr = d.Flags & fDtrControlMask;
+        const DWORD rts = d.Flags & fRtsControlMask;
+        // One and a half stop bits exist only with 5 data bits, two only with more.
+        const bool stopBitsValid = d.StopBits == ONESTOPBIT ||
+                                   (d.StopBits == ONE5STOPBITS && d.ByteSize == 5) ||
+                                   (d.StopBits == TWOSTOPBITS && d.ByteSize != 5);
+        // Linux has no DSR flow control and no RTS toggling.
+        if (d.BaudRate == 0 || d.ByteSize < 5 || d.ByteSize > 8 || d.Parity > SPACEPARITY ||
+            !stopBitsValid || dtr == DTR_CONTROL_HANDSHAKE || (d.Flags & fOutxDsrFlow) ||
+            rts == RTS_CONTROL_TOGGLE || d.XonChar == d.XoffChar)
+            return false;
+
+        Termios2 old;
+        if (!GetTermios2(fd_, old))
+            return false;
+        Termios2 t = old;
+        makeRaw(t);
+        t.c_cflag &= ~static_cast<std::uint32_t>(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS);
+        static constexpr std::uint32_t sizes[] = {CS5, CS6, CS7, CS8};
+        t.c_cflag |= sizes[d.ByteSize - 5];
+        switch (d.Parity) {
+        case ODDPARITY: t.c_cflag |= PARENB | PARODD; break;
+        case EVENPARITY: t.c_cflag |= PARENB; break;
+        case MARKPARITY: t.c_cflag |= PARENB | CMSPAR | PARODD; break;
+        case SPACEPARITY: t.c_cflag |= PARENB | CMSPAR; break;
+        default: break;
+        }
+        if (d.Parity != NOPARITY && (d.Flags & fParity))
+            t.c_iflag |= INPCK;
+        if (d.StopBits != ONESTOPBIT)
+            t.c_cflag |= CSTOPB;
+        // Linux has one switch for both directions of hardware flow control.
+        if ((d.Flags & fOutxCtsFlow) || rts == RTS_CONTROL_HANDSHAKE)
+            t.c_cflag |= CRTSCTS;
+        if (d.Flags & fOutX)
+            t.c_iflag |= IXON;
+        if (d.Flags & fInX)
+            t.c_iflag |= IXOFF;
+        t.c_cc[VSTART] = static_cast<std::uint8_t>(d.XonChar);
+        t.c_cc[VSTOP] = static_cast<std::uint8_t>(d.XoffChar);
+        SetTermios2Rate(t, d.BaudRate);
+        if (!SetTermios2(fd_, t))
+            return false;
+        Termios2 back;
+        if (!GetTermios2(fd_, back) || !rateTaken(d.BaudRate, back.c_ospeed)) {
+            SetTermios2(fd_, old);
+            return false;
+        }
+
+        // Pseudo terminals have no modem lines; that is no refusal.
+        SetModemLine(dtr == DTR_CONTROL_ENABLE ? SETDTR : CLRDTR);
+        if (rts == RTS_CONTROL_ENABLE || rts == RTS_CONTROL_DISABLE)
+            SetModemLine(rts == RTS_CONTROL_ENABLE ? SETRTS : CLRRTS);
+        state_ = d;
+        return true;
+    }
+
+    bool AcceptTimeouts(const COMMTIMEOUTS&) override { return true; }
+
+    bool SetModemLine(DWORD escapeFunction) override
+    {
+        const int bits = (escapeFunction == SETRTS || escapeFunction == CLRRTS) ? TIOCM_RTS : TIOCM_DTR;
+        const bool on = escapeFunction == SETRTS || escapeFunction == SETDTR;
+        return ::ioctl(fd_, on ? TIOCMBIS : TIOCMBIC, &bits) == 0;
+    }
+
+    std::optional<LineCounters> Counters() const override
+    {
+        serial_icounter_struct c{};
+        if (::ioctl(fd_, TIOCGICOUNT, &c) != 0)
+            return std::nullopt;
+        return LineCounters{static_cast<std::uint32_t>(c.frame), static_cast<std::uint32_t>(c.parity),
+                            static_cast<std::uint32_t>(c.overrun + c.buf_overrun),
+                            static_cast<std::uint32_t>(c.brk)};
+    }
+
+    void FlushInput() override { ::ioctl(fd_, TCFLSH, TCIFLUSH); }
+    void FlushOutput() override { ::ioctl(fd_, TCFLSH, TCOFLUSH); }
+
+private:
+    const int fd_;
+    const bool exclusive_;
+    DCB state_;
+};
+
+DWORD openError(int error)
+{
+    switch (error) {
+    case ENOENT:
+    case ENXIO:
+    case ENODEV:
+        return ERROR_FILE_NOT_FOUND;
+    case EBUSY:
+    case EACCES:
+    case EPERM:
+    case EWOULDBLOCK:
+        return ERROR_ACCESS_DENIED;
+    default:
+        return ERROR_GEN_FAILURE;
+    }
+}
+
+}  // namespace
+
+std::unique_ptr<CommDevice> OpenTtyDevice(const std::string& path, bool exclusive, DWORD& error)
+{
+    const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        error = openError(errno);
+        return nullptr;
+    }
+    const auto refuse = [&](DWORD e) {
+        ::close(fd);
+        error = e;
+        return nullptr;
+    };
+    Termios2 t;
+    if (!GetTermios2(fd, t))
+        return refuse(ERROR_GEN_FAILURE);  // no serial device
+    // The lock also stops root, whom TIOCEXCL does not stop.
+    if (exclusive && (::flock(fd, LOCK_EX | LOCK_NB) != 0 || ::ioctl(fd, TIOCEXCL) != 0))
+        return refuse(openError(errno));
+    makeRaw(t);
+    if (!SetTermios2(fd, t)) {
+        if (exclusive)
+            ::ioctl(fd, TIOCNXCL);
+        return refuse(ERROR_GEN_FAILURE);
+    }
+    // USB adapters otherwise hold received bytes for up to 16 ms.
+    serial_struct serial{};
+    if (::ioctl(fd, TIOCGSERIAL, &serial) == 0 && !(serial.flags & ASYNC_LOW_LATENCY)) {
+        serial.flags |= ASYNC_LOW_LATENCY;
+        ::ioctl(fd, TIOCSSERIAL, &serial);
+    }
+    return std::make_unique<TtyDevice>(fd, exclusive, t);
+}
+
+}  // namespace platform::win::detail
