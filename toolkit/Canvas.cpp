@@ -146,8 +146,8 @@ int Canvas::textHeight() const
     return QFontMetrics(drawingFont(), &m_device).height();
 }
 
-// Glyphs in whole pixels of the font colour, like every other stroke; the font engine
-// does not always follow the painter's hint, so the font asks for it as well.
+// Glyphs in whole pixels of the font colour, like every other stroke: the painter's
+// antialiasing hints do not reach every font engine, the font's own strategy does.
 QFont Canvas::drawingFont() const
 {
     QFont drawn = font;
