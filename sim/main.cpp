@@ -26,6 +26,7 @@ namespace {
 constexpr int kExitFailure = 1;
 constexpr int kExitUsage = 2;
 constexpr int kDemoFrameMs = 50;
+constexpr std::size_t kMaxLine = 4096;
 
 void say(const std::string& text)
 {
@@ -48,7 +49,8 @@ StoredSettings startSettings(const SimOptions& options)
         if (stored)
             s = *stored;
         else
-            complain("state file " + options.stateFile.string() + " does not exist yet; it is created");
+            complain("state file " + options.stateFile.string() +
+                     " does not exist yet; it is created");
     }
     s.id = options.id.value_or(s.id);
     s.bitRate = options.bitRate.value_or(s.bitRate);
@@ -98,6 +100,10 @@ void serve(VirtualReceiver& receiver, bool demo, int signals)
             continue;
         }
         line.append(buf, static_cast<std::size_t>(n));
+        if (line.find('\n') == std::string::npos && line.size() > kMaxLine) {
+            say("line too long; type help\n");
+            line.clear();
+        }
         for (auto nl = line.find('\n'); nl != std::string::npos; nl = line.find('\n')) {
             const auto result = console.Run(std::string_view(line).substr(0, nl));
             line.erase(0, nl + 1);

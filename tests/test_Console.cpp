@@ -45,7 +45,8 @@ TEST_F(ConsoleTest, WordAndChannels)
     EXPECT_EQ(run("channel 1 64"), "PA1 = 64\n");
     run("channel 4 127");
     EXPECT_EQ(rx.State().channels, (std::array<zub3::Byte, 4>{64, 0, 0, 127}));
-    for (const char* bad : {"channel 0 1", "channel 5 1", "channel 1 128", "channel 1", "channel 1 x"})
+    for (const char* bad :
+         {"channel 0 1", "channel 5 1", "channel 1 128", "channel 1", "channel 1 x"})
         EXPECT_NE(run(bad).find("channel: give"), std::string::npos) << bad;
     EXPECT_EQ(rx.State().channels, (std::array<zub3::Byte, 4>{64, 0, 0, 127}));
 }

@@ -36,7 +36,8 @@ std::string readUntil(int fd, std::string& buffer, const std::string& pattern,
 {
     const auto deadline = Clock::now() + timeout;
     while (buffer.find(pattern) == std::string::npos) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
         pollfd p{fd, POLLIN, 0};
         if (left.count() <= 0 || ::poll(&p, 1, static_cast<int>(left.count())) <= 0)
             break;
