@@ -209,6 +209,11 @@ TEST(PngDecoding, CorruptTruncatedAndOversizedFilesAreRejected)
     badData[idat + 6] = static_cast<char>(badData[idat + 6] ^ 0x55);
     rejects(badData, "compressed data");
 
+    // A text chunk that claims almost 2 GB.
+    QByteArray hugeText = valid.left(valid.indexOf("IDAT") - 4);
+    hugeText.append(QByteArray::fromHex("74494169") + "zTXt" + QByteArray(64, 'x'));
+    rejects(hugeText, "huge chunk");
+
     TestPng wide = grey(1, std::vector<unsigned>(TPngImage::MaxDimension + 1, 0));
     rejects(EncodePng(wide), "too wide");
     TestPng high = grey(1, std::vector<unsigned>(TPngImage::MaxDimension + 1, 0));

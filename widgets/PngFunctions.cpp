@@ -170,6 +170,12 @@ TPngImage PngDecoder::decode(const QByteArray& data)
     png_set_user_limits(structs.png, TPngImage::MaxDimension, TPngImage::MaxDimension);
     png_set_chunk_cache_max(structs.png, 128);
     png_set_chunk_malloc_max(structs.png, 1 << 20);
+    // Only the transparency and gamma chunks matter here. libpng would allocate the full
+    // declared length of a text or profile chunk before finding that the data is not there;
+    // skipped chunks are read past in small pieces.
+    png_set_keep_unknown_chunks(structs.png, PNG_HANDLE_CHUNK_NEVER, nullptr, -1);
+    png_set_keep_unknown_chunks(structs.png, PNG_HANDLE_CHUNK_AS_DEFAULT,
+                                reinterpret_cast<png_const_bytep>("gAMA"), 1);
 
     const auto failure = [&state] {
         return EPngError(std::string("Invalid PNG image: ") + state.message);
