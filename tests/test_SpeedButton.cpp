@@ -22,8 +22,8 @@ QImage render(TSpeedButton& button)
     return button.grab().toImage().convertToFormat(QImage::Format_RGB32);
 }
 
-// width by 3 cells, one per glyph state; the lower-left pixel of each cell is the key colour
-// magenta; the cell's pixel (1, 1) shows which cell was drawn.
+// Cells of 4 by 4 side by side in the key colour magenta; pixel (1, 1) of each cell carries
+// a mark that shows which cell was drawn.
 QImage glyph(int cells, std::initializer_list<QRgb> marks)
 {
     QImage image(4 * cells, 4, QImage::Format_RGB32);

@@ -19,8 +19,9 @@ public:
     // The button's own image, for reading it from the form's stored file; loaded() then
     // fits the glyph to it.
     TPngImage& PngImage();
-    // Copies value into the button's image (nullptr: an empty image); drops its gamma
-    // chunk, so that the picture looks the same as when it was drawn.
+    // Copies value into the button's image (nullptr: an empty image). The gamma chunk of an
+    // RGB, palette or RGBA image is dropped, so that the image shows as stored, like the
+    // rest of the window.
     void SetPngImage(const TPngImage* value);
 
     TPngOptions PngOptions() const;
