@@ -7,7 +7,19 @@
 TSpinEdit::TSpinEdit(QWidget* parent) : QSpinBox(parent)
 {
     setCorrectionMode(QAbstractSpinBox::CorrectToNearestValue);
-    connect(lineEdit(), &QLineEdit::textChanged, this, &TSpinEdit::Change);
+    // Typing reaches the line edit's signal; the spin box changes its text with that
+    // signal blocked and reports through its own.
+    connect(lineEdit(), &QLineEdit::textChanged, this, &TSpinEdit::textMayHaveChanged);
+    connect(this, &QSpinBox::textChanged, this, &TSpinEdit::textMayHaveChanged);
+    lastText_ = lineEdit()->text();
+}
+
+void TSpinEdit::textMayHaveChanged()
+{
+    if (lineEdit()->text() == lastText_)
+        return;
+    lastText_ = lineEdit()->text();
+    emit Change();
 }
 
 int TSpinEdit::Value() const

@@ -23,4 +23,9 @@ signals:
 protected:
     QValidator::State validate(QString& input, int& pos) const override;
     void fixup(QString& input) const override;
+
+private:
+    void textMayHaveChanged();
+
+    QString lastText_;
 };

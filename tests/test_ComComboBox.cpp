@@ -1,0 +1,210 @@
+#include "widgets/ComComboBox.h"
+
+#include "platform/SerialRegistry.h"
+#include "serial/CommX.h"
+#include "support/TempRegistry.h"
+#include "toolkit/Dialogs.h"
+
+#include <gtest/gtest.h>
+
+#include <QElapsedTimer>
+#include <QTest>
+
+#include <vector>
+
+using namespace platform::registry;
+
+namespace {
+
+QStringList items(const QComboBox& box)
+{
+    QStringList out;
+    for (int i = 0; i < box.count(); ++i)
+        out << box.itemText(i);
+    return out;
+}
+
+// Drops the list down as the user does and closes it again without choosing.
+void dropDown(TComComboBox& box)
+{
+    box.showPopup();
+    box.hidePopup();
+}
+
+class ComComboBoxTest : public ::testing::Test {
+protected:
+    TempRegistry registry_;
+};
+
+}  // namespace
+
+TEST_F(ComComboBoxTest, AbsentRegistryGivesAnEmptyListWithoutOffItem)
+{
+    TComComboBox box;
+    box.SetOffText("OFF");
+    dropDown(box);
+    EXPECT_EQ(box.count(), 0);
+    EXPECT_EQ(box.PortNo(), -1);
+}
+
+TEST_F(ComComboBoxTest, NoPortsGivesTheOffItemOnlyAfterADropDown)
+{
+    registry_.CreateKey();
+    TComComboBox box;
+    box.SetOffText("OFF");
+    box.RefreshPortList();  // what applying PortNo at start-up does, before OffText
+    EXPECT_EQ(items(box), QStringList{"OFF"});
+
+    TComComboBox startUp;
+    startUp.addItems({"COM1", "COM3", "COM4"});
+    startUp.SetPortNo(-1);
+    startUp.SetOffText("OFF");
+    EXPECT_EQ(startUp.count(), 0);
+    EXPECT_EQ(startUp.currentIndex(), -1);
+    EXPECT_EQ(startUp.PortNo(), -1);
+    EXPECT_FALSE(startUp.IsOpen());
+    dropDown(startUp);
+    EXPECT_EQ(items(startUp), QStringList{"OFF"});
+}
+
+TEST_F(ComComboBoxTest, ListsStringValuesByPortNumber)
+{
+    WriteEntry("dev12", ValueType::String, "COM12", "/dev/null");
+    WriteEntry("dev3", ValueType::String, "COM3", "/dev/null");
+    WriteEntry("devx", ValueType::String, "COMX", "/dev/null");
+    WriteEntry("dev10", ValueType::String, "COM10", "/dev/null");
+    WriteEntry("dword", ValueType::DWord, "COM2", "/dev/null");
+    WriteEntry("expand", ValueType::ExpandString, "COM4", "/dev/null");
+    WriteEntry("bt", ValueType::String, "COM-bt", "/dev/null");
+    TComComboBox box;
+    box.SetOffText("OFF");
+    box.SetPortNo(-1);
+    // Unnumbered names go last, in registry order; value names never show.
+    EXPECT_EQ(items(box), (QStringList{"OFF", "COM3", "COM10", "COM12", "COM-bt", "COMX"}));
+    EXPECT_EQ(box.itemData(1, Qt::ToolTipRole).toString(), "/dev/null");
+
+    box.setCurrentIndex(0);
+    EXPECT_EQ(box.PortNo(), 0);
+    box.setCurrentIndex(2);
+    EXPECT_EQ(box.PortNo(), 10);
+    box.setCurrentIndex(4);
+    EXPECT_EQ(box.PortNo(), -1);
+
+    EXPECT_EQ(ComparePortNumbers("COM2", "COM10"), -1);
+    EXPECT_EQ(ComparePortNumbers("COM10", "COM2"), 1);
+    EXPECT_EQ(ComparePortNumbers("COM7", "XYZ7"), 0);
+}
+
+TEST_F(ComComboBoxTest, WritingPortNoSelectsWithoutEventsOrOpening)
+{
+    WriteEntry("a", ValueType::String, "COM3", "/dev/null");
+    WriteEntry("b", ValueType::String, "COM7", "/dev/null");
+    TCommX port(nullptr);
+    TComComboBox box;
+    box.SetOffText("OFF");
+    box.SetComPort(&port);
+    box.SetAutoConnect(true);
+    int changes = 0;
+    box.OnChange = [&](QObject*) { ++changes; };
+
+    box.SetPortNo(7);
+    EXPECT_EQ(box.currentText(), "COM7");
+    EXPECT_EQ(box.PortNo(), 7);
+    for (int missing : {5, 0, -1}) {
+        box.SetPortNo(missing);
+        EXPECT_EQ(box.currentIndex(), -1) << missing;
+        EXPECT_EQ(box.PortNo(), -1);
+    }
+    EXPECT_EQ(changes, 0);
+    EXPECT_FALSE(box.IsOpen());
+}
+
+TEST_F(ComComboBoxTest, ChoosingPortsOpensAndClosesTheBoundComponent)
+{
+    Pty pty;
+    WriteEntry("pty", ValueType::String, "COM9", pty.SlavePath());
+    TCommX port(nullptr);
+    port.SetTimeOutReceive(50);
+    TComComboBox box;
+    box.SetOffText("OFF");
+    box.SetComPort(&port);
+    box.SetAutoConnect(true);
+    std::vector<QString> order;
+    box.OnChange = [&](QObject*) {
+        order.push_back(QStringLiteral("change open=%1").arg(box.IsOpen()));
+    };
+
+    dropDown(box);
+    ASSERT_EQ(items(box), (QStringList{"OFF", "COM9"}));
+    box.setCurrentIndex(0);
+    QTest::keyClick(&box, Qt::Key_Down);  // the user moves to COM9
+    EXPECT_EQ(port.PortNo(), 9);
+    EXPECT_TRUE(box.IsOpen());
+    EXPECT_NE(port.Handle(), INVALID_HANDLE_VALUE);
+
+    // Choosing the open port again closes it (with its pauses) and opens it anew.
+    QElapsedTimer t;
+    t.start();
+    emit box.activated(1);
+    EXPECT_GE(t.elapsed(), 600 + 150);
+    EXPECT_TRUE(box.IsOpen());
+
+    QTest::keyClick(&box, Qt::Key_Up);  // "OFF"
+    EXPECT_FALSE(box.IsOpen());
+    EXPECT_EQ(box.PortNo(), 0);
+    // The handler runs before the connect step.
+    ASSERT_EQ(order.size(), 3u);
+    EXPECT_EQ(order[0], "change open=0");
+    EXPECT_EQ(order[1], "change open=1");
+    EXPECT_EQ(order[2], "change open=1");
+
+    box.SetAutoConnect(false);
+    QTest::keyClick(&box, Qt::Key_Down);
+    EXPECT_FALSE(box.IsOpen());
+}
+
+TEST_F(ComComboBoxTest, UnopenablePortShowsTheDefaultReport)
+{
+    WriteEntry("gone", ValueType::String, "COM4", "/nonexistent/ttyUSB9");
+    SetApplicationTitle("ZUB-3 Manager");
+    std::vector<MessageRecord> seen;
+    const auto previous = SetMessageBoxHook([&](const MessageRecord& m) { seen.push_back(m); });
+    TCommX port(nullptr);
+    TComComboBox box;
+    box.SetOffText("OFF");
+    box.SetComPort(&port);
+    box.SetAutoConnect(true);
+    dropDown(box);
+    box.setCurrentIndex(1);
+    emit box.activated(1);
+    SetMessageBoxHook(previous);
+
+    ASSERT_EQ(seen.size(), 1u);
+    EXPECT_EQ(seen[0].kind, MessageKind::Error);
+    EXPECT_EQ(seen[0].caption, "ZUB-3 Manager");
+    EXPECT_EQ(seen[0].text, QStringLiteral("ポートをオープンできませんでした."));
+    EXPECT_EQ(box.currentText(), "COM4");
+    EXPECT_FALSE(box.IsOpen());
+}
+
+TEST_F(ComComboBoxTest, FailingHandlerSkipsTheConnectStep)
+{
+    Pty pty;
+    WriteEntry("pty", ValueType::String, "COM9", pty.SlavePath());
+    std::vector<MessageRecord> seen;
+    const auto previous = SetMessageBoxHook([&](const MessageRecord& m) { seen.push_back(m); });
+    TCommX port(nullptr);
+    TComComboBox box;
+    box.SetOffText("OFF");
+    box.SetComPort(&port);
+    box.SetAutoConnect(true);
+    box.OnChange = [](QObject*) { throw ECommError("Bitrate configuration error."); };
+    dropDown(box);
+    box.setCurrentIndex(1);
+    emit box.activated(1);
+    SetMessageBoxHook(previous);
+
+    ASSERT_EQ(seen.size(), 1u);
+    EXPECT_EQ(seen[0].text, "Bitrate configuration error.");
+    EXPECT_FALSE(box.IsOpen());
+}

@@ -1,0 +1,152 @@
+#include "widgets/ComComboBox.h"
+
+#include "platform/SerialRegistry.h"
+#include "serial/CommX.h"
+#include "toolkit/Dialogs.h"
+
+#include <QThread>
+
+#include <algorithm>
+#include <array>
+#include <limits>
+#include <vector>
+
+namespace {
+
+constexpr int kNoNumber = -1;
+
+// The number after a port name's first three characters, or kNoNumber.
+int portNumber(const QString& name)
+{
+    bool ok = false;
+    const QString digits = name.mid(3);
+    const int n = digits.toInt(&ok, 10);
+    const bool decimal = ok && !digits.isEmpty() &&
+                         std::all_of(digits.begin(), digits.end(), [](QChar c) { return c.isDigit(); });
+    return decimal ? n : kNoNumber;
+}
+
+long long sortKey(const QString& name)
+{
+    const int n = portNumber(name);
+    return n == kNoNumber ? std::numeric_limits<long long>::max() : n;
+}
+
+}  // namespace
+
+int ComparePortNumbers(const QString& a, const QString& b)
+{
+    const long long ka = sortKey(a), kb = sortKey(b);
+    return ka > kb ? 1 : ka < kb ? -1 : 0;
+}
+
+TComComboBox::TComComboBox(QWidget* parent) : QComboBox(parent)
+{
+    // activated comes from the mouse in the list and the arrow keys on the closed control,
+    // never from a selection made by the program.
+    connect(this, &QComboBox::activated, this, &TComComboBox::userChoseItem);
+}
+
+int TComComboBox::PortNo() const
+{
+    if (currentIndex() < 0 || count() == 0)
+        return -1;
+    if (currentText() == offText_)
+        return 0;
+    return portNumber(currentText());
+}
+
+void TComComboBox::SetPortNo(int portNo)
+{
+    RefreshPortList();
+    const QString wanted = QString::number(portNo);
+    int match = -1;
+    for (int i = 0; i < count() && match < 0; ++i)
+        if (itemText(i).contains(QLatin1String("COM")) && itemText(i).mid(3) == wanted)
+            match = i;
+    setCurrentIndex(match);
+}
+
+bool TComComboBox::IsOpen() const
+{
+    return comPort_ && comPort_->Handle() != INVALID_HANDLE_VALUE;
+}
+
+void TComComboBox::RefreshPortList()
+{
+    clear();
+    const auto values = platform::registry::ReadSerialComm();
+    if (!values)
+        return;
+    struct Port {
+        QString name;
+        QString device;
+    };
+    std::vector<Port> ports;
+    for (const auto& v : *values)
+        if (v.type == platform::registry::ValueType::String)
+            ports.push_back({QString::fromStdString(v.data), QString::fromStdString(v.devicePath)});
+    if (ports.size() >= 2)
+        std::stable_sort(ports.begin(), ports.end(), [](const Port& a, const Port& b) {
+            return ComparePortNumbers(a.name, b.name) < 0;
+        });
+    for (const auto& p : ports) {
+        addItem(p.name);
+        // Tells two adapters apart by the device behind each name.
+        setItemData(count() - 1, p.device, Qt::ToolTipRole);
+    }
+    if (!offText_.isEmpty())
+        insertItem(0, offText_);
+}
+
+void TComComboBox::showPopup()
+{
+    if (OnDropDown)
+        RunGuarded([&] { OnDropDown(this); });
+    RefreshPortList();
+    QComboBox::showPopup();
+}
+
+void TComComboBox::userChoseItem()
+{
+    // A failure of the handler skips the connect step; neither may leave the event loop.
+    RunGuarded([&] {
+        if (OnChange)
+            OnChange(this);
+        connectStep();
+    });
+}
+
+void TComComboBox::connectStep()
+{
+    if (!autoConnect_ || !comPort_ || currentIndex() < 0)
+        return;
+    if (currentText() == offText_ || PortNo() == 0) {
+        DisconnectPort();
+        return;
+    }
+    const int portNo = PortNo();
+    DisconnectPort();
+    comPort_->SetPortNo(portNo);
+    ConnectPort();
+}
+
+void TComComboBox::DisconnectPort()
+{
+    if (!IsOpen())
+        return;
+    comPort_->PurgeSend();
+    comPort_->PurgeReceive();
+    std::array<char, 200> scratch{};
+    for (int pending = comPort_->SendPending(); pending > 0; pending = comPort_->SendPending())
+        comPort_->Receive(scratch.data(), std::min<int>(pending, scratch.size()));
+    comPort_->Close();
+    // Gives the device time to settle before it is opened again.
+    QThread::msleep(150);
+}
+
+void TComComboBox::ConnectPort()
+{
+    if (!IsOpen())
+        comPort_->Open();
+}
