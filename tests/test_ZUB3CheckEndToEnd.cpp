@@ -1,0 +1,484 @@
+// The main window against the virtual receiver on a pseudo-terminal: the power switch and
+// the poll, Read and Write, with every status text, message box and state change.
+#include "app/ZUB3Check.h"
+
+#include "serial/CommX.h"
+#include "sim/VirtualReceiver.h"
+#include "support/TempRegistry.h"
+#include "toolkit/Dialogs.h"
+#include "toolkit/Shape.h"
+#include "toolkit/SpinEdit.h"
+#include "widgets/ColorProgressBar.h"
+#include "widgets/ComComboBox.h"
+#include "widgets/PngSpeedButton.h"
+
+#include <gtest/gtest.h>
+
+#include <QComboBox>
+#include <QElapsedTimer>
+#include <QPlainTextEdit>
+#include <QStatusBar>
+#include <QTest>
+#include <QTimer>
+
+#include <functional>
+#include <memory>
+#include <vector>
+
+using namespace platform::registry;
+using zub3::sim::Faults;
+using zub3::sim::VirtualReceiver;
+
+namespace {
+
+constexpr std::uint16_t kUp = 0x0001, kLeft = 0x0008;
+
+class EndToEnd : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        SetApplicationTitle("ZUB-3 Manager");
+        previousHook_ = SetMessageBoxHook([this](const MessageRecord& m) { messages_.push_back(m); });
+    }
+    void TearDown() override
+    {
+        form_.reset();
+        SetMessageBoxHook(previousHook_);
+    }
+
+    // A receiver with this ID and speed on COM9, and the window with that port open.
+    void start(int id, int bitRate)
+    {
+        VirtualReceiver::Config config;
+        config.id = id;
+        config.bitRate = bitRate;
+        receiver_ = std::make_unique<VirtualReceiver>(config);
+        WriteEntry("zub3sim", ValueType::String, "COM9", receiver_->SlavePath());
+        form_ = std::make_unique<TMainForm>();
+        form_->cbxPort->showPopup();
+        form_->cbxPort->hidePopup();
+        const int index = form_->cbxPort->findText("COM9");
+        ASSERT_GE(index, 0);
+        form_->cbxPort->setCurrentIndex(index);
+        emit form_->cbxPort->activated(index);
+        ASSERT_NE(form_->ComPort->Handle(), INVALID_HANDLE_VALUE);
+    }
+
+    void chooseSpeed(const QString& text)
+    {
+        const int index = form_->cbxBaudRate->findText(text);
+        form_->cbxBaudRate->setCurrentIndex(index);
+        emit form_->cbxBaudRate->activated(index);
+    }
+
+    void clickSwitch() { QTest::mousePress(form_->shpPower, Qt::LeftButton); }
+
+    // Runs the event loop until the condition holds; false after the time limit.
+    static bool waitFor(const std::function<bool()>& condition, int limitMs = 5000)
+    {
+        QElapsedTimer t;
+        t.start();
+        while (!condition()) {
+            if (t.elapsed() > limitMs)
+                return false;
+            QTest::qWait(5);
+        }
+        return true;
+    }
+
+    // Runs action once from inside the next exchange's wait (Receive handles events while
+    // it waits), as a user's click during a poll does.
+    bool duringExchange(const std::function<void()>& action)
+    {
+        bool done = false;
+        QTimer probe;
+        probe.setInterval(2);
+        QObject::connect(&probe, &QTimer::timeout, [&] {
+            if (!done && form_->ExchangeRunning()) {
+                done = true;
+                action();
+            }
+        });
+        probe.start();
+        return waitFor([&] { return done; });
+    }
+
+    std::uint64_t polls() const { return receiver_->GetCounters().polls; }
+    // Waits until the receiver has answered n more polls and the window has shown them.
+    bool waitPolls(std::uint64_t n)
+    {
+        const std::uint64_t target = polls() + n;
+        return waitFor([&] { return polls() >= target && !form_->ExchangeRunning(); });
+    }
+
+    std::vector<TShape*> litIndicators() const
+    {
+        std::vector<TShape*> lit;
+        for (const auto& e : form_->ButtonIndicators)
+            if (e.Indicator->BrushColor() != clWhite)
+                lit.push_back(e.Indicator);
+        for (const auto& e : form_->DiagonalIndicators)
+            if (e.Indicator->BrushColor() != clWhite)
+                lit.push_back(e.Indicator);
+        return lit;
+    }
+
+    TempRegistry registry_;
+    std::unique_ptr<VirtualReceiver> receiver_;
+    std::unique_ptr<TMainForm> form_;
+    std::vector<MessageRecord> messages_;
+    MessageBoxHook previousHook_;
+};
+
+}  // namespace
+
+TEST_F(EndToEnd, SwitchRefusesWithoutPortOrLineSpeed)
+{
+    TMainForm form;
+    QTest::mousePress(form.shpPower, Qt::RightButton);
+    ASSERT_EQ(messages_.size(), 1u);
+    EXPECT_EQ(messages_[0].kind, MessageKind::Information);
+    EXPECT_EQ(messages_[0].text, QStringLiteral("ポートが接続されていません。"));
+
+    start(0, 115200);
+    messages_.clear();
+    clickSwitch();
+    ASSERT_EQ(messages_.size(), 1u);
+    EXPECT_EQ(messages_[0].kind, MessageKind::Information);
+    EXPECT_EQ(messages_[0].text,
+              QStringLiteral("ボーレート設定が正しくないか、設定されていません。"));
+    EXPECT_FALSE(form_->Monitoring);
+    EXPECT_FALSE(form_->Timer->isActive());
+}
+
+TEST_F(EndToEnd, MonitoringShowsButtonsChannelsAndFrames)
+{
+    start(5, 625000);
+    form_->CurrentID = 5;
+    chooseSpeed("625000");
+    clickSwitch();
+    EXPECT_TRUE(form_->Monitoring);
+    EXPECT_EQ(form_->ComPort->BitRate(), 625000);
+    EXPECT_TRUE(form_->Timer->isActive());
+    EXPECT_EQ(form_->shpLED->BrushColor(), clRed);
+    EXPECT_EQ(form_->shpPower->x(), 224);
+    EXPECT_FALSE(form_->btnRead->isEnabled());
+    EXPECT_FALSE(form_->btnWrite->isEnabled());
+    EXPECT_FALSE(form_->speID->isEnabled());
+    EXPECT_FALSE(form_->cbxBaudRate->isEnabled());
+    EXPECT_TRUE(form_->cbxPort->isEnabled());
+    EXPECT_TRUE(form_->cbxInterval->isEnabled());
+    EXPECT_EQ(form_->StatusText(), QStringLiteral("データ受信中"));
+
+    receiver_->Press(kUp | kLeft);
+    receiver_->SetChannel(0, 64);
+    receiver_->SetChannel(1, 127);
+    receiver_->SetChannel(2, 0);
+    receiver_->SetChannel(3, 1);
+    ASSERT_TRUE(waitPolls(2));
+    EXPECT_EQ(litIndicators(),
+              (std::vector<TShape*>{form_->btnLU, form_->btnLL, form_->btnLLU}));
+    EXPECT_EQ(form_->btnLU->BrushColor(), clGradientActiveCaption);
+    EXPECT_EQ(form_->btnLLU->BrushColor(), clGradientInactiveCaption);
+    EXPECT_EQ(form_->cpbPA1->Position(), 64);
+    EXPECT_EQ(form_->cpbPA2->Position(), 127);
+    EXPECT_EQ(form_->cpbPA3->Position(), 0);
+    EXPECT_EQ(form_->cpbPA4->Position(), 1);
+    EXPECT_EQ(form_->memSend->toPlainText(), "A5 7F 00 07 ");
+    EXPECT_EQ(form_->memRecv->toPlainText(),
+              "A5 7F 00 07 25 7F 00 07 00 00 00 09 04 00 07 0F 00 00 00 01 04 09 ");
+
+    receiver_->Release(kUp | kLeft);
+    ASSERT_TRUE(waitPolls(2));
+    EXPECT_TRUE(litIndicators().empty());
+    EXPECT_EQ(form_->StatusText(), QStringLiteral("データ受信中"));  // a good poll leaves it
+
+    // Switching off keeps what was shown.
+    clickSwitch();
+    ASSERT_TRUE(waitFor([&] { return !form_->Monitoring; }));
+    EXPECT_FALSE(form_->Timer->isActive());
+    EXPECT_EQ(form_->shpLED->BrushColor(), clWhite);
+    EXPECT_EQ(form_->shpPower->x(), 205);
+    EXPECT_TRUE(form_->btnRead->isEnabled());
+    EXPECT_TRUE(form_->cbxBaudRate->isEnabled());
+    EXPECT_EQ(form_->StatusText(), QStringLiteral("データ受信停止"));
+    EXPECT_EQ(form_->memSend->toPlainText(), "A5 7F 00 07 ");
+    EXPECT_EQ(form_->cpbPA2->Position(), 127);
+    EXPECT_TRUE(messages_.empty());
+}
+
+TEST_F(EndToEnd, FaultyRepliesLeaveTheScreenUnchanged)
+{
+    start(0, 115200);
+    chooseSpeed("115200");
+    receiver_->Press(kUp);
+    receiver_->SetChannel(0, 30);
+    clickSwitch();
+    ASSERT_TRUE(waitPolls(2));
+    const QString recv = form_->memRecv->toPlainText();
+    ASSERT_EQ(litIndicators(), std::vector<TShape*>{form_->btnLU});
+
+    receiver_->Release(kUp);
+    receiver_->SetChannel(0, 90);
+    for (auto fault : {&Faults::badChecksum, &Faults::badHeader}) {
+        Faults f;
+        f.*fault = true;
+        receiver_->SetFaults(f);
+        ASSERT_TRUE(waitPolls(3));
+        EXPECT_EQ(litIndicators(), std::vector<TShape*>{form_->btnLU});
+        EXPECT_EQ(form_->cpbPA1->Position(), 30);
+        EXPECT_EQ(form_->memRecv->toPlainText(), recv);
+        EXPECT_EQ(form_->RecvErrorCount, 0);
+        EXPECT_EQ(form_->StatusText(), QStringLiteral("データ受信中"));
+        EXPECT_TRUE(form_->Timer->isActive() || form_->ExchangeRunning());
+    }
+    receiver_->SetFaults({});
+    ASSERT_TRUE(waitPolls(2));
+    EXPECT_TRUE(litIndicators().empty());
+    EXPECT_EQ(form_->cpbPA1->Position(), 90);
+}
+
+TEST_F(EndToEnd, TenFailedPollsEndPollingWhileTheSwitchShowsOn)
+{
+    start(0, 1250000);
+    chooseSpeed("1250000");
+    clickSwitch();
+    Faults silent;
+    silent.noReply = true;
+    Faults shortReply;
+    shortReply.shortReply = 21;
+
+    // Failures need not follow each other: good polls in between do not reset the count.
+    receiver_->SetFaults(silent);
+    ASSERT_TRUE(waitFor([&] { return form_->RecvErrorCount >= 5; }, 10000));
+    receiver_->SetFaults({});
+    ASSERT_TRUE(waitPolls(3));
+    EXPECT_EQ(form_->RecvErrorCount, 5);
+    EXPECT_EQ(form_->StatusText(), QStringLiteral("データを受信できませんでした [5]"));
+    receiver_->SetFaults(shortReply);
+    ASSERT_TRUE(waitFor([&] { return form_->RecvErrorCount >= 10 && !form_->ExchangeRunning(); },
+                        10000));
+    QTest::qWait(100);
+    EXPECT_EQ(form_->RecvErrorCount, 10);
+    EXPECT_EQ(form_->StatusText(), QStringLiteral("接続状態を見直して下さい"));
+    EXPECT_FALSE(form_->Timer->isActive());
+    EXPECT_TRUE(form_->Monitoring);
+    EXPECT_EQ(form_->shpLED->BrushColor(), clRed);
+    EXPECT_FALSE(form_->btnRead->isEnabled());
+
+    // One click switches off, a second starts again with the count at 0.
+    receiver_->SetFaults({});
+    clickSwitch();
+    EXPECT_FALSE(form_->Monitoring);
+    clickSwitch();
+    EXPECT_TRUE(form_->Monitoring);
+    EXPECT_EQ(form_->RecvErrorCount, 0);
+    EXPECT_TRUE(waitPolls(1));
+}
+
+TEST_F(EndToEnd, PortClosedWhileMonitoring)
+{
+    start(0, 115200);
+    chooseSpeed("115200");
+    clickSwitch();
+    ASSERT_TRUE(waitPolls(1));
+    // The user chooses "OFF": the next tick finds the port closed.
+    form_->cbxPort->setCurrentIndex(0);
+    emit form_->cbxPort->activated(0);
+    ASSERT_TRUE(waitFor([&] { return !messages_.empty(); }));
+    EXPECT_EQ(messages_[0].kind, MessageKind::Information);
+    EXPECT_EQ(messages_[0].text, QStringLiteral("ポートが接続されていません。"));
+    EXPECT_FALSE(form_->Timer->isActive());
+    EXPECT_TRUE(form_->Monitoring);
+    // The switch cannot switch off without a port.
+    clickSwitch();
+    EXPECT_EQ(messages_.size(), 2u);
+    EXPECT_TRUE(form_->Monitoring);
+    EXPECT_EQ(form_->shpLED->BrushColor(), clRed);
+}
+
+TEST_F(EndToEnd, SwitchClickedDuringAPollTakesEffectWhenItEnds)
+{
+    start(0, 115200);
+    Faults slow;
+    slow.delay = std::chrono::milliseconds(300);
+    receiver_->SetFaults(slow);
+    chooseSpeed("115200");
+    clickSwitch();
+    bool stillWaiting = false;
+    ASSERT_TRUE(duringExchange([&] {
+        clickSwitch();
+        stillWaiting = form_->ExchangeRunning() && form_->Monitoring;
+    }));
+    EXPECT_TRUE(stillWaiting);
+    ASSERT_TRUE(waitFor([&] { return !form_->Monitoring; }));
+    const auto before = receiver_->GetCounters().polls;
+    // The poll finished and showed its result; no further poll follows.
+    EXPECT_EQ(form_->memSend->toPlainText(), "A0 7F 00 07 ");
+    QTest::qWait(200);
+    EXPECT_EQ(receiver_->GetCounters().polls, before);
+    EXPECT_EQ(form_->StatusText(), QStringLiteral("データ受信停止"));
+    EXPECT_FALSE(form_->Timer->isActive());
+}
+
+TEST_F(EndToEnd, WindowClosedDuringAPollWaitsForItThenDrainsAndCloses)
+{
+    start(0, 115200);
+    Faults slow;
+    slow.delay = std::chrono::milliseconds(300);
+    receiver_->SetFaults(slow);
+    chooseSpeed("115200");
+    form_->show();
+    clickSwitch();
+    bool closedAtOnce = true;
+    ASSERT_TRUE(duringExchange([&] { closedAtOnce = form_->close(); }));
+    EXPECT_FALSE(closedAtOnce);  // put off until the poll has ended
+    ASSERT_TRUE(waitFor([&] { return form_->isHidden(); }));
+    EXPECT_EQ(form_->ComPort->Handle(), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(form_->memSend->toPlainText(), "A0 7F 00 07 ");
+    EXPECT_TRUE(messages_.empty());
+}
+
+TEST_F(EndToEnd, ReadFindsIdAndLineSpeed)
+{
+    start(7, 625000);
+    form_->btnRead->click();
+    EXPECT_EQ(form_->speID->Value(), 7);
+    EXPECT_EQ(form_->cbxBaudRate->currentText(), "625000");
+    EXPECT_EQ(form_->CurrentID, 7);
+    EXPECT_EQ(form_->LineSpeedCode, 1);
+    EXPECT_EQ(form_->ComPort->BitRate(), 625000);
+    EXPECT_EQ(form_->StatusText(), QStringLiteral("ボーレートは 625000 です"));
+    EXPECT_TRUE(form_->memSend->toPlainText().isEmpty());
+    EXPECT_TRUE(messages_.empty());
+}
+
+TEST_F(EndToEnd, ReadReportsEachSilentSpeed)
+{
+    start(7, 625000);
+    QStringList statuses;
+    QObject::connect(form_->StatusBar, &QStatusBar::messageChanged,
+                     [&](const QString& text) { statuses << text; });
+    form_->btnRead->click();
+    ASSERT_FALSE(statuses.isEmpty());
+    EXPECT_EQ(statuses.first(), QStringLiteral("受信できませんでした（115200）"));
+    EXPECT_EQ(statuses.last(), QStringLiteral("ボーレートは 625000 です"));
+    // The spin edit's report comes between them.
+    EXPECT_TRUE(statuses.contains(QStringLiteral("ID:7が指定されました。")));
+}
+
+TEST_F(EndToEnd, ReadWithNoAnswerAnywhere)
+{
+    start(0, 115200);
+    Faults silent;
+    silent.noReply = true;
+    receiver_->SetFaults(silent);
+    QStringList statuses;
+    QObject::connect(form_->StatusBar, &QStatusBar::messageChanged,
+                     [&](const QString& text) { statuses << text; });
+    form_->btnRead->click();
+    EXPECT_EQ(statuses, (QStringList{QStringLiteral("受信できませんでした（115200）"),
+                                     QStringLiteral("受信できませんでした（625000）"),
+                                     QStringLiteral("受信できませんでした（1250000）")}));
+    ASSERT_EQ(messages_.size(), 1u);
+    EXPECT_EQ(messages_[0].kind, MessageKind::Warning);
+    EXPECT_EQ(messages_[0].text,
+              QStringLiteral("受信できませんでした。ZUB-3の接続状態を確認してください。"));
+    EXPECT_EQ(form_->ComPort->BitRate(), 1250000);
+    EXPECT_EQ(form_->cbxBaudRate->currentIndex(), -1);
+    EXPECT_EQ(form_->CurrentID, 0);
+}
+
+TEST_F(EndToEnd, ReadAndWriteWithoutPortWarn)
+{
+    TMainForm form;
+    form.btnRead->click();
+    form.btnWrite->click();
+    ASSERT_EQ(messages_.size(), 2u);
+    for (const auto& m : messages_) {
+        EXPECT_EQ(m.kind, MessageKind::Warning);
+        EXPECT_EQ(m.text, QStringLiteral("ポートが接続されていません。"));
+    }
+}
+
+TEST_F(EndToEnd, WriteGivesTheReceiverANewIdAndSpeed)
+{
+    start(0, 115200);
+    // At start no line speed is chosen.
+    form_->btnWrite->click();
+    ASSERT_EQ(messages_.size(), 1u);
+    EXPECT_EQ(messages_[0].kind, MessageKind::Information);
+    EXPECT_EQ(messages_[0].text, QStringLiteral("正しいボーレートが選択されていません。"));
+
+    chooseSpeed("625000");
+    form_->speID->SetValue(17);
+    form_->btnWrite->click();
+    EXPECT_EQ(form_->memSend->toPlainText(), "C0 00 00 01 01 01 ");
+    EXPECT_EQ(form_->memRecv->toPlainText(), "C0 00 00 01 01 01 40 00 ");
+    EXPECT_EQ(form_->StatusText(), QStringLiteral("コマンド送信成功"));
+    EXPECT_EQ(form_->CurrentID, 17);
+    EXPECT_EQ(form_->LineSpeedCode, 1);
+    EXPECT_EQ(form_->ComPort->BitRate(), 115200);  // the port stays at its speed
+    ASSERT_TRUE(waitFor([&] { return receiver_->ID() == 17 && receiver_->BitRate() == 625000; }));
+
+    // At the new speed the receiver answers polls for its new ID.
+    clickSwitch();
+    ASSERT_TRUE(waitPolls(1));
+    EXPECT_EQ(form_->memSend->toPlainText(), "B1 7F 00 07 ");
+}
+
+TEST_F(EndToEnd, WriteShowsTheFrameBeforeTheReply)
+{
+    start(0, 115200);
+    Faults slow;
+    slow.delay = std::chrono::milliseconds(300);
+    receiver_->SetFaults(slow);
+    chooseSpeed("115200");
+    form_->speID->SetValue(3);
+    QString shownWhileWaiting;
+    QTimer::singleShot(100, [&] { shownWhileWaiting = form_->memSend->toPlainText(); });
+    form_->btnWrite->click();
+    EXPECT_EQ(shownWhileWaiting, "C0 00 00 0A 00 03 ");
+}
+
+TEST_F(EndToEnd, FailedWriteReplies)
+{
+    // The receiver takes a write whatever its reply, so these keep its ID and speed.
+    start(0, 115200);
+    chooseSpeed("115200");
+    form_->speID->SetValue(1);
+    form_->speID->SetValue(0);
+    Faults f;
+    f.badHeader = true;
+    receiver_->SetFaults(f);
+    form_->btnWrite->click();
+    EXPECT_EQ(form_->StatusText(), QStringLiteral("コマンド送信失敗"));
+    EXPECT_EQ(form_->CurrentID, 0);
+
+    f = {};
+    f.shortReply = 7;
+    receiver_->SetFaults(f);
+    form_->btnWrite->click();
+    EXPECT_EQ(form_->StatusText(), QStringLiteral("コマンド送信失敗。接続状態を確認してください。"));
+    // The part of the reply that did not come shows as zeros.
+    EXPECT_EQ(form_->memRecv->toPlainText(), "C0 00 00 0A 00 00 40 00 ");
+    EXPECT_EQ(form_->CurrentID, 0);
+}
+
+TEST_F(EndToEnd, WriteNeverSendsAnIdOutOfRange)
+{
+    start(0, 115200);
+    chooseSpeed("115200");
+    // Typed, not yet brought into range by leaving the spin edit.
+    form_->speID->selectAll();
+    QTest::keyClicks(form_->speID, "40");
+    EXPECT_EQ(form_->speID->Value(), 40);
+    form_->btnWrite->click();
+    ASSERT_EQ(messages_.size(), 1u);
+    EXPECT_EQ(messages_[0].kind, MessageKind::Information);
+    EXPECT_EQ(messages_[0].text, QStringLiteral("IDが正しくありません。"));
+    EXPECT_TRUE(form_->memSend->toPlainText().isEmpty());
+    QTest::qWait(100);
+    EXPECT_EQ(receiver_->GetCounters().writes, 0u);
+    EXPECT_EQ(form_->CurrentID, 0);
+}
