@@ -52,10 +52,27 @@ void Canvas::rectangle(int x1, int y1, int x2, int y2)
 
 void Canvas::roundRect(int x1, int y1, int x2, int y2, int cornerWidth, int cornerHeight)
 {
+    const auto shape = prepareFigure(x1, y1, x2, y2);
+    if (!shape)
+        return;
+    if (cornerWidth > 0 && cornerHeight > 0)
+        m_painter.drawRoundedRect(*shape, cornerWidth / 2.0, cornerHeight / 2.0);
+    else
+        m_painter.drawRect(*shape);
+}
+
+void Canvas::ellipse(int x1, int y1, int x2, int y2)
+{
+    if (const auto shape = prepareFigure(x1, y1, x2, y2))
+        m_painter.drawEllipse(*shape);
+}
+
+std::optional<QRectF> Canvas::prepareFigure(int x1, int y1, int x2, int y2)
+{
     const double width = static_cast<double>(x2) - x1;
     const double height = static_cast<double>(y2) - y1;
     if (width <= 0 || height <= 0)
-        return;
+        return std::nullopt;
     if (pen.style == psClear)
         m_painter.setPen(Qt::NoPen);
     else {
@@ -70,11 +87,7 @@ void Canvas::roundRect(int x1, int y1, int x2, int y2, int cornerWidth, int corn
         m_painter.setBrush(ToQColor(brush.color));
     // Without antialiasing Qt runs a 1-pixel pen along the pixels at the rectangle's left
     // and top edges and one past its right and bottom edges, and fills up to the pen.
-    const QRectF shape(x1, y1, width - 1, height - 1);
-    if (cornerWidth > 0 && cornerHeight > 0)
-        m_painter.drawRoundedRect(shape, cornerWidth / 2.0, cornerHeight / 2.0);
-    else
-        m_painter.drawRect(shape);
+    return QRectF(x1, y1, width - 1, height - 1);
 }
 
 void Canvas::moveTo(int x, int y)

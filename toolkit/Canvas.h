@@ -13,7 +13,6 @@
 //   device drawn on.
 
 #include "toolkit/Graphics.h"
-#include "toolkit/Shape.h"  // TBrushStyle, shared with the shapes
 
 #include <QFont>
 #include <QPainter>
@@ -21,6 +20,7 @@
 #include <QString>
 
 #include <cstdint>
+#include <optional>
 
 class QPaintDevice;
 
@@ -58,6 +58,8 @@ public:
     void rectangle(int x1, int y1, int x2, int y2);
     // cornerWidth and cornerHeight are the size of the corner ellipse, not its radii.
     void roundRect(int x1, int y1, int x2, int y2, int cornerWidth, int cornerHeight);
+    // The ellipse inside the rectangle, with the same pen and fill rules.
+    void ellipse(int x1, int y1, int x2, int y2);
 
     void moveTo(int x, int y);
     void lineTo(int x, int y);
@@ -75,6 +77,8 @@ private:
     QPainter m_painter;
     QPoint m_penPos;
 
+    // Sets pen and brush for a figure; the rectangle Qt draws it in, none when empty.
+    std::optional<QRectF> prepareFigure(int x1, int y1, int x2, int y2);
     QColor penColor() const;
     QFont drawingFont() const;
 };

@@ -27,6 +27,8 @@ inline constexpr TColor cl3DDkShadow = clSystemColor + 21;
 inline constexpr TColor clGradientActiveCaption = clSystemColor + 27;
 inline constexpr TColor clGradientInactiveCaption = clSystemColor + 28;
 
+enum TBrushStyle : std::uint8_t { bsSolid, bsClear };
+
 // The plain 0x00BBGGRR value of a colour: system colours come from the desktop's palette
 // where a role fits, else from the classic desktop defaults.
 TColor ColorToRGB(TColor color);

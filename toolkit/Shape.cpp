@@ -1,7 +1,8 @@
 #include "toolkit/Shape.h"
 
+#include "toolkit/Canvas.h"
+
 #include <QMouseEvent>
-#include <QPainter>
 
 #include <algorithm>
 
@@ -48,22 +49,22 @@ QRect TShape::FigureRect() const
 
 void TShape::paintEvent(QPaintEvent*)
 {
-    QPainter p(this);
-    p.setRenderHint(QPainter::Antialiasing, shape_ != stRectangle);
-    p.setPen(QPen(ToQColor(penColor_), 1));
-    p.setBrush(brushStyle_ == bsSolid ? QBrush(ToQColor(brushColor_)) : QBrush(Qt::NoBrush));
+    Canvas canvas(*this);
+    canvas.pen = {penColor_, 1, psSolid};
+    canvas.brush = {brushColor_, brushStyle_};
     const QRect r = FigureRect();
-    const QRectF inner = QRectF(r).adjusted(0.5, 0.5, -0.5, -0.5);
+    const int x1 = r.left(), y1 = r.top(), x2 = r.left() + r.width(), y2 = r.top() + r.height();
     switch (shape_) {
     case stRectangle:
-        p.drawRect(r.adjusted(0, 0, -1, -1));
+        canvas.rectangle(x1, y1, x2, y2);
         break;
     case stCircle:
-        p.drawEllipse(inner);
+        canvas.ellipse(x1, y1, x2, y2);
         break;
     case stRoundRect: {
-        const qreal corner = std::min(r.width(), r.height()) / 4 / 2.0;
-        p.drawRoundedRect(inner, corner, corner);
+        // The corners are a quarter of the shorter side.
+        const int corner = std::min(r.width(), r.height()) / 4;
+        canvas.roundRect(x1, y1, x2, y2, corner, corner);
         break;
     }
     }

@@ -8,7 +8,6 @@
 #include <QWidget>
 
 enum TShapeType { stRectangle, stCircle, stRoundRect };
-enum TBrushStyle { bsSolid, bsClear };
 
 class TShape : public QWidget {
     Q_OBJECT
