@@ -141,7 +141,7 @@ void TMainForm::createControls()
         field = new TLabel(caption, parent);
         field->SetColor(color);
         field->SetTransparent(transparent);
-        field->setGeometry(s.rect(r));
+        field->setGeometry(s.rect(r));  // the window's font then sizes it to its caption
     };
     label(Label1, this, QStringLiteral("OFF"), {174, 369, 22, 12}, false, clWhite);
     label(Label2, this, QStringLiteral("ON"), {256, 369, 16, 12}, false, clWhite);
@@ -229,6 +229,10 @@ void TMainForm::createControls()
         field->setToolTip(hint);
         field->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
         field->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        // One line: a dump wider than the memo scrolls sideways instead of wrapping out of
+        // sight.
+        field->setLineWrapMode(QPlainTextEdit::NoWrap);
+        field->document()->setDocumentMargin(1);
     };
     memo(memSend, {48, 408, 401, 20}, QStringLiteral("実際に送信するコマンドのバイトデータ列"));
     memo(memRecv, {48, 432, 401, 20}, QStringLiteral("実際に受信したコマンドのバイトデータ列"));

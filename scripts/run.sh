@@ -38,6 +38,6 @@ else
   pids+=($!)
   sleep 3
   mkdir -p screenshots
-  "$build/scripts/zub3shot" screenshots/run.png
+  "$build/scripts/zub3shot" screen screenshots/run.png
   echo "No display: ran under Xvfb; screenshot saved to screenshots/run.png"
 fi

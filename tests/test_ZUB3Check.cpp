@@ -90,7 +90,6 @@ TEST_F(MainFormTest, ControlsAsDesignedAndTheInitialState)
              {form.btnS4, {377, 24, 41, 41}},     {form.shpLED, {295, 368, 18, 17}},
              {form.btnRU, {320, 144, 25, 65}},    {form.btnLD, {112, 248, 25, 65}},
              {form.btnLRD, {160, 264, 41, 41}},   {form.shpPower, {205, 367, 20, 19}},
-             {form.Label1, {174, 369, 22, 12}},   {form.Label20, {378, 222, 12, 12}},
              {form.btnRead, {174, 16, 25, 25}},   {form.btnWrite, {200, 16, 25, 25}},
              {form.cbxPort, {84, 18, 80, 20}},    {form.speID, {84, 42, 80, 21}},
              {form.memSend, {48, 408, 401, 20}},  {form.memRecv, {48, 432, 401, 20}},
@@ -103,6 +102,10 @@ TEST_F(MainFormTest, ControlsAsDesignedAndTheInitialState)
     EXPECT_EQ(form.btnRU->Shape(), stRectangle);
     EXPECT_EQ(form.Shape27->BrushColor(), clAppWorkSpace);
 
+    // Labels keep their place and fit their caption in the window's font.
+    EXPECT_EQ(form.Label1->pos(), QPoint(174, 369));
+    EXPECT_EQ(form.Label20->pos(), QPoint(378, 222));
+    EXPECT_EQ(form.Label4->size(), form.Label4->sizeHint());
     EXPECT_EQ(form.Label16->text(), QStringLiteral("↑"));
     EXPECT_TRUE(form.Label16->Transparent());
     EXPECT_FALSE(form.Label1->Transparent());

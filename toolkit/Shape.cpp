@@ -2,6 +2,7 @@
 
 #include "toolkit/Canvas.h"
 
+#include <QEvent>
 #include <QMouseEvent>
 
 #include <algorithm>
@@ -82,6 +83,13 @@ TLabel::TLabel(const QString& caption, QWidget* parent) : QLabel(caption, parent
     setMargin(0);
     setIndent(0);
     updateBackground();
+}
+
+void TLabel::changeEvent(QEvent* event)
+{
+    QLabel::changeEvent(event);
+    if (event->type() == QEvent::FontChange)
+        adjustSize();
 }
 
 void TLabel::SetTransparent(bool transparent)

@@ -44,6 +44,8 @@ private:
     TColor penColor_ = clBlack;
 };
 
+// A label sizes itself to its caption in its font, keeping its top-left corner, so that
+// a font wider than the one it was laid out with does not cut the text.
 class TLabel : public QLabel {
     Q_OBJECT
 
@@ -55,6 +57,9 @@ public:
     bool Transparent() const { return transparent_; }
     void SetColor(TColor color);
     TColor Color() const { return color_; }
+
+protected:
+    void changeEvent(QEvent* event) override;
 
 private:
     void updateBackground();
