@@ -94,22 +94,22 @@ public:
     int deferred = 0;
 
 protected:
-    bool event(QEvent* e) override
+    // Only kSentMessage events are posted here; each runs the oldest pending message. The
+    // event itself is not read: what it carries is in the queue, which the registry's lock
+    // (taken by the sender around posting) hands over.
+    void customEvent(QEvent*) override
     {
-        if (e->type() != kSentMessage)
-            return QObject::event(e);
         std::shared_ptr<SentMessage> sent;
         {
             std::lock_guard lock(registry().mutex);
             if (pending.empty())
-                return true;
+                return;
             sent = std::move(pending.front());
             pending.pop_front();
         }
         // The procedure may destroy this window; only locals are used from here on.
         const auto run = procedure;
         sent->Finish((*run)(sent->message, sent->wParam, sent->lParam));
-        return true;
     }
 };
 

@@ -1,0 +1,120 @@
+#include "platform/NotifyWindow.h"
+
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QThread>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+#include <vector>
+
+using namespace platform::win;
+using namespace std::chrono_literals;
+
+namespace {
+
+void processFor(std::chrono::milliseconds time)
+{
+    const auto end = std::chrono::steady_clock::now() + time;
+    while (std::chrono::steady_clock::now() < end) {
+        QCoreApplication::processEvents();
+        std::this_thread::sleep_for(1ms);
+    }
+}
+
+// Records what its procedure got, and on which thread.
+struct Recorder {
+    std::vector<UINT> messages;
+    bool allOnMain = true;
+    HWND window = CreateNotifyWindow([this](UINT message, WPARAM wParam, LPARAM lParam) {
+        allOnMain = allOnMain && QThread::currentThread() == QCoreApplication::instance()->thread();
+        messages.push_back(message);
+        return static_cast<LRESULT>(wParam + lParam);
+    });
+    ~Recorder() { DestroyWindow(window); }
+};
+
+}  // namespace
+
+TEST(NotifyWindow, ASendFromTheWindowsThreadRunsAtOnce)
+{
+    Recorder r;
+    EXPECT_EQ(SendMessageA(r.window, 0x500, 2, 3), 5);
+    EXPECT_EQ(r.messages, std::vector<UINT>{0x500});
+    EXPECT_TRUE(IsWindow(r.window));
+}
+
+TEST(NotifyWindow, ASendFromAnotherThreadRunsOnTheMainThreadWhileTheSenderWaits)
+{
+    Recorder r;
+    std::atomic<bool> returned{false};
+    LRESULT result = 0;
+    std::thread sender([&] {
+        result = SendMessageA(r.window, 0x502, 40, 2);
+        returned = true;
+    });
+    std::this_thread::sleep_for(50ms);
+    EXPECT_FALSE(returned);  // nobody has handled events yet
+    EXPECT_TRUE(r.messages.empty());
+    while (!returned)
+        processFor(1ms);
+    sender.join();
+    EXPECT_EQ(result, 42);
+    EXPECT_EQ(r.messages, std::vector<UINT>{0x502});
+    EXPECT_TRUE(r.allOnMain);
+}
+
+TEST(NotifyWindow, DestroyingTheWindowDropsWaitingAndLaterSends)
+{
+    auto r = std::make_unique<Recorder>();
+    const HWND window = r->window;
+    std::atomic<bool> returned{false};
+    LRESULT result = -1;
+    std::thread sender([&] {
+        result = SendMessageA(window, 0x500, 1, 1);
+        returned = true;
+    });
+    std::this_thread::sleep_for(30ms);
+    r.reset();
+    sender.join();
+    EXPECT_TRUE(returned);
+    EXPECT_EQ(result, 0);
+    EXPECT_FALSE(IsWindow(window));
+    std::thread([&] { EXPECT_EQ(SendMessageA(window, 0x500, 1, 1), 0); }).join();
+    EXPECT_EQ(SendMessageA(window, 0x500, 1, 1), 0);
+    processFor(20ms);
+}
+
+TEST(NotifyWindow, DeferredSendsDoNotWaitButStillRunInOrder)
+{
+    Recorder r;
+    std::atomic<int> returned{0};
+    std::thread waiting([&] {
+        SendMessageA(r.window, 0x500, 0, 0);
+        ++returned;
+    });
+    std::this_thread::sleep_for(30ms);
+    EXPECT_EQ(returned, 0);
+    {
+        const SendsDeferred deferred(r.window);
+        waiting.join();  // released without its message having run
+        EXPECT_EQ(returned, 1);
+        std::thread([&] {
+            EXPECT_EQ(SendMessageA(r.window, 0x501, 5, 5), 0);
+            ++returned;
+        }).join();
+        EXPECT_TRUE(r.messages.empty());
+    }
+    processFor(20ms);
+    EXPECT_EQ(r.messages, (std::vector<UINT>{0x500, 0x501}));
+
+    // Deferral over: senders wait again.
+    LRESULT result = 0;
+    std::thread again([&] { result = SendMessageA(r.window, 0x502, 3, 4); });
+    while (r.messages.size() < 3)
+        processFor(1ms);
+    again.join();
+    EXPECT_EQ(result, 7);
+}
