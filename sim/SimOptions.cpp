@@ -11,7 +11,7 @@ namespace {
 
 enum class Arg { None, Required, Optional };
 
-struct OptionSpec {
+struct OptionInfo {
     std::string_view name;
     char shortName;
     Arg arg;
@@ -21,7 +21,7 @@ constexpr std::string_view kFaultPrefix = "fault-";
 constexpr int kMaxPort = 255;
 constexpr int kMaxTurnaroundMs = 60000;
 
-constexpr std::array<OptionSpec, 15> kOptions{{
+constexpr std::array<OptionInfo, 15> kOptions{{
     {"id", 'i', Arg::Required},
     {"speed", 's', Arg::Required},
     {"port", 'p', Arg::Required},
@@ -39,26 +39,26 @@ constexpr std::array<OptionSpec, 15> kOptions{{
     {"help", 'h', Arg::None},
 }};
 
-const OptionSpec* findLong(std::string_view name)
+const OptionInfo* findLong(std::string_view name)
 {
     const auto it = std::find_if(kOptions.begin(), kOptions.end(),
-                                 [name](const OptionSpec& o) { return o.name == name; });
+                                 [name](const OptionInfo& o) { return o.name == name; });
     return it == kOptions.end() ? nullptr : &*it;
 }
 
-const OptionSpec* findShort(char c)
+const OptionInfo* findShort(char c)
 {
     const auto it = std::find_if(kOptions.begin(), kOptions.end(),
-                                 [c](const OptionSpec& o) { return o.shortName == c; });
+                                 [c](const OptionInfo& o) { return o.shortName == c; });
     return it == kOptions.end() ? nullptr : &*it;
 }
 
-[[noreturn]] void fail(const OptionSpec& o, const std::string& what)
+[[noreturn]] void fail(const OptionInfo& o, const std::string& what)
 {
     throw UsageError("--" + std::string(o.name) + ": " + what);
 }
 
-int number(const OptionSpec& o, std::string_view value, int min, int max)
+int number(const OptionInfo& o, std::string_view value, int min, int max)
 {
     const auto n = ParseInt(value, min, max);
     if (!n)
@@ -67,7 +67,7 @@ int number(const OptionSpec& o, std::string_view value, int min, int max)
     return *n;
 }
 
-void apply(SimOptions& out, const OptionSpec& o, std::optional<std::string_view> value)
+void apply(SimOptions& out, const OptionInfo& o, std::optional<std::string_view> value)
 {
     const std::string_view name = o.name;
     if (name.starts_with(kFaultPrefix)) {
@@ -103,36 +103,36 @@ SimOptions ParseOptions(const std::vector<std::string>& args)
     SimOptions out;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string_view arg = args[i];
-        const OptionSpec* spec = nullptr;
+        const OptionInfo* option = nullptr;
         std::optional<std::string_view> value;
         if (arg.starts_with("--") && arg.size() > 2) {
             const auto eq = arg.find('=');
-            spec = findLong(arg.substr(2, eq == std::string_view::npos ? eq : eq - 2));
-            if (!spec)
+            option = findLong(arg.substr(2, eq == std::string_view::npos ? eq : eq - 2));
+            if (!option)
                 throw UsageError("unknown option '" + std::string(arg) + "'");
             if (eq != std::string_view::npos) {
-                if (spec->arg == Arg::None)
-                    fail(*spec, "takes no value");
+                if (option->arg == Arg::None)
+                    fail(*option, "takes no value");
                 value = arg.substr(eq + 1);
             }
         } else if (arg.size() >= 2 && arg[0] == '-' && arg[1] != '-') {
-            spec = findShort(arg[1]);
-            if (!spec)
+            option = findShort(arg[1]);
+            if (!option)
                 throw UsageError("unknown option '" + std::string(arg) + "'");
             if (arg.size() > 2) {
-                if (spec->arg == Arg::None)
+                if (option->arg == Arg::None)
                     throw UsageError("unknown option '" + std::string(arg) + "'");
                 value = arg.substr(2);
             }
         } else {
             throw UsageError("unexpected argument '" + std::string(arg) + "'");
         }
-        if (spec->arg == Arg::Required && !value) {
+        if (option->arg == Arg::Required && !value) {
             if (i + 1 == args.size())
-                fail(*spec, "needs a value");
+                fail(*option, "needs a value");
             value = args[++i];
         }
-        apply(out, *spec, value);
+        apply(out, *option, value);
     }
     return out;
 }
