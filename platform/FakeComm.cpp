@@ -5,6 +5,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cerrno>
+
 #include <map>
 #include <mutex>
 #include <stdexcept>
@@ -24,6 +26,8 @@ struct FakeLine {
     std::function<bool(const DCB&)> refusesState;
     bool refusesQueues = false;
     bool refusesTimeouts = false;
+    bool holdsWrites = false;
+    int writesHeld = 0;
     std::vector<FakeComm::LineEvent> events;
     std::vector<std::uint8_t> written;
     std::vector<DCB> statesGiven;
@@ -87,8 +91,13 @@ public:
 
     ssize_t WriteSome(const void* buffer, std::size_t count) override
     {
-        // The line takes every write whole, at once.
+        // The line takes every write whole, at once, unless it is held.
         std::lock_guard lock(line_->mutex);
+        if (line_->holdsWrites) {
+            ++line_->writesHeld;
+            errno = EAGAIN;
+            return -1;
+        }
         const auto* bytes = static_cast<const std::uint8_t*>(buffer);
         line_->written.insert(line_->written.end(), bytes, bytes + count);
         line_->events.push_back({FakeComm::LineEvent::Write, static_cast<unsigned>(count),
@@ -263,6 +272,18 @@ void FakeComm::RefuseTimeouts(bool refuse)
 {
     std::lock_guard lock(line_->mutex);
     line_->refusesTimeouts = refuse;
+}
+
+void FakeComm::HoldWrites(bool hold)
+{
+    std::lock_guard lock(line_->mutex);
+    line_->holdsWrites = hold;
+}
+
+int FakeComm::WritesHeld() const
+{
+    std::lock_guard lock(line_->mutex);
+    return line_->writesHeld;
 }
 
 std::vector<FakeComm::LineEvent> FakeComm::Events() const

@@ -40,6 +40,10 @@ public:
     void RefuseState(std::function<bool(const DCB&)> refuses);
     void RefuseQueues(bool refuse);
     void RefuseTimeouts(bool refuse);
+    // While held, the line takes no byte, as if stopped by flow control: writes stay
+    // pending until they are purged, time out or the port closes.
+    void HoldWrites(bool hold);
+    int WritesHeld() const;  // write attempts the hold has turned away
 
     struct LineEvent {
         enum Kind { Write, Rts, Dtr } kind;

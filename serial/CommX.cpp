@@ -166,6 +166,7 @@ void TCustomCommX::StartThreads()
         Raise(Message::TransThread);
     }
     TransThread->Resume();
+    TransThread->WaitForQueue();
     try {
         ReceiveThread = std::make_unique<TCommReceiveThread>(handle_, NotifyWnd).release();
     } catch (...) {
@@ -552,11 +553,22 @@ TCommTransThread::~TCommTransThread()
         --Owner->attachedTransThreads_;  // never ran
 }
 
+void TCommTransThread::WaitForQueue()
+{
+    std::unique_lock lock(queueLock_);
+    queueMade_.wait(lock, [this] { return hasQueue_; });
+}
+
 void TCommTransThread::Execute()
 {
     MSG msg;
     // Makes the queue at once, so that Send can hand over blocks.
     PeekMessageA(&msg, HWND{}, 0, 0, PM_NOREMOVE);
+    {
+        std::lock_guard lock(queueLock_);
+        hasQueue_ = true;
+    }
+    queueMade_.notify_all();
     event_ = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     overlapped_ = OVERLAPPED{};
     overlapped_.hEvent = event_;

@@ -11,6 +11,7 @@
 #include <QObject>
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <mutex>
@@ -199,6 +200,9 @@ public:
     std::atomic<bool> Abort{false};  // set by PurgeSend: blocks are discarded unwritten
     std::atomic<int> CharTime{0};    // one character time in ms
 
+    // Once resumed: returns when the thread has its message queue, so blocks can be posted.
+    void WaitForQueue();
+
 protected:
     void Execute() override;
 
@@ -215,6 +219,9 @@ private:
     HANDLE event_ = 0;
     platform::win::OVERLAPPED overlapped_{};
     bool attached_ = true;  // counted in Owner's attachedTransThreads_
+    std::mutex queueLock_;
+    std::condition_variable queueMade_;
+    bool hasQueue_ = false;
 };
 
 // Watches the line and reports line errors, breaks and received data, in this order.

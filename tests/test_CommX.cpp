@@ -750,3 +750,55 @@ TEST_F(CommXFake, SendSplitsIntoBlocksOfBufLenTrans)
     EXPECT_FALSE(comm.Send(data.data(), 1));
     EXPECT_FALSE(comm.Send(data.data(), -1));
 }
+
+TEST_F(CommXFake, PurgeSendAndALineErrorReportNeverWaitForEachOther)
+{
+    comm.Open();
+    std::vector<int> errors;
+    comm.OnError = [&](QObject*, int state) { errors.push_back(state); };
+    device.HoldWrites(true);
+    ASSERT_TRUE(comm.Send("\x01\x02\x03", 3));
+    ASSERT_TRUE(processUntil([&] { return device.WritesHeld() > 0; }));  // the write is pending
+    device.Arrive({}, win::CE_FRAME);  // found by the transmit thread when its write fails
+    comm.PurgeSend();                   // would never return if the report waited for it
+    EXPECT_EQ(comm.SendPending(), 0);
+    EXPECT_TRUE(errors.empty());  // nothing runs inside PurgeSend
+    EXPECT_TRUE(processUntil([&] { return !errors.empty(); }));
+    EXPECT_EQ(errors, std::vector<int>{8});
+}
+
+namespace {
+
+bool threadEnds(std::uint32_t id)
+{
+    const std::string task = "/proc/self/task/" + std::to_string(id);
+    for (int i = 0; i < 3000 && std::filesystem::exists(task); ++i)
+        std::this_thread::sleep_for(1ms);
+    return !std::filesystem::exists(task);
+}
+
+}  // namespace
+
+// Close may come before a thread has its queue or its wake event; it must end all the same.
+TEST_F(CommXFake, ThreadsToldToEndBeforeTheyRunStillEnd)
+{
+    const HANDLE port = win::CreateFileA("\\\\.\\COM907", 0, 0, nullptr, win::OPEN_EXISTING, 0, 0);
+    ASSERT_NE(port, INVALID_HANDLE_VALUE);
+    win::SetCommMask(port, win::EV_RXCHAR);
+    const win::HWND window = win::CreateNotifyWindow([](win::UINT, win::WPARAM, win::LPARAM) { return 0; });
+
+    TCommReceiveThread* receive = std::make_unique<TCommReceiveThread>(port, window).release();
+    const std::uint32_t receiveId = receive->ThreadID();
+    receive->Wake();
+    win::CloseHandle(port);
+    receive->Resume();
+
+    TCommTransThread* trans = std::make_unique<TCommTransThread>(&comm, port, window).release();
+    const std::uint32_t transId = trans->ThreadID();
+    trans->Terminate();  // and no TM_WAKEUP: it has no queue to post to yet
+    trans->Resume();
+
+    EXPECT_TRUE(threadEnds(receiveId));
+    EXPECT_TRUE(threadEnds(transId));
+    win::DestroyWindow(window);
+}

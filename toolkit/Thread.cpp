@@ -27,10 +27,9 @@ TThread::~TThread()
 
 void TThread::Resume()
 {
-    {
-        std::lock_guard lock(mutex_);
-        resumed_ = true;
-    }
+    // Notified under the lock: once released, the thread may end and free this object.
+    std::lock_guard lock(mutex_);
+    resumed_ = true;
     changed_.notify_all();
 }
 
