@@ -299,3 +299,19 @@ TEST_F(MainFormTest, ALineThatNeverFallsSilentStillLetsTheWindowClose)
     EXPECT_LT(took, 10000);
     EXPECT_GE(took, 2000);
 }
+
+TEST(Shape, EveryPressIsAMouseDown)
+{
+    TShape shape;
+    shape.resize(20, 19);
+    std::vector<Qt::MouseButton> seen;
+    QObject::connect(&shape, &TShape::MouseDown,
+                     [&](Qt::MouseButton b, Qt::KeyboardModifiers, int, int) { seen.push_back(b); });
+    shape.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&shape));
+    // Through the window, as the desktop delivers them: a double click's second press
+    // comes as a double-click event.
+    QTest::mouseClick(shape.windowHandle(), Qt::RightButton, {}, QPoint(5, 5));
+    QTest::mouseDClick(shape.windowHandle(), Qt::LeftButton, {}, QPoint(5, 5));
+    EXPECT_EQ(seen, (std::vector<Qt::MouseButton>{Qt::RightButton, Qt::LeftButton, Qt::LeftButton}));
+}

@@ -71,6 +71,11 @@ void TShape::paintEvent(QPaintEvent*)
     }
 }
 
+void TShape::mouseDoubleClickEvent(QMouseEvent* event)
+{
+    mousePressEvent(event);
+}
+
 void TShape::mousePressEvent(QMouseEvent* event)
 {
     const QPoint pos = event->position().toPoint();

@@ -36,6 +36,8 @@ signals:
 protected:
     void paintEvent(QPaintEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
+    // The second press of a double click is a press too.
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
 
 private:
     TShapeType shape_ = stRectangle;
