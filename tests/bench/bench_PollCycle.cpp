@@ -71,6 +71,15 @@ double cpuSeconds(int who)
     return sec(u.ru_utime) + sec(u.ru_stime);
 }
 
+// Every thread of the process going to sleep or being put aside: the cost of the hand-offs
+// between the threads of a poll.
+long contextSwitches()
+{
+    rusage u{};
+    ::getrusage(RUSAGE_SELF, &u);
+    return u.ru_nvcsw + u.ru_nivcsw;
+}
+
 std::set<long> threadIds()
 {
     std::set<long> ids;
@@ -116,6 +125,7 @@ struct Result {
     double exchange = 0;  // median time from the tick to the end of the poll
     double wait = 0;      // median time from the end of a poll to the next tick
     double cpu = 0, cpuMain = 0, cpuReceiver = 0;  // shares of one core
+    double switches = 0;  // context switches per poll, whole process
     std::string problem;
 };
 
@@ -181,11 +191,13 @@ Result run(int bitRate, int interval, int polls, int portNumber)
     struct Mark {
         Clock::time_point wall;
         double cpu, cpuMain, cpuReceiver;
+        long switches;
         std::uint64_t polls;
     };
     auto mark = [&] {
         return Mark{Clock::now(), cpuSeconds(RUSAGE_SELF), cpuSeconds(RUSAGE_THREAD),
-                    threadCpuSeconds(receiverTid), receiver.GetCounters().polls};
+                    threadCpuSeconds(receiverTid), contextSwitches(),
+                    receiver.GetCounters().polls};
     };
     std::optional<Mark> first;
     // The measured stretch starts at the end of the last warm-up poll.
@@ -198,6 +210,7 @@ Result run(int bitRate, int interval, int polls, int portNumber)
     limit.start(std::chrono::milliseconds((interval + 600) * static_cast<int>(wanted) + 5000));
     loop.exec();
     const Mark last = mark();
+    const std::size_t tickCount = ticks.starts.size();
     const int failures = form->RecvErrorCount;
     if (form->Monitoring)
         QTest::mousePress(form->shpPower, Qt::LeftButton);
@@ -213,7 +226,10 @@ Result run(int bitRate, int interval, int polls, int portNumber)
         r.problem = "only " + std::to_string(ends.size()) + " polls ended in time";
         return r;
     }
-    if (failures != 0)
+    if (tickCount != ends.size())
+        r.problem = std::to_string(tickCount) + " ticks but " + std::to_string(ends.size()) +
+                    " poll ends: the stamps do not pair up";
+    else if (failures != 0)
         r.problem = std::to_string(failures) + " polls failed";
     // From the end of the last warm-up poll to the end of the run: polls + 1 polls.
     else if (last.polls - first->polls != static_cast<std::uint64_t>(polls) + 1)
@@ -222,7 +238,7 @@ Result run(int bitRate, int interval, int polls, int portNumber)
 
     // Starts of polls kWarmUpPolls .. wanted-1 give `polls` periods.
     std::vector<double> periods, exchanges, waits;
-    for (std::size_t i = kWarmUpPolls; i + 1 < wanted && i + 1 < ticks.starts.size(); ++i) {
+    for (std::size_t i = kWarmUpPolls; i + 1 < wanted && i + 1 < tickCount; ++i) {
         periods.push_back(ms(ticks.starts[i + 1] - ticks.starts[i]));
         exchanges.push_back(ms(ends[i] - ticks.starts[i]));
         waits.push_back(ms(ticks.starts[i + 1] - ends[i]));
@@ -236,6 +252,7 @@ Result run(int bitRate, int interval, int polls, int portNumber)
     r.cpu = (last.cpu - first->cpu) / wall;
     r.cpuMain = (last.cpuMain - first->cpuMain) / wall;
     r.cpuReceiver = (last.cpuReceiver - first->cpuReceiver) / wall;
+    r.switches = static_cast<double>(last.switches - first->switches) / (polls + 1);
     return r;
 }
 
@@ -276,12 +293,13 @@ int main(int argc, char** argv)
                     100 * r.cpu);
 
     std::printf("\n| line speed (bit/s) | interval (ms) | exchange, median (ms) | "
-                "wait - interval, median (ms) | CPU main thread | CPU receiver | CPU rest |\n");
-    std::printf("|---:|---:|---:|---:|---:|---:|---:|\n");
+                "wait - interval, median (ms) | CPU main thread | CPU receiver | CPU rest | "
+                "context switches per poll |\n");
+    std::printf("|---:|---:|---:|---:|---:|---:|---:|---:|\n");
     for (const Result& r : results)
-        std::printf("| %d | %d | %.2f | %+.2f | %.1f %% | %.1f %% | %.1f %% |\n", r.bitRate,
-                    r.interval, r.exchange, r.wait - r.interval, 100 * r.cpuMain,
-                    100 * r.cpuReceiver, 100 * (r.cpu - r.cpuMain - r.cpuReceiver));
+        std::printf("| %d | %d | %.2f | %+.2f | %.1f %% | %.1f %% | %.1f %% | %.0f |\n",
+                    r.bitRate, r.interval, r.exchange, r.wait - r.interval, 100 * r.cpuMain,
+                    100 * r.cpuReceiver, 100 * (r.cpu - r.cpuMain - r.cpuReceiver), r.switches);
 
     bool ok = true;
     for (const Result& r : results)
