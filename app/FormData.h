@@ -19,7 +19,10 @@ class FormScale {
 public:
     explicit FormScale(int pixelsPerInch) : ppi_(pixelsPerInch) {}
     int operator()(int v) const { return v * ppi_ / kDesignPixelsPerInch; }
-    QRect rect(const QRect& r) const { return {(*this)(r.x()), (*this)(r.y()), (*this)(r.width()), (*this)(r.height())}; }
+    QRect rect(const QRect& r) const
+    {
+        return {(*this)(r.x()), (*this)(r.y()), (*this)(r.width()), (*this)(r.height())};
+    }
     QPoint point(int x, int y) const { return {(*this)(x), (*this)(y)}; }
     QSize size(int w, int h) const { return {(*this)(w), (*this)(h)}; }
 

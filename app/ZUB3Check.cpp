@@ -19,8 +19,6 @@
 #include <QStatusBar>
 #include <QTimer>
 
-#include <algorithm>
-
 using namespace zub3;
 
 namespace {
@@ -36,11 +34,14 @@ constexpr int kKnobLeftOff = 205;
 constexpr int kKnobLeftOn = 224;
 constexpr int kFailureLimit = 10;
 
+// Each byte as two upper-case hexadecimal digits and a space, up to index last.
 QString hexDump(std::span<const Byte> data, int last)
 {
     QString text;
     for (int i = 0; i <= last && i < static_cast<int>(data.size()); ++i)
-        text += QStringLiteral("%1 ").arg(data[static_cast<std::size_t>(i)], 2, 16, QLatin1Char('0')).toUpper();
+        text += QStringLiteral("%1 ")
+                    .arg(data[static_cast<std::size_t>(i)], 2, 16, QLatin1Char('0'))
+                    .toUpper();
     return text;
 }
 
@@ -62,7 +63,8 @@ public:
             form_.switchClicksPending_ = 0;
         for (; form_.switchClicksPending_ > 0; --form_.switchClicksPending_)
             QTimer::singleShot(0, form, [form] {
-                RunGuarded([&] { form->shpPowerMouseDown(form->shpPower, Qt::LeftButton, {}, 0, 0); });
+                RunGuarded(
+                    [&] { form->shpPowerMouseDown(form->shpPower, Qt::LeftButton, {}, 0, 0); });
             });
         if (form_.closeRequested_)
             QTimer::singleShot(0, form, &QWidget::close);
