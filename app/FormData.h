@@ -2,7 +2,8 @@
 // The main window's stored form data that is applied through the components' setters, by
 // property name and in declaration order, as a stored form is loaded.
 
-#include <QByteArray>
+#include "widgets/ColorProgressBar.h"
+
 #include <QObject>
 #include <QPoint>
 #include <QRect>
@@ -11,8 +12,6 @@
 
 #include <utility>
 #include <vector>
-
-#include "widgets/ColorProgressBar.h"
 
 // The window is designed at 96 pixels per inch; other settings scale positions and sizes.
 class FormScale {
