@@ -281,10 +281,12 @@ int TCustomCommX::Receive(void* Buffer, int Count)
             return -1;
         }
         QCoreApplication::processEvents();
-        Sleep(1);
         // Closed meanwhile (perhaps opened again): closing ended the read.
         if (handle_ != port || !ReceiveThread)
             return -1;
+        // A step of at most 1 ms that ends as soon as the read completes, so a reply is
+        // taken the moment its last byte is in.
+        WaitForSingleObject(ReadOverlapped.hEvent, 1);
     }
 }
 
@@ -306,16 +308,20 @@ void TCustomCommX::PurgeSend()
     // thread, which waits for it.
     const SendsDeferred deferred(NotifyWnd);
     TransThread->Abort = true;
-    int pending = 0;
-    do {
+    // Nothing pending after a purge ends the wait at once: every exchange starts with a
+    // purge, and a pause here would add to each one.
+    for (;;) {
         {
             std::lock_guard lock(TransLock);
             PurgeComm(handle_, kPurgeSend);
         }
+        {
+            std::lock_guard lock(CountLock);
+            if (PendingBytes == 0)
+                break;
+        }
         Sleep(1);
-        std::lock_guard lock(CountLock);
-        pending = PendingBytes;
-    } while (pending != 0);
+    }
     TransThread->Abort = false;
 }
 
