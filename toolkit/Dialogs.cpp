@@ -25,8 +25,8 @@ void show(const MessageRecord& m)
     case MessageKind::Error: icon = QMessageBox::Critical; break;
     }
     // No parent: the box is centred on the screen.
-    QMessageBox box(icon, m.caption, m.text, QMessageBox::Ok);
-    box.setButtonText(QMessageBox::Ok, QStringLiteral("OK"));
+    QMessageBox box(icon, m.caption, m.text, QMessageBox::NoButton);
+    box.addButton(QStringLiteral("OK"), QMessageBox::AcceptRole);
     box.exec();
 }
 
