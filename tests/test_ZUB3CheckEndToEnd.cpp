@@ -482,3 +482,20 @@ TEST_F(EndToEnd, WriteNeverSendsAnIdOutOfRange)
     EXPECT_EQ(receiver_->GetCounters().writes, 0u);
     EXPECT_EQ(form_->CurrentID, 0);
 }
+
+TEST_F(EndToEnd, UnpluggedAdapterEndsPollingAndThePortStillCloses)
+{
+    start(0, 115200);
+    chooseSpeed("115200");
+    clickSwitch();
+    ASSERT_TRUE(waitPolls(2));
+    receiver_.reset();  // the far end goes away, as when the adapter is pulled out
+    ASSERT_TRUE(waitFor([&] { return form_->RecvErrorCount >= 10; }));
+    EXPECT_EQ(form_->StatusText(), QStringLiteral("接続状態を見直して下さい"));
+    EXPECT_FALSE(form_->Timer->isActive());
+    EXPECT_EQ(form_->ComPort->ReadByte(), -1);
+    form_->show();
+    EXPECT_TRUE(form_->close());
+    EXPECT_EQ(form_->ComPort->Handle(), INVALID_HANDLE_VALUE);
+    EXPECT_TRUE(messages_.empty());
+}
