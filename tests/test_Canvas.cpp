@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QImage>
+#include <QWidget>
 
 #include <set>
 #include <utility>
@@ -197,4 +198,35 @@ TEST(Canvas, SignedFontHeightGivesTheCharacterHeightNegative)
     Canvas canvas(image);
     canvas.font = points;
     EXPECT_EQ(canvas.fontHeight(), SignedFontHeight(points, image.logicalDpiY()));
+}
+
+TEST(Canvas, PixelRulesHoldOnAScaledScreen)
+{
+    // A widget painted through an off-screen image, shown at two device pixels per pixel.
+    class Marks : public QWidget {
+    protected:
+        void paintEvent(QPaintEvent*) override
+        {
+            PaintThroughImage(*this, [](QPaintDevice& device) {
+                Canvas canvas(device);
+                canvas.pen.color = clRed;
+                canvas.moveTo(3, 0);
+                canvas.lineTo(3, 9);
+                canvas.brush = {clBlue, bsSolid};
+                canvas.fillRect(0, 0, 2, 10);
+            });
+        }
+    } marks;
+    marks.resize(8, 10);
+    QImage scaled(16, 20, QImage::Format_RGB32);
+    scaled.setDevicePixelRatio(2);
+    scaled.fill(Qt::white);
+    marks.render(&scaled, QPoint(), QRegion(), QWidget::DrawChildren);
+    scaled.setDevicePixelRatio(1);
+    for (int y = 0; y < 20; ++y) {
+        for (int x : {6, 7})  // the line at x 3, whole, except its end point (rows 18, 19)
+            EXPECT_EQ(FromQColor(scaled.pixelColor(x, y)), y < 18 ? clRed : clWhite) << x << "," << y;
+        for (int x : {0, 1, 2, 3})
+            EXPECT_EQ(FromQColor(scaled.pixelColor(x, y)), clBlue) << x << "," << y;
+    }
 }

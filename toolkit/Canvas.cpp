@@ -1,6 +1,8 @@
 #include "toolkit/Canvas.h"
 
 #include <QFontMetrics>
+#include <QImage>
+#include <QWidget>
 #include <QPaintDevice>
 #include <QPen>
 #include <QPolygon>
@@ -171,4 +173,15 @@ QFont Canvas::drawingFont() const
 int Canvas::fontHeight() const
 {
     return SignedFontHeight(font, m_device.logicalDpiY());
+}
+
+void PaintThroughImage(QWidget& widget, const std::function<void(QPaintDevice&)>& paint)
+{
+    QImage image(widget.size(), QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    constexpr double kInchesPerMetre = 1 / 0.0254;
+    image.setDotsPerMeterX(qRound(widget.logicalDpiX() * kInchesPerMetre));
+    image.setDotsPerMeterY(qRound(widget.logicalDpiY() * kInchesPerMetre));
+    paint(image);
+    QPainter(&widget).drawImage(widget.rect(), image);
 }

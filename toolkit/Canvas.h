@@ -22,7 +22,10 @@
 #include <cstdint>
 #include <optional>
 
+#include <functional>
+
 class QPaintDevice;
+class QWidget;
 
 enum TPenStyle : std::uint8_t { psSolid, psClear };
 
@@ -82,3 +85,8 @@ private:
     QColor penColor() const;
     QFont drawingFont() const;
 };
+
+// Paints a widget at one device pixel per pixel of its own into an off-screen image, at the
+// widget's resolution, and shows that: on a scaled screen the pixel rules above still hold
+// (a one-pixel line stays whole instead of thinning to dots).
+void PaintThroughImage(QWidget& widget, const std::function<void(QPaintDevice&)>& paint);

@@ -50,7 +50,12 @@ QRect TShape::FigureRect() const
 
 void TShape::paintEvent(QPaintEvent*)
 {
-    Canvas canvas(*this);
+    PaintThroughImage(*this, [this](QPaintDevice& device) { paintFigure(device); });
+}
+
+void TShape::paintFigure(QPaintDevice& device) const
+{
+    Canvas canvas(device);
     canvas.pen = {penColor_, 1, psSolid};
     canvas.brush = {brushColor_, brushStyle_};
     const QRect r = FigureRect();

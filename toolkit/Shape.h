@@ -40,6 +40,8 @@ protected:
     void mouseDoubleClickEvent(QMouseEvent* event) override;
 
 private:
+    void paintFigure(QPaintDevice& device) const;
+
     TShapeType shape_ = stRectangle;
     TColor brushColor_ = clWhite;
     TBrushStyle brushStyle_ = bsSolid;

@@ -454,7 +454,7 @@ TColorProgressBar::Edges TColorProgressBar::BarEdges(int barLength) const
 
 void TColorProgressBar::paintEvent(QPaintEvent*)
 {
-    PaintTo(*this);
+    PaintThroughImage(*this, [this](QPaintDevice& device) { PaintTo(device); });
 }
 
 void TColorProgressBar::PaintTo(QPaintDevice& device) const
