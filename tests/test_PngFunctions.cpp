@@ -392,6 +392,15 @@ TEST(DrawImageWithOptions, FadesFirstThenGreysAndLeavesTheImageAlone)
     DrawImageWithOptions(decode(rgbPixels({0, 0, 255, 0, 0, 255})), greyOnly, QRect(0, 0, 2, 1), {pngGrayscaleOnDisabled});
     EXPECT_EQ(greyOnly.pixel(1, 0), qRgb(28, 28, 28));
 
+    // Greyed alone, the transparent colour stays invisible, and a pixel that greys to the
+    // transparent colour's level does not vanish.
+    TestPng keyed = rgbPixels({255, 0, 0, 77, 77, 77});
+    keyed.transparentColor = png_color_16{0, 77, 77, 77, 0};
+    QImage keyedGrey = canvas(2, 1, qRgb(100, 100, 100));
+    DrawImageWithOptions(decode(keyed), keyedGrey, QRect(0, 0, 2, 1), {pngGrayscaleOnDisabled});
+    EXPECT_EQ(keyedGrey.pixel(0, 0), qRgb(77, 77, 77));
+    EXPECT_EQ(keyedGrey.pixel(1, 0), qRgb(100, 100, 100));
+
     QImage plain = canvas(2, 1, qRgb(100, 100, 100));
     DrawImageWithOptions(image, plain, QRect(0, 0, 2, 1), {});
     EXPECT_EQ(plain.pixel(1, 0), qRgb(0, 0, 255));

@@ -570,6 +570,11 @@ void GreyImage(TPngImage& image)
         return;
     }
     case PngColorType::RGB:
+        // The transparent colour would no longer match its greyed pixels, and other
+        // pixels could grey into it: keep the transparency as alpha instead.
+        if (image.transparencyMode() == PngTransparency::SingleColor)
+            image.addAlpha();
+        break;
     case PngColorType::RGBA:
         break;
     }
