@@ -520,8 +520,8 @@ private:
             epoll_event events[4];
             const int n = ::epoll_wait(epollFd_.get(), events, 4, timeout);
             lock.lock();
-            if (closed_ || hungUp_)
-                continue;
+            // The wake counter is taken first, also on a hung-up port: left set, it would
+            // make every wait return at once.
             std::uint32_t device = 0;
             for (int i = 0; i < n; ++i) {
                 if (events[i].data.fd == wakeFd_.get()) {
@@ -531,6 +531,8 @@ private:
                     device |= events[i].events;
                 }
             }
+            if (closed_ || hungUp_)
+                continue;
             if (device & EPOLLIN)
                 noteEvents(EV_RXCHAR | noteCounters());
             const auto now = Clock::now();

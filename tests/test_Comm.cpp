@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+
 #include <chrono>
 #include <filesystem>
 #include <vector>
@@ -63,6 +65,17 @@ protected:
     RegisteredPty line;
     PtyPair& far = line.Pty();
 };
+
+// User and system time of the whole process so far.
+std::chrono::microseconds processCpu()
+{
+    rusage usage{};
+    ::getrusage(RUSAGE_SELF, &usage);
+    const auto us = [](const timeval& t) {
+        return std::chrono::seconds(t.tv_sec) + std::chrono::microseconds(t.tv_usec);
+    };
+    return us(usage.ru_utime) + us(usage.ru_stime);
+}
 
 std::size_t openDescriptors()
 {
@@ -279,6 +292,12 @@ TEST_F(CommPty, AHangUpFailsEveryReadAtOnceButThePortStillCloses)
     EXPECT_EQ(GetLastError(), ERROR_DEVICE_NOT_CONNECTED);
     EXPECT_FALSE(WriteFile(port.handle, in.data(), 8, &n, &port.write));
     EXPECT_TRUE(PurgeComm(port.handle, PURGE_TXABORT | PURGE_RXABORT));
+
+    // A hung-up port sits still: its I/O thread must not spin while it waits to be closed.
+    const auto cpuBefore = processCpu();
+    std::this_thread::sleep_for(500ms);
+    EXPECT_LT(processCpu() - cpuBefore, 150ms);
+
     EXPECT_TRUE(CloseHandle(port.handle));
     port.handle = INVALID_HANDLE_VALUE;
     CloseHandle(wait.hEvent);
