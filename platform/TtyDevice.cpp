@@ -61,8 +61,12 @@ public:
         state_.Flags = fBinary | DTR_CONTROL_ENABLE |
                        ((t.c_cflag & CRTSCTS) ? (fOutxCtsFlow | RTS_CONTROL_HANDSHAKE)
                                               : RTS_CONTROL_ENABLE);
-        state_.XonChar = static_cast<char>(t.c_cc[VSTART]);
-        state_.XoffChar = static_cast<char>(t.c_cc[VSTOP]);
+        // A port left with equal (or disabled) start and stop characters reads as the usual
+        // DC1 and DC3: a block with equal ones is refused, and the line setters that Open
+        // writes before its own XonChar and XoffChar would fail on it.
+        const bool distinct = t.c_cc[VSTART] != t.c_cc[VSTOP];
+        state_.XonChar = static_cast<char>(distinct ? t.c_cc[VSTART] : 17);
+        state_.XoffChar = static_cast<char>(distinct ? t.c_cc[VSTOP] : 19);
     }
 
     ~TtyDevice() override

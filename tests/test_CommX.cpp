@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <termios.h>
+
 #include <QCoreApplication>
 #include <QThread>
 #include <QTimer>
@@ -188,6 +190,20 @@ TEST_F(CommXPty, OpenAppliesRateAndTimeOuts)
     comm.SetTimeOutReceive(250);
     ASSERT_TRUE(win::GetCommTimeouts(comm.Handle(), &t));
     EXPECT_EQ(t.ReadTotalTimeoutConstant, 250u);
+}
+
+TEST_F(CommXPty, OpensAPortLeftWithoutStartAndStopCharacters)
+{
+    // As "stty start undef stop undef" leaves a port: both characters 0.
+    platform::Termios2 t;
+    ASSERT_TRUE(platform::GetTermios2(far.Master(), t));
+    t.c_cc[VSTART] = t.c_cc[VSTOP] = 0;
+    ASSERT_TRUE(platform::SetTermios2(far.Master(), t));
+    comm.Open();
+    ASSERT_NE(comm.Handle(), INVALID_HANDLE_VALUE);
+    ASSERT_TRUE(platform::GetTermios2(far.Master(), t));
+    EXPECT_EQ(t.c_cc[VSTART], 17);
+    EXPECT_EQ(t.c_cc[VSTOP], 19);
 }
 
 TEST_F(CommXPty, ReceiveGetsTheReplyOrWhatCameByTheTimeOut)
