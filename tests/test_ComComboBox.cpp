@@ -2,7 +2,7 @@
 
 #include "platform/SerialRegistry.h"
 #include "serial/CommX.h"
-#include "support/TempRegistry.h"
+#include "support/PtyPair.h"
 #include "toolkit/Dialogs.h"
 
 #include <gtest/gtest.h>
@@ -121,7 +121,7 @@ TEST_F(ComComboBoxTest, WritingPortNoSelectsWithoutEventsOrOpening)
 
 TEST_F(ComComboBoxTest, ChoosingPortsOpensAndClosesTheBoundComponent)
 {
-    Pty pty;
+    PtyPair pty;
     WriteEntry("pty", ValueType::String, "COM9", pty.SlavePath());
     TCommX port(nullptr);
     port.SetTimeOutReceive(50);
@@ -189,7 +189,7 @@ TEST_F(ComComboBoxTest, UnopenablePortShowsTheDefaultReport)
 
 TEST_F(ComComboBoxTest, FailingHandlerSkipsTheConnectStep)
 {
-    Pty pty;
+    PtyPair pty;
     WriteEntry("pty", ValueType::String, "COM9", pty.SlavePath());
     std::vector<MessageRecord> seen;
     const auto previous = SetMessageBoxHook([&](const MessageRecord& m) { seen.push_back(m); });

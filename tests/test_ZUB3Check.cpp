@@ -2,7 +2,7 @@
 
 #include "platform/DesktopMetrics.h"
 #include "serial/CommX.h"
-#include "support/TempRegistry.h"
+#include "support/PtyPair.h"
 #include "toolkit/Dialogs.h"
 #include "toolkit/Shape.h"
 #include "toolkit/SpinEdit.h"
@@ -228,7 +228,7 @@ TEST_F(MainFormTest, IntervalChangeRestartsOnlyForANewInterval)
 
 TEST_F(MainFormTest, ChoosingPortsOpensAndClosesTheComponent)
 {
-    Pty pty;
+    PtyPair pty;
     WriteEntry("pty", ValueType::String, "COM8", pty.SlavePath());
     TMainForm form;
     choosePort(form, "COM8");
@@ -254,7 +254,7 @@ TEST_F(MainFormTest, UnopenablePortShowsTheDefaultReport)
 
 TEST_F(MainFormTest, ClosingDrainsOneTimeOutThenClosesThePort)
 {
-    Pty pty;
+    PtyPair pty;
     WriteEntry("pty", ValueType::String, "COM8", pty.SlavePath());
     TMainForm form;
     form.show();
@@ -273,7 +273,7 @@ TEST_F(MainFormTest, ClosingDrainsOneTimeOutThenClosesThePort)
 
 TEST_F(MainFormTest, ALineThatNeverFallsSilentStillLetsTheWindowClose)
 {
-    Pty pty;
+    PtyPair pty;
     WriteEntry("pty", ValueType::String, "COM8", pty.SlavePath());
     TMainForm form;
     form.show();

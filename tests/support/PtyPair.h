@@ -4,6 +4,7 @@
 
 #include "platform/SerialRegistry.h"
 #include "platform/Termios2.h"
+#include "support/TempRegistry.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -12,7 +13,6 @@
 
 #include <chrono>
 #include <cstdint>
-#include <filesystem>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -115,20 +115,8 @@ private:
 class RegisteredPty {
 public:
     RegisteredPty()
+        : registration_(std::make_unique<platform::registry::Registration>(0, pty_.SlavePath(), "pty"))
     {
-        static int serial = 0;
-        root_ = std::filesystem::temp_directory_path() /
-                ("zub3-serial-" + std::to_string(::getpid()) + "-" + std::to_string(++serial));
-        std::filesystem::remove_all(root_);
-        std::filesystem::create_directories(root_ / "sys");
-        platform::registry::SetLocation({root_ / "run", root_ / "sys", "/dev"});
-        registration_ = std::make_unique<platform::registry::Registration>(0, pty_.SlavePath(), "pty");
-    }
-    ~RegisteredPty()
-    {
-        registration_.reset();
-        std::error_code ec;
-        std::filesystem::remove_all(root_, ec);
     }
 
     PtyPair& Pty() { return pty_; }
@@ -136,7 +124,7 @@ public:
     std::string DeviceName() const { return "\\\\.\\COM" + std::to_string(PortNumber()); }
 
 private:
-    std::filesystem::path root_;
+    TempRegistry registry_;
     PtyPair pty_;
     std::unique_ptr<platform::registry::Registration> registration_;
 };

@@ -1,16 +1,12 @@
 #pragma once
-// Test fixtures: a serial-port registry in a temporary directory, and a pseudo-terminal
-// whose slave side a test registers as a port.
+// A serial-port registry in a temporary directory, for tests.
 
 #include "platform/SerialRegistry.h"
 
-#include <fcntl.h>
-#include <stdlib.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <filesystem>
-#include <stdexcept>
 #include <string>
 
 // Points the registry at a fresh directory for its lifetime; the key itself (the runtime
@@ -40,26 +36,4 @@ public:
 
 private:
     std::filesystem::path root_;
-};
-
-// A pseudo-terminal: the test plays the far end on the master.
-class Pty {
-public:
-    Pty()
-    {
-        master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-        if (master_ < 0 || ::grantpt(master_) != 0 || ::unlockpt(master_) != 0)
-            throw std::runtime_error("no pseudo-terminal");
-        slavePath_ = ::ptsname(master_);
-    }
-    ~Pty() { ::close(master_); }
-    Pty(const Pty&) = delete;
-    Pty& operator=(const Pty&) = delete;
-
-    int Master() const { return master_; }
-    const std::string& SlavePath() const { return slavePath_; }
-
-private:
-    int master_ = -1;
-    std::string slavePath_;
 };
