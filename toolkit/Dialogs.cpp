@@ -11,6 +11,13 @@ MessageBoxHook& hook()
     return h;
 }
 
+// Kept apart from Qt's display name, which Qt would append to every window's caption.
+QString& applicationTitle()
+{
+    static QString title;
+    return title;
+}
+
 void show(const MessageRecord& m)
 {
     if (hook()) {
@@ -54,12 +61,13 @@ void ShowPlainMessage(const QString& caption, const QString& text)
 
 void SetApplicationTitle(const QString& title)
 {
-    QGuiApplication::setApplicationDisplayName(title);
+    applicationTitle() = title;
+    QCoreApplication::setApplicationName(title);
 }
 
 QString ApplicationTitle()
 {
-    return QGuiApplication::applicationDisplayName();
+    return applicationTitle();
 }
 
 QString ExceptionReportText(const QString& message)
