@@ -553,15 +553,20 @@ void TMainForm::btnWriteClick(QObject*)
         ShowWarning(kPortNotOpen);
         return;
     }
-    const int newID = speID->Value();
-    // An ID the receiver cannot take is never sent.
-    if (CurrentID > kMaxID || newID < 0 || newID > kMaxID) {
-        ShowInformation(QStringLiteral("IDが正しくありません。"));
+    const QString badID = QStringLiteral("IDが正しくありません。");
+    if (CurrentID > kMaxID) {
+        ShowInformation(badID);
         return;
     }
     const auto speed = LineSpeedByIndex(cbxBaudRate->currentIndex());
     if (!speed || LineSpeedCode > 10) {
         ShowInformation(QStringLiteral("正しいボーレートが選択されていません。"));
+        return;
+    }
+    // An ID the receiver cannot take is never sent.
+    const int newID = speID->Value();
+    if (newID < 0 || newID > kMaxID) {
+        ShowInformation(badID);
         return;
     }
     ExchangeGuard guard(*this, Exchange::Write);

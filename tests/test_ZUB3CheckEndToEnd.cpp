@@ -468,15 +468,17 @@ TEST_F(EndToEnd, FailedWriteReplies)
 TEST_F(EndToEnd, WriteNeverSendsAnIdOutOfRange)
 {
     start(0, 115200);
-    chooseSpeed("115200");
     // Typed, not yet brought into range by leaving the spin edit.
     form_->speID->selectAll();
     QTest::keyClicks(form_->speID, "40");
     EXPECT_EQ(form_->speID->Value(), 40);
+    form_->btnWrite->click();  // the line speed is checked first
+    chooseSpeed("115200");
     form_->btnWrite->click();
-    ASSERT_EQ(messages_.size(), 1u);
-    EXPECT_EQ(messages_[0].kind, MessageKind::Information);
-    EXPECT_EQ(messages_[0].text, QStringLiteral("IDが正しくありません。"));
+    ASSERT_EQ(messages_.size(), 2u);
+    EXPECT_EQ(messages_[0].text, QStringLiteral("正しいボーレートが選択されていません。"));
+    EXPECT_EQ(messages_[1].kind, MessageKind::Information);
+    EXPECT_EQ(messages_[1].text, QStringLiteral("IDが正しくありません。"));
     EXPECT_TRUE(form_->memSend->toPlainText().isEmpty());
     QTest::qWait(100);
     EXPECT_EQ(receiver_->GetCounters().writes, 0u);
@@ -498,4 +500,57 @@ TEST_F(EndToEnd, UnpluggedAdapterEndsPollingAndThePortStillCloses)
     EXPECT_TRUE(form_->close());
     EXPECT_EQ(form_->ComPort->Handle(), INVALID_HANDLE_VALUE);
     EXPECT_TRUE(messages_.empty());
+}
+
+TEST_F(EndToEnd, SwitchedOffAndOnWithinOnePollGoesOnPollingFromZero)
+{
+    start(0, 115200);
+    chooseSpeed("115200");
+    clickSwitch();
+    Faults silent;
+    silent.noReply = true;
+    receiver_->SetFaults(silent);
+    ASSERT_TRUE(waitFor([&] { return form_->RecvErrorCount >= 1 && !form_->ExchangeRunning(); }));
+    ASSERT_TRUE(duringExchange([&] {
+        clickSwitch();
+        clickSwitch();
+    }));
+    receiver_->SetFaults({});
+    ASSERT_TRUE(waitFor([&] { return form_->RecvErrorCount == 0; }));
+    EXPECT_TRUE(form_->Monitoring);
+    EXPECT_TRUE(waitPolls(2));
+    EXPECT_EQ(form_->RecvErrorCount, 0);
+}
+
+TEST_F(EndToEnd, ReadClickedDuringAWriteStartsNothing)
+{
+    start(0, 115200);
+    Faults slow;
+    slow.delay = std::chrono::milliseconds(300);
+    receiver_->SetFaults(slow);
+    chooseSpeed("115200");
+    QTimer::singleShot(100, [&] { form_->btnRead->click(); });
+    form_->btnWrite->click();
+    EXPECT_EQ(form_->StatusText(), QStringLiteral("コマンド送信成功"));
+    QTest::qWait(100);
+    EXPECT_EQ(receiver_->GetCounters().idQueries, 0u);
+    EXPECT_EQ(form_->ComPort->BitRate(), 115200);
+}
+
+TEST_F(EndToEnd, PortClosedDuringAPollFailsThatPollOnly)
+{
+    start(0, 115200);
+    Faults slow;
+    slow.delay = std::chrono::milliseconds(300);
+    receiver_->SetFaults(slow);
+    chooseSpeed("115200");
+    clickSwitch();
+    ASSERT_TRUE(duringExchange([&] {
+        form_->cbxPort->setCurrentIndex(0);  // "OFF"
+        emit form_->cbxPort->activated(0);
+    }));
+    ASSERT_TRUE(waitFor([&] { return !messages_.empty(); }));
+    EXPECT_EQ(form_->RecvErrorCount, 1);
+    EXPECT_EQ(messages_[0].text, QStringLiteral("ポートが接続されていません。"));
+    EXPECT_EQ(form_->ComPort->Handle(), INVALID_HANDLE_VALUE);
 }
