@@ -3,11 +3,13 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <cstring>
 #include <cstdlib>
 #include <fstream>
 #include <map>
@@ -99,6 +101,8 @@ std::optional<std::vector<Entry>> readEntries(const fs::path& dir)
     return entries;
 }
 
+// Each kind of device has its own band of numbers, so that a device keeps its number
+// whatever else is plugged in; a device beyond its band takes a free number later.
 int realPortNumber(const std::string& name)
 {
     static const std::regex re(R"((ttyS|ttyUSB|ttyACM)(\d{1,4}))");
@@ -107,10 +111,10 @@ int realPortNumber(const std::string& name)
         return -1;
     const int n = std::stoi(m[2]);
     if (m[1] == "ttyS")
-        return n + 1;
+        return n < 10 ? n + 1 : 0;
     if (m[1] == "ttyUSB")
-        return n + 11;
-    return n + 31;
+        return n < 20 ? n + 11 : 0;
+    return n < 20 ? n + 31 : 0;
 }
 
 std::string readFirstLine(const fs::path& p)
@@ -121,6 +125,14 @@ std::string readFirstLine(const fs::path& p)
     return s;
 }
 
+int numberOf(const std::string& portName);
+
+bool numberTaken(const std::vector<Value>& values, int number)
+{
+    return std::any_of(values.begin(), values.end(),
+                       [number](const Value& v) { return numberOf(v.data) == number; });
+}
+
 std::vector<Value> realDevices(const Location& loc)
 {
     std::vector<Value> out;
@@ -129,6 +141,7 @@ std::vector<Value> realDevices(const Location& loc)
     for (fs::directory_iterator it(loc.sysTtyDir, ec), end; !ec && it != end; it.increment(ec))
         names.push_back(it->path().filename().string());
     std::sort(names.begin(), names.end());
+    std::vector<std::string> beyondBands;
     for (const auto& name : names) {
         const int number = realPortNumber(name);
         if (number < 0)
@@ -139,7 +152,18 @@ std::vector<Value> realDevices(const Location& loc)
         // The kernel lists ttyS ports that have no UART; their type reads 0.
         if (name.rfind("ttyS", 0) == 0 && readFirstLine(entry / "type") == "0")
             continue;
+        if (number == 0) {
+            beyondBands.push_back(name);
+            continue;
+        }
         out.push_back(Value{name, ValueType::String, "COM" + std::to_string(number),
+                            (loc.devDir / name).string()});
+    }
+    int next = kFirstExtraPort;
+    for (const auto& name : beyondBands) {
+        while (numberTaken(out, next))
+            ++next;
+        out.push_back(Value{name, ValueType::String, "COM" + std::to_string(next),
                             (loc.devDir / name).string()});
     }
     return out;
@@ -154,11 +178,46 @@ std::string sanitize(const std::string& name)
     return s;
 }
 
+// The registry's directory must be a real directory of this user that nobody else can
+// write to, in a directory nobody else can swap it in: in a shared /tmp another user could
+// otherwise plant entries naming devices to open, or links that make a registration
+// overwrite files.
+bool privateDirectory(const fs::path& dir)
+{
+    struct stat st {};
+    return ::lstat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::getuid() &&
+           (st.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+}
+
+// This user's or root's; writable by others only with the sticky bit, as /tmp is.
+bool trustedParent(const fs::path& dir)
+{
+    struct stat st {};
+    return ::lstat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode) &&
+           (st.st_uid == ::getuid() || st.st_uid == 0) &&
+           ((st.st_mode & (S_IWGRP | S_IWOTH)) == 0 || (st.st_mode & S_ISVTX) != 0);
+}
+
+bool safeLocation(const fs::path& dir)
+{
+    return trustedParent(dir.parent_path()) && privateDirectory(dir);
+}
+
+void makePrivateDirectory(const fs::path& dir)
+{
+    for (const fs::path& d : {dir.parent_path(), dir})
+        if (::mkdir(d.c_str(), 0700) != 0 && errno != EEXIST)
+            throw std::runtime_error("cannot create " + d.string() + ": " + std::strerror(errno));
+    if (!safeLocation(dir))
+        throw std::runtime_error(dir.string() +
+                                 " is not a private directory of this user; remove it");
+}
+
 // Serialises registrations between processes.
 class DirLock {
 public:
     explicit DirLock(const fs::path& dir)
-        : fd_(::open((dir / ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600))
+        : fd_(::open((dir / ".lock").c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600))
     {
         if (fd_ >= 0)
             ::flock(fd_, LOCK_EX);
@@ -178,13 +237,19 @@ private:
 void writeEntryFile(const fs::path& file, const Value& v, long pid)
 {
     const fs::path tmp = file.string() + ".tmp";
-    {
-        std::ofstream out(tmp, std::ios::trunc);
-        out << "name=" << v.name << "\ntype=" << typeName(v.type) << "\ndata=" << v.data
-            << "\npath=" << v.devicePath << "\npid=" << pid << "\n";
-        if (!out)
-            throw std::runtime_error("cannot write the port registration " + tmp.string());
-    }
+    std::ostringstream text;
+    text << "name=" << v.name << "\ntype=" << typeName(v.type) << "\ndata=" << v.data
+         << "\npath=" << v.devicePath << "\npid=" << pid << "\n";
+    const std::string bytes = text.str();
+    // A new file of our own: never through a link, never someone else's.
+    ::unlink(tmp.c_str());
+    const int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    const bool written = fd >= 0 && ::write(fd, bytes.data(), bytes.size()) ==
+                                        static_cast<ssize_t>(bytes.size());
+    if (fd >= 0)
+        ::close(fd);
+    if (!written)
+        throw std::runtime_error("cannot write the port registration " + tmp.string());
     fs::rename(tmp, file);
 }
 
@@ -233,12 +298,19 @@ std::optional<std::vector<Value>> ReadSerialComm()
             return std::nullopt;
         return values;
     }
+    if (!safeLocation(loc.runtimeDir))
+        return std::nullopt;
     const auto entries = readEntries(loc.runtimeDir);
     if (!entries)
         return std::nullopt;
-    for (const auto& e : *entries)
-        if (processAlive(e.pid))
+    // A registration never shadows a port listed before it: one name opens one device.
+    for (const auto& e : *entries) {
+        const int number = numberOf(e.value.data);
+        const bool shadows = e.value.type == ValueType::String && number >= 0 &&
+                             numberTaken(values, number);
+        if (processAlive(e.pid) && !shadows)
             values.push_back(e.value);
+    }
     return values;
 }
 
@@ -260,8 +332,7 @@ int FreePortNumber()
 {
     const auto values = ReadSerialComm();
     int n = kFirstVirtualPort;
-    while (values && std::any_of(values->begin(), values->end(),
-                                 [n](const Value& v) { return numberOf(v.data) == n; }))
+    while (values && numberTaken(*values, n))
         ++n;
     return n;
 }
@@ -270,12 +341,9 @@ Registration::Registration(int portNumber, const std::string& devicePath,
                            const std::string& valueName)
 {
     const Location loc = CurrentLocation();
-    std::error_code ec;
-    fs::create_directories(loc.runtimeDir, ec);
-    if (ec)
-        throw std::runtime_error("cannot create " + loc.runtimeDir.string() + ": " +
-                                 ec.message());
+    makePrivateDirectory(loc.runtimeDir);
     DirLock lock(loc.runtimeDir);
+    std::error_code ec;
 
     // A registration left by a run that was killed is replaced.
     if (const auto entries = readEntries(loc.runtimeDir))
@@ -307,7 +375,7 @@ void WriteEntry(const std::string& valueName, ValueType type, const std::string&
                 const std::string& devicePath, long ownerPid)
 {
     const Location loc = CurrentLocation();
-    fs::create_directories(loc.runtimeDir);
+    makePrivateDirectory(loc.runtimeDir);
     writeEntryFile(loc.runtimeDir / (sanitize(valueName) + ".port"),
                    Value{valueName, type, data, devicePath}, ownerPid);
 }

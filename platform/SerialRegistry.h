@@ -42,9 +42,11 @@ std::optional<std::vector<Value>> ReadSerialComm();
 // The device path behind a port name ("COM3" or "\\.\COM3"), if one is registered.
 std::optional<std::string> ResolvePort(const std::string& portName);
 
-// Real devices map to fixed numbers: ttyS<n> COM<n+1>, ttyUSB<n> COM<n+11>,
-// ttyACM<n> COM<n+31>. Virtual ports take the lowest free number from here on.
+// Real devices map to fixed numbers: ttyS0..9 COM1..10, ttyUSB0..19 COM11..30,
+// ttyACM0..19 COM31..50; virtual ports take the lowest free number from COM51, and real
+// devices beyond those bands the lowest free one from COM101.
 inline constexpr int kFirstVirtualPort = 51;
+inline constexpr int kFirstExtraPort = 101;
 
 int FreePortNumber();
 

@@ -6,6 +6,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <map>
 
 namespace fs = std::filesystem;
 using namespace platform::registry;
@@ -93,4 +94,47 @@ TEST_F(SerialRegistryTest, KeepsTypeOfEveryValue)
     EXPECT_EQ((*values)[0].type, ValueType::DWord);
     EXPECT_FALSE(ResolvePort("COM5"));  // only string values name a port
     EXPECT_EQ(ResolvePort("COM6"), "/dev/null");
+}
+
+TEST_F(SerialRegistryTest, EveryPortNumberNamesOneDevice)
+{
+    fakeSysDevice("ttyS10", "4");  // beyond the band of serial ports
+    fakeSysDevice("ttyUSB0");
+    fakeSysDevice("ttyACM25");
+    WriteEntry("late", ValueType::String, "COM11", "/dev/pts/9");  // shadowed by ttyUSB0
+    const auto values = ReadSerialComm();
+    ASSERT_TRUE(values);
+    std::map<std::string, std::string> byPort;
+    for (const auto& v : *values)
+        EXPECT_TRUE(byPort.emplace(v.data, v.devicePath).second) << v.data;
+    EXPECT_EQ(byPort["COM11"], "/dev/ttyUSB0");
+    EXPECT_EQ(byPort["COM101"], "/dev/ttyACM25");
+    EXPECT_EQ(byPort["COM102"], "/dev/ttyS10");
+    EXPECT_EQ(ResolvePort("COM11"), "/dev/ttyUSB0");
+}
+
+TEST_F(SerialRegistryTest, ADirectoryOthersCanWriteToIsNotTrusted)
+{
+    const fs::path run = root_ / "run";
+    fs::create_directories(run);
+    WriteEntry("planted", ValueType::String, "COM5", "/dev/sda");
+    fs::permissions(run, fs::perms::others_write, fs::perm_options::add);
+    EXPECT_FALSE(ReadSerialComm().has_value());
+    EXPECT_FALSE(ResolvePort("COM5"));
+    EXPECT_THROW(Registration(0, "/dev/pts/1", "zub3sim"), std::runtime_error);
+}
+
+TEST_F(SerialRegistryTest, RegistrationNeverWritesThroughALink)
+{
+    const fs::path run = root_ / "run";
+    fs::create_directories(run);
+    const fs::path victim = root_ / "victim.txt";
+    std::ofstream(victim) << "keep";
+    fs::create_symlink(victim, run / "zub3sim.port.tmp");
+    Registration r(0, "/dev/pts/4", "zub3sim");
+    std::ifstream in(victim);
+    std::string text;
+    std::getline(in, text);
+    EXPECT_EQ(text, "keep");
+    EXPECT_EQ(ResolvePort(r.PortName()), "/dev/pts/4");
 }
