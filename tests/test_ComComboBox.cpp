@@ -31,9 +31,26 @@ void dropDown(TComComboBox& box)
     box.hidePopup();
 }
 
+// The selector as the window configures it: off item, bound component, auto connect.
+void bind(TComComboBox& box, TCommX& port)
+{
+    box.SetOffText("OFF");
+    box.SetComPort(&port);
+    box.SetAutoConnect(true);
+}
+
 class ComComboBoxTest : public ::testing::Test {
 protected:
+    void SetUp() override
+    {
+        SetApplicationTitle("ZUB-3 Manager");
+        previousHook_ = SetMessageBoxHook([this](const MessageRecord& m) { seen_.push_back(m); });
+    }
+    void TearDown() override { SetMessageBoxHook(previousHook_); }
+
     TempRegistry registry_;
+    std::vector<MessageRecord> seen_;
+    MessageBoxHook previousHook_;
 };
 
 }  // namespace
@@ -101,9 +118,7 @@ TEST_F(ComComboBoxTest, WritingPortNoSelectsWithoutEventsOrOpening)
     WriteEntry("b", ValueType::String, "COM7", "/dev/null");
     TCommX port(nullptr);
     TComComboBox box;
-    box.SetOffText("OFF");
-    box.SetComPort(&port);
-    box.SetAutoConnect(true);
+    bind(box, port);
     int changes = 0;
     box.OnChange = [&](QObject*) { ++changes; };
 
@@ -126,9 +141,7 @@ TEST_F(ComComboBoxTest, ChoosingPortsOpensAndClosesTheBoundComponent)
     TCommX port(nullptr);
     port.SetTimeOutReceive(50);
     TComComboBox box;
-    box.SetOffText("OFF");
-    box.SetComPort(&port);
-    box.SetAutoConnect(true);
+    bind(box, port);
     std::vector<QString> order;
     box.OnChange = [&](QObject*) {
         order.push_back(QStringLiteral("change open=%1").arg(box.IsOpen()));
@@ -166,23 +179,17 @@ TEST_F(ComComboBoxTest, ChoosingPortsOpensAndClosesTheBoundComponent)
 TEST_F(ComComboBoxTest, UnopenablePortShowsTheDefaultReport)
 {
     WriteEntry("gone", ValueType::String, "COM4", "/nonexistent/ttyUSB9");
-    SetApplicationTitle("ZUB-3 Manager");
-    std::vector<MessageRecord> seen;
-    const auto previous = SetMessageBoxHook([&](const MessageRecord& m) { seen.push_back(m); });
     TCommX port(nullptr);
     TComComboBox box;
-    box.SetOffText("OFF");
-    box.SetComPort(&port);
-    box.SetAutoConnect(true);
+    bind(box, port);
     dropDown(box);
     box.setCurrentIndex(1);
     emit box.activated(1);
-    SetMessageBoxHook(previous);
 
-    ASSERT_EQ(seen.size(), 1u);
-    EXPECT_EQ(seen[0].kind, MessageKind::Error);
-    EXPECT_EQ(seen[0].caption, "ZUB-3 Manager");
-    EXPECT_EQ(seen[0].text, QStringLiteral("ポートをオープンできませんでした."));
+    ASSERT_EQ(seen_.size(), 1u);
+    EXPECT_EQ(seen_[0].kind, MessageKind::Error);
+    EXPECT_EQ(seen_[0].caption, "ZUB-3 Manager");
+    EXPECT_EQ(seen_[0].text, QStringLiteral("ポートをオープンできませんでした."));
     EXPECT_EQ(box.currentText(), "COM4");
     EXPECT_FALSE(box.IsOpen());
 }
@@ -191,20 +198,15 @@ TEST_F(ComComboBoxTest, FailingHandlerSkipsTheConnectStep)
 {
     PtyPair pty;
     WriteEntry("pty", ValueType::String, "COM9", pty.SlavePath());
-    std::vector<MessageRecord> seen;
-    const auto previous = SetMessageBoxHook([&](const MessageRecord& m) { seen.push_back(m); });
     TCommX port(nullptr);
     TComComboBox box;
-    box.SetOffText("OFF");
-    box.SetComPort(&port);
-    box.SetAutoConnect(true);
+    bind(box, port);
     box.OnChange = [](QObject*) { throw ECommError("Bitrate configuration error."); };
     dropDown(box);
     box.setCurrentIndex(1);
     emit box.activated(1);
-    SetMessageBoxHook(previous);
 
-    ASSERT_EQ(seen.size(), 1u);
-    EXPECT_EQ(seen[0].text, "Bitrate configuration error.");
+    ASSERT_EQ(seen_.size(), 1u);
+    EXPECT_EQ(seen_[0].text, "Bitrate configuration error.");
     EXPECT_FALSE(box.IsOpen());
 }

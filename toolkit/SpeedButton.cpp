@@ -10,6 +10,15 @@
 
 #include <algorithm>
 
+TButtonLayout ReadingOrderLayout(TButtonLayout layout, bool rightToLeft)
+{
+    if (rightToLeft && layout == blGlyphLeft)
+        return blGlyphRight;
+    if (rightToLeft && layout == blGlyphRight)
+        return blGlyphLeft;
+    return layout;
+}
+
 namespace {
 
 // The classic 3D colours that TColor has no system colour for come from the palette.
@@ -41,10 +50,7 @@ struct ButtonLayout {
 ButtonLayout calcButtonLayout(const QRect& client, QSize glyph, QSize text, TButtonLayout layout,
                               int margin, int spacing, bool rightToLeft, bool pressed)
 {
-    if (rightToLeft && layout == blGlyphLeft)
-        layout = blGlyphRight;
-    else if (rightToLeft && layout == blGlyphRight)
-        layout = blGlyphLeft;
+    layout = ReadingOrderLayout(layout, rightToLeft);
     const bool horizontal = layout == blGlyphLeft || layout == blGlyphRight;
     const int width = client.width();
     const int height = client.height();

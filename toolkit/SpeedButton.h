@@ -20,6 +20,9 @@ class QPainter;
 
 enum TButtonLayout : std::uint8_t { blGlyphLeft, blGlyphRight, blGlyphTop, blGlyphBottom };
 
+// With right-to-left reading the glyph's left and right places swap; top and bottom stay.
+TButtonLayout ReadingOrderLayout(TButtonLayout layout, bool rightToLeft);
+
 // The size of a caption as the button measures it: lines break only at line breaks;
 // 0 by 0 for an empty caption.
 QSize CaptionExtent(const QFont& font, const QString& caption);

@@ -6,10 +6,7 @@ QPoint CalcImagePosition(const QRect& client, const TPngImage& image, const QStr
                          const QFont& font, TButtonLayout layout, int margin, int spacing,
                          bool rightToLeft, bool pressed, bool down)
 {
-    if (rightToLeft && layout == blGlyphLeft)
-        layout = blGlyphRight;
-    else if (rightToLeft && layout == blGlyphRight)
-        layout = blGlyphLeft;
+    layout = ReadingOrderLayout(layout, rightToLeft);
     const bool horizontal = layout == blGlyphLeft || layout == blGlyphRight;
     const int width = client.width();
     const int height = client.height();
