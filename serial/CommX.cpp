@@ -2,7 +2,7 @@
 
 #include "platform/Events.h"
 #include "platform/ThreadMessages.h"
-#include "toolkit/Dialogs.h"
+#include "toolkit/ExceptionReport.h"
 
 #include <QCoreApplication>
 

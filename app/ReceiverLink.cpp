@@ -1,0 +1,61 @@
+#include "app/ReceiverLink.h"
+
+#include "serial/CommX.h"
+
+namespace zub3 {
+
+int Exchange(TCustomCommX& port, std::span<const Byte> request, std::span<Byte> reply)
+{
+    port.PurgeSend();
+    port.PurgeReceive();
+    port.Send(request.data(), static_cast<int>(request.size()));
+    return port.Receive(reply.data(), static_cast<int>(reply.size()));
+}
+
+std::optional<ReceiverSettings> ReadSettings(TCustomCommX& port,
+                                             std::span<const LineSpeed> speeds,
+                                             const std::function<void(const LineSpeed&)>& noReply)
+{
+    for (const LineSpeed& speed : speeds) {
+        port.SetBitRate(speed.bitRate);
+        std::array<Byte, kIdReplySize> reply{};
+        if (Exchange(port, kIdQuery, reply) == kIdReplySize) {
+            const Byte id = GetID(reply[4]);
+            if (id <= kMaxID)
+                return ReceiverSettings{id, speed};
+        } else if (noReply) {
+            noReply(speed);
+        }
+    }
+    return std::nullopt;
+}
+
+PollExchange Poll(TCustomCommX& port, Byte currentID)
+{
+    PollExchange p;
+    p.sent = BuildPollFrame(currentID);
+    p.count = Exchange(port, p.sent, p.received);
+    if (p.Answered())
+        p.data = DecodePollReply(p.received, p.sent);
+    return p;
+}
+
+WriteExchange Write(TCustomCommX& port, const WriteFrame& frame)
+{
+    WriteExchange w;
+    w.count = Exchange(port, frame, w.received);
+    w.accepted = w.Answered() && CheckWriteReply(w.received, frame);
+    return w;
+}
+
+QString HexDump(std::span<const Byte> data, int last)
+{
+    QString text;
+    for (int i = 0; i <= last && i < static_cast<int>(data.size()); ++i)
+        text += QStringLiteral("%1 ")
+                    .arg(data[static_cast<std::size_t>(i)], 2, 16, QLatin1Char('0'))
+                    .toUpper();
+    return text;
+}
+
+}  // namespace zub3
