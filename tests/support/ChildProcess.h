@@ -1,0 +1,78 @@
+#pragma once
+// Other programs for the port tests: a child that holds a device open as a separate program
+// would, and a child that runs a check as another user.
+
+#include <fcntl.h>
+#include <grp.h>
+#include <pwd.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <functional>
+#include <string>
+#include <thread>
+
+// A child running `sleep` with the device open (read-write, not close-on-exec) until it
+// is killed; the device's holder is then a program named "sleep".
+class DeviceHolder {
+public:
+    explicit DeviceHolder(const std::string& devicePath)
+    {
+        int ready[2];
+        if (::pipe2(ready, O_CLOEXEC) != 0)
+            return;
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            const int fd = ::open(devicePath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+            if (fd < 0)
+                ::_exit(1);
+            // The write end closes at exec: the parent knows the program is running.
+            ::execlp("sleep", "sleep", "60", static_cast<char*>(nullptr));
+            ::_exit(1);
+        }
+        ::close(ready[1]);
+        char c;
+        [[maybe_unused]] const auto n = ::read(ready[0], &c, 1);
+        ::close(ready[0]);
+    }
+    ~DeviceHolder() { Kill(); }
+    DeviceHolder(const DeviceHolder&) = delete;
+    DeviceHolder& operator=(const DeviceHolder&) = delete;
+
+    pid_t Pid() const { return pid_; }
+    void Kill()
+    {
+        if (pid_ <= 0)
+            return;
+        ::kill(pid_, SIGKILL);
+        ::waitpid(pid_, nullptr, 0);
+        pid_ = -1;
+    }
+
+private:
+    pid_t pid_ = -1;
+};
+
+// Runs body in a child process that has dropped to the user nobody; the child's exit code
+// is body's result (0 to 255), or -1 when the child could not become nobody.
+inline int RunAsNobody(const std::function<int()>& body)
+{
+    const passwd* nobody = ::getpwnam("nobody");
+    if (!nobody)
+        return -1;
+    const uid_t uid = nobody->pw_uid;
+    const gid_t gid = nobody->pw_gid;
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        if (::setgroups(0, nullptr) != 0 || ::setgid(gid) != 0 || ::setuid(uid) != 0)
+            ::_exit(255);
+        ::_exit(body() & 0xFF);
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    if (!WIFEXITED(status) || WEXITSTATUS(status) == 255)
+        return -1;
+    return WEXITSTATUS(status);
+}
