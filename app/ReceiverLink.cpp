@@ -4,6 +4,14 @@
 
 namespace zub3 {
 
+void SetReceiverLine(TCustomCommX& port)
+{
+    port.SetBitRate(kLineSpeeds[0].bitRate);
+    port.SetParityBit(cpbEven);
+    port.SetFlowCtrl(cfcNone);
+    port.SetTimeOutReceive(500);
+}
+
 int Exchange(TCustomCommX& port, std::span<const Byte> request, std::span<Byte> reply)
 {
     port.PurgeSend();

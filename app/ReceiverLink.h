@@ -17,6 +17,10 @@ class TCustomCommX;
 
 namespace zub3 {
 
+// The receiver's line on a port: the first of the line speeds, 8 data bits, even parity,
+// one stop bit, no handshake and 500 ms for a reply. Applied to an open port at once.
+void SetReceiverLine(TCustomCommX& port);
+
 // Clears the transmit and receive sides, sends the request and waits for reply.size()
 // bytes: the count Receive returned (the reply is complete only when it equals the size).
 int Exchange(TCustomCommX& port, std::span<const Byte> request, std::span<Byte> reply);

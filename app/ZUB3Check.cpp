@@ -178,10 +178,7 @@ void TMainForm::createControls()
 
     // The serial component exists before the port selector that is bound to it.
     ComPort = new TCommX(this);
-    ComPort->SetBitRate(115200);
-    ComPort->SetParityBit(cpbEven);
-    ComPort->SetFlowCtrl(cfcNone);
-    ComPort->SetTimeOutReceive(500);
+    SetReceiverLine(*ComPort);
 
     cbxPort = new TComComboBox(GroupBox1);
     cbxPort->setGeometry(s.rect({84, 18, 80, 20}));
