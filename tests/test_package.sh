@@ -65,7 +65,10 @@ for program in "${programs[@]}"; do
     || fail "the metainfo does not name $program"
 done
 
-# --- man pages render without a warning ---
+# --- man finds each page and renders it without a warning ---
+for program in "${programs[@]}"; do
+  MANPATH="$root/share/man" man -w "$program" >/dev/null 2>&1 || fail "man does not find $program's page"
+done
 for page in "$root"/share/man/man1/*.1.gz; do
   warnings=$(MANWIDTH=80 man --warnings -E UTF-8 -l "$page" 2>&1 >/dev/null)
   [ -z "$warnings" ] || fail "man -l $(basename "$page"): $warnings"
