@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
 # Installs the build into a staging directory as a package would (prefix /usr) and checks
 # that the desktop, man and the shell find everything there and that the programs start.
-#   test_package.sh <build dir> <staging dir> <make_icons> <source dir> <app id> <program>...
+#   test_package.sh <build dir> <staging dir> <make_icons> <app id> <program>...
 set -uo pipefail
-build=$1 staging=$2 make_icons=$3 source=$4 app_id=$5
-shift 5
+build=$1 staging=$2 make_icons=$3 app_id=$4
+shift 4
 programs=("$@")
 
 failures=0
