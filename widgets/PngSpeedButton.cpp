@@ -20,9 +20,27 @@ TPngImage& TPngSpeedButton::PngImage()
     return image_;
 }
 
-void TPngSpeedButton::SetPngImage(const TPngImage* value)
+std::optional<QVariant> TPngSpeedButton::DeclaredDefault(std::string_view property)
 {
-    image_ = value ? *value : TPngImage();
+    if (property == "PngOptions")
+        return QVariant::fromValue(TPngOptions{pngBlendOnDisabled});
+    if (property == "NumGlyphs")
+        return 1;
+    return std::nullopt;
+}
+
+bool TPngSpeedButton::StoredInForm(std::string_view property) const
+{
+    if (property == "PngImage")
+        return !imageFromAction_;
+    if (property == "PngOptions")
+        return QVariant::fromValue(options_) != *DeclaredDefault(property);
+    return property != "Glyph" && property != "NumGlyphs";
+}
+
+void TPngSpeedButton::SetPngImage(const TPngImage& value)
+{
+    image_ = value;
     const PngColorType type = image_.colorType();
     if (type == PngColorType::RGB || type == PngColorType::Palette || type == PngColorType::RGBA)
         image_.removeGamma();
