@@ -402,7 +402,9 @@ void TSpeedButton::paintButton(QPainter& painter) const
     const bool pressed = isDown() || down_;
 
     QRect r = rect();
-    painter.fillRect(r, face);
+    // A flat button has no face of its own: its parent's background shows through.
+    if (!flat_)
+        painter.fillRect(r, face);
     if (flat_) {
         if (pressed)
             frame3D(painter, r, shadow, highlight);

@@ -99,8 +99,12 @@ void TPngSpeedButton::BuildSpacerGlyph()
 
 void TPngSpeedButton::paintEvent(QPaintEvent*)
 {
-    // Composed off screen: the alpha blend reads back what the base button painted.
+    // Composed off screen: the alpha blend reads back what the base button painted over
+    // what lies beneath it, which a flat button lets show.
     QImage canvas(size(), QImage::Format_RGB32);
+    canvas.fill(palette().color(backgroundRole()));
+    if (QWidget* parent = parentWidget())
+        parent->render(&canvas, QPoint(), QRegion(geometry()), QWidget::DrawWindowBackground);
     {
         QPainter painter(&canvas);
         paintButton(painter);
