@@ -62,7 +62,6 @@ public:
     // A colour of its own; until one is set the label takes its parent's background.
     void SetColor(TColor color);
     TColor Color() const { return color_; }
-    bool ParentColor() const { return parentColor_; }
 
 protected:
     void changeEvent(QEvent* event) override;

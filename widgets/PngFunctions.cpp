@@ -158,6 +158,13 @@ bool hasAlphaChannel(PngColorType type)
     return type == PngColorType::GreyAlpha || type == PngColorType::RGBA;
 }
 
+std::string tooLargeMessage(int width, int height)
+{
+    return "PNG image too large: " + std::to_string(width) + " x " + std::to_string(height) +
+           " pixels, the limit is " + std::to_string(TPngImage::MaxDimension) + " x " +
+           std::to_string(TPngImage::MaxDimension);
+}
+
 }  // namespace
 
 class PngDecoder {
@@ -199,7 +206,7 @@ TPngImage PngDecoder::decode(const QByteArray& data)
     if (!readHeader(structs.png, structs.info, &header))
         throw failure();
     if (header.width > TPngImage::MaxDimension || header.height > TPngImage::MaxDimension)
-        throw EPngError(TooLargeMessage(static_cast<int>(header.width),
+        throw EPngError(tooLargeMessage(static_cast<int>(header.width),
                                         static_cast<int>(header.height)));
 
     const auto type = static_cast<PngColorType>(header.colorType);
@@ -269,20 +276,13 @@ TPngImage PngDecoder::decode(const QByteArray& data)
 
 // --- the image ---
 
-std::string TooLargeMessage(int width, int height)
-{
-    return "PNG image too large: " + std::to_string(width) + " x " + std::to_string(height) +
-           " pixels, the limit is " + std::to_string(TPngImage::MaxDimension) + " x " +
-           std::to_string(TPngImage::MaxDimension);
-}
-
 TPngImage::TPngImage(PngColorType colorType, int width, int height)
     : colorType_(colorType)
 {
     if (width < 0 || height < 0)
         throw std::invalid_argument("PNG image size out of range");
     if (width > MaxDimension || height > MaxDimension)
-        throw std::invalid_argument(TooLargeMessage(width, height));
+        throw std::invalid_argument(tooLargeMessage(width, height));
     if (width > 0 && height > 0) {
         width_ = width;
         height_ = height;
@@ -458,11 +458,13 @@ void TPngImage::markWideTransparent(std::size_t i)
 {
     if (wideTransparent_.empty())
         return;
-    // A written 8-bit colour stands for itself widened to 16 bits (0xAB becomes 0xABAB).
-    const TColor c = pixel(static_cast<int>(i % static_cast<std::size_t>(width_)),
-                           static_cast<int>(i / static_cast<std::size_t>(width_)));
-    const auto wide = [](int v) { return static_cast<std::uint16_t>(v * 257); };
-    wideTransparent_[i] = isWideKey(wide(GetRValue(c)), wide(GetGValue(c)), wide(GetBValue(c)));
+    // A written 8-bit sample stands for itself widened to 16 bits (0xAB becomes 0xABAB); a
+    // grey level counts for all three.
+    const auto n = static_cast<std::size_t>(channels());
+    const auto wide = [&](std::size_t k) {
+        return static_cast<std::uint16_t>(samples_[i * n + k % n] * 257);
+    };
+    wideTransparent_[i] = isWideKey(wide(0), wide(1), wide(2));
 }
 
 std::uint8_t TPngImage::opacity(int x, int y) const

@@ -13,7 +13,6 @@
 #include <cstdint>
 #include <initializer_list>
 #include <stdexcept>
-#include <string>
 #include <vector>
 
 class QImage;
@@ -43,7 +42,7 @@ public:
     TPngImage() = default;
     // A blank image with every sample 0 and every alpha 255; palette images start with an
     // empty palette; a zero width or height makes it empty. Throws std::invalid_argument
-    // for a negative or too large size (with TooLargeMessage).
+    // for a negative or too large size.
     TPngImage(PngColorType colorType, int width, int height);
 
     // Replaces the image with the decoded contents of a complete PNG file. Throws
@@ -119,9 +118,6 @@ private:
 
     friend class PngDecoder;
 };
-
-// "PNG image too large: W x H pixels, the limit is ..." for a size beyond MaxDimension.
-std::string TooLargeMessage(int width, int height);
 
 enum TPngOption : std::uint8_t { pngBlendOnDisabled, pngGrayscaleOnDisabled };
 

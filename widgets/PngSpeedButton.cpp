@@ -3,6 +3,7 @@
 #include "toolkit/Graphics.h"
 #include "widgets/PngButtonFunctions.h"
 
+#include <QMetaProperty>
 #include <QPainter>
 
 TPngSpeedButton::TPngSpeedButton(QWidget* parent)
@@ -31,11 +32,14 @@ std::optional<QVariant> TPngSpeedButton::DeclaredDefault(std::string_view proper
 
 bool TPngSpeedButton::StoredInForm(std::string_view property) const
 {
+    const QByteArray name(property.data(), static_cast<qsizetype>(property.size()));
+    const QMetaProperty meta = metaObject()->property(metaObject()->indexOfProperty(name));
+    if (!meta.isStored())
+        return false;
     if (property == "PngImage")
         return !imageFromAction_;
-    if (property == "PngOptions")
-        return QVariant::fromValue(options_) != *DeclaredDefault(property);
-    return property != "Glyph" && property != "NumGlyphs";
+    const auto declared = DeclaredDefault(property);
+    return !declared || meta.read(this) != *declared;
 }
 
 void TPngSpeedButton::SetPngImage(const TPngImage& value)
