@@ -64,7 +64,8 @@ void TComComboBox::SetPortNo(int portNo)
     for (int i = 0; i < count() && match < 0; ++i)
         if (itemText(i).contains(QLatin1String("COM")) && itemText(i).mid(3) == wanted)
             match = i;
-    setCurrentIndex(match);
+    if (match >= 0)
+        setCurrentIndex(match);
 }
 
 bool TComComboBox::IsOpen() const
@@ -77,7 +78,7 @@ void TComComboBox::RefreshPortList()
     clear();
     const auto values = platform::registry::ReadSerialComm();
     if (!values)
-        return;
+        return;  // clear() has left nothing selected
     struct Port {
         QString name;
         QString device;
@@ -97,6 +98,20 @@ void TComComboBox::RefreshPortList()
     }
     if (!offText_.isEmpty())
         insertItem(0, offText_);
+    // Adding items has made one of them current; only the open port may be.
+    showOpenPort();
+}
+
+void TComComboBox::showOpenPort()
+{
+    int open = -1;
+    if (IsOpen()) {
+        const int portNo = comPort_->PortNo();
+        for (int i = 0; i < count() && open < 0; ++i)
+            if (itemText(i) != offText_ && portNumber(itemText(i)) == portNo)
+                open = i;
+    }
+    setCurrentIndex(open);
 }
 
 void TComComboBox::showPopup()
@@ -111,9 +126,15 @@ void TComComboBox::userChoseItem()
 {
     // A failure of the handler skips the connect step; neither may leave the event loop.
     RunGuarded([&] {
-        if (OnChange)
-            OnChange(this);
-        connectStep();
+        try {
+            if (OnChange)
+                OnChange(this);
+            connectStep();
+        } catch (...) {
+            // A port that could not be opened must not look chosen.
+            showOpenPort();
+            throw;
+        }
     });
 }
 
