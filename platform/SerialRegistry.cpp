@@ -337,6 +337,18 @@ int FreePortNumber()
     return n;
 }
 
+std::string RealDeviceName(const std::string& portName)
+{
+    const int n = numberOf(portName);
+    if (n >= 1 && n <= 10)
+        return "ttyS" + std::to_string(n - 1);
+    if (n >= 11 && n <= 30)
+        return "ttyUSB" + std::to_string(n - 11);
+    if (n >= 31 && n <= 50)
+        return "ttyACM" + std::to_string(n - 31);
+    return {};
+}
+
 Registration::Registration(int portNumber, const std::string& devicePath,
                            const std::string& valueName)
 {
