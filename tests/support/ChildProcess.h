@@ -1,6 +1,6 @@
 #pragma once
 // Other programs for the port tests: a child that holds a device open as a separate program
-// would, and a child that runs a check as another user.
+// would, and a child that runs a check as a user whom permissions stop.
 
 #include <fcntl.h>
 #include <grp.h>
@@ -55,18 +55,20 @@ private:
     pid_t pid_ = -1;
 };
 
-// Runs body in a child process that has dropped to the user nobody; the child's exit code
-// is body's result (0 to 255), or -1 when the child could not become nobody.
-inline int RunAsNobody(const std::function<int()>& body)
+// Runs body in a child process that is not root, whom no permission stops: root's child
+// drops to the user nobody, anyone else's stays that user. The child's exit code is body's
+// result (0 to 254), or -1 when the child could not drop to nobody.
+inline int RunAsNonRoot(const std::function<int()>& body)
 {
     const passwd* nobody = ::getpwnam("nobody");
-    if (!nobody)
+    if (::geteuid() == 0 && !nobody)
         return -1;
-    const uid_t uid = nobody->pw_uid;
-    const gid_t gid = nobody->pw_gid;
+    const uid_t uid = nobody ? nobody->pw_uid : 0;
+    const gid_t gid = nobody ? nobody->pw_gid : 0;
     const pid_t pid = ::fork();
     if (pid == 0) {
-        if (::setgroups(0, nullptr) != 0 || ::setgid(gid) != 0 || ::setuid(uid) != 0)
+        if (::geteuid() == 0 &&
+            (::setgroups(0, nullptr) != 0 || ::setgid(gid) != 0 || ::setuid(uid) != 0))
             ::_exit(255);
         ::_exit(body() & 0xFF);
     }
