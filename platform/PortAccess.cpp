@@ -59,6 +59,13 @@ std::string programOf(long pid)
     return readFirstLine(CurrentRoots().procDir / std::to_string(pid) / "comm");
 }
 
+PortAccess freeAccess(const std::string& devicePath)
+{
+    PortAccess a;
+    a.device = devicePath;
+    return a;
+}
+
 PortAccess held(const std::string& devicePath, long pid)
 {
     PortAccess a;
@@ -90,9 +97,10 @@ long lockOwner(const fs::path& file)
 
 // Lock files this process holds; removed at exit if their owners never were.
 std::mutex g_locksMutex;
+// Never destroyed: a port closed during static destruction still finds it.
 std::set<fs::path>& ownLocks()
 {
-    static std::set<fs::path> locks;
+    static auto& locks = *new std::set<fs::path>;
     return locks;
 }
 
@@ -124,7 +132,7 @@ PortAccess lockHolder(const std::string& devicePath, const fs::path& file)
     const long pid = lockOwner(file);
     if (pid == ::getpid() ? ownLock(file) : processAlive(pid))
         return held(devicePath, pid);
-    return PortAccess{Access::Free, devicePath, {}, 0, {}};
+    return freeAccess(devicePath);
 }
 
 // An empty or unreadable lock may be one another program is still writing; only an old
@@ -312,7 +320,7 @@ PortAccess FindHolder(const std::string& devicePath)
         if (holds && !otherEnd)
             return held(devicePath, std::strtol(pidText.c_str(), nullptr, 10));
     }
-    return PortAccess{Access::Free, devicePath, {}, 0, {}};
+    return freeAccess(devicePath);
 }
 
 PortAccess CheckAccess(const std::string& devicePath)
@@ -411,7 +419,7 @@ DeviceLock::DeviceLock(const std::string& devicePath)
     if (!held_ && holder_.pid == 0 && !fs::exists(file))
         held_ = true;  // the directory refused the link: unlocked, not refused
     if (held_)
-        holder_ = PortAccess{Access::Free, devicePath, {}, 0, {}};
+        holder_ = freeAccess(devicePath);
 }
 
 DeviceLock::~DeviceLock()
