@@ -76,6 +76,21 @@ TEST_F(PortAccessTest, LockFileHoldsThePidAndGoesWithTheLock)
     EXPECT_EQ(CheckAccess(pty.SlavePath()).state, Access::Free);
 }
 
+TEST_F(PortAccessTest, LocksStillHeldGoWhenTheProgramExits)
+{
+    PtyPair pty;
+    const pid_t child = ::fork();
+    if (child == 0) {
+        const auto* lock = new DeviceLock(pty.SlavePath());  // never released by its owner
+        std::exit(lock->Held() && fs::exists(LockFile(pty.SlavePath())) ? 0 : 1);
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_FALSE(fs::exists(LockFile(pty.SlavePath())));
+}
+
 TEST_F(PortAccessTest, LockOfALiveProgramRefusesAndAStaleOneIsTaken)
 {
     PtyPair pty;
