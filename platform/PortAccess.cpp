@@ -278,8 +278,11 @@ PortAccess AccessFromError(const std::string& devicePath, int error)
     case EACCES:
     case EPERM: {
         a.state = Access::Denied;
+        // Joining the group helps only where the group may read and write, and root's
+        // group is no group to join.
         struct stat st {};
-        if (::stat(devicePath.c_str(), &st) == 0)
+        if (::stat(devicePath.c_str(), &st) == 0 && st.st_gid != 0 &&
+            (st.st_mode & (S_IRGRP | S_IWGRP)) == (S_IRGRP | S_IWGRP))
             a.group = groupName(st.st_gid);
         break;
     }

@@ -7,8 +7,6 @@
 
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
-
 #include <filesystem>
 #include <fstream>
 
@@ -160,14 +158,11 @@ TEST_F(PortAccessTest, PermissionAndGoneNameTheDevice)
               "/dev/ttyUSB97 is no longer there: plug the adapter in again or choose another port.");
     EXPECT_NE(Explain(gone, Language::Japanese).find("/dev/ttyUSB97 はもう存在しません"), std::string::npos);
 
-    // A device node nobody may use, checked by a user who is not root.
+    // A device node only its group may use, checked by a user who is not root: first as
+    // the group would have it, then with no group that could help.
     PtyPair pty;
-    struct stat st {};
-    ASSERT_EQ(::stat(pty.SlavePath().c_str(), &st), 0);
-    ASSERT_EQ(::chmod(pty.SlavePath().c_str(), 0), 0);
-    const group* g = ::getgrgid(st.st_gid);
-    ASSERT_NE(g, nullptr);
-    const std::string groupName = g->gr_name;
+    const std::string groupName = GiveToGroup(pty.SlavePath());
+    ASSERT_FALSE(groupName.empty());
     const std::string expected = "No permission to use " + pty.SlavePath() +
                                  ": add the user to the group " + groupName + " and log in again.";
     const int result = RunAsNonRoot([&] {
@@ -176,6 +171,14 @@ TEST_F(PortAccessTest, PermissionAndGoneNameTheDevice)
     });
     ASSERT_NE(result, -1) << "cannot drop to nobody";
     EXPECT_EQ(result, 0);
+
+    ASSERT_EQ(::chmod(pty.SlavePath().c_str(), 0), 0);
+    const std::string noGroup = "No permission to use " + pty.SlavePath() +
+                                ": ask the administrator for access to it.";
+    EXPECT_EQ(RunAsNonRoot([&] {
+                  return Explain(CheckAccess(pty.SlavePath()), Language::English) == noGroup ? 0 : 1;
+              }),
+              0);
 }
 
 // A USB adapter as sysfs shows it: the tty under the interface, the strings on the device.

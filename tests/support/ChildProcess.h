@@ -6,13 +6,12 @@
 #include <grp.h>
 #include <pwd.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <functional>
 #include <string>
-#include <thread>
 
 // A child running `sleep` with the device open (read-write, not close-on-exec) until it
 // is killed; the device's holder is then a program named "sleep".
@@ -77,4 +76,18 @@ inline int RunAsNonRoot(const std::function<int()>& body)
     if (!WIFEXITED(status) || WEXITSTATUS(status) == 255)
         return -1;
     return WEXITSTATUS(status);
+}
+
+// Gives a device node to a group that is not root's (dialout, or this user's own group when
+// not root) with read and write for that group only, as serial devices are; the name of the
+// group, or "" when that cannot be done.
+inline std::string GiveToGroup(const std::string& devicePath)
+{
+    const group* dialout = ::getgrnam("dialout");
+    const gid_t gid = ::geteuid() != 0 ? ::getgid() : dialout ? dialout->gr_gid : 0;
+    const group* g = ::getgrgid(gid);
+    if (gid == 0 || !g || ::chown(devicePath.c_str(), static_cast<uid_t>(-1), gid) != 0 ||
+        ::chmod(devicePath.c_str(), 0060) != 0)
+        return {};
+    return g->gr_name;
 }
