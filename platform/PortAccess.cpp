@@ -87,7 +87,8 @@ long lockOwner(const fs::path& file)
     char buffer[32] = {};
     const ssize_t n = ::read(fd, buffer, sizeof buffer - 1);
     ::close(fd);
-    if (n == 4) {
+    const bool text = buffer[0] == ' ' || (buffer[0] >= '0' && buffer[0] <= '9');
+    if (n == 4 && !text) {
         int pid = 0;
         std::memcpy(&pid, buffer, 4);
         return pid;
@@ -95,7 +96,7 @@ long lockOwner(const fs::path& file)
     return n > 0 ? std::strtol(buffer, nullptr, 10) : 0;
 }
 
-// Lock files this process holds; removed at exit if their owners never were.
+// Lock files this process holds; those no closed port has removed go at exit.
 std::mutex g_locksMutex;
 // Never destroyed: a port closed during static destruction still finds it.
 std::set<fs::path>& ownLocks()

@@ -117,8 +117,13 @@ TEST_F(PortAccessTest, LockOfALiveProgramRefusesAndAStaleOneIsTaken)
     }
     const int binary = deadPid();
     writeFile(file, std::string(reinterpret_cast<const char*>(&binary), 4));
-    DeviceLock lock(pty.SlavePath());
-    EXPECT_TRUE(lock.Held());
+    {
+        DeviceLock lock(pty.SlavePath());
+        EXPECT_TRUE(lock.Held());
+    }
+    // Four bytes of text are a short PID in ASCII, not a binary one.
+    writeFile(file, "  1\n");
+    EXPECT_EQ(CheckAccess(pty.SlavePath()).pid, 1);
 }
 
 TEST_F(PortAccessTest, AnUnwritableLockDirectoryLeavesTheDeviceUnlocked)
