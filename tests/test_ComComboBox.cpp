@@ -12,6 +12,7 @@
 #include <QTest>
 
 #include <filesystem>
+#include <fstream>
 #include <vector>
 
 using namespace platform::registry;
@@ -114,6 +115,33 @@ TEST_F(ComComboBoxTest, ListsStringValuesByPortNumber)
     EXPECT_EQ(ComparePortNumbers("COM7", "XYZ7"), 0);
 }
 
+// A USB adapter as sysfs shows it, beside a port that is only a device path.
+TEST_F(ComComboBoxTest, TooltipsNameTheDeviceAndTheUsbAdapterBehindIt)
+{
+    const std::filesystem::path root = registry_.Root();
+    const std::filesystem::path usb = root / "devices/usb1/1-2";
+    std::filesystem::create_directories(usb / "1-2:1.0/ttyUSB0");
+    for (const auto& [file, text] : {std::pair{"idVendor", "0403"}, {"product", "FT232R USB UART"},
+                                     {"manufacturer", "FTDI"}, {"serial", "A50285BI"}})
+        std::ofstream(usb / file) << text << "\n";
+    std::filesystem::create_directories(root / "sys/ttyUSB0");
+    std::filesystem::create_directory_symlink(usb / "1-2:1.0/ttyUSB0", root / "sys/ttyUSB0/device");
+    std::filesystem::create_directories(root / "dev/serial/by-id");
+    std::ofstream(root / "dev/ttyUSB0").flush();
+    std::filesystem::create_symlink("../../ttyUSB0", root / "dev/serial/by-id/usb-FTDI_A50285BI-if00-port0");
+    SetLocation({root / "run", root / "sys", root / "dev"});
+    WriteEntry("pty", ValueType::String, "COM51", "/dev/null");
+
+    TComComboBox box;
+    box.RefreshPortList();
+    ASSERT_EQ(items(box), (QStringList{"COM11", "COM51"}));
+    EXPECT_EQ(box.itemData(0, Qt::ToolTipRole).toString(),
+              QString::fromStdString((root / "dev/ttyUSB0").string() +
+                                     ": FT232R USB UART, FTDI, serial A50285BI\n" +
+                                     (root / "dev/serial/by-id/usb-FTDI_A50285BI-if00-port0").string()));
+    EXPECT_EQ(box.itemData(1, Qt::ToolTipRole).toString(), "/dev/null");
+}
+
 TEST_F(ComComboBoxTest, WritingPortNoSelectsWithoutEventsOrOpening)
 {
     WriteEntry("a", ValueType::String, "COM3", "/dev/null");
@@ -191,7 +219,8 @@ TEST_F(ComComboBoxTest, UnopenablePortShowsTheDefaultReport)
     ASSERT_EQ(seen_.size(), 1u);
     EXPECT_EQ(seen_[0].kind, MessageKind::Error);
     EXPECT_EQ(seen_[0].caption, "ZUB-3 Manager");
-    EXPECT_EQ(seen_[0].text, QStringLiteral("ポートをオープンできませんでした."));
+    EXPECT_EQ(seen_[0].text, QStringLiteral("ポートをオープンできませんでした\n/nonexistent/ttyUSB9 "
+                                            "はもう存在しません。アダプターを接続し直すか、別のポートを選んでください."));
     // Nothing is open, so nothing is shown as chosen.
     EXPECT_EQ(box.currentIndex(), -1);
     EXPECT_EQ(box.PortNo(), -1);

@@ -358,7 +358,8 @@ TEST_F(MainFormTest, UnopenablePortShowsTheDefaultReport)
     ASSERT_EQ(messages_.size(), 1u);
     EXPECT_EQ(messages_[0].kind, MessageKind::Error);
     EXPECT_EQ(messages_[0].caption, "ZUB-3 Manager");
-    EXPECT_EQ(messages_[0].text, QStringLiteral("ポートをオープンできませんでした."));
+    EXPECT_EQ(messages_[0].text, QStringLiteral("ポートをオープンできませんでした\n/nonexistent/ttyUSB0 "
+                                                "はもう存在しません。アダプターを接続し直すか、別のポートを選んでください."));
     EXPECT_EQ(form.ComPort->Handle(), INVALID_HANDLE_VALUE);
 }
 

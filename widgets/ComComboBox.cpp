@@ -1,5 +1,6 @@
 #include "widgets/ComComboBox.h"
 
+#include "platform/PortAccess.h"
 #include "platform/SerialRegistry.h"
 #include "serial/CommX.h"
 #include "toolkit/Dialogs.h"
@@ -81,20 +82,22 @@ void TComComboBox::RefreshPortList()
         return;  // clear() has left nothing selected
     struct Port {
         QString name;
-        QString device;
+        QString description;
     };
     std::vector<Port> ports;
     for (const auto& v : *values)
         if (v.type == platform::registry::ValueType::String)
-            ports.push_back({QString::fromStdString(v.data), QString::fromStdString(v.devicePath)});
+            ports.push_back({QString::fromStdString(v.data),
+                             QString::fromStdString(platform::ports::DescriptionText(
+                                 platform::ports::DescribePort(v.devicePath)))});
     if (ports.size() >= 2)
         std::stable_sort(ports.begin(), ports.end(), [](const Port& a, const Port& b) {
             return ComparePortNumbers(a.name, b.name) < 0;
         });
     for (const auto& p : ports) {
         addItem(p.name);
-        // Tells two adapters apart by the device behind each name.
-        setItemData(count() - 1, p.device, Qt::ToolTipRole);
+        // Tells two adapters apart by the device behind each name and what it says it is.
+        setItemData(count() - 1, p.description, Qt::ToolTipRole);
     }
     if (!offText_.isEmpty())
         insertItem(0, offText_);

@@ -1,0 +1,217 @@
+#include "platform/PortAccess.h"
+
+#include "platform/SerialRegistry.h"
+#include "support/ChildProcess.h"
+#include "support/PtyPair.h"
+#include "support/TempRegistry.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+namespace fs = std::filesystem;
+using namespace platform::ports;
+
+namespace {
+
+std::string readFile(const fs::path& p)
+{
+    std::ifstream in(p);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+void writeFile(const fs::path& p, const std::string& text)
+{
+    fs::create_directories(p.parent_path());
+    std::ofstream(p) << text;
+}
+
+class PortAccessTest : public ::testing::Test {
+protected:
+    fs::path LockFile(const std::string& device) const
+    {
+        return registry_.LockDir() / LockFileName(device);
+    }
+
+    TempRegistry registry_;  // with a lock directory of its own
+};
+
+pid_t deadPid()
+{
+    const pid_t pid = ::fork();
+    if (pid == 0)
+        ::_exit(0);
+    ::waitpid(pid, nullptr, 0);
+    return pid;
+}
+
+}  // namespace
+
+TEST_F(PortAccessTest, LockFileHoldsThePidAndGoesWithTheLock)
+{
+    PtyPair pty;
+    EXPECT_EQ(LockFileName("/dev/ttyUSB0"), "LCK..ttyUSB0");
+    EXPECT_EQ(LockFileName(pty.SlavePath()), "LCK.." + pty.SlavePath().substr(5).replace(3, 1, "_"));
+    {
+        DeviceLock lock(pty.SlavePath());
+        ASSERT_TRUE(lock.Held());
+        char expected[16];
+        std::snprintf(expected, sizeof expected, "%10d\n", ::getpid());
+        EXPECT_EQ(readFile(LockFile(pty.SlavePath())), expected);
+
+        // A second port object of this program is refused, and that does not free the lock.
+        {
+            DeviceLock second(pty.SlavePath());
+            EXPECT_FALSE(second.Held());
+            EXPECT_EQ(second.Holder().state, Access::Held);
+            EXPECT_EQ(second.Holder().pid, ::getpid());
+        }
+        EXPECT_TRUE(fs::exists(LockFile(pty.SlavePath())));
+        EXPECT_EQ(CheckAccess(pty.SlavePath()).state, Access::Held);
+    }
+    EXPECT_FALSE(fs::exists(LockFile(pty.SlavePath())));
+    EXPECT_EQ(CheckAccess(pty.SlavePath()).state, Access::Free);
+}
+
+TEST_F(PortAccessTest, LocksStillHeldGoWhenTheProgramExits)
+{
+    PtyPair pty;
+    const pid_t child = ::fork();
+    if (child == 0) {
+        const auto* lock = new DeviceLock(pty.SlavePath());  // never released by its owner
+        std::exit(lock->Held() && fs::exists(LockFile(pty.SlavePath())) ? 0 : 1);
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_FALSE(fs::exists(LockFile(pty.SlavePath())));
+}
+
+TEST_F(PortAccessTest, LockOfALiveProgramRefusesAndAStaleOneIsTaken)
+{
+    PtyPair pty;
+    const fs::path file = LockFile(pty.SlavePath());
+    {
+        DeviceHolder other("/dev/null");  // a live process that is not us
+        char text[16];
+        std::snprintf(text, sizeof text, "%10d\n", other.Pid());
+        writeFile(file, text);
+        DeviceLock lock(pty.SlavePath());
+        EXPECT_FALSE(lock.Held());
+        EXPECT_EQ(lock.Holder().pid, other.Pid());
+        EXPECT_EQ(lock.Holder().program, "sleep");
+        const PortAccess check = CheckAccess(pty.SlavePath());
+        EXPECT_EQ(check.state, Access::Held);
+        EXPECT_EQ(check.pid, other.Pid());
+    }
+    // Its process gone (ASCII and the old binary form alike), the lock is stale.
+    char text[16];
+    std::snprintf(text, sizeof text, "%10d\n", deadPid());
+    writeFile(file, text);
+    EXPECT_EQ(CheckAccess(pty.SlavePath()).state, Access::Free);
+    {
+        DeviceLock lock(pty.SlavePath());
+        EXPECT_TRUE(lock.Held());
+    }
+    const int binary = deadPid();
+    writeFile(file, std::string(reinterpret_cast<const char*>(&binary), 4));
+    {
+        DeviceLock lock(pty.SlavePath());
+        EXPECT_TRUE(lock.Held());
+    }
+    // Four bytes of text are a short PID in ASCII, not a binary one.
+    writeFile(file, "  1\n");
+    EXPECT_EQ(CheckAccess(pty.SlavePath()).pid, 1);
+}
+
+TEST_F(PortAccessTest, AnUnwritableLockDirectoryLeavesTheDeviceUnlocked)
+{
+    PtyPair pty;
+    SetRoots({registry_.Root() / "no-such-dir", "/proc"});
+    DeviceLock lock(pty.SlavePath());
+    EXPECT_TRUE(lock.Held());
+}
+
+TEST_F(PortAccessTest, AProgramWithTheDeviceOpenHoldsItButTheFarEndDoesNot)
+{
+    PtyPair pty;
+    // This process has the master: with the slave open too, it is the line's far end.
+    const int slave = ::open(pty.SlavePath().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ASSERT_GE(slave, 0);
+    EXPECT_EQ(FindHolder(pty.SlavePath()).state, Access::Free);
+    ::close(slave);
+
+    DeviceHolder other(pty.SlavePath());
+    const PortAccess a = CheckAccess(pty.SlavePath());
+    EXPECT_EQ(a.state, Access::Held);
+    EXPECT_EQ(a.pid, other.Pid());
+    EXPECT_EQ(a.program, "sleep");
+    EXPECT_EQ(Explain(a, Language::English),
+              pty.SlavePath() + " is in use by sleep (PID " + std::to_string(other.Pid()) +
+                  "): close it and open the port again.");
+    other.Kill();
+    EXPECT_EQ(CheckAccess(pty.SlavePath()).state, Access::Free);
+}
+
+TEST_F(PortAccessTest, PermissionAndGoneNameTheDevice)
+{
+    const PortAccess gone = CheckAccess("/dev/ttyUSB97");
+    EXPECT_EQ(gone.state, Access::Gone);
+    EXPECT_EQ(Explain(gone, Language::English),
+              "/dev/ttyUSB97 is no longer there: plug the adapter in again or choose another port.");
+    EXPECT_NE(Explain(gone, Language::Japanese).find("/dev/ttyUSB97 はもう存在しません"), std::string::npos);
+
+    // A device node only its group may use, checked by a user who is not root: first as
+    // the group would have it, then with no group that could help.
+    PtyPair pty;
+    const std::string groupName = GiveToGroup(pty.SlavePath());
+    ASSERT_FALSE(groupName.empty());
+    const std::string expected = "No permission to use " + pty.SlavePath() +
+                                 ": add the user to the group " + groupName + " and log in again.";
+    const int result = RunAsNonRoot([&] {
+        const PortAccess a = CheckAccess(pty.SlavePath());
+        return a.state == Access::Denied && Explain(a, Language::English) == expected ? 0 : 1;
+    });
+    ASSERT_NE(result, -1) << "cannot drop to nobody";
+    EXPECT_EQ(result, 0);
+
+    ASSERT_EQ(::chmod(pty.SlavePath().c_str(), 0), 0);
+    const std::string noGroup = "No permission to use " + pty.SlavePath() +
+                                ": ask the administrator for access to it.";
+    EXPECT_EQ(RunAsNonRoot([&] {
+                  return Explain(CheckAccess(pty.SlavePath()), Language::English) == noGroup ? 0 : 1;
+              }),
+              0);
+}
+
+// A USB adapter as sysfs shows it: the tty under the interface, the strings on the device.
+TEST_F(PortAccessTest, UsbAdapterIsDescribedFromSysfs)
+{
+    const fs::path root = registry_.Root();
+    const fs::path usb = root / "sys/devices/pci0000:00/usb1/1-2";
+    const fs::path tty = usb / "1-2:1.0/ttyUSB0";
+    fs::create_directories(tty);
+    writeFile(usb / "idVendor", "0403\n");
+    writeFile(usb / "product", "FT232R USB UART\n");
+    writeFile(usb / "manufacturer", "FTDI\n");
+    writeFile(usb / "serial", "A50285BI\n");
+    fs::create_directories(root / "sys/class/tty/ttyUSB0");
+    fs::create_directory_symlink(tty, root / "sys/class/tty/ttyUSB0/device");
+    fs::create_directories(root / "sys/class/tty/ttyS0");
+    fs::create_directories(root / "sys/devices/platform/serial8250/tty/ttyS0");
+    fs::create_directory_symlink(root / "sys/devices/platform/serial8250/tty/ttyS0",
+                                 root / "sys/class/tty/ttyS0/device");
+    const fs::path byId = root / "dev/serial/by-id";
+    fs::create_directories(byId);
+    writeFile(root / "dev/ttyUSB0", "");
+    fs::create_symlink("../../ttyUSB0", byId / "usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0");
+    platform::registry::SetLocation({root / "run", root / "sys/class/tty", root / "dev"});
+
+    const PortDescription d = DescribePort("/dev/ttyUSB0");
+    EXPECT_EQ(d.product, "FT232R USB UART");
+    EXPECT_EQ(d.byId, (byId / "usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0").string());
+    EXPECT_EQ(DescriptionText(d), "/dev/ttyUSB0: FT232R USB UART, FTDI, serial A50285BI\n" + d.byId);
+    EXPECT_EQ(DescriptionText(DescribePort("/dev/ttyS0")), "/dev/ttyS0");
+}
