@@ -80,10 +80,13 @@ void TMainForm::createControls()
     const FormScale s(platform::GetLogPixelsY());
 
     setWindowTitle(QStringLiteral("ZUB-3 Manager Ver.1.1.0 Rev.20101007"));
-    // A fixed-size dialog: no minimise or maximise box.
-    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+    // The program's one window: an ordinary top-level window, so that task bars and window
+    // switchers list it (a dialog-type window would hang off Qt's hidden leader window), of
+    // fixed size without a maximise box. Its task-bar entry carries the application title.
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint |
                    Qt::MSWindowsFixedSizeDialogHint);
+    setWindowIconText(ApplicationTitle());
     setFixedSize(s.size(458, 476));
     move(s.point(228, 122));
     setAutoFillBackground(true);
@@ -129,14 +132,15 @@ void TMainForm::createControls()
     shpPower->setToolTip(QStringLiteral("ZPTからのデータ受信を開始・停止する"));
 
     auto label = [&](TLabel*& field, QWidget* parent, const QString& caption, QRect r,
-                     bool transparent, TColor color = clBtnFace) {
+                     bool transparent) {
         field = new TLabel(caption, parent);
-        field->SetColor(color);
         field->SetTransparent(transparent);
         field->setGeometry(s.rect(r));  // the window's font then sizes it to its caption
     };
-    label(Label1, this, QStringLiteral("OFF"), {174, 369, 22, 12}, false, clWhite);
-    label(Label2, this, QStringLiteral("ON"), {256, 369, 16, 12}, false, clWhite);
+    label(Label1, this, QStringLiteral("OFF"), {174, 369, 22, 12}, false);
+    Label1->SetColor(clWhite);
+    label(Label2, this, QStringLiteral("ON"), {256, 369, 16, 12}, false);
+    Label2->SetColor(clWhite);
     label(Label7, this, QStringLiteral("Send"), {8, 412, 25, 12}, false);
     label(Label8, this, QStringLiteral("Recv"), {8, 436, 26, 12}, false);
     label(Label9, this, QStringLiteral("S4"), {391, 38, 13, 12}, true);
@@ -222,6 +226,8 @@ void TMainForm::createControls()
         // sight.
         field->setLineWrapMode(QPlainTextEdit::NoWrap);
         field->document()->setDocumentMargin(1);
+        // Tab moves on to the next control instead of typing into the dump.
+        field->setTabChangesFocus(true);
     };
     memo(memSend, {48, 408, 401, 20}, QStringLiteral("実際に送信するコマンドのバイトデータ列"));
     memo(memRecv, {48, 432, 401, 20}, QStringLiteral("実際に受信したコマンドのバイトデータ列"));
@@ -244,9 +250,8 @@ void TMainForm::createControls()
     Timer->setTimerType(Qt::PreciseTimer);
     Timer->setInterval(10);
 
-    // Tab order: the settings group first (port, line speed, interval, ID), then the memos.
-    for (QWidget* w : {static_cast<QWidget*>(btnRead), static_cast<QWidget*>(btnWrite)})
-        w->setFocusPolicy(Qt::NoFocus);
+    // Tab order, going round: the settings group (port, line speed, interval, ID), then the
+    // memos. The icon buttons take no focus.
     setTabOrder(cbxPort, cbxBaudRate);
     setTabOrder(cbxBaudRate, cbxInterval);
     setTabOrder(cbxInterval, speID);

@@ -3,11 +3,17 @@
 #include "toolkit/Dialogs.h"
 
 #include <QApplication>
+#include <QIcon>
 
 int main(int argc, char** argv)
 {
     QApplication application(argc, argv);
     SetApplicationTitle(QStringLiteral("ZUB-3 Manager"));
+    QIcon icon;
+    for (const int size : {16, 32, 48, 64, 128, 256})
+        icon.addFile(QStringLiteral(":/appicon/%1x%1/apps/zub3-manager.png").arg(size));
+    application.setWindowIcon(icon);
+    application.setDesktopFileName(QStringLiteral("zub3-manager"));  // the entry's icon on Wayland
     TMainForm MainForm;
     MainForm.show();
     return application.exec();

@@ -2,6 +2,7 @@
 
 #include "platform/CommDevice.h"
 #include "platform/Events.h"
+#include "platform/PortAccess.h"
 #include "platform/SerialRegistry.h"
 
 #include <sys/epoll.h>
@@ -316,6 +317,19 @@ public:
         return TRUE;
     }
 
+    BOOL Flush()
+    {
+        std::shared_ptr<CommDevice> device;
+        {
+            std::lock_guard lock(mutex_);
+            if (const DWORD e = unusable())
+                return fail(e);
+            device = device_;  // kept alive should the port close meanwhile
+        }
+        device->Drain();
+        return TRUE;
+    }
+
     BOOL ClearError(DWORD* errors, COMSTAT* stat)
     {
         std::lock_guard lock(mutex_);
@@ -563,7 +577,7 @@ private:
     }
 
     std::mutex mutex_;
-    std::unique_ptr<CommDevice> device_;
+    std::shared_ptr<CommDevice> device_;
     UniqueFd epollFd_;
     UniqueFd wakeFd_;
     std::thread io_;
@@ -614,6 +628,18 @@ std::shared_ptr<CommPort> makePort(std::unique_ptr<CommDevice> device)
     return std::make_shared<CommPort>(std::move(device), epollFd, wakeFd);
 }
 
+// An adapter that was unplugged has left the registry; its port number still tells which
+// device it was.
+void noteUnplugged(const std::string& portName)
+{
+    const std::string device = registry::RealDeviceName(portName);
+    if (device.empty())
+        return;
+    const std::string path = (registry::CurrentLocation().devDir / device).string();
+    if (::access(path.c_str(), F_OK) != 0)
+        ports::SetLastOpenRefusal(ports::AccessFromError(path, ENOENT));
+}
+
 }  // namespace
 
 HANDLE CreateFileA(const char* fileName, DWORD, DWORD shareMode, const void* securityAttributes,
@@ -629,13 +655,16 @@ HANDLE CreateFileA(const char* fileName, DWORD, DWORD shareMode, const void* sec
     std::transform(name.begin(), name.end(), name.begin(),
                    [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
 
+    ports::SetLastOpenRefusal({});
     DWORD error = ERROR_SUCCESS;
     std::unique_ptr<CommDevice> device = detail::OpenFakeDevice(name, error);
     if (!device && error == ERROR_SUCCESS) {
-        if (const auto path = registry::ResolvePort(name))
+        if (const auto path = registry::ResolvePort(name)) {
             device = detail::OpenTtyDevice(*path, shareMode == 0, error);
-        else
+        } else {
             error = ERROR_FILE_NOT_FOUND;
+            noteUnplugged(name);
+        }
     }
     if (!device) {
         SetLastError(error);
@@ -724,6 +753,12 @@ BOOL GetOverlappedResult(HANDLE file, OVERLAPPED* overlapped, DWORD* bytesTransf
         return fail(ERROR_INVALID_PARAMETER);
     const auto port = lookupPort(file);
     return port ? port->Result(overlapped, bytesTransferred, wait) : FALSE;
+}
+
+BOOL FlushFileBuffers(HANDLE file)
+{
+    const auto port = lookupPort(file);
+    return port ? port->Flush() : FALSE;
 }
 
 BOOL PurgeComm(HANDLE file, DWORD flags)

@@ -5,7 +5,12 @@
 // overlapped: ReadFile, WriteFile and WaitCommEvent either complete at once or stay pending
 // until the port completes them, signalling the record's event.
 //
-// Linux specifics: ports open exclusively (flock, then TIOCEXCL), in raw mode, and ask for
+// Linux specifics: an exclusive open takes the device's UUCP lock file and is refused while
+// another visible process has the device open (the far end of a pseudo terminal aside);
+// then flock stops a second copy of this tool (root too) and TIOCEXCL, on real devices only,
+// stops programs that honour neither. Pseudo terminals go without TIOCEXCL: it would outlive
+// a killed holder as long as the far end stays open. The reason for a refusal is in
+// platform::ports::LastOpenRefusal(). Ports open in raw mode and ask for
 // low latency where the driver has it. Line settings go through termios2, so any bit rate
 // works; a rate the driver does not take as asked (read back within 1 %) is refused. Pseudo
 // terminals force 8 data bits and no parity and have no modem lines and no error counters;
@@ -151,6 +156,10 @@ BOOL WriteFile(HANDLE file, const void* buffer, DWORD count, DWORD* bytesWritten
                OVERLAPPED* overlapped);
 BOOL GetOverlappedResult(HANDLE file, OVERLAPPED* overlapped, DWORD* bytesTransferred,
                          BOOL wait);
+
+// Returns once the bytes written so far have left the line: the transmitter empty where the
+// driver tells (TIOCSERGETLSR), the output queue drained (tcdrain) otherwise.
+BOOL FlushFileBuffers(HANDLE file);
 
 BOOL PurgeComm(HANDLE file, DWORD flags);
 BOOL ClearCommError(HANDLE file, DWORD* errors, COMSTAT* stat);

@@ -44,9 +44,13 @@ public:
     virtual std::optional<LineCounters> Counters() const = 0;
     virtual void FlushInput() = 0;
     virtual void FlushOutput() = 0;
+    // Blocks until what was written has left the line, or FlushOutput discards it. Runs
+    // without the port's lock, alongside the other calls.
+    virtual void Drain() = 0;
 };
 
-// Both give null with error set when the device cannot be opened.
+// Both give null with error set when the device cannot be opened; a tty device's refusal
+// also sets platform::ports::SetLastOpenRefusal when its cause is known.
 std::unique_ptr<CommDevice> OpenTtyDevice(const std::string& path, bool exclusive, DWORD& error);
 // Null with error 0 when no fake device has that port name ("COMn").
 std::unique_ptr<CommDevice> OpenFakeDevice(const std::string& portName, DWORD& error);

@@ -5,7 +5,9 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <condition_variable>
 
 #include <map>
 #include <mutex>
@@ -20,6 +22,8 @@ namespace detail {
 // bytes go in at the other end, and closing that end is a hang-up.
 struct FakeLine {
     mutable std::mutex mutex;
+    std::condition_variable sent;                 // the output went out or was discarded
+    std::chrono::steady_clock::time_point lineIdle;  // when the last byte written has left
     bool open = false;
     int farFd = -1;
     LineCounters counters;
@@ -100,8 +104,12 @@ public:
         }
         const auto* bytes = static_cast<const std::uint8_t*>(buffer);
         line_->written.insert(line_->written.end(), bytes, bytes + count);
-        line_->events.push_back({FakeComm::LineEvent::Write, static_cast<unsigned>(count),
-                                 std::chrono::steady_clock::now()});
+        const auto now = std::chrono::steady_clock::now();
+        line_->events.push_back({FakeComm::LineEvent::Write, static_cast<unsigned>(count), now});
+        // Taken into the buffer at once, the bytes leave at ten bits each.
+        const auto lineTime = std::chrono::microseconds(
+            count * 10'000'000ULL / std::max<DWORD>(line_->state.BaudRate, 1));
+        line_->lineIdle = std::max(line_->lineIdle, now) + lineTime;
         return static_cast<ssize_t>(count);
     }
 
@@ -166,7 +174,19 @@ public:
         }
     }
 
-    void FlushOutput() override {}
+    void FlushOutput() override
+    {
+        std::lock_guard lock(line_->mutex);
+        line_->lineIdle = std::chrono::steady_clock::now();
+        line_->sent.notify_all();
+    }
+
+    void Drain() override
+    {
+        std::unique_lock lock(line_->mutex);
+        while (std::chrono::steady_clock::now() < line_->lineIdle)
+            line_->sent.wait_until(lock, line_->lineIdle);
+    }
 
 private:
     const std::shared_ptr<FakeLine> line_;

@@ -1,8 +1,9 @@
 #pragma once
 // A serial device for tests, behind the same calls as a real port: bytes arrive as the test
-// says, with line errors and breaks counted as a UART counts them; what the port writes, the
-// line levels and every device-control block it was given can be looked at; and a chosen
-// setting can be refused.
+// says, with line errors and breaks counted as a UART counts them; what the port writes
+// leaves the line at its bit rate (FlushFileBuffers waits for that); what the port writes,
+// the line levels and every device-control block it was given can be looked at; and a
+// chosen setting can be refused.
 
 #include "platform/Comm.h"
 

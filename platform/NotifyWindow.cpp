@@ -1,15 +1,19 @@
 #include "platform/NotifyWindow.h"
 
+#include "platform/ThreadMessages.h"
+
 #include <QCoreApplication>
 #include <QEvent>
 #include <QObject>
 
+#include <algorithm>
 #include <condition_variable>
 #include <deque>
 #include <memory>
 #include <mutex>
 #include <thread>
 #include <unordered_map>
+#include <vector>
 
 namespace platform::win {
 
@@ -20,14 +24,15 @@ const QEvent::Type kSentMessage = static_cast<QEvent::Type>(QEvent::registerEven
 // A message sent from another thread, queued for the window's thread.
 class SentMessage {
 public:
-    SentMessage(UINT message, WPARAM wParam, LPARAM lParam)
-        : message(message), wParam(wParam), lParam(lParam)
+    SentMessage(UINT message, WPARAM wParam, LPARAM lParam, DWORD sender)
+        : message(message), wParam(wParam), lParam(lParam), sender(sender)
     {
     }
 
     const UINT message;
     const WPARAM wParam;
     const LPARAM lParam;
+    const DWORD sender;
 
     // Run (with its result), dropped (0) or no longer waited for (0).
     void Finish(LRESULT result)
@@ -91,7 +96,7 @@ public:
     const std::shared_ptr<const WNDPROC> procedure;
     const std::thread::id owner;
     std::deque<std::shared_ptr<SentMessage>> pending;
-    int deferred = 0;
+    std::vector<DWORD> deferred;  // senders that do not wait, one entry per SendsDeferred
 
 protected:
     // Only kSentMessage events are posted here; each runs the oldest pending message. The
@@ -168,9 +173,9 @@ LRESULT SendMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
         if (w.owner == std::this_thread::get_id()) {
             direct = w.procedure;
         } else {
-            sent = std::make_shared<SentMessage>(message, wParam, lParam);
+            sent = std::make_shared<SentMessage>(message, wParam, lParam, GetCurrentThreadId());
             w.pending.push_back(sent);
-            if (w.deferred)
+            if (std::find(w.deferred.begin(), w.deferred.end(), sent->sender) != w.deferred.end())
                 sent->Release();
             // Under the registry's lock, so the window cannot be deleted meanwhile.
             QCoreApplication::postEvent(&w, new QEvent(kSentMessage));
@@ -186,16 +191,17 @@ LRESULT DefWindowProcA(HWND, UINT, WPARAM, LPARAM)
     return 0;
 }
 
-SendsDeferred::SendsDeferred(HWND window) : window_(window)
+SendsDeferred::SendsDeferred(HWND window, DWORD sender) : window_(window), sender_(sender)
 {
     WindowRegistry& r = registry();
     std::lock_guard lock(r.mutex);
     const auto it = r.windows.find(window_);
     if (it == r.windows.end())
         return;
-    ++it->second->deferred;
+    it->second->deferred.push_back(sender_);
     for (const auto& sent : it->second->pending)
-        sent->Release();
+        if (sent->sender == sender_)
+            sent->Release();
 }
 
 SendsDeferred::~SendsDeferred()
@@ -203,8 +209,10 @@ SendsDeferred::~SendsDeferred()
     WindowRegistry& r = registry();
     std::lock_guard lock(r.mutex);
     const auto it = r.windows.find(window_);
-    if (it != r.windows.end())
-        --it->second->deferred;
+    if (it == r.windows.end())
+        return;
+    auto& deferred = it->second->deferred;
+    deferred.erase(std::find(deferred.begin(), deferred.end(), sender_));
 }
 
 }  // namespace platform::win

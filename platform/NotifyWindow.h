@@ -23,19 +23,21 @@ LRESULT SendMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 LRESULT DefWindowProcA(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
 // While an object of this class lives on the window's thread, that thread waits for
-// something other threads do and handles no messages. Senders from other threads then
-// leave their message queued and go on without waiting (result 0); senders already waiting
-// are released the same way. The messages still run, in order, once the window's thread
-// handles events again.
+// something the sender thread does and handles no messages. That thread's sends then leave
+// their message queued and go on without waiting (result 0), as does a send of it already
+// waiting; other threads still wait. The messages still run, in order, once the window's
+// thread handles events again.
 class SendsDeferred {
 public:
-    explicit SendsDeferred(HWND window);
+    // sender: the thread's id as GetCurrentThreadId gives it.
+    SendsDeferred(HWND window, DWORD sender);
     ~SendsDeferred();
     SendsDeferred(const SendsDeferred&) = delete;
     SendsDeferred& operator=(const SendsDeferred&) = delete;
 
 private:
     HWND window_;
+    DWORD sender_;
 };
 
 }  // namespace platform::win

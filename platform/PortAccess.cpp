@@ -59,6 +59,13 @@ std::string programOf(long pid)
     return readFirstLine(CurrentRoots().procDir / std::to_string(pid) / "comm");
 }
 
+PortAccess freeAccess(const std::string& devicePath)
+{
+    PortAccess a;
+    a.device = devicePath;
+    return a;
+}
+
 PortAccess held(const std::string& devicePath, long pid)
 {
     PortAccess a;
@@ -80,7 +87,8 @@ long lockOwner(const fs::path& file)
     char buffer[32] = {};
     const ssize_t n = ::read(fd, buffer, sizeof buffer - 1);
     ::close(fd);
-    if (n == 4) {
+    const bool text = buffer[0] == ' ' || (buffer[0] >= '0' && buffer[0] <= '9');
+    if (n == 4 && !text) {
         int pid = 0;
         std::memcpy(&pid, buffer, 4);
         return pid;
@@ -88,11 +96,12 @@ long lockOwner(const fs::path& file)
     return n > 0 ? std::strtol(buffer, nullptr, 10) : 0;
 }
 
-// Lock files this process holds; removed at exit if their owners never were.
+// Lock files this process holds; those no closed port has removed go at exit.
 std::mutex g_locksMutex;
+// Never destroyed: a port closed during static destruction still finds it.
 std::set<fs::path>& ownLocks()
 {
-    static std::set<fs::path> locks;
+    static auto& locks = *new std::set<fs::path>;
     return locks;
 }
 
@@ -124,7 +133,7 @@ PortAccess lockHolder(const std::string& devicePath, const fs::path& file)
     const long pid = lockOwner(file);
     if (pid == ::getpid() ? ownLock(file) : processAlive(pid))
         return held(devicePath, pid);
-    return PortAccess{Access::Free, devicePath, {}, 0, {}};
+    return freeAccess(devicePath);
 }
 
 // An empty or unreadable lock may be one another program is still writing; only an old
@@ -270,8 +279,11 @@ PortAccess AccessFromError(const std::string& devicePath, int error)
     case EACCES:
     case EPERM: {
         a.state = Access::Denied;
+        // Joining the group helps only where the group may read and write, and root's
+        // group is no group to join.
         struct stat st {};
-        if (::stat(devicePath.c_str(), &st) == 0)
+        if (::stat(devicePath.c_str(), &st) == 0 && st.st_gid != 0 &&
+            (st.st_mode & (S_IRGRP | S_IWGRP)) == (S_IRGRP | S_IWGRP))
             a.group = groupName(st.st_gid);
         break;
     }
@@ -312,7 +324,7 @@ PortAccess FindHolder(const std::string& devicePath)
         if (holds && !otherEnd)
             return held(devicePath, std::strtol(pidText.c_str(), nullptr, 10));
     }
-    return PortAccess{Access::Free, devicePath, {}, 0, {}};
+    return freeAccess(devicePath);
 }
 
 PortAccess CheckAccess(const std::string& devicePath)
@@ -411,7 +423,7 @@ DeviceLock::DeviceLock(const std::string& devicePath)
     if (!held_ && holder_.pid == 0 && !fs::exists(file))
         held_ = true;  // the directory refused the link: unlocked, not refused
     if (held_)
-        holder_ = PortAccess{Access::Free, devicePath, {}, 0, {}};
+        holder_ = freeAccess(devicePath);
 }
 
 DeviceLock::~DeviceLock()

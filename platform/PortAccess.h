@@ -49,7 +49,7 @@ enum class Access {
 struct PortAccess {
     Access state = Access::Free;
     std::string device;   // the device path, as given
-    std::string group;    // Denied: the group owning the device node ("dialout"), or ""
+    std::string group;    // Denied: the device node's group ("dialout") if joining it would help, or ""
     long pid = 0;         // Held: the holder's process, 0 when it cannot be seen
     std::string program;  // Held: the holder's program name, "" when it cannot be seen
 };

@@ -103,6 +103,13 @@ std::optional<std::vector<Entry>> readEntries(const fs::path& dir)
 
 // Each kind of device has its own band of numbers, so that a device keeps its number
 // whatever else is plugged in; a device beyond its band takes a free number later.
+struct Band {
+    const char* prefix;
+    int first;  // the port number of device 0
+    int size;
+};
+constexpr Band kBands[] = {{"ttyS", 1, 10}, {"ttyUSB", 11, 20}, {"ttyACM", 31, 20}};
+
 int realPortNumber(const std::string& name)
 {
     static const std::regex re(R"((ttyS|ttyUSB|ttyACM)(\d{1,4}))");
@@ -110,11 +117,10 @@ int realPortNumber(const std::string& name)
     if (!std::regex_match(name, m, re))
         return -1;
     const int n = std::stoi(m[2]);
-    if (m[1] == "ttyS")
-        return n < 10 ? n + 1 : 0;
-    if (m[1] == "ttyUSB")
-        return n < 20 ? n + 11 : 0;
-    return n < 20 ? n + 31 : 0;
+    for (const Band& b : kBands)
+        if (m[1] == b.prefix)
+            return n < b.size ? b.first + n : 0;
+    return -1;
 }
 
 std::string readFirstLine(const fs::path& p)
@@ -335,6 +341,15 @@ int FreePortNumber()
     while (values && numberTaken(*values, n))
         ++n;
     return n;
+}
+
+std::string RealDeviceName(const std::string& portName)
+{
+    const int n = numberOf(portName);
+    for (const Band& b : kBands)
+        if (n >= b.first && n < b.first + b.size)
+            return b.prefix + std::to_string(n - b.first);
+    return {};
 }
 
 Registration::Registration(int portNumber, const std::string& devicePath,

@@ -50,6 +50,10 @@ inline constexpr int kFirstExtraPort = 101;
 
 int FreePortNumber();
 
+// The real device a port number stands for by its band ("ttyUSB0" for "COM11"), listed or
+// not; "" for numbers outside the bands.
+std::string RealDeviceName(const std::string& portName);
+
 // A virtual port's entry, removed again when the object dies. A registration whose owner
 // process has gone (a killed run) is stale: readers skip it and a new registration of the
 // same port replaces it.

@@ -1,24 +1,30 @@
 // Serial ports that are tty devices: real UARTs and USB adapters, and pseudo terminals.
 
 #include "platform/CommDevice.h"
+#include "platform/PortAccess.h"
 #include "platform/Termios2.h"
 
 #include <fcntl.h>
 #include <linux/serial.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
+#include <thread>
 
 namespace platform::win::detail {
 
 namespace {
 
 // Raw bytes both ways: no line editing, echo, signals, translation or stripping. A break
-// and a byte with a framing or parity error read as a NUL byte.
+// reads as a NUL byte; a byte with a framing or parity error reads as it came (without
+// INPCK the line discipline leaves it alone), and the driver's counters report the error.
 void makeRaw(Termios2& t)
 {
     t.c_iflag &= ~static_cast<std::uint32_t>(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR |
@@ -41,7 +47,8 @@ bool rateTaken(std::uint32_t asked, std::uint32_t got)
 
 class TtyDevice final : public CommDevice {
 public:
-    TtyDevice(int fd, bool exclusive, const Termios2& t) : fd_(fd), exclusive_(exclusive)
+    TtyDevice(int fd, bool exclusive, const Termios2& t, std::unique_ptr<ports::DeviceLock> lock)
+        : lock_(std::move(lock)), fd_(fd), exclusive_(exclusive)
     {
         state_.DCBlength = sizeof(DCB);
         state_.BaudRate = t.c_ospeed;
@@ -118,8 +125,6 @@ public:
         case SPACEPARITY: t.c_cflag |= PARENB | CMSPAR; break;
         default: break;
         }
-        if (d.Parity != NOPARITY && (d.Flags & fParity))
-            t.c_iflag |= INPCK;
         if (d.StopBits != ONESTOPBIT)
             t.c_cflag |= CSTOPB;
         // Linux has one switch for both directions of hardware flow control.
@@ -170,7 +175,21 @@ public:
     void FlushInput() override { ::ioctl(fd_, TCFLSH, TCIFLUSH); }
     void FlushOutput() override { ::ioctl(fd_, TCFLSH, TCOFLUSH); }
 
+    void Drain() override
+    {
+        while (::ioctl(fd_, TCSBRK, 1) != 0 && errno == EINTR) {
+        }
+        // The queue drained, the UART may still shift out its FIFO. Bounded, so that a
+        // driver that never reports an empty transmitter cannot stall the caller.
+        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+        unsigned lsr = 0;
+        while (::ioctl(fd_, TIOCSERGETLSR, &lsr) == 0 && !(lsr & TIOCSER_TEMT) &&
+               std::chrono::steady_clock::now() < end)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+
 private:
+    const std::unique_ptr<ports::DeviceLock> lock_;  // released after the descriptor closed
     const int fd_;
     const bool exclusive_;
     DCB state_;
@@ -193,31 +212,57 @@ DWORD openError(int error)
     }
 }
 
+// Pseudo terminal slaves (/dev/pts/N) have majors 136 to 143.
+bool isPseudoTerminal(int fd)
+{
+    struct stat st {};
+    return ::fstat(fd, &st) == 0 && S_ISCHR(st.st_mode) && major(st.st_rdev) >= 136 &&
+           major(st.st_rdev) <= 143;
+}
+
 }  // namespace
 
 std::unique_ptr<CommDevice> OpenTtyDevice(const std::string& path, bool exclusive, DWORD& error)
 {
+    const auto refuse = [&](DWORD e, const ports::PortAccess& why) {
+        error = e;
+        ports::SetLastOpenRefusal(why);
+        return nullptr;
+    };
+    // Other programs first: the lock file they honour, then the descriptors they have open.
+    std::unique_ptr<ports::DeviceLock> lock;
+    if (exclusive) {
+        lock = std::make_unique<ports::DeviceLock>(path);
+        if (!lock->Held())
+            return refuse(ERROR_ACCESS_DENIED, lock->Holder());
+        if (const ports::PortAccess holder = ports::FindHolder(path); holder.state != ports::Access::Free)
+            return refuse(ERROR_ACCESS_DENIED, holder);
+    }
     const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
-        error = openError(errno);
-        return nullptr;
+        const int e = errno;
+        return refuse(openError(e), ports::AccessFromError(path, e));
     }
-    const auto refuse = [&](DWORD e) {
+    const auto closeAndRefuse = [&](DWORD e, const ports::PortAccess& why) {
         ::close(fd);
-        error = e;
-        return nullptr;
+        return refuse(e, why);
     };
     Termios2 t;
     if (!GetTermios2(fd, t))
-        return refuse(ERROR_GEN_FAILURE);  // no serial device
-    // The lock also stops root, whom TIOCEXCL does not stop.
-    if (exclusive && (::flock(fd, LOCK_EX | LOCK_NB) != 0 || ::ioctl(fd, TIOCEXCL) != 0))
-        return refuse(openError(errno));
+        return closeAndRefuse(ERROR_GEN_FAILURE, {});  // no serial device
+    // flock stops a second copy of this tool, root too, whom TIOCEXCL does not stop.
+    // TIOCEXCL only where the kernel clears it at the last close: on a pseudo terminal it
+    // stays until the far end closes, and would lock out everyone after a crash.
+    const bool excl = exclusive && !isPseudoTerminal(fd);
+    if (exclusive && (::flock(fd, LOCK_EX | LOCK_NB) != 0 || (excl && ::ioctl(fd, TIOCEXCL) != 0))) {
+        const int e = errno;
+        return closeAndRefuse(openError(e), ports::AccessFromError(path, e == EWOULDBLOCK ? EBUSY : e));
+    }
     makeRaw(t);
     if (!SetTermios2(fd, t)) {
-        if (exclusive)
+        if (excl)
             ::ioctl(fd, TIOCNXCL);
-        return refuse(ERROR_GEN_FAILURE);
+        return closeAndRefuse(ERROR_GEN_FAILURE, {});
     }
     // USB adapters otherwise hold received bytes for up to 16 ms.
     serial_struct serial{};
@@ -225,7 +270,7 @@ std::unique_ptr<CommDevice> OpenTtyDevice(const std::string& path, bool exclusiv
         serial.flags |= ASYNC_LOW_LATENCY;
         ::ioctl(fd, TIOCSSERIAL, &serial);
     }
-    return std::make_unique<TtyDevice>(fd, exclusive, t);
+    return std::make_unique<TtyDevice>(fd, excl, t, std::move(lock));
 }
 
 }  // namespace platform::win::detail

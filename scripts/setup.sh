@@ -10,6 +10,7 @@ packages=(
   libgtest-dev
   fonts-noto-cjk
   xvfb xauth
+  desktop-file-utils appstream help2man man-db file dpkg-dev lintian
   clang libclang-rt-14-dev
 )
 

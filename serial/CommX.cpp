@@ -1,6 +1,7 @@
 #include "serial/CommX.h"
 
 #include "platform/Events.h"
+#include "platform/PortAccess.h"
 #include "platform/ThreadMessages.h"
 #include "toolkit/ExceptionReport.h"
 
@@ -107,10 +108,13 @@ void TCustomCommX::Pause(int Milliseconds)
     Sleep(static_cast<DWORD>(Milliseconds));
 }
 
-void TCustomCommX::Raise(Message Which) const
+void TCustomCommX::Raise(Message Which, const std::string& Detail) const
 {
     const MessageText& text = kMessages[static_cast<int>(Which)];
-    throw ECommError(Language == clEnglish ? text.english : text.japanese);
+    std::string message = Language == clEnglish ? text.english : text.japanese;
+    if (!Detail.empty())
+        message += "\n" + Detail;
+    throw ECommError(message);
 }
 
 void TCustomCommX::Open()
@@ -124,7 +128,10 @@ void TCustomCommX::Open()
     handle_ = CreateFileA(("\\\\.\\COM" + number).c_str(), GENERIC_READ | GENERIC_WRITE, 0,
                           nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, 0);
     if (!isOpen(handle_))
-        Raise(Message::CannotOpen);
+        Raise(Message::CannotOpen,
+              platform::ports::Explain(platform::ports::LastOpenRefusal(),
+                                       Language == clEnglish ? platform::ports::Language::English
+                                                             : platform::ports::Language::Japanese));
     try {
         {
             std::lock_guard lock(CountLock);
@@ -305,8 +312,8 @@ void TCustomCommX::PurgeSend()
         return;
     }
     // The transmit thread may report a line error meanwhile; it must not wait for this
-    // thread, which waits for it.
-    const SendsDeferred deferred(NotifyWnd);
+    // thread, which waits for it. The receive thread waits, so its reports still merge.
+    const SendsDeferred deferred(NotifyWnd, TransThread->ThreadID());
     TransThread->Abort = true;
     // Nothing pending after a purge ends the wait at once: every exchange starts with a
     // purge, and a pause here would add to each one.
@@ -656,6 +663,9 @@ void TCommTransThread::EndTransmit()
     const TCommFlowCtrls flow = Owner->FlowCtrl();
     if (flow != cfcHalfHigh && flow != cfcHalfLow)
         return;
+    // A write completes once the bytes are in the driver's buffer; RTS may fall only after
+    // the last of them has left the line.
+    FlushFileBuffers(PortHandle);
     Sleep(static_cast<DWORD>(CharTime.load()));
     EscapeCommFunction(PortHandle, flow == cfcHalfHigh ? CLRRTS : SETRTS);
 }

@@ -16,6 +16,7 @@
 #include <functional>
 #include <mutex>
 #include <stdexcept>
+#include <string>
 
 using platform::win::HANDLE;
 using platform::win::INVALID_HANDLE_VALUE;
@@ -55,7 +56,9 @@ public:
     // Closes the port if it is open.
     ~TCustomCommX() override;
 
-    // Raises ECommError; a failure after the device was opened closes it again.
+    // Raises ECommError; a failure after the device was opened closes it again. A refused
+    // open names the device and what to do on a second line when the cause is known (no
+    // permission, held by another program, gone).
     void Open();
     // Lowers DTR and RTS, discards what is pending, ends both threads; takes at least
     // 600 ms on an open port, nothing on a closed one.
@@ -129,7 +132,8 @@ private:
     friend class TCommTransThread;
 
     enum class Message;
-    [[noreturn]] void Raise(Message Which) const;
+    // Detail, when given, becomes the message's second line.
+    [[noreturn]] void Raise(Message Which, const std::string& Detail = {}) const;
     void StartThreads();
     void ApplyTimeOuts();
     void ApplyBufLens();

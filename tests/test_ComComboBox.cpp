@@ -8,8 +8,11 @@
 #include <gtest/gtest.h>
 
 #include <QElapsedTimer>
+#include <QMetaProperty>
 #include <QTest>
 
+#include <filesystem>
+#include <fstream>
 #include <vector>
 
 using namespace platform::registry;
@@ -112,6 +115,33 @@ TEST_F(ComComboBoxTest, ListsStringValuesByPortNumber)
     EXPECT_EQ(ComparePortNumbers("COM7", "XYZ7"), 0);
 }
 
+// A USB adapter as sysfs shows it, beside a port that is only a device path.
+TEST_F(ComComboBoxTest, TooltipsNameTheDeviceAndTheUsbAdapterBehindIt)
+{
+    const std::filesystem::path root = registry_.Root();
+    const std::filesystem::path usb = root / "devices/usb1/1-2";
+    std::filesystem::create_directories(usb / "1-2:1.0/ttyUSB0");
+    for (const auto& [file, text] : {std::pair{"idVendor", "0403"}, {"product", "FT232R USB UART"},
+                                     {"manufacturer", "FTDI"}, {"serial", "A50285BI"}})
+        std::ofstream(usb / file) << text << "\n";
+    std::filesystem::create_directories(root / "sys/ttyUSB0");
+    std::filesystem::create_directory_symlink(usb / "1-2:1.0/ttyUSB0", root / "sys/ttyUSB0/device");
+    std::filesystem::create_directories(root / "dev/serial/by-id");
+    std::ofstream(root / "dev/ttyUSB0").flush();
+    std::filesystem::create_symlink("../../ttyUSB0", root / "dev/serial/by-id/usb-FTDI_A50285BI-if00-port0");
+    SetLocation({root / "run", root / "sys", root / "dev"});
+    WriteEntry("pty", ValueType::String, "COM51", "/dev/null");
+
+    TComComboBox box;
+    box.RefreshPortList();
+    ASSERT_EQ(items(box), (QStringList{"COM11", "COM51"}));
+    EXPECT_EQ(box.itemData(0, Qt::ToolTipRole).toString(),
+              QString::fromStdString((root / "dev/ttyUSB0").string() +
+                                     ": FT232R USB UART, FTDI, serial A50285BI\n" +
+                                     (root / "dev/serial/by-id/usb-FTDI_A50285BI-if00-port0").string()));
+    EXPECT_EQ(box.itemData(1, Qt::ToolTipRole).toString(), "/dev/null");
+}
+
 TEST_F(ComComboBoxTest, WritingPortNoSelectsWithoutEventsOrOpening)
 {
     WriteEntry("a", ValueType::String, "COM3", "/dev/null");
@@ -189,8 +219,11 @@ TEST_F(ComComboBoxTest, UnopenablePortShowsTheDefaultReport)
     ASSERT_EQ(seen_.size(), 1u);
     EXPECT_EQ(seen_[0].kind, MessageKind::Error);
     EXPECT_EQ(seen_[0].caption, "ZUB-3 Manager");
-    EXPECT_EQ(seen_[0].text, QStringLiteral("ポートをオープンできませんでした."));
-    EXPECT_EQ(box.currentText(), "COM4");
+    EXPECT_EQ(seen_[0].text, QStringLiteral("ポートをオープンできませんでした\n/nonexistent/ttyUSB9 "
+                                            "はもう存在しません。アダプターを接続し直すか、別のポートを選んでください."));
+    // Nothing is open, so nothing is shown as chosen.
+    EXPECT_EQ(box.currentIndex(), -1);
+    EXPECT_EQ(box.PortNo(), -1);
     EXPECT_FALSE(box.IsOpen());
 }
 
@@ -209,4 +242,67 @@ TEST_F(ComComboBoxTest, FailingHandlerSkipsTheConnectStep)
     ASSERT_EQ(seen_.size(), 1u);
     EXPECT_EQ(seen_[0].text, "Bitrate configuration error.");
     EXPECT_FALSE(box.IsOpen());
+    EXPECT_EQ(box.currentIndex(), -1);
+}
+
+TEST_F(ComComboBoxTest, RebuildingShowsTheOpenPortOrNothing)
+{
+    PtyPair pty;
+    WriteEntry("a", ValueType::String, "COM3", "/dev/null");
+    WriteEntry("pty", ValueType::String, "COM9", pty.SlavePath());
+    TCommX port(nullptr);
+    port.SetTimeOutReceive(50);
+    TComComboBox box;
+    bind(box, port);
+    int changes = 0;
+    box.OnChange = [&](QObject*) { ++changes; };
+
+    // Closed port: a rebuild selects nothing, although adding items made one current.
+    dropDown(box);
+    EXPECT_EQ(box.currentIndex(), -1);
+    EXPECT_EQ(box.PortNo(), -1);
+
+    box.setCurrentIndex(2);
+    emit box.activated(2);
+    ASSERT_TRUE(box.IsOpen());
+    changes = 0;
+    const HANDLE handle = port.Handle();
+
+    // Every way of rebuilding shows the open port again, without an event or a re-open.
+    QElapsedTimer t;
+    t.start();
+    dropDown(box);
+    EXPECT_EQ(box.currentText(), "COM9");
+    box.RefreshPortList();
+    EXPECT_EQ(box.PortNo(), 9);
+    box.SetPortNo(5);  // not listed: the open port stays shown
+    EXPECT_EQ(box.PortNo(), 9);
+    box.SetPortNo(3);  // a listed number is selected, still without opening it
+    EXPECT_EQ(box.PortNo(), 3);
+    EXPECT_LT(t.elapsed(), 150);
+    EXPECT_EQ(changes, 0);
+    EXPECT_EQ(port.Handle(), handle);
+    EXPECT_EQ(port.PortNo(), 9);
+
+    // An open port that is no longer listed is not replaced by another one.
+    std::filesystem::remove(registry_.Root() / "run" / "pty.port");
+    dropDown(box);
+    EXPECT_EQ(items(box), (QStringList{"OFF", "COM3"}));
+    EXPECT_EQ(box.currentIndex(), -1);
+    EXPECT_TRUE(box.IsOpen());
+}
+
+TEST_F(ComComboBoxTest, PublishesItsPropertiesInOrder)
+{
+    TComComboBox box;
+    const QMetaObject* meta = box.metaObject();
+    QStringList names;
+    for (int i = meta->propertyOffset(); i < meta->propertyCount(); ++i)
+        names << meta->property(i).name();
+    EXPECT_EQ(names, (QStringList{"PortNo", "OffText", "ComPort", "AutoConnect", "IsOpen"}));
+
+    TCommX port(nullptr);
+    EXPECT_TRUE(box.setProperty("ComPort", QVariant::fromValue(&port)));
+    EXPECT_EQ(box.ComPort(), &port);
+    EXPECT_EQ(box.property("ComPort").value<TCommX*>(), &port);
 }

@@ -2,6 +2,8 @@
 
 #include "platform/Events.h"
 #include "platform/FakeComm.h"
+#include "platform/PortAccess.h"
+#include "support/ChildProcess.h"
 #include "support/PtyPair.h"
 
 #include <gtest/gtest.h>
@@ -9,13 +11,18 @@
 #include <sys/resource.h>
 
 #include <chrono>
+#include <cstdio>
+#include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <vector>
 
 using namespace platform::win;
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 using Bytes = std::vector<std::uint8_t>;
+namespace ports = platform::ports;
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -103,6 +110,126 @@ TEST_F(CommPty, OpensExclusivelyAndOnlyRegisteredPorts)
     CloseHandle(again.handle);
     again.handle = INVALID_HANDLE_VALUE;
     EXPECT_EQ(openDescriptors(), descriptors);
+}
+
+TEST_F(CommPty, AnotherProgramsDescriptorOrLockRefusesTheOpenAndSaysWho)
+{
+    {
+        DeviceHolder other(far.SlavePath());
+        Port port(line.DeviceName());
+        EXPECT_EQ(port.handle, INVALID_HANDLE_VALUE);
+        EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+        const ports::PortAccess why = ports::LastOpenRefusal();
+        EXPECT_EQ(why.state, ports::Access::Held);
+        EXPECT_EQ(why.device, far.SlavePath());
+        EXPECT_EQ(why.pid, other.Pid());
+        EXPECT_EQ(why.program, "sleep");
+    }
+
+    // A program that honours the lock file only: its lock refuses; once it is gone, its
+    // stale lock is replaced by ours, which goes with the port.
+    const fs::path lockFile = line.LockDir() / ports::LockFileName(far.SlavePath());
+    DeviceHolder other("/dev/null");
+    char text[16];
+    std::snprintf(text, sizeof text, "%10d\n", other.Pid());
+    std::ofstream(lockFile) << text;
+    EXPECT_EQ(Port(line.DeviceName()).handle, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(ports::LastOpenRefusal().pid, other.Pid());
+    other.Kill();
+    {
+        Port port(line.DeviceName());
+        ASSERT_NE(port.handle, INVALID_HANDLE_VALUE);
+        EXPECT_EQ(ports::LastOpenRefusal().state, ports::Access::Free);
+        std::snprintf(text, sizeof text, "%10d\n", ::getpid());
+        std::ifstream in(lockFile);
+        EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), text);
+    }
+    EXPECT_FALSE(fs::exists(lockFile));
+}
+
+// The far end keeps the pseudo terminal up; a holder killed meanwhile must leave nothing
+// that keeps another user out (nobody, when the tests run as root, whom TIOCEXCL does not
+// stop).
+TEST_F(CommPty, AKilledHolderLeavesThePseudoTerminalOpenableByAnotherUser)
+{
+    int ready[2];
+    ASSERT_EQ(::pipe(ready), 0);
+    const pid_t holder = ::fork();
+    if (holder == 0) {
+        const HANDLE h = CreateFileA(line.DeviceName().c_str(), GENERIC_READ | GENERIC_WRITE, 0,
+                                     nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, 0);
+        const char ok = h != INVALID_HANDLE_VALUE ? 1 : 0;
+        [[maybe_unused]] const auto n = ::write(ready[1], &ok, 1);
+        ::pause();
+        ::_exit(0);
+    }
+    ::close(ready[1]);
+    char ok = 0;
+    ASSERT_EQ(::read(ready[0], &ok, 1), 1);
+    ::close(ready[0]);
+    ASSERT_EQ(ok, 1);
+    ::kill(holder, SIGKILL);
+    ::waitpid(holder, nullptr, 0);
+    ASSERT_EQ(::chmod(far.SlavePath().c_str(), 0666), 0);
+
+    const std::string slave = far.SlavePath();
+    const int result = RunAsNonRoot([&] {
+        const int fd = ::open(slave.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        if (fd < 0)
+            return errno;
+        ::close(fd);
+        return ports::CheckAccess(slave).state == ports::Access::Free ? 0 : 254;
+    });
+    ASSERT_NE(result, -1) << "cannot drop to nobody";
+    EXPECT_EQ(result, 0) << std::strerror(result);
+    Port port(line.DeviceName());  // the stale lock is no obstacle either
+    EXPECT_NE(port.handle, INVALID_HANDLE_VALUE);
+}
+
+TEST_F(CommPty, APortThatIsGoneOrForbiddenSaysSo)
+{
+    // Registered, but its device went away.
+    platform::registry::Registration stale(0, "/dev/pts/no-such-pty", "stale");
+    EXPECT_EQ(Port(stale.PortName()).handle, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(ports::LastOpenRefusal().state, ports::Access::Gone);
+    EXPECT_EQ(ports::LastOpenRefusal().device, "/dev/pts/no-such-pty");
+
+    // An adapter unplugged: its port left the list, its number still names the device.
+    const fs::path root = fs::temp_directory_path() / ("zub3-gone-" + std::to_string(::getpid()));
+    const platform::registry::Location saved = platform::registry::CurrentLocation();
+    platform::registry::SetLocation({saved.runtimeDir, saved.sysTtyDir, root / "dev"});
+    EXPECT_EQ(Port("\\\\.\\COM11").handle, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(ports::LastOpenRefusal().state, ports::Access::Gone);
+    EXPECT_EQ(ports::LastOpenRefusal().device, (root / "dev/ttyUSB0").string());
+    EXPECT_EQ(Port("\\\\.\\COM4242").handle, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(ports::LastOpenRefusal().state, ports::Access::Free);  // nothing known
+    platform::registry::SetLocation(saved);
+
+    // A user the device's permissions stop, with a registry of their own.
+    const std::string slave = far.SlavePath();
+    const std::string group = GiveToGroup(slave);
+    ASSERT_FALSE(group.empty());
+    const int result = RunAsNonRoot([&] {
+        char dir[] = "/tmp/zub3-nobody-XXXXXX";
+        if (!::mkdtemp(dir))
+            return 1;
+        platform::registry::SetLocation({fs::path(dir) / "run", fs::path(dir) / "sys", "/dev"});
+        ports::SetRoots({dir, "/proc"});
+        int code = 0;
+        {
+            platform::registry::Registration r(0, slave, "pty");
+            Port port(r.PortName());
+            const ports::PortAccess why = ports::LastOpenRefusal();
+            if (port.handle != INVALID_HANDLE_VALUE)
+                code = 2;
+            else if (why.state != ports::Access::Denied || why.group != group)
+                code = 3;
+        }
+        fs::remove_all(dir);
+        return code;
+    });
+    ASSERT_NE(result, -1) << "cannot drop to nobody";
+    EXPECT_EQ(result, 0);
 }
 
 TEST_F(CommPty, LineSettingsGoThroughTermios2AndWhatALineCannotBeIsRefused)

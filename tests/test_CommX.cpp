@@ -333,10 +333,35 @@ TEST_F(CommXPty, APortInUseCannotBeOpenedByASecondComponent)
     comm.Open();
     TCommX second(nullptr);
     configure(second, line.PortNumber());
-    EXPECT_EQ(messageOf([&] { second.Open(); }), "ポートをオープンできませんでした");
+    // The first line as ever, the second names the device and who has it.
+    const std::string holder = " test_CommX (PID " + std::to_string(::getpid()) + ")";
+    const std::string japanese = "ポートをオープンできませんでした\n" + far.SlavePath() + " は" + holder +
+                                 " が使用中です。そのプログラムを終了してから、もう一度オープンしてください";
+    EXPECT_EQ(messageOf([&] { second.Open(); }), japanese);
     EXPECT_EQ(second.Handle(), INVALID_HANDLE_VALUE);
+    second.Language = clEnglish;
+    EXPECT_EQ(messageOf([&] { second.Open(); }), "Can not open port.\n" + far.SlavePath() +
+                                                     " is in use by" + holder +
+                                                     ": close it and open the port again.");
     far.Write({0x55});
     EXPECT_EQ(comm.ReadByte(), 0x55);
+
+    // The window's default report shows both lines.
+    std::vector<MessageRecord> shown;
+    const MessageBoxHook previous = SetMessageBoxHook([&](const MessageRecord& r) { shown.push_back(r); });
+    second.Language = clJapanese;
+    RunGuarded([&] { second.Open(); });
+    SetMessageBoxHook(previous);
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_EQ(shown[0].text, QString::fromStdString(japanese + "."));
+}
+
+TEST_F(CommXPty, BytesWithAParityOrFramingErrorAreNotTurnedIntoNul)
+{
+    comm.Open();  // even parity, checked
+    platform::Termios2 t;
+    ASSERT_TRUE(platform::GetTermios2(far.Master(), t));  // the port's settings, seen from afar
+    EXPECT_EQ(t.c_iflag & (INPCK | IGNPAR | PARMRK), 0u);
 }
 
 TEST_F(CommXPty, WritingPortNoReopensTheOpenPort)
@@ -747,6 +772,47 @@ TEST_F(CommXFake, HalfDuplexRaisesRtsAroundABurst)
     const auto events = eventsSince(start);
     ASSERT_EQ(events.size(), 1u);  // the write only; RTS and DTR untouched
     EXPECT_EQ(events[0].kind, win::FakeComm::LineEvent::Write);
+}
+
+TEST_F(CommXFake, HalfDuplexLowersRtsOnlyAfterTheLastBitHasLeft)
+{
+    comm.SetBitRate(9600);
+    comm.SetFlowCtrl(cfcHalfHigh);
+    comm.Open();
+    const Bytes data = pattern(200);  // 208 ms on the line, in the driver at once
+    const auto start = Clock::now();
+    ASSERT_TRUE(comm.Send(data.data(), 200));
+    EXPECT_TRUE(processUntil([&] { return eventsSince(start).size() >= 3; }));
+    const auto events = eventsSince(start);
+    ASSERT_EQ(events.size(), 3u);
+    EXPECT_EQ(events[1].kind, win::FakeComm::LineEvent::Write);
+    EXPECT_EQ(events[2].kind, win::FakeComm::LineEvent::Rts);
+    EXPECT_EQ(events[2].value, 0u);
+    EXPECT_GE(events[2].when - events[1].when, 208ms + 2ms);
+}
+
+// While PurgeSend waits for the transmit thread, the receive thread waits for the main
+// thread, as always: arrivals meanwhile make one report, not one each.
+TEST_F(CommXFake, ArrivalsDuringPurgeSendStillMergeIntoOneReport)
+{
+    comm.SetBitRate(110);  // one character: 91 ms, so the transmit thread is slow to start
+    comm.SetFlowCtrl(cfcHalfHigh);
+    comm.Open();
+    std::vector<int> reports;
+    comm.OnReceive = [&](QObject*, int size) { reports.push_back(size); };
+    ASSERT_TRUE(comm.Send("\x01\x02\x03", 3));
+    std::thread arrivals([&] {
+        for (std::uint8_t b = 0; b < 5; ++b) {
+            device.Arrive({b});
+            std::this_thread::sleep_for(10ms);
+        }
+    });
+    comm.PurgeSend();  // about 140 ms
+    arrivals.join();
+    processUntil([] { return false; }, 200ms);
+    ASSERT_FALSE(reports.empty());
+    EXPECT_LE(reports.size(), 2u);
+    EXPECT_EQ(reports.back(), 5);
 }
 
 TEST_F(CommXFake, SendSplitsIntoBlocksOfBufLenTrans)

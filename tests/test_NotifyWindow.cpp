@@ -1,5 +1,7 @@
 #include "platform/NotifyWindow.h"
 
+#include "platform/ThreadMessages.h"
+
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
@@ -87,33 +89,46 @@ TEST(NotifyWindow, DestroyingTheWindowDropsWaitingAndLaterSends)
     processFor(20ms);
 }
 
-TEST(NotifyWindow, DeferredSendsDoNotWaitButStillRunInOrder)
+TEST(NotifyWindow, DeferredSendsOfOneThreadDoNotWaitButStillRunInOrder)
 {
     Recorder r;
+    std::atomic<DWORD> senderId{0};
     std::atomic<int> returned{0};
-    std::thread waiting([&] {
+    std::thread sender([&] {
+        senderId = GetCurrentThreadId();
         SendMessageA(r.window, 0x500, 0, 0);
         ++returned;
+        EXPECT_EQ(SendMessageA(r.window, 0x501, 5, 5), 0);
+        ++returned;
     });
+    while (senderId == 0)
+        std::this_thread::sleep_for(1ms);
     std::this_thread::sleep_for(30ms);
     EXPECT_EQ(returned, 0);
+    std::atomic<bool> otherReturned{false};
+    std::thread other;
     {
-        const SendsDeferred deferred(r.window);
-        waiting.join();  // released without its message having run
-        EXPECT_EQ(returned, 1);
-        std::thread([&] {
-            EXPECT_EQ(SendMessageA(r.window, 0x501, 5, 5), 0);
-            ++returned;
-        }).join();
+        const SendsDeferred deferred(r.window, senderId);
+        sender.join();  // released without its messages having run
+        EXPECT_EQ(returned, 2);
+        // Any other thread still waits for the window's thread.
+        other = std::thread([&] {
+            SendMessageA(r.window, 0x502, 1, 1);
+            otherReturned = true;
+        });
+        std::this_thread::sleep_for(30ms);
+        EXPECT_FALSE(otherReturned);
         EXPECT_TRUE(r.messages.empty());
     }
-    processFor(20ms);
-    EXPECT_EQ(r.messages, (std::vector<UINT>{0x500, 0x501}));
+    while (!otherReturned)
+        processFor(1ms);
+    other.join();
+    EXPECT_EQ(r.messages, (std::vector<UINT>{0x500, 0x501, 0x502}));
 
     // Deferral over: senders wait again.
     LRESULT result = 0;
-    std::thread again([&] { result = SendMessageA(r.window, 0x502, 3, 4); });
-    while (r.messages.size() < 3)
+    std::thread again([&] { result = SendMessageA(r.window, 0x503, 3, 4); });
+    while (r.messages.size() < 4)
         processFor(1ms);
     again.join();
     EXPECT_EQ(result, 7);

@@ -1,13 +1,16 @@
 #include "widgets/PngSpeedButton.h"
 
 #include "support/PngEncode.h"
+#include "toolkit/Dialogs.h"
 #include "toolkit/Graphics.h"
+#include "widgets/PngButtonFunctions.h"
 
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
 #include <QEvent>
 #include <QImage>
+#include <QMetaProperty>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -106,7 +109,7 @@ TEST(PngSpeedButton, ImageSitsAtFourFiveAndMovesWhenPressedOrDown)
 {
     ProgramButton b;
     const TPngImage icon = rgbaIcon(orange);
-    b.button.SetPngImage(&icon);
+    b.button.SetPngImage(icon);
     QImage shot = b.render();
     EXPECT_EQ(shot.pixel(4, 5), ToQColor(orange).rgb());
     EXPECT_EQ(shot.pixel(19, 20), ToQColor(orange).rgb());
@@ -133,7 +136,7 @@ TEST(PngSpeedButton, DisabledButtonBlendsTheFadedImageOverTheFace)
 {
     ProgramButton b;
     const TPngImage icon = rgbaIcon(orange, {255, 254, 3, 0});
-    b.button.SetPngImage(&icon);
+    b.button.SetPngImage(icon);
     b.button.setEnabled(false);
     for (int paint = 0; paint < 2; ++paint) {  // made afresh each time
         const QImage shot = b.render();
@@ -169,7 +172,7 @@ TEST(PngSpeedButton, GreyAndPaletteImagesFadeTo127AndRgbTo128)
     TestPng greyPng = plainPng(PNG_COLOR_TYPE_GRAY, 200, 50);
     greyPng.transparentColor = png_color_16{0, 0, 0, 0, 50};
     const TPngImage grey = decoded(greyPng);
-    b.button.SetPngImage(&grey);
+    b.button.SetPngImage(grey);
     QImage shot = b.render();
     EXPECT_EQ(shot.pixel(4, 5), face());
     EXPECT_EQ(shot.pixel(5, 5), blendOverFace(RGB(200, 200, 200), 127));
@@ -177,14 +180,14 @@ TEST(PngSpeedButton, GreyAndPaletteImagesFadeTo127AndRgbTo128)
     TestPng palettePng = plainPng(PNG_COLOR_TYPE_PALETTE, 1, 0);
     palettePng.palette = {{10, 20, 30}, {240, 130, 20}};
     const TPngImage palette = decoded(palettePng);
-    b.button.SetPngImage(&palette);
+    b.button.SetPngImage(palette);
     shot = b.render();
     EXPECT_EQ(shot.pixel(4, 5), blendOverFace(RGB(10, 20, 30), 127));
     EXPECT_EQ(shot.pixel(5, 5), blendOverFace(orange, 127));
 
     TestPng rgbPng = plainPng(PNG_COLOR_TYPE_RGB, 100, 100);
     const TPngImage rgb = decoded(rgbPng);
-    b.button.SetPngImage(&rgb);
+    b.button.SetPngImage(rgb);
     EXPECT_EQ(b.render().pixel(9, 9), blendOverFace(RGB(100, 100, 100), 128));
 }
 
@@ -223,7 +226,7 @@ TEST(PngSpeedButton, ImageWriteCopiesDropsGammaAndFitsTheSpacer)
     png.samples.assign(16 * 16 * 4, 200);
     png.gamma = true;
     TPngImage source = decoded(png);
-    b.button.SetPngImage(&source);
+    b.button.SetPngImage(source);
     EXPECT_FALSE(b.button.PngImage().hasGamma());
     EXPECT_TRUE(source.hasGamma());
     source.setPixel(0, 0, clBlack);
@@ -239,10 +242,10 @@ TEST(PngSpeedButton, ImageWriteCopiesDropsGammaAndFitsTheSpacer)
     TestPng greyPng = plainPng(PNG_COLOR_TYPE_GRAY, 9, 9);
     greyPng.gamma = true;
     const TPngImage grey = decoded(greyPng);
-    b.button.SetPngImage(&grey);
+    b.button.SetPngImage(grey);
     EXPECT_TRUE(b.button.PngImage().hasGamma());
 
-    b.button.SetPngImage(nullptr);
+    b.button.SetPngImage(TPngImage());
     EXPECT_TRUE(b.button.PngImage().isEmpty());
     EXPECT_EQ(b.button.Glyph().size(), QSize(0, 0));
     EXPECT_EQ(b.button.NumGlyphs(), 1);
@@ -296,7 +299,7 @@ TEST(PngSpeedButton, ActionWithAnImageListLendsItsImage)
     QObject stranger;
     button.actionChange(&stranger);
     const TPngImage own = rgbaIcon(clRed);
-    button.SetPngImage(&own);
+    button.SetPngImage(own);
     EXPECT_FALSE(button.imageFromAction());
     action.SetImageIndex(0);
     EXPECT_EQ(button.PngImage().pixel(0, 0), clRed);
@@ -306,4 +309,101 @@ TEST(PngSpeedButton, ActionWithAnImageListLendsItsImage)
     button.setEnabled(true);
     button.click();
     EXPECT_EQ(executed.count(), 1);
+}
+
+TEST(PngSpeedButton, PublishesTheImageFirstAndStoresItOnlyWhileItIsItsOwn)
+{
+    TPngSpeedButton button;
+    const QMetaObject* meta = button.metaObject();
+    QStringList names;
+    for (int i = meta->propertyOffset(); i < meta->propertyCount(); ++i)
+        names << meta->property(i).name();
+    EXPECT_EQ(names, (QStringList{"PngImage", "PngOptions", "Glyph", "NumGlyphs"}));
+
+    // A stored form applies the image by name, through the write that fits the glyph.
+    EXPECT_TRUE(button.setProperty("PngImage", QVariant::fromValue(rgbaIcon(orange))));
+    EXPECT_EQ(button.PngImage().pixel(0, 0), orange);
+    EXPECT_EQ(button.Glyph().size(), QSize(16, 16));
+    EXPECT_EQ(button.property("PngImage").value<TPngImage>().width(), 16);
+
+    EXPECT_EQ(TPngSpeedButton::DeclaredDefault("PngOptions"),
+              QVariant::fromValue(TPngOptions{pngBlendOnDisabled}));
+    EXPECT_FALSE(TPngSpeedButton::DeclaredDefault("PngImage"));
+    EXPECT_TRUE(button.StoredInForm("PngImage"));
+    EXPECT_FALSE(button.StoredInForm("PngOptions"));
+    EXPECT_FALSE(button.StoredInForm("Glyph"));
+    EXPECT_FALSE(button.StoredInForm("NumGlyphs"));
+    button.SetPngOptions({});
+    EXPECT_TRUE(button.StoredInForm("PngOptions"));
+
+    // An image lent by an action is the action's to store.
+    TPngImageList images;
+    images.addPng(rgbaIcon(clBlue));
+    TCustomActionList actions;
+    actions.SetImages(&images);
+    TCustomAction action;
+    action.setActionList(&actions);
+    action.SetImageIndex(0);
+    button.SetPngImage(TPngImage());
+    button.setAction(&action);
+    ASSERT_TRUE(button.imageFromAction());
+    EXPECT_FALSE(button.StoredInForm("PngImage"));
+    button.SetPngImage(rgbaIcon(orange));
+    EXPECT_TRUE(button.StoredInForm("PngImage"));
+}
+
+TEST(PngSpeedButton, AnOversizedImageFromAnActionIsReportedNotThrown)
+{
+    SetApplicationTitle("ZUB-3 Manager");
+    std::vector<MessageRecord> seen;
+    const MessageBoxHook previous =
+        SetMessageBoxHook([&seen](const MessageRecord& m) { seen.push_back(m); });
+    QImage color(1025, 1, QImage::Format_RGB32);
+    color.fill(qRgb(1, 2, 3));
+    QImage mask(1025, 1, QImage::Format_RGB32);
+    mask.fill(qRgb(0, 0, 0));
+    TCustomImageList icons;
+    icons.add(color, mask);
+    TCustomActionList actions;
+    actions.SetImages(&icons);
+    TCustomAction action;
+    action.setActionList(&actions);
+    TPngSpeedButton button;
+    button.setAction(&action);
+
+    EXPECT_NO_THROW(action.SetImageIndex(0));
+    SetMessageBoxHook(previous);
+    ASSERT_EQ(seen.size(), 1u);
+    EXPECT_EQ(seen[0].kind, MessageKind::Error);
+    EXPECT_EQ(seen[0].text, "PNG image too large: 1025 x 1 pixels, the limit is 1024 x 1024.");
+    EXPECT_TRUE(button.PngImage().isEmpty());
+    EXPECT_FALSE(button.imageFromAction());
+}
+
+TEST(PngSpeedButton, ImageSitsWhereTheBaseButtonPutsItsGlyph)
+{
+    // A glyph the base button shows: one colour but for its lower-left pixel, the key.
+    QImage glyph(16, 16, QImage::Format_RGB32);
+    glyph.fill(qRgb(255, 0, 0));
+    glyph.setPixel(0, 15, qRgb(255, 0, 255));
+    const TPngImage image = rgbaIcon(orange);
+    for (const QSize size : {QSize(25, 25), QSize(26, 24), QSize(60, 25), QSize(61, 25)}) {
+        for (const QString& caption : {QString(), QStringLiteral("Ab"), QStringLiteral("Abc")}) {
+            if (size.width() < 60 && !caption.isEmpty())
+                continue;  // no room for a caption beside the glyph
+            TSpeedButton base;
+            base.resize(size);
+            base.SetGlyph(glyph);
+            base.SetCaption(caption);
+            const QImage shot = base.grab().toImage().convertToFormat(QImage::Format_RGB32);
+            QPoint corner(-1, -1);
+            for (int y = 0; y < shot.height() && corner.x() < 0; ++y)
+                for (int x = 0; x < shot.width() && corner.x() < 0; ++x)
+                    if (shot.pixel(x, y) == qRgb(255, 0, 0))
+                        corner = QPoint(x, y);
+            EXPECT_EQ(corner, CalcImagePosition(base.rect(), image, caption, base.font(),
+                                                blGlyphLeft, -1, 4, false, false, false))
+                << size.width() << "x" << size.height() << " '" << caption.toStdString() << "'";
+        }
+    }
 }

@@ -7,8 +7,6 @@
 
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
-
 #include <filesystem>
 #include <fstream>
 
@@ -76,6 +74,21 @@ TEST_F(PortAccessTest, LockFileHoldsThePidAndGoesWithTheLock)
     EXPECT_EQ(CheckAccess(pty.SlavePath()).state, Access::Free);
 }
 
+TEST_F(PortAccessTest, LocksStillHeldGoWhenTheProgramExits)
+{
+    PtyPair pty;
+    const pid_t child = ::fork();
+    if (child == 0) {
+        const auto* lock = new DeviceLock(pty.SlavePath());  // never released by its owner
+        std::exit(lock->Held() && fs::exists(LockFile(pty.SlavePath())) ? 0 : 1);
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_FALSE(fs::exists(LockFile(pty.SlavePath())));
+}
+
 TEST_F(PortAccessTest, LockOfALiveProgramRefusesAndAStaleOneIsTaken)
 {
     PtyPair pty;
@@ -104,8 +117,13 @@ TEST_F(PortAccessTest, LockOfALiveProgramRefusesAndAStaleOneIsTaken)
     }
     const int binary = deadPid();
     writeFile(file, std::string(reinterpret_cast<const char*>(&binary), 4));
-    DeviceLock lock(pty.SlavePath());
-    EXPECT_TRUE(lock.Held());
+    {
+        DeviceLock lock(pty.SlavePath());
+        EXPECT_TRUE(lock.Held());
+    }
+    // Four bytes of text are a short PID in ASCII, not a binary one.
+    writeFile(file, "  1\n");
+    EXPECT_EQ(CheckAccess(pty.SlavePath()).pid, 1);
 }
 
 TEST_F(PortAccessTest, AnUnwritableLockDirectoryLeavesTheDeviceUnlocked)
@@ -145,22 +163,27 @@ TEST_F(PortAccessTest, PermissionAndGoneNameTheDevice)
               "/dev/ttyUSB97 is no longer there: plug the adapter in again or choose another port.");
     EXPECT_NE(Explain(gone, Language::Japanese).find("/dev/ttyUSB97 はもう存在しません"), std::string::npos);
 
-    // A device node of group "tty" that only its owner and group may use, checked by nobody.
+    // A device node only its group may use, checked by a user who is not root: first as
+    // the group would have it, then with no group that could help.
     PtyPair pty;
-    struct stat st {};
-    ASSERT_EQ(::stat(pty.SlavePath().c_str(), &st), 0);
-    ASSERT_EQ(::chmod(pty.SlavePath().c_str(), 0660), 0);
-    const group* g = ::getgrgid(st.st_gid);
-    ASSERT_NE(g, nullptr);
-    const std::string groupName = g->gr_name;
+    const std::string groupName = GiveToGroup(pty.SlavePath());
+    ASSERT_FALSE(groupName.empty());
     const std::string expected = "No permission to use " + pty.SlavePath() +
                                  ": add the user to the group " + groupName + " and log in again.";
-    const int result = RunAsNobody([&] {
+    const int result = RunAsNonRoot([&] {
         const PortAccess a = CheckAccess(pty.SlavePath());
         return a.state == Access::Denied && Explain(a, Language::English) == expected ? 0 : 1;
     });
-    ASSERT_NE(result, -1) << "cannot run as nobody";
+    ASSERT_NE(result, -1) << "cannot drop to nobody";
     EXPECT_EQ(result, 0);
+
+    ASSERT_EQ(::chmod(pty.SlavePath().c_str(), 0), 0);
+    const std::string noGroup = "No permission to use " + pty.SlavePath() +
+                                ": ask the administrator for access to it.";
+    EXPECT_EQ(RunAsNonRoot([&] {
+                  return Explain(CheckAccess(pty.SlavePath()), Language::English) == noGroup ? 0 : 1;
+              }),
+              0);
 }
 
 // A USB adapter as sysfs shows it: the tty under the interface, the strings on the device.

@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QComboBox>
 #include <QElapsedTimer>
 #include <QGroupBox>
@@ -21,6 +22,7 @@
 #include <QTimer>
 
 #include <atomic>
+#include <map>
 #include <thread>
 #include <vector>
 
@@ -46,6 +48,14 @@ protected:
         ASSERT_GE(index, 0) << text.toStdString();
         form.cbxPort->setCurrentIndex(index);
         emit form.cbxPort->activated(index);
+    }
+
+    // Shows the window and makes it the active one, as clicking on it does.
+    static void activate(QWidget& window)
+    {
+        window.show();
+        window.activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
     }
 
     static void choose(QComboBox* box, const QString& text)
@@ -226,6 +236,106 @@ TEST_F(MainFormTest, IntervalChangeRestartsOnlyForANewInterval)
     form.Timer->stop();
 }
 
+TEST_F(MainFormTest, AnOrdinaryTopLevelWindowOfFixedSize)
+{
+    TMainForm form;
+    EXPECT_EQ(form.windowType(), Qt::Window);
+    EXPECT_FALSE(form.windowFlags() & Qt::WindowMaximizeButtonHint);
+    EXPECT_TRUE(form.windowFlags() & Qt::WindowCloseButtonHint);
+    EXPECT_EQ(form.minimumSize(), form.maximumSize());
+    EXPECT_EQ(form.windowIconText(), "ZUB-3 Manager");  // the task-bar entry
+    form.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
+    EXPECT_EQ(form.windowHandle()->transientParent(), nullptr);
+}
+
+TEST_F(MainFormTest, TabGoesRoundTheControlsAndNeverIntoTheDumps)
+{
+    TMainForm form;
+    activate(form);
+    form.cbxPort->setFocus(Qt::TabFocusReason);
+    const std::vector<QWidget*> forward{form.cbxBaudRate, form.cbxInterval, form.speID,
+                                        form.memSend,     form.memRecv,     form.cbxPort};
+    for (QWidget* next : forward) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        EXPECT_EQ(QApplication::focusWidget(), next) << next->metaObject()->className();
+    }
+    const std::vector<QWidget*> backward{form.memRecv, form.memSend,     form.speID,
+                                         form.cbxInterval, form.cbxBaudRate, form.cbxPort};
+    for (QWidget* previous : backward) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab, Qt::ShiftModifier);
+        EXPECT_EQ(QApplication::focusWidget(), previous) << previous->metaObject()->className();
+    }
+    EXPECT_TRUE(form.memSend->toPlainText().isEmpty());
+    EXPECT_TRUE(form.memRecv->toPlainText().isEmpty());
+}
+
+TEST_F(MainFormTest, TypedIdStaysUntilTheFocusMovesToAnotherControl)
+{
+    TMainForm form;
+    activate(form);
+    QWidget other;
+    // The window's message boxes are modal windows of their own: they take the activation
+    // and give it back.
+    SetMessageBoxHook([&](const MessageRecord& m) {
+        messages_.push_back(m);
+        activate(other);
+        other.hide();
+        activate(form);
+    });
+    form.speID->setFocus(Qt::TabFocusReason);
+    QTest::keyClicks(form.speID, "40");
+    ASSERT_EQ(form.speID->text(), "40");
+    const QString typed = QStringLiteral("ID:40が指定されました。");
+    EXPECT_EQ(form.StatusText(), typed);
+
+    QTest::keyClick(form.speID, Qt::Key_Return);
+    EXPECT_EQ(form.speID->text(), "40");
+    form.btnWrite->click();  // port closed: a warning box
+    ASSERT_EQ(messages_.size(), 1u);
+    EXPECT_EQ(messages_[0].text, QStringLiteral("ポートが接続されていません。"));
+    EXPECT_EQ(form.speID->text(), "40");
+    activate(other);  // the user switches to another program and back
+    activate(form);
+    EXPECT_EQ(form.speID->text(), "40");
+    EXPECT_EQ(form.speID->Value(), 40);
+    EXPECT_EQ(form.StatusText(), typed);
+
+    // Moving on to another control brings the value into range, and so do the arrows.
+    QTest::keyClick(form.speID, Qt::Key_Tab);
+    EXPECT_EQ(form.speID->text(), "31");
+    EXPECT_EQ(form.StatusText(), QStringLiteral("ID:31が指定されました。"));
+    form.speID->setFocus(Qt::TabFocusReason);
+    QTest::keyClicks(form.speID, "-7");
+    QTest::keyClick(form.speID, Qt::Key_Up);
+    EXPECT_EQ(form.speID->text(), "0");
+    QTest::keyClick(form.speID, Qt::Key_Up);
+    EXPECT_EQ(form.speID->text(), "1");
+}
+
+TEST_F(MainFormTest, ControlsInTheGroupBoxShowItsBackground)
+{
+    TMainForm form;
+    const QImage shot = form.grab().toImage().convertToFormat(QImage::Format_RGB32);
+    // The commonest colour of a control's rectangle is its background.
+    const auto background = [&](const QWidget* w) {
+        const QRect r(w->mapTo(&form, QPoint(0, 0)), w->size());
+        std::map<QRgb, int> counts;
+        for (int y = r.top(); y <= r.bottom(); ++y)
+            for (int x = r.left(); x <= r.right(); ++x)
+                ++counts[shot.pixel(x, y)];
+        return std::max_element(counts.begin(), counts.end(), [](auto a, auto b) {
+                   return a.second < b.second;
+               })->first;
+    };
+    const QRgb group = shot.pixel(form.GroupBox1->mapTo(&form, QPoint(70, 30)));
+    for (const QWidget* w : std::vector<const QWidget*>{form.Label3, form.Label4, form.Label5,
+                                                        form.Label6, form.btnRead, form.btnWrite})
+        EXPECT_EQ(background(w), group) << w->metaObject()->className();
+    EXPECT_EQ(background(form.Label7), shot.pixel(40, 400));  // on the window
+    EXPECT_EQ(background(form.Label1), qRgb(255, 255, 255));  // a colour of its own
+}
+
 TEST_F(MainFormTest, ChoosingPortsOpensAndClosesTheComponent)
 {
     PtyPair pty;
@@ -248,7 +358,8 @@ TEST_F(MainFormTest, UnopenablePortShowsTheDefaultReport)
     ASSERT_EQ(messages_.size(), 1u);
     EXPECT_EQ(messages_[0].kind, MessageKind::Error);
     EXPECT_EQ(messages_[0].caption, "ZUB-3 Manager");
-    EXPECT_EQ(messages_[0].text, QStringLiteral("ポートをオープンできませんでした."));
+    EXPECT_EQ(messages_[0].text, QStringLiteral("ポートをオープンできませんでした\n/nonexistent/ttyUSB0 "
+                                                "はもう存在しません。アダプターを接続し直すか、別のポートを選んでください."));
     EXPECT_EQ(form.ComPort->Handle(), INVALID_HANDLE_VALUE);
 }
 

@@ -111,12 +111,14 @@ void TLabel::SetTransparent(bool transparent)
 void TLabel::SetColor(TColor color)
 {
     color_ = color;
+    parentColor_ = false;
     updateBackground();
 }
 
 void TLabel::updateBackground()
 {
-    setAutoFillBackground(!transparent_);
+    // Qt leaves what the parent painted where a child paints nothing.
+    setAutoFillBackground(!transparent_ && !parentColor_);
     QPalette pal = palette();
     pal.setColor(QPalette::Window, ToQColor(color_));
     setPalette(pal);

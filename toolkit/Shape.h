@@ -59,6 +59,7 @@ public:
     // A transparent label lets what lies beneath show through its background.
     void SetTransparent(bool transparent);
     bool Transparent() const { return transparent_; }
+    // A colour of its own; until one is set the label takes its parent's background.
     void SetColor(TColor color);
     TColor Color() const { return color_; }
 
@@ -69,5 +70,6 @@ private:
     void updateBackground();
 
     bool transparent_ = false;
+    bool parentColor_ = true;
     TColor color_ = clBtnFace;
 };

@@ -1,5 +1,6 @@
 #include "toolkit/SpeedButton.h"
 
+#include "toolkit/Dialogs.h"
 #include "toolkit/Graphics.h"
 
 #include <QEnterEvent>
@@ -75,7 +76,9 @@ ButtonLayout calcButtonLayout(const QRect& client, QSize glyph, QSize text, TBut
             margin = (room - (glyphLength + textLength)) / 3;
             spacing = margin;
         } else {
-            margin = (room - (glyphLength + spacing + textLength) + 1) / 2;
+            // Not rounded up, unlike the cross axis: a picture drawn over the glyph's place
+            // by a derived button (the icon button) is placed by the same rule.
+            margin = (room - (glyphLength + spacing + textLength)) / 2;
         }
     } else if (spacing == -1) {
         spacing = (room - (margin + glyphLength) - textLength) / 2;
@@ -370,7 +373,9 @@ void TSpeedButton::setAction(TCustomAction* value)
     action_ = value;
     if (!value)
         return;
-    connect(value, &TCustomAction::changed, this, [this, value] { actionChange(value); });
+    // A change can come from anywhere in the event loop: nothing it raises may leave here.
+    connect(value, &TCustomAction::changed, this,
+            [this, value] { RunGuarded([&] { actionChange(value); }); });
     actionChange(value);
 }
 
@@ -397,7 +402,9 @@ void TSpeedButton::paintButton(QPainter& painter) const
     const bool pressed = isDown() || down_;
 
     QRect r = rect();
-    painter.fillRect(r, face);
+    // A flat button has no face of its own: its parent's background shows through.
+    if (!flat_)
+        painter.fillRect(r, face);
     if (flat_) {
         if (pressed)
             frame3D(painter, r, shadow, highlight);

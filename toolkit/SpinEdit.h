@@ -1,6 +1,7 @@
 #pragma once
-// A spin edit as the desktop toolkit has it: the arrows and the loss of focus bring the
-// value into range, while typed text is read as it stands (text that is no number reads 0).
+// A spin edit as the desktop toolkit has it: the arrows and the loss of focus to another
+// control bring the value into range, while typed text is read as it stands (text that is
+// no number reads 0) and stays so through Enter and while its window is inactive.
 
 #include <QSpinBox>
 
@@ -23,6 +24,11 @@ signals:
 protected:
     QValidator::State validate(QString& input, int& pos) const override;
     void fixup(QString& input) const override;
+    StepEnabled stepEnabled() const override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void focusInEvent(QFocusEvent* event) override;
+    void focusOutEvent(QFocusEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
 private:
     void textMayHaveChanged();

@@ -1,5 +1,6 @@
 #include "widgets/ComComboBox.h"
 
+#include "platform/PortAccess.h"
 #include "platform/SerialRegistry.h"
 #include "serial/CommX.h"
 #include "toolkit/Dialogs.h"
@@ -64,7 +65,8 @@ void TComComboBox::SetPortNo(int portNo)
     for (int i = 0; i < count() && match < 0; ++i)
         if (itemText(i).contains(QLatin1String("COM")) && itemText(i).mid(3) == wanted)
             match = i;
-    setCurrentIndex(match);
+    if (match >= 0)
+        setCurrentIndex(match);
 }
 
 bool TComComboBox::IsOpen() const
@@ -77,26 +79,42 @@ void TComComboBox::RefreshPortList()
     clear();
     const auto values = platform::registry::ReadSerialComm();
     if (!values)
-        return;
+        return;  // clear() has left nothing selected
     struct Port {
         QString name;
-        QString device;
+        QString description;
     };
     std::vector<Port> ports;
     for (const auto& v : *values)
         if (v.type == platform::registry::ValueType::String)
-            ports.push_back({QString::fromStdString(v.data), QString::fromStdString(v.devicePath)});
+            ports.push_back({QString::fromStdString(v.data),
+                             QString::fromStdString(platform::ports::DescriptionText(
+                                 platform::ports::DescribePort(v.devicePath)))});
     if (ports.size() >= 2)
         std::stable_sort(ports.begin(), ports.end(), [](const Port& a, const Port& b) {
             return ComparePortNumbers(a.name, b.name) < 0;
         });
     for (const auto& p : ports) {
         addItem(p.name);
-        // Tells two adapters apart by the device behind each name.
-        setItemData(count() - 1, p.device, Qt::ToolTipRole);
+        // Tells two adapters apart by the device behind each name and what it says it is.
+        setItemData(count() - 1, p.description, Qt::ToolTipRole);
     }
     if (!offText_.isEmpty())
         insertItem(0, offText_);
+    // Adding items has made one of them current; only the open port may be.
+    showOpenPort();
+}
+
+void TComComboBox::showOpenPort()
+{
+    int open = -1;
+    if (IsOpen()) {
+        const int portNo = comPort_->PortNo();
+        for (int i = 0; i < count() && open < 0; ++i)
+            if (itemText(i) != offText_ && portNumber(itemText(i)) == portNo)
+                open = i;
+    }
+    setCurrentIndex(open);
 }
 
 void TComComboBox::showPopup()
@@ -111,9 +129,15 @@ void TComComboBox::userChoseItem()
 {
     // A failure of the handler skips the connect step; neither may leave the event loop.
     RunGuarded([&] {
-        if (OnChange)
-            OnChange(this);
-        connectStep();
+        try {
+            if (OnChange)
+                OnChange(this);
+            connectStep();
+        } catch (...) {
+            // A port that could not be opened must not look chosen.
+            showOpenPort();
+            throw;
+        }
     });
 }
 

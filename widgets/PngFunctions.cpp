@@ -71,6 +71,9 @@ bool readHeader(png_structp png, png_infop info, PngHeader* header)
     png_read_info(png, info);
     png_get_IHDR(png, info, &header->width, &header->height, &header->bitDepth,
                  &header->colorType, nullptr, nullptr, nullptr);
+    // The caller refuses a too large image before libpng sizes any row buffer for it.
+    if (header->width > TPngImage::MaxDimension || header->height > TPngImage::MaxDimension)
+        return true;
 
     png_colorp palette = nullptr;
     header->paletteSize = 0;
@@ -90,9 +93,9 @@ bool readHeader(png_structp png, png_infop info, PngHeader* header)
     }
     header->hasGamma = png_get_valid(png, info, PNG_INFO_gAMA) != 0;
 
-    // Everything to 8-bit samples: palette images keep one index a pixel.
-    if (header->bitDepth == 16)
-        png_set_strip_16(png);
+    // Everything to 8-bit samples, except that 16-bit samples come whole: the transparent
+    // colour is compared at their full precision before they are cut. Palette images keep
+    // one index a pixel.
     if (header->bitDepth < 8 && header->colorType == PNG_COLOR_TYPE_GRAY)
         png_set_expand_gray_1_2_4_to_8(png);
     else if (header->bitDepth < 8)
@@ -110,6 +113,16 @@ bool readRows(png_structp png, png_bytepp rows)
     png_read_image(png, rows);
     png_read_end(png, nullptr);
     return true;
+}
+
+// A transparent colour whose samples do not fit the bit depth (libpng only warns about it)
+// matches no pixel.
+bool fitsBitDepth(const png_color_16& c, int colorType, int bitDepth)
+{
+    const unsigned max = (1u << bitDepth) - 1;
+    if (colorType == PNG_COLOR_TYPE_GRAY)
+        return c.gray <= max;
+    return c.red <= max && c.green <= max && c.blue <= max;
 }
 
 // A sample of the file's bit depth brought to 8 bits, as libpng brings the pixels.
@@ -145,6 +158,13 @@ bool hasAlphaChannel(PngColorType type)
     return type == PngColorType::GreyAlpha || type == PngColorType::RGBA;
 }
 
+std::string tooLargeMessage(int width, int height)
+{
+    return "PNG image too large: " + std::to_string(width) + " x " + std::to_string(height) +
+           " pixels, the limit is " + std::to_string(TPngImage::MaxDimension) + " x " +
+           std::to_string(TPngImage::MaxDimension);
+}
+
 }  // namespace
 
 class PngDecoder {
@@ -167,7 +187,9 @@ TPngImage PngDecoder::decode(const QByteArray& data)
     if (!structs.info)
         throw EPngError("Invalid PNG image: out of memory");
     png_set_read_fn(structs.png, &state, readData);
-    png_set_user_limits(structs.png, TPngImage::MaxDimension, TPngImage::MaxDimension);
+    // Our own size limit is checked after the header, where a too large image can be
+    // reported as such; libpng's would call it corrupt.
+    png_set_user_limits(structs.png, PNG_UINT_31_MAX, PNG_UINT_31_MAX);
     png_set_chunk_cache_max(structs.png, 128);
     png_set_chunk_malloc_max(structs.png, 1 << 20);
     // Only the transparency and gamma chunks matter here. libpng would allocate the full
@@ -183,11 +205,16 @@ TPngImage PngDecoder::decode(const QByteArray& data)
     PngHeader header{};
     if (!readHeader(structs.png, structs.info, &header))
         throw failure();
+    if (header.width > TPngImage::MaxDimension || header.height > TPngImage::MaxDimension)
+        throw EPngError(tooLargeMessage(static_cast<int>(header.width),
+                                        static_cast<int>(header.height)));
 
     const auto type = static_cast<PngColorType>(header.colorType);
     TPngImage image(type, static_cast<int>(header.width), static_cast<int>(header.height));
-    const std::size_t pixelBytes = static_cast<std::size_t>(image.channels())
-                                   + (hasAlphaChannel(type) ? 1 : 0);
+    const std::size_t sampleBytes = header.bitDepth == 16 ? 2 : 1;
+    const std::size_t pixelSamples = static_cast<std::size_t>(image.channels())
+                                     + (hasAlphaChannel(type) ? 1 : 0);
+    const std::size_t pixelBytes = pixelSamples * sampleBytes;
     if (header.rowBytes != pixelBytes * header.width)
         throw EPngError("Invalid PNG image: unexpected row layout");
 
@@ -200,17 +227,37 @@ TPngImage PngDecoder::decode(const QByteArray& data)
 
     const std::size_t channels = static_cast<std::size_t>(image.channels());
     const std::size_t pixels = static_cast<std::size_t>(header.width) * header.height;
+    const png_color_16& key = header.transparentColor;
+    const bool colorKey = type != PngColorType::Palette && header.transparencyCount > 0 &&
+                          fitsBitDepth(key, header.colorType, header.bitDepth);
+    if (colorKey && header.bitDepth == 16) {
+        image.wideTransparent_.assign(pixels, false);
+        image.wideKey_ = type == PngColorType::Grey
+                             ? std::array<std::uint16_t, 3>{key.gray, key.gray, key.gray}
+                             : std::array<std::uint16_t, 3>{key.red, key.green, key.blue};
+    }
     for (std::size_t i = 0; i < pixels; ++i) {
         const png_byte* in = buffer.data() + i * pixelBytes;
-        std::copy(in, in + channels, image.samples_.begin() + static_cast<long>(i * channels));
+        // Big-endian: the first byte of a 16-bit sample is its upper half.
+        const auto sample = [&](std::size_t k) { return in[k * sampleBytes]; };
+        for (std::size_t k = 0; k < channels; ++k)
+            image.samples_[i * channels + k] = sample(k);
         if (hasAlphaChannel(type))
-            image.alpha_[i] = in[channels];
+            image.alpha_[i] = sample(channels);
+        if (!image.wideTransparent_.empty()) {
+            const auto wide = [&](std::size_t k) {
+                return static_cast<std::uint16_t>(in[2 * k] << 8 | in[2 * k + 1]);
+            };
+            image.wideTransparent_[i] = type == PngColorType::Grey
+                                            ? image.isWideKey(wide(0), wide(0), wide(0))
+                                            : image.isWideKey(wide(0), wide(1), wide(2));
+        }
     }
 
     for (int i = 0; i < header.paletteSize; ++i)
         image.palette_.push_back(
             RGB(header.palette[i].red, header.palette[i].green, header.palette[i].blue));
-    image.hasTransparency_ = header.transparencyCount > 0;
+    image.hasTransparency_ = type == PngColorType::Palette ? header.transparencyCount > 0 : colorKey;
     if (type == PngColorType::Palette) {
         image.paletteAlpha_.assign(header.paletteAlpha,
                                    header.paletteAlpha + header.transparencyCount);
@@ -232,8 +279,10 @@ TPngImage PngDecoder::decode(const QByteArray& data)
 TPngImage::TPngImage(PngColorType colorType, int width, int height)
     : colorType_(colorType)
 {
-    if (width < 0 || height < 0 || width > MaxDimension || height > MaxDimension)
+    if (width < 0 || height < 0)
         throw std::invalid_argument("PNG image size out of range");
+    if (width > MaxDimension || height > MaxDimension)
+        throw std::invalid_argument(tooLargeMessage(width, height));
     if (width > 0 && height > 0) {
         width_ = width;
         height_ = height;
@@ -375,6 +424,7 @@ void TPngImage::setPixel(int x, int y, TColor color)
     case PngColorType::Grey:
     case PngColorType::GreyAlpha:
         samples_[i] = greyLevel(color);
+        markWideTransparent(i);
         return;
     case PngColorType::Palette: {
         const auto distance = [color](TColor entry) {
@@ -396,6 +446,25 @@ void TPngImage::setPixel(int x, int y, TColor color)
     samples_[3 * i] = static_cast<std::uint8_t>(GetRValue(color));
     samples_[3 * i + 1] = static_cast<std::uint8_t>(GetGValue(color));
     samples_[3 * i + 2] = static_cast<std::uint8_t>(GetBValue(color));
+    markWideTransparent(i);
+}
+
+bool TPngImage::isWideKey(std::uint16_t red, std::uint16_t green, std::uint16_t blue) const
+{
+    return wideKey_ == std::array<std::uint16_t, 3>{red, green, blue};
+}
+
+void TPngImage::markWideTransparent(std::size_t i)
+{
+    if (wideTransparent_.empty())
+        return;
+    // A written 8-bit sample stands for itself widened to 16 bits (0xAB becomes 0xABAB); a
+    // grey level counts for all three.
+    const auto n = static_cast<std::size_t>(channels());
+    const auto wide = [&](std::size_t k) {
+        return static_cast<std::uint16_t>(samples_[i * n + k % n] * 257);
+    };
+    wideTransparent_[i] = isWideKey(wide(0), wide(1), wide(2));
 }
 
 std::uint8_t TPngImage::opacity(int x, int y) const
@@ -407,6 +476,8 @@ std::uint8_t TPngImage::opacity(int x, int y) const
     case PngTransparency::SingleColor:
         if (colorType_ == PngColorType::Palette)
             return samples_[i] == transparentIndex() ? 0 : 255;
+        if (!wideTransparent_.empty())
+            return wideTransparent_[i] ? 0 : 255;
         return pixel(x, y) == transparentColor_ ? 0 : 255;
     case PngTransparency::Partial:
         break;
@@ -427,6 +498,7 @@ void TPngImage::addAlpha()
     alpha_ = std::move(alpha);
     colorType_ = PngColorType::RGBA;
     hasTransparency_ = false;
+    wideTransparent_.clear();
 }
 
 bool TPngImage::hasGamma() const

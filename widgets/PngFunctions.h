@@ -9,6 +9,7 @@
 #include <QByteArray>
 #include <QRect>
 
+#include <array>
 #include <cstdint>
 #include <initializer_list>
 #include <stdexcept>
@@ -45,7 +46,8 @@ public:
     TPngImage(PngColorType colorType, int width, int height);
 
     // Replaces the image with the decoded contents of a complete PNG file. Throws
-    // EPngError, leaving the image as it was, when the data is not a valid PNG file.
+    // EPngError, leaving the image as it was, when the data is not a valid PNG file or the
+    // image is larger than MaxDimension either way.
     void loadFromData(const QByteArray& data);
 
     bool isEmpty() const;
@@ -93,6 +95,9 @@ private:
     std::size_t sampleIndex(int x, int y) const;
     // The palette entry of single-colour transparency, or -1.
     int transparentIndex() const;
+    bool isWideKey(std::uint16_t red, std::uint16_t green, std::uint16_t blue) const;
+    // Pixel i of a 16-bit keyed image after a write: transparent when its colour is the key.
+    void markWideTransparent(std::size_t i);
 
     int width_ = 0;
     int height_ = 0;
@@ -104,6 +109,11 @@ private:
     bool hasTransparency_ = false;
     std::vector<std::uint8_t> paletteAlpha_;
     TColor transparentColor_ = clBlack;
+    // 16-bit grey and RGB images with a transparent colour: which pixels match it at full
+    // precision (cut to 8 bits, near colours would match too), and the colour itself (grey:
+    // three times the level). Empty for all other images.
+    std::vector<bool> wideTransparent_;
+    std::array<std::uint16_t, 3> wideKey_{};
     bool hasGamma_ = false;
 
     friend class PngDecoder;

@@ -3,6 +3,7 @@
 #include "toolkit/Graphics.h"
 #include "widgets/PngButtonFunctions.h"
 
+#include <QMetaProperty>
 #include <QPainter>
 
 TPngSpeedButton::TPngSpeedButton(QWidget* parent)
@@ -20,9 +21,30 @@ TPngImage& TPngSpeedButton::PngImage()
     return image_;
 }
 
-void TPngSpeedButton::SetPngImage(const TPngImage* value)
+std::optional<QVariant> TPngSpeedButton::DeclaredDefault(std::string_view property)
 {
-    image_ = value ? *value : TPngImage();
+    if (property == "PngOptions")
+        return QVariant::fromValue(TPngOptions{pngBlendOnDisabled});
+    if (property == "NumGlyphs")
+        return 1;
+    return std::nullopt;
+}
+
+bool TPngSpeedButton::StoredInForm(std::string_view property) const
+{
+    const QByteArray name(property.data(), static_cast<qsizetype>(property.size()));
+    const QMetaProperty meta = metaObject()->property(metaObject()->indexOfProperty(name));
+    if (!meta.isStored())
+        return false;
+    if (property == "PngImage")
+        return !imageFromAction_;
+    const auto declared = DeclaredDefault(property);
+    return !declared || meta.read(this) != *declared;
+}
+
+void TPngSpeedButton::SetPngImage(const TPngImage& value)
+{
+    image_ = value;
     const PngColorType type = image_.colorType();
     if (type == PngColorType::RGB || type == PngColorType::Palette || type == PngColorType::RGBA)
         image_.removeGamma();
@@ -81,8 +103,12 @@ void TPngSpeedButton::BuildSpacerGlyph()
 
 void TPngSpeedButton::paintEvent(QPaintEvent*)
 {
-    // Composed off screen: the alpha blend reads back what the base button painted.
+    // Composed off screen: the alpha blend reads back what the base button painted over
+    // what lies beneath it, which a flat button lets show.
     QImage canvas(size(), QImage::Format_RGB32);
+    canvas.fill(palette().color(backgroundRole()));
+    if (QWidget* parent = parentWidget())
+        parent->render(&canvas, QPoint(), QRegion(geometry()), QWidget::DrawWindowBackground);
     {
         QPainter painter(&canvas);
         paintButton(painter);

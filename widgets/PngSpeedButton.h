@@ -5,8 +5,15 @@
 #include "toolkit/SpeedButton.h"
 #include "widgets/PngFunctions.h"
 
+#include <QVariant>
+
+#include <optional>
+#include <string_view>
+
 class TPngSpeedButton : public TSpeedButton {
     Q_OBJECT
+    // In declaration order: a stored form applies them in this order.
+    Q_PROPERTY(TPngImage PngImage READ PngImage WRITE SetPngImage)
     Q_PROPERTY(TPngOptions PngOptions READ PngOptions WRITE SetPngOptions)
     // Made by the button itself from its image.
     Q_PROPERTY(QImage Glyph READ Glyph WRITE SetGlyph STORED false)
@@ -15,14 +22,22 @@ class TPngSpeedButton : public TSpeedButton {
 public:
     explicit TPngSpeedButton(QWidget* parent = nullptr);
 
+    // The value a stored form leaves out for a published property; none when the property
+    // has no declared default.
+    static std::optional<QVariant> DeclaredDefault(std::string_view property);
+    // Whether a stored form holds the property now: the image only while it is the
+    // button's own, not an action's; the options when they differ from their default; the
+    // glyph the button makes itself never.
+    bool StoredInForm(std::string_view property) const;
+
     const TPngImage& PngImage() const;
     // The button's own image, for reading it from the form's stored file; loaded() then
     // fits the glyph to it.
     TPngImage& PngImage();
-    // Copies value into the button's image (nullptr: an empty image). The gamma chunk of an
+    // Copies value into the button's image (an empty image for none). The gamma chunk of an
     // RGB, palette or RGBA image is dropped, so that the image shows as stored, like the
     // rest of the window.
-    void SetPngImage(const TPngImage* value);
+    void SetPngImage(const TPngImage& value);
 
     TPngOptions PngOptions() const;
     void SetPngOptions(TPngOptions value);

@@ -1,18 +1,17 @@
 #pragma once
 // Other programs for the port tests: a child that holds a device open as a separate program
-// would, and a child that runs a check as another user.
+// would, and a child that runs a check as a user whom permissions stop.
 
 #include <fcntl.h>
 #include <grp.h>
 #include <pwd.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <functional>
 #include <string>
-#include <thread>
 
 // A child running `sleep` with the device open (read-write, not close-on-exec) until it
 // is killed; the device's holder is then a program named "sleep".
@@ -55,18 +54,20 @@ private:
     pid_t pid_ = -1;
 };
 
-// Runs body in a child process that has dropped to the user nobody; the child's exit code
-// is body's result (0 to 255), or -1 when the child could not become nobody.
-inline int RunAsNobody(const std::function<int()>& body)
+// Runs body in a child process that is not root, whom no permission stops: root's child
+// drops to the user nobody, anyone else's stays that user. The child's exit code is body's
+// result (0 to 254), or -1 when the child could not drop to nobody.
+inline int RunAsNonRoot(const std::function<int()>& body)
 {
     const passwd* nobody = ::getpwnam("nobody");
-    if (!nobody)
+    if (::geteuid() == 0 && !nobody)
         return -1;
-    const uid_t uid = nobody->pw_uid;
-    const gid_t gid = nobody->pw_gid;
+    const uid_t uid = nobody ? nobody->pw_uid : 0;
+    const gid_t gid = nobody ? nobody->pw_gid : 0;
     const pid_t pid = ::fork();
     if (pid == 0) {
-        if (::setgroups(0, nullptr) != 0 || ::setgid(gid) != 0 || ::setuid(uid) != 0)
+        if (::geteuid() == 0 &&
+            (::setgroups(0, nullptr) != 0 || ::setgid(gid) != 0 || ::setuid(uid) != 0))
             ::_exit(255);
         ::_exit(body() & 0xFF);
     }
@@ -75,4 +76,18 @@ inline int RunAsNobody(const std::function<int()>& body)
     if (!WIFEXITED(status) || WEXITSTATUS(status) == 255)
         return -1;
     return WEXITSTATUS(status);
+}
+
+// Gives a device node to a group that is not root's (dialout, or this user's own group when
+// not root) with read and write for that group only, as serial devices are; the name of the
+// group, or "" when that cannot be done.
+inline std::string GiveToGroup(const std::string& devicePath)
+{
+    const group* dialout = ::getgrnam("dialout");
+    const gid_t gid = ::geteuid() != 0 ? ::getgid() : dialout ? dialout->gr_gid : 0;
+    const group* g = ::getgrgid(gid);
+    if (gid == 0 || !g || ::chown(devicePath.c_str(), static_cast<uid_t>(-1), gid) != 0 ||
+        ::chmod(devicePath.c_str(), 0060) != 0)
+        return {};
+    return g->gr_name;
 }

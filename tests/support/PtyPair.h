@@ -122,6 +122,7 @@ public:
     PtyPair& Pty() { return pty_; }
     int PortNumber() const { return registration_->PortNumber(); }
     std::string DeviceName() const { return "\\\\.\\COM" + std::to_string(PortNumber()); }
+    std::filesystem::path LockDir() const { return registry_.LockDir(); }
 
 private:
     TempRegistry registry_;

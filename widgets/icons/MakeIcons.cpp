@@ -1,23 +1,25 @@
-// Draws the two 16 by 16 icons of the settings buttons and writes them as PNG files:
-//   make_icons <directory>   writes <directory>/btnRead.png and <directory>/btnWrite.png
-// Shapes are described in pixel units and sampled 8 by 8 times a pixel, which gives the
-// soft, partly transparent edges. Run it by hand when the pictures change and commit its
-// output.
+// Draws the two 16 by 16 icons of the settings buttons and the application's icon, and
+// writes them as PNG files:
+//   make_icons <directory>        writes <directory>/btnRead.png and <directory>/btnWrite.png
+//   make_icons --app <directory>  writes <directory>/<N>x<N>/apps/zub3-manager.png for the
+//                                 sizes of the desktop's icon theme
+// Shapes are described in their own units (pixels of the 16 by 16 buttons, a 256 by 256 grid
+// for the application's icon) and sampled 8 by 8 times a pixel, which gives the soft, partly
+// transparent edges. Run it by hand when the pictures change and commit its output.
 
 #include <png.h>
 
 #include <algorithm>
-#include <array>
 #include <cmath>
 #include <csetjmp>
 #include <cstdio>
+#include <filesystem>
 #include <functional>
 #include <string>
 #include <vector>
 
 namespace {
 
-constexpr int size = 16;
 constexpr int subsamples = 8;
 
 struct Color {
@@ -53,16 +55,18 @@ using Layer = std::function<Color(Vec)>;
 constexpr Color none{0, 0, 0, 0};
 
 // Layers composed back to front at each sample, then averaged over the pixel with
-// premultiplied colour.
-std::vector<unsigned char> render(const std::vector<Layer>& layers)
+// premultiplied colour. The picture spans `units` of its own units on a side.
+std::vector<unsigned char> render(const std::vector<Layer>& layers, int size, double units)
 {
-    std::vector<unsigned char> rgba(size * size * 4);
+    const double scale = units / size;
+    std::vector<unsigned char> rgba(static_cast<std::size_t>(size * size * 4));
     for (int py = 0; py < size; ++py) {
         for (int px = 0; px < size; ++px) {
             double r = 0, g = 0, b = 0, a = 0;
             for (int sy = 0; sy < subsamples; ++sy) {
                 for (int sx = 0; sx < subsamples; ++sx) {
-                    const Vec p{px + (sx + 0.5) / subsamples, py + (sy + 0.5) / subsamples};
+                    const Vec p{(px + (sx + 0.5) / subsamples) * scale,
+                                (py + (sy + 0.5) / subsamples) * scale};
                     double cr = 0, cg = 0, cb = 0, ca = 0;  // premultiplied
                     for (const Layer& layer : layers) {
                         const Color c = layer(p);
@@ -199,17 +203,72 @@ std::vector<Layer> pencil()
     };
 }
 
+// The application's icon: the hand-held controller seen from above, on a 256 by 256 grid:
+// a dark body with two grips, the direction pad on the left, the four symbol buttons on the
+// right, two small buttons between them and the red lamp of the radio link on top.
+std::vector<Layer> controller()
+{
+    const Vec leftGrip{64, 178};
+    const Vec rightGrip{192, 178};
+    const Vec leftCentre{78, 100};
+    const Vec rightCentre{178, 100};
+    // the body: a wide capsule with a grip hanging down at each end
+    const auto body = [=](Vec p, double grow) {
+        return distanceToSegment(p, leftCentre, rightCentre) <= 56 + grow ||
+               distanceToSegment(p, leftCentre, leftGrip) <= 36 + grow ||
+               distanceToSegment(p, rightCentre, rightGrip) <= 36 + grow;
+    };
+    const auto disc = [](Vec centre, double radius, Color fill, Color rim) -> Layer {
+        return [=](Vec p) {
+            const double d = length(p - centre);
+            if (d > radius)
+                return none;
+            return d > radius - 4 ? rim : fill;
+        };
+    };
+    const Vec pad{78, 100};
+    const Vec symbols{178, 100};
+    const double spread = 27;
+    return {
+        [=](Vec p) { return body(p, 7) ? rgb(25, 30, 40) : none; },
+        // lighter towards the top, as if lit from above
+        [=](Vec p) {
+            return body(p, 0) ? mix(rgb(120, 135, 160), rgb(60, 70, 90), std::clamp((p.y - 40) / 160, 0.0, 1.0))
+                              : none;
+        },
+        // the direction pad: a cross in a shallow well
+        disc(pad, 40, rgb(80, 90, 110), rgb(70, 80, 100)),
+        [=](Vec p) {
+            const Vec d = p - pad;
+            const bool arm = (std::abs(d.x) <= 11 && std::abs(d.y) <= 32) ||
+                             (std::abs(d.y) <= 11 && std::abs(d.x) <= 32);
+            return arm ? rgb(30, 32, 38) : none;
+        },
+        disc(symbols + Vec{0, -spread}, 14, rgb(70, 200, 120), rgb(30, 110, 60)),  // triangle
+        disc(symbols + Vec{spread, 0}, 14, rgb(240, 80, 80), rgb(140, 30, 30)),    // circle
+        disc(symbols + Vec{0, spread}, 14, rgb(90, 150, 245), rgb(35, 70, 150)),   // cross
+        disc(symbols + Vec{-spread, 0}, 14, rgb(235, 120, 220), rgb(135, 50, 125)),  // square
+        // two small buttons between the pads
+        [=](Vec p) {
+            return distanceToSegment(p, Vec{110, 122}, Vec{118, 122}) <= 6 ||
+                           distanceToSegment(p, Vec{138, 122}, Vec{146, 122}) <= 6
+                       ? rgb(30, 32, 38)
+                       : none;
+        },
+        // the lamp, with a glint
+        disc(Vec{128, 64}, 11, rgb(255, 60, 50), rgb(150, 20, 20)),
+        disc(Vec{125, 61}, 4, rgb(255, 200, 190), rgb(255, 200, 190)),
+    };
+}
+
 // libpng reports errors by longjmp: this function holds only trivially destructible locals.
-bool writePng(const char* path, const unsigned char* rgba)
+bool writePng(const char* path, const unsigned char* rgba, int size)
 {
     std::FILE* file = std::fopen(path, "wb");
     if (!file)
         return false;
     png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
     png_infop info = png ? png_create_info_struct(png) : nullptr;
-    png_bytep rows[size];
-    for (int y = 0; y < size; ++y)
-        rows[y] = const_cast<png_bytep>(rgba + y * size * 4);
     volatile bool written = false;
     if (info && !setjmp(png_jmpbuf(png))) {
         png_init_io(png, file);
@@ -218,7 +277,8 @@ bool writePng(const char* path, const unsigned char* rgba)
                      PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
         png_set_pHYs(png, info, 3780, 3780, PNG_RESOLUTION_METER);  // 96 dpi
         png_write_info(png, info);
-        png_write_image(png, rows);
+        for (int y = 0; y < size; ++y)
+            png_write_row(png, rgba + static_cast<std::size_t>(y * size * 4));
         png_write_end(png, nullptr);
         written = true;
     }
@@ -230,20 +290,34 @@ bool writePng(const char* path, const unsigned char* rgba)
 
 int main(int argc, char** argv)
 {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: make_icons <directory>\n");
+    const bool app = argc == 3 && std::string(argv[1]) == "--app";
+    if (argc != 2 && !app) {
+        std::fprintf(stderr, "usage: make_icons <directory>\n       make_icons --app <directory>\n");
         return 2;
     }
-    const std::string directory = argv[1];
-    const std::array<std::pair<const char*, std::vector<Layer>>, 2> icons{{
-        {"btnRead.png", magnifyingGlass()},
-        {"btnWrite.png", pencil()},
-    }};
-    for (const auto& [name, layers] : icons) {
-        const std::string path = directory + "/" + name;
-        const std::vector<unsigned char> rgba = render(layers);
-        if (!writePng(path.c_str(), rgba.data())) {
-            std::fprintf(stderr, "make_icons: cannot write %s\n", path.c_str());
+    const std::string directory = argv[argc - 1];
+    struct Picture {
+        std::string path;
+        int size;
+        double units;
+        std::vector<Layer> layers;
+    };
+    std::vector<Picture> pictures;
+    if (app) {
+        for (const int size : {16, 32, 48, 64, 128, 256}) {
+            const std::string dir = directory + "/" + std::to_string(size) + "x" + std::to_string(size) + "/apps";
+            std::error_code ignored;  // a directory that cannot be made fails the write below
+            std::filesystem::create_directories(dir, ignored);
+            pictures.push_back({dir + "/zub3-manager.png", size, 256, controller()});
+        }
+    } else {
+        pictures.push_back({directory + "/btnRead.png", 16, 16, magnifyingGlass()});
+        pictures.push_back({directory + "/btnWrite.png", 16, 16, pencil()});
+    }
+    for (const Picture& picture : pictures) {
+        const std::vector<unsigned char> rgba = render(picture.layers, picture.size, picture.units);
+        if (!writePng(picture.path.c_str(), rgba.data(), picture.size)) {
+            std::fprintf(stderr, "make_icons: cannot write %s\n", picture.path.c_str());
             return 1;
         }
     }
