@@ -187,23 +187,48 @@ const Command* FindCommand(std::string_view name)
 
 std::string ProgramHelp()
 {
-    return R"(Usage: zub3ctl COMMAND [OPTION]...
+    return R"(Usage: zub3ctl ports [--json]
+  or:  zub3ctl read --port PORT [--speed BPS] [--json]
+  or:  zub3ctl write --port PORT --id N --speed BPS [--from-id N --from-speed BPS]
+  or:  zub3ctl monitor --port PORT [OPTION]...
+  or:  zub3ctl COMMAND --help
 Use a ZUB-3 radio-control receiver on a serial port from the command line: find its ID
 and line speed, give it new ones, and record what its controller does, for scripts,
 logs and other programs. No display is needed.
 
 Commands:
-  ports      list the serial ports and whether they can be opened
-  read       find the receiver's ID and line speed
-  write      give the receiver a new ID and line speed
-  monitor    poll the receiver and write one record per reply
+  ports      list the serial ports: COM name, device path, what sysfs says of a USB
+             adapter, and whether this user can open the port now, or why not
+  read       find the receiver's ID and line speed, trying 115200, 625000 and
+             1250000 bit/s in turn
+  write      give the receiver a new ID and line speed: read the present ones unless
+             given, write, check the reply, and read back at the new speed
+  monitor    poll the receiver and write one record per reply, as text, csv or jsonl
 
 Options:
-  -h, --help     show this help and exit
-      --version  show the version and exit
+  -p, --port=PORT          the receiver's port: a COM name as "zub3ctl ports"
+                             lists it (COM51) or a device path (/dev/ttyUSB0)
+  -s, --speed=BPS          115200, 625000 or 1250000; for read and monitor, the
+                             only speed to try; for write, the new speed
+  -i, --id=N               0 to 31; for write, the new ID; for monitor, the
+                             receiver's ID (give --speed with it: nothing is read)
+      --from-id=N          write: the receiver's present ID
+      --from-speed=BPS     write: the receiver's present line speed
+      --json               ports, read: print JSON
+  -n, --interval=MS        monitor: from a reply to the next poll, 5 to 500 ms
+                             (default 10)
+  -c, --count=N            monitor: stop after N records
+  -d, --duration=TIME      monitor: stop after TIME: seconds, or with a unit
+                             (500ms, 2s, 1m)
+  -f, --format=FORMAT      monitor: text (default), csv or jsonl
+      --hex                monitor: add the frames sent and received
+      --max-failures=N     monitor: stop with status 1 after N polls without a
+                             reply (default: never)
+  -h, --help               show this help, or a command's, and exit
+      --version            show the version and exit
 
-Run "zub3ctl COMMAND --help" for the options of a command. A port is a COM name as
-"zub3ctl ports" lists it (COM51) or a device path (/dev/ttyUSB0).
+Run "zub3ctl COMMAND --help" for more on a command: the fields of the records, the
+ends of a monitor run and its summary.
 
 Exit status:
   0  done
@@ -215,8 +240,11 @@ Errors are one line on standard error.
 
 Examples:
   zub3ctl read --port COM51
+
   zub3ctl write --port /dev/ttyUSB0 --id 7 --speed 625000
+
   zub3ctl monitor --port COM51 --duration 60 --format csv > session.csv
+
   zub3sim --replay session.csv
 )";
 }
