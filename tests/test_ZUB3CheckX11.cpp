@@ -21,6 +21,9 @@
 
 #include <xcb/xcb.h>
 
+#include <chrono>
+#include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <memory>
@@ -153,11 +156,26 @@ TEST_F(NativeWindow, DestroyedFromOutsideEndsTheToolAsACloseDoes)
     ASSERT_TRUE(form.Monitoring);
     ASSERT_TRUE(waitFor([&] { return receiver.GetCounters().polls >= 20; }));
 
-    other_.DestroyWindow(static_cast<xcb_window_t>(form.winId()));
+    // Destroyed while a poll waits for its reply, so that the close waits for the poll.
+    zub3::sim::Faults slow;
+    slow.delay = std::chrono::milliseconds(300);
+    receiver.SetFaults(slow);
+    const auto window = static_cast<xcb_window_t>(form.winId());
+    bool destroyed = false;
+    QTimer probe;
+    probe.setInterval(2);
+    QObject::connect(&probe, &QTimer::timeout, [&] {
+        if (!destroyed && form.ExchangeRunning()) {
+            destroyed = true;
+            other_.DestroyWindow(window);
+        }
+    });
+    probe.start();
     // The event loop ends, as the program's does when its window closes; a stuck window
     // fails here instead of hanging.
     QTimer::singleShot(10000, qApp, [] { QCoreApplication::exit(1); });
     EXPECT_EQ(QApplication::exec(), 0);
+    EXPECT_TRUE(destroyed);
     EXPECT_TRUE(form.isHidden());
     EXPECT_EQ(form.ComPort->Handle(), INVALID_HANDLE_VALUE);
     EXPECT_TRUE(messages_.empty());
