@@ -22,12 +22,16 @@ int Exchange(TCustomCommX& port, std::span<const Byte> request, std::span<Byte> 
 
 std::optional<ReceiverSettings> ReadSettings(TCustomCommX& port,
                                              std::span<const LineSpeed> speeds,
-                                             const std::function<void(const LineSpeed&)>& noReply)
+                                             const std::function<void(const LineSpeed&)>& noReply,
+                                             const std::function<bool()>& cancelled)
 {
     for (const LineSpeed& speed : speeds) {
         port.SetBitRate(speed.bitRate);
         std::array<Byte, kIdReplySize> reply{};
-        if (Exchange(port, kIdQuery, reply) == kIdReplySize) {
+        const int count = Exchange(port, kIdQuery, reply);
+        if (cancelled && cancelled())
+            return std::nullopt;
+        if (count == kIdReplySize) {
             const Byte id = GetID(reply[4]);
             if (id <= kMaxID)
                 return ReceiverSettings{id, speed};

@@ -32,9 +32,11 @@ struct ReceiverSettings {
 
 // Asks for the ID at each of the speeds in turn, switching the port to it, and stops at the
 // first that brings a valid ID. noReply is told of each speed whose reply stayed short.
+// When cancelled says so after an exchange, the search ends there without a result.
 std::optional<ReceiverSettings> ReadSettings(
     TCustomCommX& port, std::span<const LineSpeed> speeds,
-    const std::function<void(const LineSpeed&)>& noReply = {});
+    const std::function<void(const LineSpeed&)>& noReply = {},
+    const std::function<bool()>& cancelled = {});
 
 struct PollExchange {
     PollFrame sent{};

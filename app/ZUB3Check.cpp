@@ -20,6 +20,10 @@
 #include <QStatusBar>
 #include <QTimer>
 
+#include <xcb/xcb.h>
+
+#include <exception>
+
 using namespace zub3;
 
 namespace {
@@ -316,6 +320,9 @@ QString TMainForm::StatusText() const
 
 void TMainForm::setStatus(const QString& text)
 {
+    // An exchange that a close waits for reports nothing more.
+    if (closeRequested_)
+        return;
     StatusBar->showMessage(text);
 }
 
@@ -366,6 +373,21 @@ void TMainForm::closeEvent(QCloseEvent* event)
     FormClose(this);
     closed_ = true;
     event->accept();
+}
+
+bool TMainForm::nativeEvent(const QByteArray& eventType, void* message, qintptr* result)
+{
+    // Another client can destroy the native window without asking it to close (xdotool
+    // windowclose); Qt would go on without a window, polling and holding the port. That
+    // ends the tool as a close does. Queued: the close drains the port, which must not run
+    // inside the dispatch of a native event.
+    if (eventType == "xcb_generic_event_t") {
+        const auto* event = static_cast<const xcb_generic_event_t*>(message);
+        if ((event->response_type & ~0x80) == XCB_DESTROY_NOTIFY &&
+            static_cast<const xcb_destroy_notify_event_t*>(message)->window == internalWinId())
+            QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
+    }
+    return QWidget::nativeEvent(eventType, message, result);
 }
 
 void TMainForm::FormClose(QObject*)
@@ -420,7 +442,16 @@ void TMainForm::shpPowerMouseDown(QObject*, Qt::MouseButton, Qt::KeyboardModifie
         ShowInformation(QStringLiteral("ボーレート設定が正しくないか、設定されていません。"));
         return;
     }
-    ComPort->SetBitRate(speed->bitRate);
+    // Switching off must work even when the port refuses the speed (an adapter pulled out):
+    // the refusal is still reported, once the switch is off.
+    std::exception_ptr refusal;
+    try {
+        ComPort->SetBitRate(speed->bitRate);
+    } catch (const ECommError&) {
+        if (!Monitoring)
+            throw;
+        refusal = std::current_exception();
+    }
     Monitoring = !Monitoring;
     const FormScale s(platform::GetLogPixelsY());
     if (Monitoring) {
@@ -443,6 +474,8 @@ void TMainForm::shpPowerMouseDown(QObject*, Qt::MouseButton, Qt::KeyboardModifie
         setMonitoringControls(false);
         setStatus(QStringLiteral("データ受信停止"));
     }
+    if (refusal)
+        std::rethrow_exception(refusal);
 }
 
 void TMainForm::TimerTimer(QObject*)
@@ -502,9 +535,15 @@ void TMainForm::btnReadClick(QObject*)
         return;
     }
     ExchangeGuard guard(*this, Exchange::Read);
-    const auto found = ReadSettings(*ComPort, kLineSpeeds, [this](const LineSpeed& speed) {
-        setStatus(QStringLiteral("受信できませんでした（%1）").arg(speed.bitRate));
-    });
+    // A window that is closing tries no further speed and shows no result.
+    const auto found = ReadSettings(
+        *ComPort, kLineSpeeds,
+        [this](const LineSpeed& speed) {
+            setStatus(QStringLiteral("受信できませんでした（%1）").arg(speed.bitRate));
+        },
+        [this] { return closeRequested_; });
+    if (closeRequested_)
+        return;
     if (!found) {
         ShowWarning(QStringLiteral("受信できませんでした。ZUB-3の接続状態を確認してください。"));
         return;

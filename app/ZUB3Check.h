@@ -133,6 +133,7 @@ public:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    bool nativeEvent(const QByteArray& eventType, void* message, qintptr* result) override;
 
 private:
     enum class Exchange { None, Poll, Read, Write, Drain };

@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   cmake g++ make pkg-config
-  qt6-base-dev libgl-dev libglx-dev
+  qt6-base-dev libgl-dev libglx-dev libxcb1-dev
   libpng-dev zlib1g-dev
   libgtest-dev
   fonts-noto-cjk

@@ -502,6 +502,66 @@ TEST_F(EndToEnd, UnpluggedAdapterEndsPollingAndThePortStillCloses)
     EXPECT_TRUE(messages_.empty());
 }
 
+TEST_F(EndToEnd, SwitchGoesOffAfterAnUnplugThoughThePortRefusesTheSpeed)
+{
+    start(0, 115200);
+    chooseSpeed("115200");
+    clickSwitch();
+    ASSERT_TRUE(waitPolls(1));
+    receiver_.reset();  // the adapter is pulled out
+    ASSERT_TRUE(waitFor([&] { return form_->RecvErrorCount >= 10; }));
+
+    // The vanished device refuses the speed: reported as ever, and the switch goes off.
+    clickSwitch();
+    ASSERT_EQ(messages_.size(), 1u);
+    EXPECT_EQ(messages_[0].kind, MessageKind::Error);
+    EXPECT_TRUE(messages_[0].text.startsWith(QStringLiteral("通信速度の設定でエラーが発生しました")))
+        << messages_[0].text.toStdString();
+    EXPECT_FALSE(form_->Monitoring);
+    EXPECT_FALSE(form_->Timer->isActive());
+    EXPECT_EQ(form_->shpLED->BrushColor(), clWhite);
+    EXPECT_EQ(form_->shpPower->x(), 205);
+    EXPECT_TRUE(form_->btnRead->isEnabled());
+    EXPECT_TRUE(form_->btnWrite->isEnabled());
+    EXPECT_TRUE(form_->speID->isEnabled());
+    EXPECT_TRUE(form_->cbxBaudRate->isEnabled());
+    EXPECT_EQ(form_->StatusText(), QStringLiteral("データ受信停止"));
+
+    // Switching on still stops at the refusal.
+    clickSwitch();
+    ASSERT_EQ(messages_.size(), 2u);
+    EXPECT_EQ(messages_[1].kind, MessageKind::Error);
+    EXPECT_FALSE(form_->Monitoring);
+    EXPECT_FALSE(form_->Timer->isActive());
+    EXPECT_EQ(form_->shpLED->BrushColor(), clWhite);
+}
+
+TEST_F(EndToEnd, WindowClosedDuringAFailingReadEndsWithoutItsReports)
+{
+    start(0, 115200);
+    Faults silent;
+    silent.noReply = true;
+    silent.anySpeed = true;  // so that it counts every speed tried
+    receiver_->SetFaults(silent);
+    form_->show();
+    QStringList statuses;
+    QObject::connect(form_->StatusBar, &QStatusBar::messageChanged,
+                     [&](const QString& text) { statuses << text; });
+    QElapsedTimer sinceClose;
+    QTimer::singleShot(100, [&] {
+        sinceClose.start();
+        form_->close();
+    });
+    form_->btnRead->click();
+    ASSERT_TRUE(waitFor([&] { return form_->isHidden(); }));
+    // The try under way runs out (500 ms), then the drain (at most 2 s) and the closing.
+    EXPECT_LT(sinceClose.elapsed(), 3500);
+    EXPECT_EQ(form_->ComPort->Handle(), INVALID_HANDLE_VALUE);
+    EXPECT_TRUE(messages_.empty());
+    EXPECT_TRUE(statuses.isEmpty()) << statuses.join('|').toStdString();
+    EXPECT_EQ(receiver_->GetCounters().idQueries, 1u);  // no further speed was tried
+}
+
 TEST_F(EndToEnd, SwitchedOffAndOnWithinOnePollGoesOnPollingFromZero)
 {
     start(0, 115200);
