@@ -16,7 +16,9 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
+#include <charconv>
 #include <cstring>
 #include <filesystem>
 #include <memory>
@@ -87,8 +89,13 @@ PortChoice choosePort(const std::string& text)
         c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     for (const auto& v : values) {
         const bool match = isPath ? canonical(v.devicePath) == canonical(text) : v.data == upper;
-        if (match && v.data.starts_with("COM"))
-            return {v.data, std::stoi(v.data.substr(3)), v.devicePath};
+        int number = 0;
+        const char* digits = v.data.data() + 3;
+        const char* end = v.data.data() + v.data.size();
+        // Only a port the serial component can open by number: "COM" and the number.
+        if (match && v.data.starts_with("COM") &&
+            std::from_chars(digits, end, number).ptr == end && number > 0)
+            return {v.data, number, v.devicePath};
     }
     if (isPath && !std::filesystem::exists(text))
         throw Failure(kExitCannotOpen, text + ": no such device");

@@ -374,6 +374,21 @@ TEST_F(Zub3ctlTest, AClosedPipeEndsAMonitorQuietly)
     EXPECT_NE(run->Errors().find(" polls, "), std::string::npos);
 }
 
+TEST_F(Zub3ctlTest, AReceiverThatGoesAwayEndsAMonitorWithStatusThree)
+{
+    Sim sim = startSim({});
+    auto run = start({"monitor", "--port", sim.port, "--format", "csv"});
+    ASSERT_NE(run->OutputLine(), "");
+    ASSERT_NE(run->OutputLine(), "");
+    // Its pseudo-terminal goes with it, as a device node goes with an unplugged adapter.
+    sim.process->Signal(SIGKILL);
+    EXPECT_EQ(run->Wait(), 3);
+    const auto err = lines(run->Errors());
+    ASSERT_FALSE(err.empty());
+    EXPECT_EQ(err.back(), "zub3ctl: " + sim.port + ": " + sim.device +
+                              " is no longer there: plug the adapter in again or choose another port.");
+}
+
 TEST_F(Zub3ctlTest, APortHeldByAnotherRunIsExplained)
 {
     Sim sim = startSim({});
