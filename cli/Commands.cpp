@@ -99,7 +99,8 @@ PortChoice choosePort(const std::string& text)
     }
     if (isPath && !std::filesystem::exists(text))
         throw Failure(kExitCannotOpen, text + ": no such device");
-    throw Failure(kExitCannotOpen, text + ": not a serial port this system lists; see \"zub3ctl ports\"");
+    throw Failure(kExitCannotOpen,
+                  text + ": not a serial port this system lists; see \"zub3ctl ports\"");
 }
 
 // Opens the port for the receiver's line at the given speed; a refusal says why.
@@ -188,7 +189,8 @@ void onSignal(int)
 void catchTerminationSignals()
 {
     if (::pipe2(g_signalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
-        throw Failure(kExitNoAnswer, std::string("cannot watch for signals: ") + std::strerror(errno));
+        throw Failure(kExitNoAnswer,
+                      std::string("cannot watch for signals: ") + std::strerror(errno));
     struct sigaction sa{};
     sa.sa_handler = onSignal;
     sigemptyset(&sa.sa_mask);
@@ -298,7 +300,8 @@ private:
         // A reader that has gone is the normal end of "| head".
         if (errno == EPIPE)
             return kExitDone;
-        throw Failure(kExitNoAnswer, std::string("cannot write the records: ") + std::strerror(errno));
+        throw Failure(kExitNoAnswer,
+                      std::string("cannot write the records: ") + std::strerror(errno));
     }
 
     void poll()
@@ -374,7 +377,8 @@ private:
             if (errno == EPIPE)
                 end(kExitDone);
             else
-                end(kExitNoAnswer, std::string("cannot write the records: ") + std::strerror(errno));
+                end(kExitNoAnswer,
+                    std::string("cannot write the records: ") + std::strerror(errno));
         }
     }
 

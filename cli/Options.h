@@ -48,7 +48,10 @@ class Arguments {
 public:
     bool Has(std::string_view name) const { return values_.contains(std::string(name)); }
     std::optional<std::string> Get(std::string_view name) const;
-    void Set(std::string_view name, std::string value) { values_[std::string(name)] = std::move(value); }
+    void Set(std::string_view name, std::string value)
+    {
+        values_[std::string(name)] = std::move(value);
+    }
 
 private:
     std::map<std::string, std::string> values_;

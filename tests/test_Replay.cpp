@@ -64,7 +64,8 @@ TEST_F(ReplayTest, ReadsWhatMonitorWritesInBothFormats)
     const auto jsonl = Recording::Load(write(
         "a.jsonl", "{\"t_ms\": 5.0, \"time\": \"x\", \"buttons\": 9, \"held\": \"up left\", "
                    "\"pa1\": 7, \"pa2\": 8, \"pa3\": 9, \"pa4\": 10}\n\n"
-                   "{\"pa4\": 0, \"pa3\": 0, \"pa2\": 0, \"pa1\": 0, \"buttons\": 0, \"t_ms\": 25}\n"));
+                   "{\"pa4\": 0, \"pa3\": 0, \"pa2\": 0, \"pa1\": 0, \"buttons\": 0, "
+                   "\"t_ms\": 25}\n"));
     EXPECT_EQ(jsonl.Size(), 2u);
     // Times count from the first sample.
     EXPECT_EQ(jsonl.At(0ms, false), state(9, 7, 8, 9, 10));

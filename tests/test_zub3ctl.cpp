@@ -220,7 +220,8 @@ TEST_F(Zub3ctlTest, ReadFindsTheReceiverAtEachSpeed)
     EXPECT_EQ(only.out, "ID 17, 625000 bit/s\n");
     const Result elsewhere = ctl({"read", "--port", middle.port, "--speed", "115200"});
     EXPECT_EQ(elsewhere.status, 1);
-    EXPECT_EQ(elsewhere.err, "zub3ctl: " + middle.port + ": no receiver answered at 115200 bit/s\n");
+    EXPECT_EQ(elsewhere.err,
+              "zub3ctl: " + middle.port + ": no receiver answered at 115200 bit/s\n");
 }
 
 TEST_F(Zub3ctlTest, ASilentReceiverIsAnsweredWithStatusOne)
@@ -338,7 +339,8 @@ TEST_F(Zub3ctlTest, TheFailureLimitEndsASilentRun)
     EXPECT_EQ(err[0], "zub3ctl: poll 1: no reply (1 poll without a reply)");
     EXPECT_EQ(err[2], "zub3ctl: poll 3: no reply (3 polls without a reply)");
     EXPECT_EQ(err[3], "3 polls, 3 without a reply, 0 rejected, 0 records");
-    EXPECT_EQ(err.back(), "zub3ctl: " + sim.port + ": 3 polls without a reply; check the connection");
+    EXPECT_EQ(err.back(),
+              "zub3ctl: " + sim.port + ": 3 polls without a reply; check the connection");
 }
 
 TEST_F(Zub3ctlTest, SignalsEndAMonitorCleanlyAndFreeThePort)
@@ -386,7 +388,8 @@ TEST_F(Zub3ctlTest, AReceiverThatGoesAwayEndsAMonitorWithStatusThree)
     const auto err = lines(run->Errors());
     ASSERT_FALSE(err.empty());
     EXPECT_EQ(err.back(), "zub3ctl: " + sim.port + ": " + sim.device +
-                              " is no longer there: plug the adapter in again or choose another port.");
+                              " is no longer there: plug the adapter in again or choose "
+                              "another port.");
 }
 
 TEST_F(Zub3ctlTest, APortHeldByAnotherRunIsExplained)
