@@ -2,6 +2,8 @@
 
 #include "serial/CommX.h"
 
+#include <algorithm>
+
 namespace zub3 {
 
 void SetReceiverLine(TCustomCommX& port)
@@ -62,11 +64,15 @@ WriteExchange Write(TCustomCommX& port, const WriteFrame& frame)
 
 QString HexDump(std::span<const Byte> data, int last)
 {
-    QString text;
-    for (int i = 0; i <= last && i < static_cast<int>(data.size()); ++i)
-        text += QStringLiteral("%1 ")
-                    .arg(data[static_cast<std::size_t>(i)], 2, 16, QLatin1Char('0'))
-                    .toUpper();
+    // Made for every poll, so without formatting machinery.
+    static constexpr char digits[] = "0123456789ABCDEF";
+    const int count = std::clamp(last + 1, 0, static_cast<int>(data.size()));
+    QString text(3 * count, u' ');
+    for (int i = 0; i < count; ++i) {
+        const Byte b = data[static_cast<std::size_t>(i)];
+        text[3 * i] = QLatin1Char(digits[b >> 4]);
+        text[3 * i + 1] = QLatin1Char(digits[b & 0x0F]);
+    }
     return text;
 }
 

@@ -1,5 +1,7 @@
 #include "cli/Records.h"
 
+#include "app/ReceiverLink.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -31,6 +33,11 @@ TEST(Records, EachFormatCarriesTheSameFields)
     EXPECT_EQ(FormatRecord(Format::Text, false, Record{0, "T", {}, {}, {}}),
               "0.000 ms  T  held: -  PA1 0  PA2 0  PA3 0  PA4 0\n");
     EXPECT_EQ(Dump(BuildPollFrame(5)), "A5 7F 00 07");
+    // The window's dump, which Dump trims: up to index last, each byte followed by a space.
+    const std::array<Byte, 3> bytes{0x0A, 0xF0, 0xFF};
+    EXPECT_EQ(HexDump(bytes, 1).toStdString(), "0A F0 ");
+    EXPECT_EQ(HexDump(bytes, 9).toStdString(), "0A F0 FF ");
+    EXPECT_EQ(HexDump(bytes, -1).toStdString(), "");
 }
 
 TEST(Records, TheLiveViewRedrawsOverItself)
