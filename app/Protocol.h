@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <optional>
 #include <span>
+#include <string_view>
 
 namespace zub3 {
 
@@ -32,6 +33,29 @@ struct PollData {
     std::array<Byte, 4> channels{};   // PA1..PA4 (D2..D5), 0..255 as sent
     bool operator==(const PollData&) const = default;
 };
+
+// The twelve buttons in the order of the window's button table: the bit in the button word,
+// the name the virtual receiver's console and the command line use, and the controller's
+// symbol. A diagonal is two of them held together.
+struct ButtonName {
+    std::uint16_t bit;
+    std::string_view name;
+    std::string_view symbol;
+};
+inline constexpr std::array<ButtonName, 12> kButtons{{
+    {0x0200, "S1", "S1"},
+    {0x0400, "S2", "S2"},
+    {0x0800, "S3", "S3"},
+    {0x1000, "S4", "S4"},
+    {0x0001, "up", "↑"},
+    {0x0002, "down", "↓"},
+    {0x0004, "right", "→"},
+    {0x0008, "left", "←"},
+    {0x0010, "triangle", "△"},
+    {0x0020, "cross", "×"},
+    {0x0040, "circle", "○"},
+    {0x0100, "square", "□"},
+}};
 
 PollFrame BuildPollFrame(Byte currentID);
 

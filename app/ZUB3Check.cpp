@@ -1,6 +1,7 @@
 #include "app/ZUB3Check.h"
 
 #include "app/FormData.h"
+#include "app/ReceiverLink.h"
 #include "platform/DesktopMetrics.h"
 #include "serial/CommX.h"
 #include "toolkit/Dialogs.h"
@@ -37,17 +38,6 @@ constexpr int kDrainLimitBytes = 4096;
 constexpr int kKnobLeftOff = 205;
 constexpr int kKnobLeftOn = 224;
 constexpr int kFailureLimit = 10;
-
-// Each byte as two upper-case hexadecimal digits and a space, up to index last.
-QString hexDump(std::span<const Byte> data, int last)
-{
-    QString text;
-    for (int i = 0; i <= last && i < static_cast<int>(data.size()); ++i)
-        text += QStringLiteral("%1 ")
-                    .arg(data[static_cast<std::size_t>(i)], 2, 16, QLatin1Char('0'))
-                    .toUpper();
-    return text;
-}
 
 }  // namespace
 
@@ -196,10 +186,7 @@ void TMainForm::createControls()
 
     // The serial component exists before the port selector that is bound to it.
     ComPort = new TCommX(this);
-    ComPort->SetBitRate(115200);
-    ComPort->SetParityBit(cpbEven);
-    ComPort->SetFlowCtrl(cfcNone);
-    ComPort->SetTimeOutReceive(500);
+    SetReceiverLine(*ComPort);
 
     cbxPort = new TComComboBox(GroupBox1);
     cbxPort->setGeometry(s.rect({84, 18, 80, 20}));
@@ -423,12 +410,12 @@ void TMainForm::FormClose(QObject*)
 
 void TMainForm::ShowSendByteArray(std::span<const Byte> Data, int Last)
 {
-    memSend->setPlainText(hexDump(Data, Last));
+    memSend->setPlainText(HexDump(Data, Last));
 }
 
 void TMainForm::ShowRecvByteArray(std::span<const Byte> Data, int Last)
 {
-    memRecv->setPlainText(hexDump(Data, Last));
+    memRecv->setPlainText(HexDump(Data, Last));
 }
 
 void TMainForm::setMonitoringControls(bool on)
@@ -503,13 +490,8 @@ void TMainForm::TimerTimer(QObject*)
         return;
     }
     ExchangeGuard guard(*this, Exchange::Poll);
-    const PollFrame poll = BuildPollFrame(CurrentID);
-    ComPort->PurgeSend();
-    ComPort->PurgeReceive();
-    ComPort->Send(poll.data(), kPollFrameSize);
-    std::array<Byte, kPollReplySize> reply{};
-    const int count = ComPort->Receive(reply.data(), kPollReplySize);
-    if (count != kPollReplySize) {
+    const PollExchange poll = zub3::Poll(*ComPort, CurrentID);
+    if (!poll.Answered()) {
         ++RecvErrorCount;
         setStatus(QStringLiteral("データを受信できませんでした [%1]").arg(RecvErrorCount));
         if (RecvErrorCount >= kFailureLimit) {
@@ -520,7 +502,7 @@ void TMainForm::TimerTimer(QObject*)
             Timer->start();
         return;
     }
-    if (const auto data = DecodePollReply(reply, poll)) {
+    if (const auto& data = poll.data) {
         for (const auto& e : ButtonIndicators) {
             if (e.Indicator->BrushColor() == clGradientActiveCaption)
                 e.Indicator->SetBrushColor(clWhite);
@@ -537,8 +519,8 @@ void TMainForm::TimerTimer(QObject*)
         cpbPA2->SetPosition(data->channels[1]);
         cpbPA3->SetPosition(data->channels[2]);
         cpbPA4->SetPosition(data->channels[3]);
-        ShowSendByteArray(poll, kPollFrameSize - 1);
-        ShowRecvByteArray(reply, kPollReplySize - 1);
+        ShowSendByteArray(poll.sent, kPollFrameSize - 1);
+        ShowRecvByteArray(poll.received, kPollReplySize - 1);
     }
     if (Monitoring)
         Timer->start();
@@ -553,37 +535,24 @@ void TMainForm::btnReadClick(QObject*)
         return;
     }
     ExchangeGuard guard(*this, Exchange::Read);
-    Byte id = kNoID;
-    const LineSpeed* found = nullptr;
-    for (const LineSpeed& speed : kLineSpeeds) {
-        ComPort->SetBitRate(speed.bitRate);
-        ComPort->PurgeSend();
-        ComPort->PurgeReceive();
-        std::array<Byte, kIdReplySize> reply{};
-        ComPort->Send(kIdQuery.data(), kIdQuerySize);
-        const int count = ComPort->Receive(reply.data(), kIdReplySize);
-        // A window that is closing tries no further speed and shows no result.
-        if (closeRequested_)
-            return;
-        if (count == kIdReplySize) {
-            id = GetID(reply[4]);
-            if (id <= kMaxID) {
-                found = &speed;
-                break;
-            }
-        } else {
+    // A window that is closing tries no further speed and shows no result.
+    const auto found = ReadSettings(
+        *ComPort, kLineSpeeds,
+        [this](const LineSpeed& speed) {
             setStatus(QStringLiteral("受信できませんでした（%1）").arg(speed.bitRate));
-        }
-    }
+        },
+        [this] { return closeRequested_; });
+    if (closeRequested_)
+        return;
     if (!found) {
         ShowWarning(QStringLiteral("受信できませんでした。ZUB-3の接続状態を確認してください。"));
         return;
     }
-    speID->SetValue(id);
-    CurrentID = id;
-    cbxBaudRate->setCurrentIndex(found->index);
-    LineSpeedCode = found->code;
-    setStatus(QStringLiteral("ボーレートは %1 です").arg(found->bitRate));
+    speID->SetValue(found->id);
+    CurrentID = found->id;
+    cbxBaudRate->setCurrentIndex(found->speed.index);
+    LineSpeedCode = found->speed.code;
+    setStatus(QStringLiteral("ボーレートは %1 です").arg(found->speed.bitRate));
 }
 
 void TMainForm::btnWriteClick(QObject*)
@@ -612,16 +581,12 @@ void TMainForm::btnWriteClick(QObject*)
     }
     ExchangeGuard guard(*this, Exchange::Write);
     const WriteFrame frame = BuildWriteFrame(CurrentID, speed->code, newID);
-    ComPort->PurgeSend();
-    ComPort->PurgeReceive();
     ShowSendByteArray(frame, kWriteFrameSize - 1);
-    ComPort->Send(frame.data(), kWriteFrameSize);
-    std::array<Byte, kWriteReplySize> reply{};
-    const int count = ComPort->Receive(reply.data(), kWriteReplySize);
-    ShowRecvByteArray(reply, kWriteReplySize - 1);
-    if (count != kWriteReplySize) {
+    const WriteExchange reply = zub3::Write(*ComPort, frame);
+    ShowRecvByteArray(reply.received, kWriteReplySize - 1);
+    if (!reply.Answered()) {
         setStatus(QStringLiteral("コマンド送信失敗。接続状態を確認してください。"));
-    } else if (CheckWriteReply(reply, frame)) {
+    } else if (reply.accepted) {
         CurrentID = static_cast<Byte>(newID);
         LineSpeedCode = speed->code;
         setStatus(QStringLiteral("コマンド送信成功"));

@@ -1,15 +1,19 @@
 // Screenshots without a desktop, where no screenshot tool is installed:
-//   zub3shot screen FILE.png   the whole X screen (the run script under Xvfb)
-//   zub3shot window FILE.png   the main window monitoring a virtual receiver (the README)
+//   zub3shot screen FILE.png         the whole X screen
+//   zub3shot window FILE.png         the main window monitoring a virtual receiver of its
+//                                    own, with fixed buttons and channels (the README)
+//   zub3shot window FILE.png COMn    the main window monitoring the receiver on COMn (the
+//                                    run script, with the demo receiver)
 #include "app/ZUB3Check.h"
 #include "platform/SerialRegistry.h"
 #include "sim/VirtualReceiver.h"
 #include "toolkit/Dialogs.h"
 #include "toolkit/Shape.h"
 #include "widgets/ComComboBox.h"
+#include "widgets/PngSpeedButton.h"
 
 #include <QApplication>
-#include <QComboBox>
+#include <QPlainTextEdit>
 #include <QElapsedTimer>
 #include <QPixmap>
 #include <QScreen>
@@ -28,8 +32,30 @@ bool grabScreen(const QString& file)
     return screen && screen->grabWindow(0).save(file, "PNG");
 }
 
-// The window as a user sees it a moment after switching monitoring on, with "↑", "←" and
-// S2 held and the four channels apart.
+// The window as a user sees it a moment after choosing the port, reading the receiver's
+// settings and switching monitoring on. False when nothing was received.
+bool grabMonitoringWindow(const QString& file, int portNumber)
+{
+    SetApplicationTitle(QStringLiteral("ZUB-3 Manager"));
+    TMainForm form;
+    form.show();
+    form.cbxPort->SetPortNo(portNumber);
+    emit form.cbxPort->activated(form.cbxPort->currentIndex());
+    QTest::mouseClick(form.btnRead, Qt::LeftButton);
+    QTest::mousePress(form.shpPower, Qt::LeftButton);
+    QElapsedTimer t;
+    t.start();
+    while (form.memRecv->toPlainText().isEmpty() && t.elapsed() < 5000)
+        QTest::qWait(10);
+    QTest::qWait(50);
+    const bool received = !form.memRecv->toPlainText().isEmpty();
+    const bool saved = form.grab().save(file, "PNG");
+    QTest::mousePress(form.shpPower, Qt::LeftButton);
+    form.close();
+    return received && saved;
+}
+
+// With "↑", "←" and S2 held and the four channels apart.
 bool grabWindow(const QString& file)
 {
     namespace reg = platform::registry;
@@ -44,22 +70,7 @@ bool grabWindow(const QString& file)
     bool saved = false;
     {
         const reg::Registration port(0, receiver.SlavePath(), "zub3sim");
-        SetApplicationTitle(QStringLiteral("ZUB-3 Manager"));
-        TMainForm form;
-        form.show();
-        form.cbxPort->SetPortNo(port.PortNumber());
-        emit form.cbxPort->activated(form.cbxPort->currentIndex());
-        form.cbxBaudRate->setCurrentIndex(0);
-        emit form.cbxBaudRate->activated(0);
-        QTest::mousePress(form.shpPower, Qt::LeftButton);
-        QElapsedTimer t;
-        t.start();
-        while (receiver.GetCounters().polls < 5 && t.elapsed() < 5000)
-            QTest::qWait(10);
-        QTest::qWait(50);
-        saved = form.grab().save(file, "PNG");
-        QTest::mousePress(form.shpPower, Qt::LeftButton);
-        form.close();
+        saved = grabMonitoringWindow(file, port.PortNumber());
     }
     std::filesystem::remove_all(dir);
     return saved;
@@ -70,13 +81,20 @@ bool grabWindow(const QString& file)
 int main(int argc, char** argv)
 {
     QApplication app(argc, argv);
-    const QString mode = argc == 3 ? QString::fromLocal8Bit(argv[1]) : QString();
-    if (mode != QLatin1String("screen") && mode != QLatin1String("window")) {
-        std::fprintf(stderr, "usage: zub3shot screen|window FILE.png\n");
+    const QString mode = argc >= 3 ? QString::fromLocal8Bit(argv[1]) : QString();
+    const QString port = argc == 4 ? QString::fromLocal8Bit(argv[3]) : QString();
+    bool portOk = port.isEmpty();
+    const int portNumber = port.startsWith(QLatin1String("COM")) ? port.mid(3).toInt(&portOk) : 0;
+    if (!(mode == QLatin1String("screen") && argc == 3) &&
+        !(mode == QLatin1String("window") && argc <= 4 && portOk)) {
+        std::fprintf(stderr, "usage: zub3shot screen FILE.png | window FILE.png [COMn]\n");
         return 2;
     }
     const QString file = QString::fromLocal8Bit(argv[2]);
-    if (!(mode == QLatin1String("screen") ? grabScreen(file) : grabWindow(file))) {
+    const bool done = mode == QLatin1String("screen") ? grabScreen(file)
+                      : port.isEmpty()                ? grabWindow(file)
+                                                      : grabMonitoringWindow(file, portNumber);
+    if (!done) {
         std::fprintf(stderr, "zub3shot: cannot save %s\n", argv[2]);
         return 1;
     }

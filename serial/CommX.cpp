@@ -3,7 +3,7 @@
 #include "platform/Events.h"
 #include "platform/PortAccess.h"
 #include "platform/ThreadMessages.h"
-#include "toolkit/Dialogs.h"
+#include "toolkit/ExceptionReport.h"
 
 #include <QCoreApplication>
 

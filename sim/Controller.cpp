@@ -6,27 +6,6 @@
 namespace zub3::sim {
 namespace {
 
-struct ButtonName {
-    std::uint16_t bit;
-    std::string_view name;
-    std::string_view symbol;
-};
-
-constexpr std::array<ButtonName, 12> kButtons{{
-    {0x0200, "S1", "S1"},
-    {0x0400, "S2", "S2"},
-    {0x0800, "S3", "S3"},
-    {0x1000, "S4", "S4"},
-    {0x0001, "up", "↑"},
-    {0x0002, "down", "↓"},
-    {0x0004, "right", "→"},
-    {0x0008, "left", "←"},
-    {0x0010, "triangle", "△"},
-    {0x0020, "cross", "×"},
-    {0x0040, "circle", "○"},
-    {0x0100, "square", "□"},
-}};
-
 // Each diagonal is held as its two neighbouring directions.
 constexpr std::array<std::uint16_t, 8> kDiagonals{0x0009, 0x000A, 0x0005, 0x0006,
                                                    0x0110, 0x0120, 0x0050, 0x0060};

@@ -21,13 +21,15 @@ constexpr std::string_view kFaultPrefix = "fault-";
 constexpr int kMaxPort = 255;
 constexpr int kMaxTurnaroundMs = 60000;
 
-constexpr std::array<OptionInfo, 15> kOptions{{
+constexpr std::array<OptionInfo, 18> kOptions{{
     {"id", 'i', Arg::Required},
     {"speed", 's', Arg::Required},
     {"port", 'p', Arg::Required},
     {"state", 0, Arg::Required},
     {"registry-dir", 0, Arg::Required},
     {"demo", 'd', Arg::None},
+    {"replay", 0, Arg::Required},
+    {"loop", 0, Arg::None},
     {"turnaround", 0, Arg::Required},
     {"fault-no-reply", 0, Arg::None},
     {"fault-short", 0, Arg::Required},
@@ -37,6 +39,7 @@ constexpr std::array<OptionInfo, 15> kOptions{{
     {"fault-delay", 0, Arg::Optional},
     {"fault-any-speed", 0, Arg::None},
     {"help", 'h', Arg::None},
+    {"version", 0, Arg::None},
 }};
 
 const OptionInfo* findLong(std::string_view name)
@@ -89,6 +92,12 @@ void apply(SimOptions& out, const OptionInfo& o, std::optional<std::string_view>
         out.registryDir = std::string(*value);
     } else if (name == "demo") {
         out.demo = true;
+    } else if (name == "replay") {
+        out.replay = std::string(*value);
+    } else if (name == "loop") {
+        out.loop = true;
+    } else if (name == "version") {
+        out.version = true;
     } else if (name == "turnaround") {
         out.turnaround = std::chrono::milliseconds(number(o, *value, 0, kMaxTurnaroundMs));
     } else {
@@ -134,6 +143,10 @@ SimOptions ParseOptions(const std::vector<std::string>& args)
         }
         apply(out, *option, value);
     }
+    if (out.loop && out.replay.empty())
+        throw UsageError("--loop: give --replay with it");
+    if (out.demo && !out.replay.empty())
+        throw UsageError("--demo and --replay: choose one");
     return out;
 }
 
@@ -155,6 +168,11 @@ path, then reads commands on standard input (type "help").
   -d, --demo              animate the controller: each button in turn, the
                             diagonals, sweeping channels
       --turnaround=MS     extra delay before each answer (default 0)
+      --replay=FILE       answer polls with the buttons and channels of a
+                            recording made by "zub3ctl monitor" (csv or jsonl),
+                            at their recorded times from the first poll on; the
+                            last state holds at the end
+      --loop              with --replay: start the recording over at its end
 
 Faults, for trying how the tool copes:
       --fault-no-reply       hear and obey requests, but answer nothing
@@ -167,11 +185,12 @@ Faults, for trying how the tool copes:
       --fault-any-speed      answer at every line speed, not only its own
 
   -h, --help              show this help and exit
+      --version           show the version and exit
 
 It runs until "quit", SIGINT, SIGTERM or SIGHUP, and removes its port then; the
 end of standard input does not end it, so it can run in the background.
 Exit status: 0 when ended so, 1 when the port cannot be set up, 2 on a bad
-option or state file.
+option, state file or recording.
 )";
 }
 

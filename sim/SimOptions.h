@@ -19,9 +19,12 @@ struct SimOptions {
     std::filesystem::path stateFile;
     std::filesystem::path registryDir;  // empty: the per-user default
     bool demo = false;
+    std::filesystem::path replay;  // a recording to answer polls from
+    bool loop = false;             // play it again and again
     std::chrono::milliseconds turnaround{0};
     Faults faults;
     bool help = false;
+    bool version = false;
 };
 
 class UsageError : public std::runtime_error {

@@ -99,6 +99,7 @@ VirtualReceiver::VirtualReceiver(Config config)
     : turnaround_(config.turnaround),
       stateFile_(std::move(config.stateFile)),
       onNotice_(std::move(config.onNotice)),
+      playback_(std::move(config.playback)),
       master_(::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC)),
       wake_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)),
       id_(config.id),
@@ -330,6 +331,14 @@ bool VirtualReceiver::answer(std::span<const Byte> frame)
     }
     if (isPoll(command)) {
         ++counters_.polls;
+        if (playback_) {
+            const auto now = Clock::now();
+            if (!firstPoll_)
+                firstPoll_ = now;
+            state = playback_(now - *firstPoll_);
+            // Shown by the console's status like a state set by hand.
+            SetState(state);
+        }
         return transmit(buildReply(frame, pollData(command, state, faults.badChecksum), faults),
                         faults.delay);
     }

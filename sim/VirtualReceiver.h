@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <random>
 #include <span>
 #include <string>
@@ -44,6 +45,9 @@ public:
         // Told of applied writes and of failures, on the receiver's thread. It must not call
         // Stop.
         std::function<void(const std::string&)> onNotice;
+        // When set, polls are answered with the state it gives for the time since the first
+        // poll heard (a recording played back), on the receiver's thread.
+        std::function<ControllerState(std::chrono::nanoseconds)> playback;
     };
 
     // Opens the pseudo-terminal and starts serving it. Throws std::invalid_argument for a
@@ -118,6 +122,7 @@ private:
     const std::chrono::nanoseconds turnaround_;
     const std::filesystem::path stateFile_;
     const std::function<void(const std::string&)> onNotice_;
+    const std::function<ControllerState(std::chrono::nanoseconds)> playback_;
 
     Fd master_;
     Fd slave_;  // held open so the tool's close and re-open never hang up the master
@@ -137,6 +142,7 @@ private:
 
     std::minstd_rand noise_;      // receiver thread only
     Clock::time_point lastByte_;  // receiver thread only
+    std::optional<Clock::time_point> firstPoll_;  // receiver thread only
 
     std::thread thread_;
 };

@@ -2,9 +2,12 @@
 
 #include "platform/SerialRegistry.h"
 #include "sim/Console.h"
+#include "sim/Replay.h"
 #include "sim/SimOptions.h"
 #include "sim/StateFile.h"
 #include "sim/VirtualReceiver.h"
+
+#include "Version.h"
 
 #include <poll.h>
 #include <signal.h>
@@ -121,13 +124,20 @@ int main(int argc, char** argv)
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
     SimOptions options;
     StoredSettings settings;
+    std::optional<Recording> recording;
     try {
         options = ParseOptions(std::vector<std::string>(argv + 1, argv + argc));
         if (options.help) {
             say(UsageText());
             return 0;
         }
+        if (options.version) {
+            say(std::string("zub3sim (ZUB-3 Manager) ") + zub3::kVersion + "\n");
+            return 0;
+        }
         settings = startSettings(options);
+        if (!options.replay.empty())
+            recording = Recording::Load(options.replay);
     } catch (const UsageError& e) {
         complain(std::string(e.what()) + "\nTry 'zub3sim --help' for more information.");
         return kExitUsage;
@@ -155,6 +165,10 @@ int main(int argc, char** argv)
         config.faults = options.faults;
         config.stateFile = options.stateFile;
         config.onNotice = [](const std::string& text) { say(text + "\n"); };
+        if (recording)
+            config.playback = [&recording, loop = options.loop](std::chrono::nanoseconds t) {
+                return recording->At(t, loop);
+            };
         VirtualReceiver receiver(std::move(config));
 
         const std::string& device = receiver.SlavePath();
@@ -164,6 +178,10 @@ int main(int argc, char** argv)
         say(portName + " " + device + "\n");
         say("ZUB-3 ID " + std::to_string(settings.id) + ", " + std::to_string(settings.bitRate) +
             " bit/s, faults: " + DescribeFaults(options.faults) + ". Type help for commands.\n");
+        if (recording)
+            say("Replaying " + std::to_string(recording->Size()) + " records from " +
+                options.replay.string() + (options.loop ? ", looped" : "") +
+                ", from the first poll on.\n");
         serve(receiver, options.demo, signals);
     } catch (const std::exception& e) {
         complain(e.what());

@@ -79,3 +79,14 @@ TEST(SimOptions, BadOptionsAreNamed)
     EXPECT_EQ(errorOf({"--fault-delay", "800"}), "unexpected argument '800'");
     EXPECT_EQ(errorOf({"--turnaround=-1"}), "--turnaround: '-1' is not a number from 0 to 60000");
 }
+
+TEST(SimOptions, ReplayAndItsLoop)
+{
+    const SimOptions o = parse({"--replay", "/tmp/session.csv", "--loop"});
+    EXPECT_EQ(o.replay, "/tmp/session.csv");
+    EXPECT_TRUE(o.loop);
+    EXPECT_FALSE(parse({"--replay=/tmp/s.jsonl"}).loop);
+    EXPECT_EQ(errorOf({"--loop"}), "--loop: give --replay with it");
+    EXPECT_EQ(errorOf({"--demo", "--replay=/tmp/s.csv"}), "--demo and --replay: choose one");
+    EXPECT_TRUE(parse({"--version"}).version);
+}

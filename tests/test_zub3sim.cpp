@@ -4,14 +4,13 @@
 #include "app/Protocol.h"
 #include "platform/SerialRegistry.h"
 #include "platform/Termios2.h"
+#include "support/Program.h"
 
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -26,97 +25,13 @@ using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 using Bytes = std::vector<zub3::Byte>;
 
-extern char** environ;
-
 namespace {
 
-// Reads what is there until the pattern shows up, the end comes or the time is up.
-std::string readUntil(int fd, std::string& buffer, const std::string& pattern,
-                      std::chrono::milliseconds timeout = 5000ms)
-{
-    const auto deadline = Clock::now() + timeout;
-    while (buffer.find(pattern) == std::string::npos) {
-        const auto left =
-            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-        pollfd p{fd, POLLIN, 0};
-        if (left.count() <= 0 || ::poll(&p, 1, static_cast<int>(left.count())) <= 0)
-            break;
-        char buf[256];
-        const ssize_t n = ::read(fd, buf, sizeof buf);
-        if (n <= 0)
-            break;
-        buffer.append(buf, static_cast<std::size_t>(n));
-    }
-    const auto at = buffer.find(pattern);
-    if (at == std::string::npos)
-        return {};
-    std::string out = buffer.substr(0, at + pattern.size());
-    buffer.erase(0, at + pattern.size());
-    return out;
-}
-
-class SimProcess {
+// zub3sim with its standard streams on pipes.
+class SimProcess : public Program {
 public:
-    explicit SimProcess(const std::vector<std::string>& args)
-    {
-        int in[2], out[2], err[2];
-        EXPECT_EQ(::pipe2(in, O_CLOEXEC), 0);
-        EXPECT_EQ(::pipe2(out, O_CLOEXEC), 0);
-        EXPECT_EQ(::pipe2(err, O_CLOEXEC), 0);
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, in[0], STDIN_FILENO);
-        posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-        posix_spawn_file_actions_adddup2(&actions, err[1], STDERR_FILENO);
-        std::vector<std::string> all{ZUB3SIM_PATH};
-        all.insert(all.end(), args.begin(), args.end());
-        std::vector<char*> argv;
-        for (auto& a : all)
-            argv.push_back(a.data());
-        argv.push_back(nullptr);
-        EXPECT_EQ(::posix_spawn(&pid_, ZUB3SIM_PATH, &actions, nullptr, argv.data(), environ), 0);
-        posix_spawn_file_actions_destroy(&actions);
-        ::close(in[0]);
-        ::close(out[1]);
-        ::close(err[1]);
-        in_ = in[1];
-        out_ = out[0];
-        err_ = err[0];
-    }
-    ~SimProcess()
-    {
-        if (pid_ > 0) {
-            ::kill(pid_, SIGKILL);
-            ::waitpid(pid_, nullptr, 0);
-        }
-        ::close(in_);
-        ::close(out_);
-        ::close(err_);
-    }
-    SimProcess(const SimProcess&) = delete;
-    SimProcess& operator=(const SimProcess&) = delete;
-
-    std::string OutputLine() { return readUntil(out_, outBuffer_, "\n"); }
-    std::string Errors() { return readUntil(err_, errBuffer_, "\n"); }
-    void Input(const std::string& text)
-    {
-        ASSERT_EQ(::write(in_, text.data(), text.size()), static_cast<ssize_t>(text.size()));
-    }
-    void Signal(int sig) { ::kill(pid_, sig); }
-
-    // The exit status, or -1 when it was killed by a signal.
-    int Wait()
-    {
-        int status = 0;
-        ::waitpid(pid_, &status, 0);
-        pid_ = 0;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    }
-
-private:
-    pid_t pid_ = 0;
-    int in_ = -1, out_ = -1, err_ = -1;
-    std::string outBuffer_, errBuffer_;
+    explicit SimProcess(const std::vector<std::string>& args) : Program(ZUB3SIM_PATH, args) {}
+    std::string Errors() { return ErrorLine(5s); }
 };
 
 // "COM51 /dev/pts/4\n" split in two.

@@ -18,6 +18,13 @@ QString& applicationTitle()
     return title;
 }
 
+// A program with message boxes reports uncaught exceptions in one, as the desktop toolkit
+// does; the command line, which has none, keeps its line on standard error.
+[[maybe_unused]] const bool messageBoxReportInstalled = [] {
+    SetExceptionReport(ShowException);
+    return true;
+}();
+
 void show(const MessageRecord& m)
 {
     if (hook()) {

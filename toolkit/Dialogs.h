@@ -2,11 +2,12 @@
 // Modal message boxes and the default exception report, as the desktop toolkit gives them:
 // centred, one "OK" button. Tests replace the modal box with a recorder through one seam.
 
+#include "toolkit/ExceptionReport.h"
+
 #include <QString>
 
 #include <exception>
 #include <functional>
-#include <utility>
 
 enum class MessageKind {
     Warning,      // caption "警告", exclamation icon
@@ -37,17 +38,6 @@ QString ApplicationTitle();
 // The text the exception report shows: "." is appended unless the message is empty or its
 // last character is "." or has a lower character code.
 QString ExceptionReportText(const QString& message);
-// The default exception report for an exception's UTF-8 message.
+// The default exception report for an exception's UTF-8 message. A program that links the
+// message boxes has it installed as its exception report (toolkit/ExceptionReport.h).
 void ShowException(const std::exception& e);
-
-// Runs a handler so that no exception leaves it into the event loop: what it raises goes
-// to the default exception report, as the toolkit's default handler does.
-template <typename F>
-void RunGuarded(F&& f)
-{
-    try {
-        std::forward<F>(f)();
-    } catch (const std::exception& e) {
-        ShowException(e);
-    }
-}

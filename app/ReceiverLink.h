@@ -1,0 +1,65 @@
+#pragma once
+// The steps of the link to the receiver, shared by the window and the command line: one
+// exchange (purge both sides, send, receive the reply's bytes), the settings read that tries
+// the line speeds in order, a poll and a write, and the hex dump of a frame. Needs Qt Core
+// and the serial component only, no widgets.
+
+#include "app/Protocol.h"
+
+#include <QString>
+
+#include <array>
+#include <functional>
+#include <optional>
+#include <span>
+
+class TCustomCommX;
+
+namespace zub3 {
+
+// The receiver's line on a port: the first of the line speeds, 8 data bits, even parity,
+// one stop bit, no handshake and 500 ms for a reply. Applied to an open port at once.
+void SetReceiverLine(TCustomCommX& port);
+
+// Clears the transmit and receive sides, sends the request and waits for reply.size()
+// bytes: the count Receive returned (the reply is complete only when it equals the size).
+int Exchange(TCustomCommX& port, std::span<const Byte> request, std::span<Byte> reply);
+
+struct ReceiverSettings {
+    Byte id;
+    LineSpeed speed;
+};
+
+// Asks for the ID at each of the speeds in turn, switching the port to it, and stops at the
+// first that brings a valid ID. noReply is told of each speed whose reply stayed short.
+// When cancelled says so after an exchange, the search ends there without a result.
+std::optional<ReceiverSettings> ReadSettings(
+    TCustomCommX& port, std::span<const LineSpeed> speeds,
+    const std::function<void(const LineSpeed&)>& noReply = {},
+    const std::function<bool()>& cancelled = {});
+
+struct PollExchange {
+    PollFrame sent{};
+    std::array<Byte, kPollReplySize> received{};
+    int count = 0;                  // what Receive returned
+    std::optional<PollData> data;   // set when the reply came whole and passed its checks
+
+    bool Answered() const { return count == kPollReplySize; }
+};
+
+PollExchange Poll(TCustomCommX& port, Byte currentID);
+
+struct WriteExchange {
+    std::array<Byte, kWriteReplySize> received{};
+    int count = 0;
+    bool accepted = false;
+
+    bool Answered() const { return count == kWriteReplySize; }
+};
+
+WriteExchange Write(TCustomCommX& port, const WriteFrame& frame);
+
+// Each byte up to index last as two upper-case hexadecimal digits and a space.
+QString HexDump(std::span<const Byte> data, int last);
+
+}  // namespace zub3

@@ -1,0 +1,13 @@
+#pragma once
+// The four commands of zub3ctl. Each returns the exit status or throws Failure.
+
+#include "cli/Options.h"
+
+namespace zub3::cli {
+
+int Ports(const Arguments& args);
+int Read(const Arguments& args);
+int Write(const Arguments& args);
+int Monitor(const Arguments& args);
+
+}  // namespace zub3::cli

@@ -1,0 +1,150 @@
+#include "cli/Records.h"
+
+#include "app/ReceiverLink.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
+namespace zub3::cli {
+namespace {
+
+constexpr int kBarWidth = 32;
+
+std::string milliseconds(double ms)
+{
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%.3f", ms);
+    return buf;
+}
+
+}  // namespace
+
+std::string HeldNames(std::uint16_t buttons)
+{
+    std::string out;
+    for (const ButtonName& b : kButtons)
+        if (buttons & b.bit) {
+            if (!out.empty())
+                out += ' ';
+            out += b.name;
+        }
+    return out;
+}
+
+std::string Dump(std::span<const Byte> frame)
+{
+    return HexDump(frame, static_cast<int>(frame.size()) - 1).trimmed().toStdString();
+}
+
+std::string Header(Format format, bool hex)
+{
+    if (format != Format::Csv)
+        return {};
+    return std::string("t_ms,time,buttons,held,pa1,pa2,pa3,pa4") + (hex ? ",sent,received" : "") +
+           "\n";
+}
+
+std::string FormatRecord(Format format, bool hex, const Record& r)
+{
+    const std::string t = milliseconds(r.tMs);
+    const std::string held = HeldNames(r.data.buttons);
+    const auto& pa = r.data.channels;
+    std::string out;
+    switch (format) {
+    case Format::Csv:
+        // No field holds a comma or a quote, so none needs quoting.
+        out = t + "," + r.time + "," + std::to_string(r.data.buttons) + "," + held;
+        for (Byte v : pa)
+            out += "," + std::to_string(v);
+        if (hex)
+            out += "," + r.sent + "," + r.received;
+        break;
+    case Format::Jsonl:
+        // Every string is ASCII without quotes or backslashes: nothing to escape.
+        out = "{\"t_ms\": " + t + ", \"time\": \"" + r.time +
+              "\", \"buttons\": " + std::to_string(r.data.buttons) + ", \"held\": \"" + held +
+              "\"";
+        for (std::size_t i = 0; i < pa.size(); ++i)
+            out += ", \"pa" + std::to_string(i + 1) + "\": " + std::to_string(pa[i]);
+        if (hex)
+            out += ", \"sent\": \"" + r.sent + "\", \"received\": \"" + r.received + "\"";
+        out += "}";
+        break;
+    case Format::Text:
+        out = t + " ms  " + r.time + "  held: " + (held.empty() ? "-" : held);
+        for (std::size_t i = 0; i < pa.size(); ++i)
+            out += "  PA" + std::to_string(i + 1) + " " + std::to_string(pa[i]);
+        if (hex)
+            out += "  sent: " + r.sent + "  received: " + r.received;
+        break;
+    }
+    return out + "\n";
+}
+
+std::string LiveView(const Record& r, long long polls, long long failures, bool redraw)
+{
+    constexpr int kLines = 6;
+    // Back to the top of the previous view; each line is cleared before it is written.
+    std::string out = redraw ? "\x1b[" + std::to_string(kLines) + "F" : "";
+    auto line = [&out](const std::string& text) { out += "\x1b[2K" + text + "\n"; };
+    const std::string held = HeldNames(r.data.buttons);
+    line(milliseconds(r.tMs) + " ms   polls " + std::to_string(polls) + "   failed " +
+         std::to_string(failures));
+    line("held: " + (held.empty() ? std::string("-") : held));
+    for (std::size_t i = 0; i < r.data.channels.size(); ++i) {
+        const int v = r.data.channels[i];
+        const int filled = (v * kBarWidth + 127) / 255;
+        char value[8];
+        std::snprintf(value, sizeof value, "%3d", v);
+        line("PA" + std::to_string(i + 1) + " " + value + " [" + std::string(filled, '#') +
+             std::string(kBarWidth - filled, ' ') + "]");
+    }
+    return out;
+}
+
+void Summary::Poll(double tMs)
+{
+    if (lastPoll_ >= 0)
+        periods_.push_back(tMs - lastPoll_);
+    lastPoll_ = tMs;
+    ++polls_;
+}
+
+void Summary::Accepted(const PollData& data)
+{
+    for (std::size_t i = 0; i < data.channels.size(); ++i) {
+        const int v = data.channels[i];
+        min_[i] = records_ == 0 ? v : std::min(min_[i], v);
+        max_[i] = records_ == 0 ? v : std::max(max_[i], v);
+        sum_[i] += v;
+    }
+    ++records_;
+}
+
+std::string Summary::Text() const
+{
+    std::string out = std::to_string(polls_) + " polls, " + std::to_string(failures_) +
+                      " without a reply, " + std::to_string(rejected_) + " rejected, " +
+                      std::to_string(records_) + " records\n";
+    if (!periods_.empty()) {
+        std::vector<double> sorted = periods_;
+        std::sort(sorted.begin(), sorted.end());
+        // Nearest rank: the smallest period that at least that share of periods reaches.
+        auto rank = [&sorted](double share) {
+            const auto n = static_cast<std::size_t>(std::ceil(share * sorted.size()));
+            return sorted[std::max<std::size_t>(n, 1) - 1];
+        };
+        out += "period: median " + milliseconds(rank(0.5)) + " ms, 95th percentile " +
+               milliseconds(rank(0.95)) + " ms\n";
+    }
+    for (std::size_t i = 0; records_ > 0 && i < min_.size(); ++i) {
+        char mean[32];
+        std::snprintf(mean, sizeof mean, "%.2f", sum_[i] / static_cast<double>(records_));
+        out += "PA" + std::to_string(i + 1) + ": min " + std::to_string(min_[i]) + ", max " +
+               std::to_string(max_[i]) + ", mean " + mean + "\n";
+    }
+    return out;
+}
+
+}  // namespace zub3::cli

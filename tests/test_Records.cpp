@@ -1,0 +1,76 @@
+#include "cli/Records.h"
+
+#include "app/ReceiverLink.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+using namespace zub3;
+using namespace zub3::cli;
+
+TEST(Records, HeldButtonsAreNamedInTheOrderOfTheButtonTable)
+{
+    EXPECT_EQ(HeldNames(0), "");
+    EXPECT_EQ(HeldNames(0x1234), "S1 S4 right triangle cross");
+    EXPECT_EQ(HeldNames(0x0009), "up left");           // a diagonal is its two directions
+    EXPECT_EQ(HeldNames(0x0110), "triangle square");
+    EXPECT_EQ(HeldNames(0xE080), "");                  // bits no button has
+}
+
+TEST(Records, EachFormatCarriesTheSameFields)
+{
+    const Record r{1234.5678, "2026-12-07T10:00:00.123Z", {0x0201, {64, 127, 0, 255}},
+                   "A0 7F 00 07", "A0 7F 00 07 20"};
+    EXPECT_EQ(Header(Format::Csv, false), "t_ms,time,buttons,held,pa1,pa2,pa3,pa4\n");
+    EXPECT_EQ(Header(Format::Jsonl, true), "");
+    EXPECT_EQ(FormatRecord(Format::Csv, false, r),
+              "1234.568,2026-12-07T10:00:00.123Z,513,S1 up,64,127,0,255\n");
+    EXPECT_EQ(FormatRecord(Format::Jsonl, true, r),
+              "{\"t_ms\": 1234.568, \"time\": \"2026-12-07T10:00:00.123Z\", \"buttons\": 513, "
+              "\"held\": \"S1 up\", \"pa1\": 64, \"pa2\": 127, \"pa3\": 0, \"pa4\": 255, "
+              "\"sent\": \"A0 7F 00 07\", \"received\": \"A0 7F 00 07 20\"}\n");
+    EXPECT_EQ(FormatRecord(Format::Text, false, Record{0, "T", {}, {}, {}}),
+              "0.000 ms  T  held: -  PA1 0  PA2 0  PA3 0  PA4 0\n");
+    EXPECT_EQ(Dump(BuildPollFrame(5)), "A5 7F 00 07");
+    // The window's dump, which Dump trims: up to index last, each byte followed by a space.
+    const std::array<Byte, 3> bytes{0x0A, 0xF0, 0xFF};
+    EXPECT_EQ(HexDump(bytes, 1).toStdString(), "0A F0 ");
+    EXPECT_EQ(HexDump(bytes, 9).toStdString(), "0A F0 FF ");
+    EXPECT_EQ(HexDump(bytes, -1).toStdString(), "");
+}
+
+TEST(Records, TheLiveViewRedrawsOverItself)
+{
+    const Record r{0, "T", {0x0001, {0, 255, 128, 0}}, {}, {}};
+    const std::string first = LiveView(r, 1, 0, false);
+    EXPECT_EQ(first.find("\x1b[6F"), std::string::npos);
+    EXPECT_EQ(std::count(first.begin(), first.end(), '\n'), 6);
+    EXPECT_NE(first.find("held: up\n"), std::string::npos);
+    EXPECT_NE(first.find("PA2 255 [" + std::string(32, '#') + "]"), std::string::npos);
+    EXPECT_NE(first.find("PA1   0 [" + std::string(32, ' ') + "]"), std::string::npos);
+    EXPECT_EQ(LiveView(r, 2, 0, true).rfind("\x1b[6F", 0), 0u);
+}
+
+TEST(Records, TheSummaryGivesPeriodPercentilesAndChannelFigures)
+{
+    Summary s;
+    EXPECT_EQ(s.Text(), "0 polls, 0 without a reply, 0 rejected, 0 records\n");
+    // Periods 10 x 18, then 20 and 40: the median is 10, the 95th percentile 20.
+    double t = 0;
+    for (int i = 0; i < 21; ++i) {
+        s.Poll(t);
+        t += i < 18 ? 10 : i == 18 ? 20 : 40;
+    }
+    s.Failure();
+    s.Rejected();
+    s.Accepted({0, {10, 0, 255, 1}});
+    s.Accepted({0, {20, 0, 255, 2}});
+    EXPECT_EQ(s.Text(),
+              "21 polls, 1 without a reply, 1 rejected, 2 records\n"
+              "period: median 10.000 ms, 95th percentile 20.000 ms\n"
+              "PA1: min 10, max 20, mean 15.00\n"
+              "PA2: min 0, max 0, mean 0.00\n"
+              "PA3: min 255, max 255, mean 255.00\n"
+              "PA4: min 1, max 2, mean 1.50\n");
+}
