@@ -10,6 +10,7 @@ packages=(
   libgtest-dev
   fonts-noto-cjk
   xvfb xauth
+  python3-serial
   clang libclang-rt-14-dev
 )
 
