@@ -19,6 +19,8 @@
 #include <QStatusBar>
 #include <QTimer>
 
+#include <algorithm>
+
 using namespace zub3;
 
 namespace {
@@ -34,14 +36,18 @@ constexpr int kKnobLeftOff = 205;
 constexpr int kKnobLeftOn = 224;
 constexpr int kFailureLimit = 10;
 
-// Each byte as two upper-case hexadecimal digits and a space, up to index last.
+// Each byte as two upper-case hexadecimal digits and a space, up to index last. Made for
+// every poll, so without formatting machinery.
 QString hexDump(std::span<const Byte> data, int last)
 {
-    QString text;
-    for (int i = 0; i <= last && i < static_cast<int>(data.size()); ++i)
-        text += QStringLiteral("%1 ")
-                    .arg(data[static_cast<std::size_t>(i)], 2, 16, QLatin1Char('0'))
-                    .toUpper();
+    static constexpr char digits[] = "0123456789ABCDEF";
+    const int count = std::clamp(last + 1, 0, static_cast<int>(data.size()));
+    QString text(3 * count, u' ');
+    for (int i = 0; i < count; ++i) {
+        const Byte b = data[static_cast<std::size_t>(i)];
+        text[3 * i] = QLatin1Char(digits[b >> 4]);
+        text[3 * i + 1] = QLatin1Char(digits[b & 0x0F]);
+    }
     return text;
 }
 
