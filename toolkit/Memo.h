@@ -25,6 +25,7 @@ public:
 
 protected:
     bool event(QEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
 
 private:
     bool tabChangesFocus_ = false;
