@@ -5,7 +5,7 @@
 import json, os, shutil, statistics, subprocess, sys, tempfile
 
 BUILD = sys.argv[1]
-POLLS = int(sys.argv[2]) if len(sys.argv) > 2 else 400
+POLLS = int(sys.argv[2]) if len(sys.argv) > 2 else 300
 SPEEDS = (1250000, 115200)
 INTERVALS = (5, 10, 20)
 IDLE_SECONDS = 5

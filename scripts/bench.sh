@@ -2,7 +2,7 @@
 # Builds and prints the poll-loop figures: the window (on the xcb platform under Xvfb, and
 # offscreen), a bare C++ loop (the floor) and a pyserial loop poll one virtual receiver
 # process side by side, at each line speed and interval. An argument sets the polls per
-# run (default 400; the whole run then takes about three minutes).
+# run (default 300; the whole run then takes about four minutes).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh >&2

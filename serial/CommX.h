@@ -14,9 +14,9 @@
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
-#include <utility>
 #include <mutex>
 #include <stdexcept>
+#include <utility>
 
 using platform::win::HANDLE;
 using platform::win::INVALID_HANDLE_VALUE;

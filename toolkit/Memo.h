@@ -18,8 +18,8 @@ public:
     // width.
     void FitFont(const QString& text);
 
-    // False (the default): Tab is typed into the text. True: Tab and Shift+Tab move the
-    // focus to the next or previous control.
+    // False (the default): Tab is typed into the text. True: Tab moves the focus to the
+    // next control. Shift+Tab always moves it to the previous one.
     bool tabChangesFocus() const { return tabChangesFocus_; }
     void setTabChangesFocus(bool on) { tabChangesFocus_ = on; }
 
