@@ -117,6 +117,7 @@ print("\n| receiver | line speed (bit/s) | interval (ms) | loop | exchange, medi
 print("|---|---:|---:|---|---:|---:|")
 print("\n".join(details))
 if idle and "error" not in idle:
-    print("\nWindow with the port open and monitoring off, xcb, %d s: CPU %s." % (IDLE_SECONDS, share(idle["cpu"], idle)))
+    print("\nWindow with the port open and monitoring off, xcb, %d s: CPU %.2f %% of one core."
+          % (IDLE_SECONDS, 100 * idle["cpu"] / idle["wall"]))
 elif idle:
     print("\nWindow with the port open and monitoring off: failed: %s" % idle["error"])
