@@ -33,7 +33,8 @@ def standard_rate(device):
     os.close(fd)
 
 
-device, rate, interval, polls, receiver = sys.argv[1], int(sys.argv[2]), int(sys.argv[3]) / 1000, int(sys.argv[4]), int(sys.argv[5])
+device, rate, interval = sys.argv[1], int(sys.argv[2]), int(sys.argv[3]) / 1000
+polls, receiver = int(sys.argv[4]), int(sys.argv[5])
 frame = bytes.fromhex(sys.argv[6])
 standard_rate(device)
 port = serial.Serial(device, rate, parity=serial.PARITY_EVEN, timeout=0.5)
