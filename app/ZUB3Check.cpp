@@ -5,6 +5,7 @@
 #include "platform/DesktopMetrics.h"
 #include "serial/CommX.h"
 #include "toolkit/Dialogs.h"
+#include "toolkit/Memo.h"
 #include "toolkit/Shape.h"
 #include "toolkit/SpinEdit.h"
 #include "widgets/ColorProgressBar.h"
@@ -16,7 +17,6 @@
 #include <QComboBox>
 #include <QElapsedTimer>
 #include <QGroupBox>
-#include <QPlainTextEdit>
 #include <QStatusBar>
 #include <QTimer>
 
@@ -38,6 +38,33 @@ constexpr int kDrainLimitBytes = 4096;
 constexpr int kKnobLeftOff = 205;
 constexpr int kKnobLeftOn = 224;
 constexpr int kFailureLimit = 10;
+
+// An indicator after a reply: lit in its colour while all of its buttons are down; lit
+// in that colour before and no longer down, white; any other colour stays. Set once, so
+// that an indicator that stays as it is is not painted again.
+TColor indicatorColor(const TIndicatorEntry& entry, std::uint32_t buttons, TColor lit)
+{
+    if ((buttons & entry.Mask) == entry.Mask)
+        return lit;
+    const TColor now = entry.Indicator->BrushColor();
+    return now == lit ? clWhite : now;
+}
+
+// The longest dump, a poll's reply, made of the byte that is widest in this font.
+QString widestDump(const QFont& font)
+{
+    const QFontMetrics metrics(font);
+    std::array<Byte, kPollReplySize> bytes{};
+    int widest = 0;
+    for (int b = 0; b < 256; ++b) {
+        const Byte byte[] = {static_cast<Byte>(b)};
+        if (const int width = metrics.horizontalAdvance(HexDump(byte, 0)); width > widest) {
+            widest = width;
+            bytes.fill(byte[0]);
+        }
+    }
+    return HexDump(bytes, kPollReplySize - 1).trimmed();
+}
 
 }  // namespace
 
@@ -220,16 +247,10 @@ void TMainForm::createControls()
     speID->setRange(0, 31);
     speID->SetValue(0);
 
-    auto memo = [&](QPlainTextEdit*& field, QRect r, const QString& hint) {
-        field = new QPlainTextEdit(this);
+    auto memo = [&](TMemo*& field, QRect r, const QString& hint) {
+        field = new TMemo(this);
         field->setGeometry(s.rect(r));
         field->setToolTip(hint);
-        field->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-        field->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-        // One line: a dump wider than the memo scrolls sideways instead of wrapping out of
-        // sight.
-        field->setLineWrapMode(QPlainTextEdit::NoWrap);
-        field->document()->setDocumentMargin(1);
         // Tab moves on to the next control instead of typing into the dump.
         field->setTabChangesFocus(true);
     };
@@ -289,6 +310,10 @@ void TMainForm::FormCreate(QObject*)
     f.setFamilies({menu.faceName, QStringLiteral("Noto Sans CJK JP")});
     f.setPointSize(-platform::MulDiv(menu.height, 72, pixelsPerInch));
     setFont(f);
+    // A dump in the window's font may be wider than the memos: they take the same face at
+    // the size that shows every byte.
+    for (TMemo* memo : {memSend, memRecv})
+        memo->FitFont(widestDump(memo->font()));
     // Qt composes every widget off-screen already: the window is double-buffered.
 
     ButtonIndicators = {{{0x0200, btnS1},
@@ -503,18 +528,12 @@ void TMainForm::TimerTimer(QObject*)
         return;
     }
     if (const auto& data = poll.data) {
-        for (const auto& e : ButtonIndicators) {
-            if (e.Indicator->BrushColor() == clGradientActiveCaption)
-                e.Indicator->SetBrushColor(clWhite);
-            if ((data->buttons & e.Mask) == e.Mask)
-                e.Indicator->SetBrushColor(clGradientActiveCaption);
-        }
-        for (const auto& e : DiagonalIndicators) {
-            if (e.Indicator->BrushColor() == clGradientInactiveCaption)
-                e.Indicator->SetBrushColor(clWhite);
-            if ((data->buttons & e.Mask) == e.Mask)
-                e.Indicator->SetBrushColor(clGradientInactiveCaption);
-        }
+        for (const auto& e : ButtonIndicators)
+            e.Indicator->SetBrushColor(
+                indicatorColor(e, data->buttons, clGradientActiveCaption));
+        for (const auto& e : DiagonalIndicators)
+            e.Indicator->SetBrushColor(
+                indicatorColor(e, data->buttons, clGradientInactiveCaption));
         cpbPA1->SetPosition(data->channels[0]);
         cpbPA2->SetPosition(data->channels[1]);
         cpbPA3->SetPosition(data->channels[2]);

@@ -14,13 +14,13 @@
 class QCloseEvent;
 class QComboBox;
 class QGroupBox;
-class QPlainTextEdit;
 class QStatusBar;
 class QTimer;
 class TColorProgressBar;
 class TComComboBox;
 class TCommX;
 class TLabel;
+class TMemo;
 class TPngSpeedButton;
 class TShape;
 class TSpinEdit;
@@ -94,8 +94,8 @@ public:
     QComboBox* cbxBaudRate;
     QComboBox* cbxInterval;
     TSpinEdit* speID;
-    QPlainTextEdit* memSend;
-    QPlainTextEdit* memRecv;
+    TMemo* memSend;
+    TMemo* memRecv;
     QStatusBar* StatusBar;
     TColorProgressBar* cpbPA1;
     TColorProgressBar* cpbPA4;

@@ -102,7 +102,8 @@ struct PendingWait {
 
 // An open port: pending operations are completed by a thread of its own that waits, with
 // epoll, for the device (edge-triggered, so bytes are noticed without being consumed), for
-// the nearest time-out, and for a wake-up on every purge, mask change and close.
+// the nearest time-out, and for a wake-up on a purge that ends an operation, a mask change
+// and close.
 class CommPort final : public KernelObject {
 public:
     CommPort(std::unique_ptr<CommDevice> device, int epollFd, int wakeFd)
@@ -299,13 +300,16 @@ public:
             return fail(ERROR_INVALID_HANDLE);
         if (flags & ~(PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR))
             return fail(ERROR_INVALID_PARAMETER);
+        bool ended = false;
         if ((flags & PURGE_TXABORT) && write_) {
             complete(write_->overlapped, ERROR_OPERATION_ABORTED, write_->done);
             write_.reset();
+            ended = true;
         }
         if ((flags & PURGE_RXABORT) && read_) {
             complete(read_->overlapped, ERROR_OPERATION_ABORTED, read_->done);
             read_.reset();
+            ended = true;
         }
         if (!hungUp_) {
             if (flags & PURGE_TXCLEAR)
@@ -313,7 +317,10 @@ public:
             if (flags & PURGE_RXCLEAR)
                 device_->FlushInput();
         }
-        wake();
+        // Every exchange starts with purges; the I/O thread need only hear of one that
+        // ended an operation it was timing.
+        if (ended)
+            wake();
         return TRUE;
     }
 

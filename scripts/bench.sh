@@ -1,7 +1,11 @@
 #!/usr/bin/env bash
-# Builds and prints the poll-cycle figures: the window polling the virtual receiver at each
-# line speed and interval, offscreen. An argument sets the polls per run (default 500).
+# Builds and prints the poll-loop figures: the window (on the xcb platform under Xvfb, and
+# offscreen), a bare C++ loop (the floor) and a pyserial loop poll one virtual receiver
+# process side by side, at each line speed and interval. An argument sets the polls per
+# run (default 300; the whole run then takes about four minutes).
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/build.sh >&2  # the table alone goes to standard output
-QT_QPA_PLATFORM=offscreen "${BUILD_DIR:-build}/tests/bench_PollCycle" "$@"
+scripts/setup.sh >&2
+scripts/build.sh >&2  # the tables alone go to standard output
+exec xvfb-run -a -s "-screen 0 1280x1024x24" \
+  /usr/bin/python3 scripts/bench.py "${BUILD_DIR:-build}" "$@"

@@ -11,6 +11,7 @@ packages=(
   fonts-noto-cjk
   xvfb xauth
   desktop-file-utils appstream help2man man-db file dpkg-dev lintian
+  python3-serial
   clang libclang-rt-14-dev
 )
 

@@ -8,12 +8,12 @@
 #include "platform/SerialRegistry.h"
 #include "sim/VirtualReceiver.h"
 #include "toolkit/Dialogs.h"
+#include "toolkit/Memo.h"
 #include "toolkit/Shape.h"
 #include "widgets/ComComboBox.h"
 #include "widgets/PngSpeedButton.h"
 
 #include <QApplication>
-#include <QPlainTextEdit>
 #include <QElapsedTimer>
 #include <QPixmap>
 #include <QScreen>

@@ -150,7 +150,7 @@ void TCustomCommX::Open()
         ApplyTimeOuts();
         SetXonChar(xonChar_);
         SetXoffChar(xoffChar_);
-        SetCommMask(handle_, EV_RXCHAR | EV_BREAK | EV_ERR);
+        WatchLine();
         ReadEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
         ReadOverlapped = OVERLAPPED{};
         ReadOverlapped.hEvent = ReadEvent;
@@ -512,6 +512,12 @@ void TCustomCommX::ReportLineErrors()
     ClearCommError(handle_, &errors, &stat);
     if (const DWORD mask = errors & kLineErrors)
         SendMessageA(NotifyWnd, WM_COMMERROR, 0, static_cast<LPARAM>(mask));
+}
+
+void TCustomCommX::WatchLine()
+{
+    if (isOpen(handle_))
+        SetCommMask(handle_, EV_BREAK | EV_ERR | (OnReceive ? EV_RXCHAR : 0));
 }
 
 LRESULT TCustomCommX::NotifyWndProc(UINT Msg, WPARAM WParam, LPARAM LParam)

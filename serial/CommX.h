@@ -17,6 +17,7 @@
 #include <mutex>
 #include <stdexcept>
 #include <string>
+#include <utility>
 
 using platform::win::HANDLE;
 using platform::win::INVALID_HANDLE_VALUE;
@@ -47,6 +48,33 @@ inline constexpr platform::win::UINT TM_WAKEUP = 0x501;
 
 class TCommTransThread;
 class TCommReceiveThread;
+
+// An event handler that tells its component when one is assigned: the component then
+// watches the line for that event only while someone handles it.
+template <typename Handler>
+class TCommWatchedEvent {
+public:
+    explicit TCommWatchedEvent(std::function<void()> Assigned) : assigned_(std::move(Assigned)) {}
+    TCommWatchedEvent(const TCommWatchedEvent&) = delete;
+    TCommWatchedEvent& operator=(const TCommWatchedEvent&) = delete;
+
+    TCommWatchedEvent& operator=(Handler Value)
+    {
+        handler_ = std::move(Value);
+        assigned_();
+        return *this;
+    }
+    explicit operator bool() const { return static_cast<bool>(handler_); }
+    template <typename... Args>
+    void operator()(Args&&... Arguments) const
+    {
+        handler_(std::forward<Args>(Arguments)...);
+    }
+
+private:
+    Handler handler_;
+    std::function<void()> assigned_;
+};
 
 class TCustomCommX : public QObject {
     Q_OBJECT
@@ -117,7 +145,8 @@ public:
 
     // Run on the main thread while the port is open; an exception a handler raises goes to
     // the default exception report.
-    TCommReceiveEvent OnReceive;
+    // Without a receive handler the arrival of bytes wakes no thread of the component.
+    TCommWatchedEvent<TCommReceiveEvent> OnReceive{[this] { WatchLine(); }};
     TCommBreakEvent OnBreak;
     TCommErrEvent OnError;
 
@@ -139,6 +168,9 @@ private:
     void ApplyBufLens();
     void WriteLineSettings(Message Refusal);
     void ReportLineErrors();
+    // Sets the events the receive thread waits for: breaks and line errors, and received
+    // bytes while OnReceive has a handler.
+    void WatchLine();
     platform::win::LRESULT NotifyWndProc(platform::win::UINT Msg, platform::win::WPARAM WParam,
                                          platform::win::LPARAM LParam);
     void DoReceive();

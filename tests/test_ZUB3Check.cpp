@@ -4,6 +4,7 @@
 #include "serial/CommX.h"
 #include "support/PtyPair.h"
 #include "toolkit/Dialogs.h"
+#include "toolkit/Memo.h"
 #include "toolkit/Shape.h"
 #include "toolkit/SpinEdit.h"
 #include "widgets/ColorProgressBar.h"
@@ -16,7 +17,6 @@
 #include <QComboBox>
 #include <QElapsedTimer>
 #include <QGroupBox>
-#include <QPlainTextEdit>
 #include <QStatusBar>
 #include <QTest>
 #include <QTimer>
@@ -24,6 +24,7 @@
 #include <atomic>
 #include <map>
 #include <thread>
+#include <utility>
 #include <vector>
 
 using namespace platform::registry;
@@ -425,4 +426,54 @@ TEST(Shape, EveryPressIsAMouseDown)
     QTest::mouseClick(shape.windowHandle(), Qt::RightButton, {}, QPoint(5, 5));
     QTest::mouseDClick(shape.windowHandle(), Qt::LeftButton, {}, QPoint(5, 5));
     EXPECT_EQ(seen, (std::vector<Qt::MouseButton>{Qt::RightButton, Qt::LeftButton, Qt::LeftButton}));
+}
+
+namespace {
+
+// The columns in which two pictures of the same size differ: first and last, or (-1, -1).
+std::pair<int, int> differingColumns(const QImage& a, const QImage& b)
+{
+    int first = -1;
+    int last = -1;
+    for (int x = 0; x < a.width(); ++x)
+        for (int y = 0; y < a.height(); ++y)
+            if (a.pixel(x, y) != b.pixel(x, y)) {
+                if (first < 0)
+                    first = x;
+                last = x;
+                break;
+            }
+    return {first, last};
+}
+
+}  // namespace
+
+TEST_F(MainFormTest, EveryByteOfTheLongestDumpIsVisible)
+{
+    TMainForm form;
+    // The widest of the hexadecimal digits in the window's font stands for every byte.
+    const QFontMetrics metrics(form.memRecv->font());
+    QChar widest = u'0';
+    for (const QChar c : QStringLiteral("0123456789ABCDEF"))
+        if (metrics.horizontalAdvance(c) > metrics.horizontalAdvance(widest))
+            widest = c;
+    const QString byte = QString(2, widest) + u' ';
+
+    for (auto* memo : {form.memSend, form.memRecv}) {
+        const auto picture = [memo](const QString& text) {
+            memo->setPlainText(text);
+            return memo->grab().toImage();
+        };
+        // What the 22nd byte adds to 21, and what the first adds to an empty memo.
+        const auto [lastLeft, lastRight] =
+            differingColumns(picture(byte.repeated(22)), picture(byte.repeated(21)));
+        const auto [firstLeft, firstRight] = differingColumns(picture(byte), picture({}));
+        ASSERT_GE(firstLeft, 0);
+        ASSERT_GE(lastLeft, 0) << "the 22nd byte is not shown";
+        // All of it: as wide as the first (glyphs may sit a pixel apart differently), and
+        // clear of the frame.
+        EXPECT_NEAR(lastRight - lastLeft, firstRight - firstLeft, 1);
+        EXPECT_LT(lastRight, memo->width() - 2);
+        EXPECT_EQ(QFontInfo(memo->font()).family(), QFontInfo(form.font()).family());
+    }
 }

@@ -6,6 +6,7 @@
 #include "sim/VirtualReceiver.h"
 #include "support/TempRegistry.h"
 #include "toolkit/Dialogs.h"
+#include "toolkit/Memo.h"
 #include "toolkit/Shape.h"
 #include "toolkit/SpinEdit.h"
 #include "widgets/ColorProgressBar.h"
@@ -16,7 +17,7 @@
 
 #include <QComboBox>
 #include <QElapsedTimer>
-#include <QPlainTextEdit>
+#include <QHash>
 #include <QStatusBar>
 #include <QTest>
 #include <QTimer>
@@ -204,6 +205,72 @@ TEST_F(EndToEnd, MonitoringShowsButtonsChannelsAndFrames)
     EXPECT_EQ(form_->StatusText(), QStringLiteral("データ受信停止"));
     EXPECT_EQ(form_->memSend->toPlainText(), "A5 7F 00 07 ");
     EXPECT_EQ(form_->cpbPA2->Position(), 127);
+    EXPECT_TRUE(messages_.empty());
+}
+
+namespace {
+
+// Counts the paint events of each widget it watches.
+class PaintCounter : public QObject {
+public:
+    void watch(QWidget* w) { w->installEventFilter(this); }
+    int count(QObject* w) const { return counts_.value(w); }
+    int total() const
+    {
+        int n = 0;
+        for (int c : counts_)
+            n += c;
+        return n;
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::Paint)
+            ++counts_[watched];
+        return false;
+    }
+
+private:
+    QHash<QObject*, int> counts_;
+};
+
+}  // namespace
+
+TEST_F(EndToEnd, AStillControllerCostsNoPainting)
+{
+    start(0, 1250000);
+    chooseSpeed("1250000");
+    form_->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(form_.get()));
+    receiver_->Press(kUp | kLeft);
+    receiver_->SetChannel(0, 64);
+    clickSwitch();
+    ASSERT_TRUE(waitPolls(2));
+    ASSERT_EQ(litIndicators(), (std::vector<TShape*>{form_->btnLU, form_->btnLL, form_->btnLLU}));
+    // A memo with the focus would repaint for its blinking cursor.
+    form_->cbxPort->setFocus();
+    QTest::qWait(100);  // what the first replies changed is painted
+
+    PaintCounter painted;
+    for (const auto& e : form_->ButtonIndicators)
+        painted.watch(e.Indicator);
+    for (const auto& e : form_->DiagonalIndicators)
+        painted.watch(e.Indicator);
+    for (QWidget* w : std::initializer_list<QWidget*>{form_->cpbPA1, form_->cpbPA2, form_->cpbPA3,
+                                                      form_->cpbPA4, form_->memSend,
+                                                      form_->memRecv})
+        painted.watch(w);
+    ASSERT_TRUE(waitPolls(10));
+    QTest::qWait(100);
+    EXPECT_EQ(painted.total(), 0);
+
+    // What changes is painted, and only that.
+    receiver_->SetChannel(0, 65);
+    ASSERT_TRUE(waitFor([&] { return painted.count(form_->cpbPA1) > 0; }));
+    EXPECT_GT(painted.count(form_->memRecv), 0);
+    EXPECT_EQ(painted.count(form_->btnLU), 0);
+    EXPECT_EQ(painted.count(form_->cpbPA2), 0);
     EXPECT_TRUE(messages_.empty());
 }
 

@@ -165,6 +165,7 @@ void TColorProgressBar::SetForeColor(TColor value)
 
 void TColorProgressBar::SetPosition(double value)
 {
+    const double shownBefore[] = {position_, MaxLevel, MinLevel, AverageLevel};
     if (value > max_)
         position_ = max_;
     else if (value >= min_)
@@ -196,7 +197,13 @@ void TColorProgressBar::SetPosition(double value)
             MaxLevel = position_;
         }
     }
-    update();
+    // The same picture again is not painted again: the bar and its text follow the
+    // position, the level marks the recorded levels.
+    const bool moved = position_ != shownBefore[0];
+    const bool levelsMoved = MaxLevel != shownBefore[1] || MinLevel != shownBefore[2] ||
+                             AverageLevel != shownBefore[3];
+    if (moved || (showLevel_ && levelsMoved))
+        update();
 }
 
 void TColorProgressBar::SetOrientation(TOrientation value)

@@ -1,0 +1,123 @@
+#!/usr/bin/python3
+# Runs the benchmark's poll loops side by side against one virtual receiver (zub3sim, its
+# own process) per line speed and prints the tables. scripts/bench.sh builds and starts it
+# under Xvfb; arguments: the build directory and the polls per run.
+import json, os, shutil, statistics, subprocess, sys, tempfile
+
+BUILD = sys.argv[1]
+POLLS = int(sys.argv[2]) if len(sys.argv) > 2 else 300
+SPEEDS = (1250000, 115200)
+INTERVALS = (5, 10, 20)
+IDLE_SECONDS = 5
+HERE = os.path.dirname(os.path.abspath(__file__))
+FLOOR = os.path.join(BUILD, "tests", "bench_Floor")
+WINDOW = os.path.join(BUILD, "tests", "bench_PollCycle")
+FRAME = subprocess.run([FLOOR, "--frame"], capture_output=True, text=True, check=True).stdout.strip()
+RUNTIME = tempfile.mkdtemp(prefix="zub3-bench-")  # the receiver's registration, nobody else's
+ENV = dict(os.environ, XDG_RUNTIME_DIR=RUNTIME, LC_ALL="C.UTF-8")
+
+
+def loops(port, device, rate, interval, count, pid):
+    """The loops of one row group: name -> (command, Qt platform or None)."""
+    args = [str(rate), str(interval), str(count), str(pid)]
+    return {
+        "floor (C++)": ([FLOOR, device] + args, None),
+        "pyserial": (["/usr/bin/python3", os.path.join(HERE, "bench_pyserial.py"), device] + args + [FRAME], None),
+        "window, xcb": ([WINDOW, port] + args, "xcb"),
+        "window, offscreen": ([WINDOW, port] + args, "offscreen"),
+    }
+
+
+def run(command, platform):
+    env = dict(ENV, QT_QPA_PLATFORM=platform) if platform else ENV
+    r = subprocess.run(command, capture_output=True, text=True, env=env, timeout=600)
+    lines = r.stdout.strip().splitlines()
+    if r.returncode != 0 or not lines:
+        return {"error": (r.stderr.strip().splitlines() or ["exit %d" % r.returncode])[-1]}
+    return json.loads(lines[-1])
+
+
+def figures(result):
+    if "error" in result:
+        return result
+    periods = [1000 * (b - a) for a, b in zip(result["starts"], result["starts"][1:])]
+    ordered = sorted(periods)
+    result["polls"] = len(periods)
+    if periods:
+        result["median"] = statistics.median(periods)
+        result["p95"] = ordered[max(0, -(-95 * len(ordered) // 100) - 1)]
+    return result
+
+
+def share(seconds, result):
+    return "%.1f %%" % (100 * seconds / result["wall"]) if result["wall"] > 0 else "-"
+
+
+rows, details = [], []
+
+
+def measure(title, rate, interval, chosen, port, device, pid):
+    results = {}
+    for name, (command, platform) in loops(port, device, rate, interval, POLLS, pid).items():
+        if name not in chosen:
+            continue
+        print("%s: %d bit/s, %d ms, %s ..." % (title, rate, interval, name), file=sys.stderr)
+        results[name] = figures(run(command, platform))
+    floor = results.get("floor (C++)", {})
+    for name, r in results.items():
+        if "error" in r:
+            rows.append("| %s | %d | %d | %s | failed: %s | | | | | | | |" % (title, rate, interval, name, r["error"]))
+            continue
+        excess = lambda key: "%+.2f" % (r[key] - floor[key]) if key in floor and name != "floor (C++)" else ""
+        rows.append("| %s | %d | %d | %s | %d | %.2f | %.2f | %s | %s | %s | %s | %.1f | %d |" % (
+            title, rate, interval, name, r["polls"], r["median"], r["p95"], excess("median"), excess("p95"),
+            share(r["cpu"], r), share(r["receiver_cpu"], r), r["switches"] / max(1, r["polls"] + 1), r["failures"]))
+        if "exchange_ms" in r:
+            details.append("| %s | %d | %d | %s | %.2f | %+.2f |" % (
+                title, rate, interval, name, r["exchange_ms"], r["wait_ms"] - interval))
+
+
+def receiver(rate):
+    sim = subprocess.Popen([os.path.join(BUILD, "sim", "zub3sim"), "--speed=%d" % rate, "--id=0"],
+                           stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True, env=ENV)
+    port, device = sim.stdout.readline().split()[:2]
+    sim.stdout.readline()  # what it is and how to command it
+    return sim, port, device
+
+
+everything = ("floor (C++)", "pyserial", "window, xcb", "window, offscreen")
+idle = None
+for rate in SPEEDS:
+    sim, port, device = receiver(rate)
+    try:
+        for interval in INTERVALS:
+            measure("still", rate, interval, everything, port, device, sim.pid)
+        if rate == SPEEDS[0]:
+            # Every indicator, gauge and dump follows the receiver's animation.
+            sim.stdin.write("demo on\n")
+            sim.stdin.flush()
+            measure("demo", rate, INTERVALS[0], ("floor (C++)", "window, xcb", "window, offscreen"),
+                    port, device, sim.pid)
+            sim.stdin.write("demo off\n")
+            sim.stdin.flush()
+            print("monitoring off, port open ...", file=sys.stderr)
+            idle = run([WINDOW, port, str(rate), "idle", str(IDLE_SECONDS), str(sim.pid)], "xcb")
+    finally:
+        sim.terminate()
+        sim.wait()
+shutil.rmtree(RUNTIME, ignore_errors=True)
+
+print("| receiver | line speed (bit/s) | interval (ms) | loop | polls | median period (ms) | "
+      "95th percentile (ms) | median - floor's (ms) | 95th - floor's (ms) | CPU (one core) | "
+      "CPU receiver | context switches per poll | failed polls |")
+print("|---|---:|---:|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|")
+print("\n".join(rows))
+print("\n| receiver | line speed (bit/s) | interval (ms) | loop | exchange, median (ms) | "
+      "wait - interval, median (ms) |")
+print("|---|---:|---:|---|---:|---:|")
+print("\n".join(details))
+if idle and "error" not in idle:
+    print("\nWindow with the port open and monitoring off, xcb, %d s: CPU %.2f %% of one core."
+          % (IDLE_SECONDS, 100 * idle["cpu"] / idle["wall"]))
+elif idle:
+    print("\nWindow with the port open and monitoring off: failed: %s" % idle["error"])
