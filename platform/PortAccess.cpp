@@ -15,6 +15,7 @@
 #include <cstring>
 #include <ctime>
 #include <fstream>
+#include <limits>
 #include <mutex>
 #include <optional>
 #include <set>
@@ -49,9 +50,12 @@ std::string realDevicePath(const std::string& devicePath)
     return ec ? devicePath : p.string();
 }
 
+// A PID beyond pid_t (a lock file holds up to ten digits) is no process; cut to pid_t it
+// could name a live one, or a process group.
 bool processAlive(long pid)
 {
-    return pid > 0 && (::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM);
+    return pid > 0 && pid <= std::numeric_limits<pid_t>::max() &&
+           (::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM);
 }
 
 std::string programOf(long pid)

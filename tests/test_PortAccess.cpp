@@ -124,6 +124,13 @@ TEST_F(PortAccessTest, LockOfALiveProgramRefusesAndAStaleOneIsTaken)
     // Four bytes of text are a short PID in ASCII, not a binary one.
     writeFile(file, "  1\n");
     EXPECT_EQ(CheckAccess(pty.SlavePath()).pid, 1);
+    // Ten digits can name a PID no process can have; cut to a pid_t it would be init's.
+    writeFile(file, "4294967297\n");
+    EXPECT_EQ(CheckAccess(pty.SlavePath()).state, Access::Free);
+    {
+        DeviceLock lock(pty.SlavePath());
+        EXPECT_TRUE(lock.Held());
+    }
 }
 
 TEST_F(PortAccessTest, AnUnwritableLockDirectoryLeavesTheDeviceUnlocked)
