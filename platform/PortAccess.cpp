@@ -416,7 +416,10 @@ DeviceLock::DeviceLock(const std::string& devicePath)
             file_ = file;
             addOwnLock(file);
         } else if (errno == EEXIST && staleLock(file)) {
-            ::unlink(file.c_str());
+            // Another user's stale lock in a shared (sticky) directory stays: like an
+            // unwritable directory, that leaves the device unlocked, not refused.
+            if (::unlink(file.c_str()) != 0 && errno != ENOENT)
+                held_ = true;
         } else {
             break;
         }

@@ -136,9 +136,28 @@ TEST_F(PortAccessTest, LockOfALiveProgramRefusesAndAStaleOneIsTaken)
 TEST_F(PortAccessTest, AnUnwritableLockDirectoryLeavesTheDeviceUnlocked)
 {
     PtyPair pty;
-    SetRoots({registry_.Root() / "no-such-dir", "/proc"});
-    DeviceLock lock(pty.SlavePath());
-    EXPECT_TRUE(lock.Held());
+    {
+        SetRoots({registry_.Root() / "no-such-dir", "/proc"});
+        DeviceLock lock(pty.SlavePath());
+        EXPECT_TRUE(lock.Held());
+        SetRoots({registry_.LockDir(), "/proc"});
+    }
+
+    // So does a stale lock of another user in a shared (sticky) directory, which this user
+    // may not remove: its process is gone, nobody holds the device.
+    if (::geteuid() != 0)
+        return;  // only root can leave another user's lock here
+    const fs::path file = LockFile(pty.SlavePath());
+    char text[16];
+    std::snprintf(text, sizeof text, "%10d\n", deadPid());
+    writeFile(file, text);
+    fs::permissions(registry_.LockDir(), fs::perms::all | fs::perms::sticky_bit);
+    EXPECT_EQ(RunAsNonRoot([&] {
+                  DeviceLock lock(pty.SlavePath());
+                  return lock.Held() && lock.Holder().state == Access::Free ? 0 : 1;
+              }),
+              0);
+    EXPECT_TRUE(fs::exists(file));
 }
 
 TEST_F(PortAccessTest, AProgramWithTheDeviceOpenHoldsItButTheFarEndDoesNot)
