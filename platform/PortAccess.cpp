@@ -109,11 +109,19 @@ std::set<fs::path>& ownLocks()
     return locks;
 }
 
+// Removes a lock file of this process's, unless another program has replaced it meanwhile
+// (one that took ours for stale, from a PID namespace of its own, say).
+void removeLockFile(const fs::path& file)
+{
+    if (lockOwner(file) == ::getpid())
+        ::unlink(file.c_str());
+}
+
 void removeOwnLocks()
 {
     std::lock_guard lock(g_locksMutex);
     for (const auto& f : ownLocks())
-        ::unlink(f.c_str());
+        removeLockFile(f);
     ownLocks().clear();
 }
 
@@ -437,7 +445,7 @@ DeviceLock::~DeviceLock()
 {
     if (file_.empty())
         return;
-    ::unlink(file_.c_str());
+    removeLockFile(file_);
     std::lock_guard lock(g_locksMutex);
     ownLocks().erase(file_);
 }

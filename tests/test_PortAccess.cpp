@@ -74,6 +74,33 @@ TEST_F(PortAccessTest, LockFileHoldsThePidAndGoesWithTheLock)
     EXPECT_EQ(CheckAccess(pty.SlavePath()).state, Access::Free);
 }
 
+// Another program that took the device's lock meanwhile (one that thought ours stale, say
+// from a PID namespace of its own) keeps it when this one lets go of its own.
+TEST_F(PortAccessTest, ALockThatIsNoLongerOursStaysWhenOursGoes)
+{
+    PtyPair pty;
+    DeviceHolder other("/dev/null");
+    char text[16];
+    std::snprintf(text, sizeof text, "%10d\n", other.Pid());
+    const fs::path file = LockFile(pty.SlavePath());
+    {
+        DeviceLock lock(pty.SlavePath());
+        ASSERT_TRUE(lock.Held());
+        fs::remove(file);
+        writeFile(file, text);
+    }
+    EXPECT_EQ(readFile(file), text);
+    const pid_t child = ::fork();
+    if (child == 0) {
+        new DeviceLock(pty.SlavePath());  // left to the exit, which does not take the other's
+        fs::remove(file);
+        writeFile(file, text);
+        std::exit(0);
+    }
+    ::waitpid(child, nullptr, 0);
+    EXPECT_EQ(readFile(file), text);
+}
+
 TEST_F(PortAccessTest, LocksStillHeldGoWhenTheProgramExits)
 {
     PtyPair pty;
