@@ -91,7 +91,8 @@ long lockOwner(const fs::path& file)
     char buffer[32] = {};
     const ssize_t n = ::read(fd, buffer, sizeof buffer - 1);
     ::close(fd);
-    const bool text = buffer[0] == ' ' || (buffer[0] >= '0' && buffer[0] <= '9');
+    // A binary PID's low byte may well be a digit; its high bytes are not.
+    const bool text = n > 0 && std::strspn(buffer, " 0123456789\n") == static_cast<std::size_t>(n);
     if (n == 4 && !text) {
         int pid = 0;
         std::memcpy(&pid, buffer, 4);

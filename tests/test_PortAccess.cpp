@@ -148,7 +148,11 @@ TEST_F(PortAccessTest, LockOfALiveProgramRefusesAndAStaleOneIsTaken)
         DeviceLock lock(pty.SlavePath());
         EXPECT_TRUE(lock.Held());
     }
-    // Four bytes of text are a short PID in ASCII, not a binary one.
+    // A binary PID whose low byte is a digit ('3' and 0x1e here) is still binary; four bytes
+    // of text are a short PID in ASCII.
+    const int digitFirst = 0x1e33;
+    writeFile(file, std::string(reinterpret_cast<const char*>(&digitFirst), 4));
+    EXPECT_EQ(CheckAccess(pty.SlavePath()).pid, ::kill(digitFirst, 0) == 0 ? digitFirst : 0);
     writeFile(file, "  1\n");
     EXPECT_EQ(CheckAccess(pty.SlavePath()).pid, 1);
     // Ten digits can name a PID no process can have; cut to a pid_t it would be init's.
