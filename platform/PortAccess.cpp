@@ -32,6 +32,8 @@ std::optional<Roots> g_roots;
 
 thread_local PortAccess t_lastRefusal;
 
+// A sysfs string or a program's name, both chosen by others (a USB device, any process):
+// control characters, a terminal's escape sequences among them, become '?'.
 std::string readFirstLine(const fs::path& p)
 {
     std::ifstream in(p);
@@ -39,6 +41,9 @@ std::string readFirstLine(const fs::path& p)
     std::getline(in, s);
     while (!s.empty() && (s.back() == '\n' || s.back() == '\r' || s.back() == ' '))
         s.pop_back();
+    for (char& c : s)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f)
+            c = '?';
     return s;
 }
 

@@ -271,4 +271,9 @@ TEST_F(PortAccessTest, UsbAdapterIsDescribedFromSysfs)
     EXPECT_EQ(d.byId, (byId / "usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0").string());
     EXPECT_EQ(DescriptionText(d), "/dev/ttyUSB0: FT232R USB UART, FTDI, serial A50285BI\n" + d.byId);
     EXPECT_EQ(DescriptionText(DescribePort("/dev/ttyS0")), "/dev/ttyS0");
+
+    // The adapter writes its own strings: control characters (a terminal's escape
+    // sequences, say) never reach a tooltip or a terminal.
+    writeFile(usb / "manufacturer", "FTDI\x1b]0;owned\x07\x7f\n");
+    EXPECT_EQ(DescribePort("/dev/ttyUSB0").manufacturer, "FTDI?]0;owned??");
 }
