@@ -15,6 +15,7 @@
 #include <cstring>
 #include <ctime>
 #include <fstream>
+#include <limits>
 #include <mutex>
 #include <optional>
 #include <set>
@@ -31,6 +32,8 @@ std::optional<Roots> g_roots;
 
 thread_local PortAccess t_lastRefusal;
 
+// A sysfs string or a program's name, both chosen by others (a USB device, any process):
+// control characters, a terminal's escape sequences among them, become '?'.
 std::string readFirstLine(const fs::path& p)
 {
     std::ifstream in(p);
@@ -38,6 +41,9 @@ std::string readFirstLine(const fs::path& p)
     std::getline(in, s);
     while (!s.empty() && (s.back() == '\n' || s.back() == '\r' || s.back() == ' '))
         s.pop_back();
+    for (char& c : s)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f)
+            c = '?';
     return s;
 }
 
@@ -49,9 +55,12 @@ std::string realDevicePath(const std::string& devicePath)
     return ec ? devicePath : p.string();
 }
 
+// A PID beyond pid_t (a lock file holds up to ten digits) is no process; cut to pid_t it
+// could name a live one, or a process group.
 bool processAlive(long pid)
 {
-    return pid > 0 && (::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM);
+    return pid > 0 && pid <= std::numeric_limits<pid_t>::max() &&
+           (::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM);
 }
 
 std::string programOf(long pid)
@@ -87,7 +96,8 @@ long lockOwner(const fs::path& file)
     char buffer[32] = {};
     const ssize_t n = ::read(fd, buffer, sizeof buffer - 1);
     ::close(fd);
-    const bool text = buffer[0] == ' ' || (buffer[0] >= '0' && buffer[0] <= '9');
+    // A binary PID's low byte may well be a digit; its high bytes are not.
+    const bool text = n > 0 && std::strspn(buffer, " 0123456789\n") == static_cast<std::size_t>(n);
     if (n == 4 && !text) {
         int pid = 0;
         std::memcpy(&pid, buffer, 4);
@@ -105,11 +115,19 @@ std::set<fs::path>& ownLocks()
     return locks;
 }
 
+// Removes a lock file of this process's, unless another program has replaced it meanwhile
+// (one that took ours for stale, from a PID namespace of its own, say).
+void removeLockFile(const fs::path& file)
+{
+    if (lockOwner(file) == ::getpid())
+        ::unlink(file.c_str());
+}
+
 void removeOwnLocks()
 {
     std::lock_guard lock(g_locksMutex);
     for (const auto& f : ownLocks())
-        ::unlink(f.c_str());
+        removeLockFile(f);
     ownLocks().clear();
 }
 
@@ -412,7 +430,10 @@ DeviceLock::DeviceLock(const std::string& devicePath)
             file_ = file;
             addOwnLock(file);
         } else if (errno == EEXIST && staleLock(file)) {
-            ::unlink(file.c_str());
+            // Another user's stale lock in a shared (sticky) directory stays: like an
+            // unwritable directory, that leaves the device unlocked, not refused.
+            if (::unlink(file.c_str()) != 0 && errno != ENOENT)
+                held_ = true;
         } else {
             break;
         }
@@ -430,7 +451,7 @@ DeviceLock::~DeviceLock()
 {
     if (file_.empty())
         return;
-    ::unlink(file_.c_str());
+    removeLockFile(file_);
     std::lock_guard lock(g_locksMutex);
     ownLocks().erase(file_);
 }

@@ -83,7 +83,8 @@ void SetLastOpenRefusal(const PortAccess& access);
 class DeviceLock {
 public:
     // Takes the lock for devicePath; on refusal Held() is false and Holder() says who.
-    // A lock directory this user cannot write leaves the device unlocked, not refused.
+    // A lock directory this user cannot write, or a stale lock this user may not remove,
+    // leaves the device unlocked, not refused.
     explicit DeviceLock(const std::string& devicePath);
     ~DeviceLock();
     DeviceLock(const DeviceLock&) = delete;

@@ -150,6 +150,7 @@ void TCustomCommX::Open()
         ApplyTimeOuts();
         SetXonChar(xonChar_);
         SetXoffChar(xoffChar_);
+        watchingReceive_ = static_cast<bool>(OnReceive);  // a new line: nothing came unwatched
         WatchLine();
         ReadEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
         ReadOverlapped = OVERLAPPED{};
@@ -516,8 +517,30 @@ void TCustomCommX::ReportLineErrors()
 
 void TCustomCommX::WatchLine()
 {
-    if (isOpen(handle_))
-        SetCommMask(handle_, EV_BREAK | EV_ERR | (OnReceive ? EV_RXCHAR : 0));
+    if (!isOpen(handle_))
+        return;
+    const bool watched = watchingReceive_;
+    watchingReceive_ = static_cast<bool>(OnReceive);
+    SetCommMask(handle_, EV_BREAK | EV_ERR | (watchingReceive_ ? EV_RXCHAR : 0));
+    if (!watchingReceive_ || watched)
+        return;
+    // Bytes that came while nobody watched for them raised no event: the new handler hears
+    // of them once the main thread handles events again, as of bytes that come later. The
+    // count also clears the line errors, which are reported as the receive thread would.
+    DWORD errors = 0;
+    COMSTAT stat{};
+    ClearCommError(handle_, &errors, &stat);
+    const DWORD lineErrors = errors & kLineErrors;
+    if (stat.cbInQue == 0 && lineErrors == 0)
+        return;
+    QMetaObject::invokeMethod(
+        this,
+        [this, lineErrors] {
+            if (lineErrors)
+                RunGuarded([&] { DoError(static_cast<int>(lineErrors)); });
+            RunGuarded([this] { DoReceive(); });
+        },
+        Qt::QueuedConnection);
 }
 
 LRESULT TCustomCommX::NotifyWndProc(UINT Msg, WPARAM WParam, LPARAM LParam)

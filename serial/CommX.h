@@ -145,7 +145,8 @@ public:
 
     // Run on the main thread while the port is open; an exception a handler raises goes to
     // the default exception report.
-    // Without a receive handler the arrival of bytes wakes no thread of the component.
+    // Without a receive handler the arrival of bytes wakes no thread of the component; a
+    // handler assigned to an open port still hears of the bytes already waiting.
     TCommWatchedEvent<TCommReceiveEvent> OnReceive{[this] { WatchLine(); }};
     TCommBreakEvent OnBreak;
     TCommErrEvent OnError;
@@ -183,6 +184,7 @@ private:
     mutable std::mutex TransLock;
     mutable std::mutex CountLock;
     HANDLE handle_ = INVALID_HANDLE_VALUE;
+    bool watchingReceive_ = false;  // EV_RXCHAR is in the open port's mask
     int portNo_ = 1;
     int bitRate_ = 9600;
     int charSize_ = 8;

@@ -10,6 +10,7 @@
 #include <QElapsedTimer>
 #include <QMetaProperty>
 #include <QTest>
+#include <QTextDocument>
 
 #include <filesystem>
 #include <fstream>
@@ -140,6 +141,20 @@ TEST_F(ComComboBoxTest, TooltipsNameTheDeviceAndTheUsbAdapterBehindIt)
                                      ": FT232R USB UART, FTDI, serial A50285BI\n" +
                                      (root / "dev/serial/by-id/usb-FTDI_A50285BI-if00-port0").string()));
     EXPECT_EQ(box.itemData(1, Qt::ToolTipRole).toString(), "/dev/null");
+
+    // The adapter names itself: what looks like markup is shown as it is, never as markup
+    // (which could make the tooltip load a file such as /dev/zero as an image).
+    std::ofstream(usb / "product") << "<b>FT232R</b> & UART\n";
+    box.RefreshPortList();
+    const QString tip = box.itemData(0, Qt::ToolTipRole).toString();
+    QTextDocument shown;
+    if (Qt::mightBeRichText(tip))  // as a tooltip label decides
+        shown.setHtml(tip);
+    else
+        shown.setPlainText(tip);
+    EXPECT_EQ(shown.toPlainText().toStdString(),
+              (root / "dev/ttyUSB0").string() + ": <b>FT232R</b> & UART, FTDI, serial A50285BI\n" +
+                  (root / "dev/serial/by-id/usb-FTDI_A50285BI-if00-port0").string());
 }
 
 TEST_F(ComComboBoxTest, WritingPortNoSelectsWithoutEventsOrOpening)

@@ -815,6 +815,25 @@ TEST_F(CommXFake, ArrivalsDuringPurgeSendStillMergeIntoOneReport)
     EXPECT_EQ(reports.back(), 5);
 }
 
+// Bytes that came while no handler was assigned are reported once one is, as they were
+// when the line was watched for them all along; a line error that came with them still is.
+TEST_F(CommXFake, AHandlerAssignedToAnOpenPortHearsOfBytesAlreadyWaiting)
+{
+    comm.Open();
+    std::vector<std::string> events;
+    comm.OnError = [&](QObject*, int state) { events.push_back("error " + std::to_string(state)); };
+    device.Arrive({1, 2, 3}, win::CE_FRAME);
+    std::this_thread::sleep_for(50ms);  // the main thread busy meanwhile
+    comm.OnReceive = [&](QObject*, int size) { events.push_back("receive " + std::to_string(size)); };
+    EXPECT_TRUE(processUntil([&] { return events.size() >= 2; }, 500ms));
+    processUntil([] { return false; }, 50ms);
+    EXPECT_EQ(events, (std::vector<std::string>{"error 8", "receive 3"}));
+    // Another handler in place of one that watched reports nothing new.
+    comm.OnReceive = [&](QObject*, int size) { events.push_back("again " + std::to_string(size)); };
+    processUntil([] { return false; }, 100ms);
+    EXPECT_EQ(events.size(), 2u);
+}
+
 TEST_F(CommXFake, SendSplitsIntoBlocksOfBufLenTrans)
 {
     comm.Open();

@@ -74,6 +74,33 @@ TEST_F(PortAccessTest, LockFileHoldsThePidAndGoesWithTheLock)
     EXPECT_EQ(CheckAccess(pty.SlavePath()).state, Access::Free);
 }
 
+// Another program that took the device's lock meanwhile (one that thought ours stale, say
+// from a PID namespace of its own) keeps it when this one lets go of its own.
+TEST_F(PortAccessTest, ALockThatIsNoLongerOursStaysWhenOursGoes)
+{
+    PtyPair pty;
+    DeviceHolder other("/dev/null");
+    char text[16];
+    std::snprintf(text, sizeof text, "%10d\n", other.Pid());
+    const fs::path file = LockFile(pty.SlavePath());
+    {
+        DeviceLock lock(pty.SlavePath());
+        ASSERT_TRUE(lock.Held());
+        fs::remove(file);
+        writeFile(file, text);
+    }
+    EXPECT_EQ(readFile(file), text);
+    const pid_t child = ::fork();
+    if (child == 0) {
+        new DeviceLock(pty.SlavePath());  // left to the exit, which does not take the other's
+        fs::remove(file);
+        writeFile(file, text);
+        std::exit(0);
+    }
+    ::waitpid(child, nullptr, 0);
+    EXPECT_EQ(readFile(file), text);
+}
+
 TEST_F(PortAccessTest, LocksStillHeldGoWhenTheProgramExits)
 {
     PtyPair pty;
@@ -121,17 +148,47 @@ TEST_F(PortAccessTest, LockOfALiveProgramRefusesAndAStaleOneIsTaken)
         DeviceLock lock(pty.SlavePath());
         EXPECT_TRUE(lock.Held());
     }
-    // Four bytes of text are a short PID in ASCII, not a binary one.
+    // A binary PID whose low byte is a digit ('3' and 0x1e here) is still binary; four bytes
+    // of text are a short PID in ASCII.
+    const int digitFirst = 0x1e33;
+    writeFile(file, std::string(reinterpret_cast<const char*>(&digitFirst), 4));
+    EXPECT_EQ(CheckAccess(pty.SlavePath()).pid, ::kill(digitFirst, 0) == 0 ? digitFirst : 0);
     writeFile(file, "  1\n");
     EXPECT_EQ(CheckAccess(pty.SlavePath()).pid, 1);
+    // Ten digits can name a PID no process can have; cut to a pid_t it would be init's.
+    writeFile(file, "4294967297\n");
+    EXPECT_EQ(CheckAccess(pty.SlavePath()).state, Access::Free);
+    {
+        DeviceLock lock(pty.SlavePath());
+        EXPECT_TRUE(lock.Held());
+    }
 }
 
 TEST_F(PortAccessTest, AnUnwritableLockDirectoryLeavesTheDeviceUnlocked)
 {
     PtyPair pty;
-    SetRoots({registry_.Root() / "no-such-dir", "/proc"});
-    DeviceLock lock(pty.SlavePath());
-    EXPECT_TRUE(lock.Held());
+    {
+        SetRoots({registry_.Root() / "no-such-dir", "/proc"});
+        DeviceLock lock(pty.SlavePath());
+        EXPECT_TRUE(lock.Held());
+        SetRoots({registry_.LockDir(), "/proc"});
+    }
+
+    // So does a stale lock of another user in a shared (sticky) directory, which this user
+    // may not remove: its process is gone, nobody holds the device.
+    if (::geteuid() != 0)
+        return;  // only root can leave another user's lock here
+    const fs::path file = LockFile(pty.SlavePath());
+    char text[16];
+    std::snprintf(text, sizeof text, "%10d\n", deadPid());
+    writeFile(file, text);
+    fs::permissions(registry_.LockDir(), fs::perms::all | fs::perms::sticky_bit);
+    EXPECT_EQ(RunAsNonRoot([&] {
+                  DeviceLock lock(pty.SlavePath());
+                  return lock.Held() && lock.Holder().state == Access::Free ? 0 : 1;
+              }),
+              0);
+    EXPECT_TRUE(fs::exists(file));
 }
 
 TEST_F(PortAccessTest, AProgramWithTheDeviceOpenHoldsItButTheFarEndDoesNot)
@@ -214,4 +271,9 @@ TEST_F(PortAccessTest, UsbAdapterIsDescribedFromSysfs)
     EXPECT_EQ(d.byId, (byId / "usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0").string());
     EXPECT_EQ(DescriptionText(d), "/dev/ttyUSB0: FT232R USB UART, FTDI, serial A50285BI\n" + d.byId);
     EXPECT_EQ(DescriptionText(DescribePort("/dev/ttyS0")), "/dev/ttyS0");
+
+    // The adapter writes its own strings: control characters (a terminal's escape
+    // sequences, say) never reach a tooltip or a terminal.
+    writeFile(usb / "manufacturer", "FTDI\x1b]0;owned\x07\x7f\n");
+    EXPECT_EQ(DescribePort("/dev/ttyUSB0").manufacturer, "FTDI?]0;owned??");
 }

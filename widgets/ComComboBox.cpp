@@ -5,6 +5,7 @@
 #include "serial/CommX.h"
 #include "toolkit/Dialogs.h"
 
+#include <QTextDocument>
 #include <QThread>
 
 #include <algorithm>
@@ -25,6 +26,13 @@ int portNumber(const QString& name)
     const bool decimal = ok && !digits.isEmpty() &&
                          std::all_of(digits.begin(), digits.end(), [](QChar c) { return c.isDigit(); });
     return decimal ? n : kNoNumber;
+}
+
+// A tooltip that looks like markup is shown as markup, images loaded from any file it
+// names; an adapter names itself in sysfs, so its description is shown as text.
+QString plainToolTip(const QString& text)
+{
+    return Qt::mightBeRichText(text) ? Qt::convertFromPlainText(text, Qt::WhiteSpaceNoWrap) : text;
 }
 
 long long sortKey(const QString& name)
@@ -97,7 +105,7 @@ void TComComboBox::RefreshPortList()
     for (const auto& p : ports) {
         addItem(p.name);
         // Tells two adapters apart by the device behind each name and what it says it is.
-        setItemData(count() - 1, p.description, Qt::ToolTipRole);
+        setItemData(count() - 1, plainToolTip(p.description), Qt::ToolTipRole);
     }
     if (!offText_.isEmpty())
         insertItem(0, offText_);
