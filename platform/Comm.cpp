@@ -639,11 +639,8 @@ std::shared_ptr<CommPort> makePort(std::unique_ptr<CommDevice> device)
 // device it was.
 void noteUnplugged(const std::string& portName)
 {
-    const std::string device = registry::RealDeviceName(portName);
-    if (device.empty())
-        return;
-    const std::string path = (registry::CurrentLocation().devDir / device).string();
-    if (::access(path.c_str(), F_OK) != 0)
+    const std::string path = registry::DevicePathOf(portName);
+    if (!path.empty() && ::access(path.c_str(), F_OK) != 0)
         ports::SetLastOpenRefusal(ports::AccessFromError(path, ENOENT));
 }
 

@@ -352,6 +352,14 @@ std::string RealDeviceName(const std::string& portName)
     return {};
 }
 
+std::string DevicePathOf(const std::string& portName)
+{
+    if (auto path = ResolvePort(portName))
+        return *path;
+    const std::string device = RealDeviceName(portName);
+    return device.empty() ? device : (CurrentLocation().devDir / device).string();
+}
+
 Registration::Registration(int portNumber, const std::string& devicePath,
                            const std::string& valueName)
 {

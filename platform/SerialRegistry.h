@@ -54,6 +54,10 @@ int FreePortNumber();
 // not; "" for numbers outside the bands.
 std::string RealDeviceName(const std::string& portName);
 
+// The device a port name stands for: the registered one or, for an adapter that has left
+// the list (unplugged), the one its number stands for by its band; "" when neither.
+std::string DevicePathOf(const std::string& portName);
+
 // A virtual port's entry, removed again when the object dies. A registration whose owner
 // process has gone (a killed run) is stale: readers skip it and a new registration of the
 // same port replaces it.

@@ -2,10 +2,13 @@
 
 #include "platform/Events.h"
 #include "platform/PortAccess.h"
+#include "platform/SerialRegistry.h"
 #include "platform/ThreadMessages.h"
 #include "toolkit/ExceptionReport.h"
 
 #include <QCoreApplication>
+
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstring>
@@ -31,6 +34,14 @@ enum class TCustomCommX::Message {
 };
 
 namespace {
+
+// The second line of a refusal: what is known of why, in the component's language.
+std::string explain(const platform::ports::PortAccess& access, TCommLanguage language)
+{
+    return platform::ports::Explain(access, language == clEnglish
+                                                ? platform::ports::Language::English
+                                                : platform::ports::Language::Japanese);
+}
 
 struct MessageText {
     const char* japanese;
@@ -128,10 +139,7 @@ void TCustomCommX::Open()
     handle_ = CreateFileA(("\\\\.\\COM" + number).c_str(), GENERIC_READ | GENERIC_WRITE, 0,
                           nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, 0);
     if (!isOpen(handle_))
-        Raise(Message::CannotOpen,
-              platform::ports::Explain(platform::ports::LastOpenRefusal(),
-                                       Language == clEnglish ? platform::ports::Language::English
-                                                             : platform::ports::Language::Japanese));
+        Raise(Message::CannotOpen, explain(platform::ports::LastOpenRefusal(), Language));
     try {
         {
             std::lock_guard lock(CountLock);
@@ -380,8 +388,16 @@ void TCustomCommX::SetPortNo(int Value)
 
 void TCustomCommX::WriteLineSettings(Message Refusal)
 {
-    if (!SetCommState(handle_, &LineSettings))
-        Raise(Refusal);
+    if (SetCommState(handle_, &LineSettings))
+        return;
+    // An adapter pulled out refuses every setting; the report says so, as an open would.
+    platform::ports::PortAccess access;
+    const std::string device = platform::registry::DevicePathOf("COM" + std::to_string(portNo_));
+    if (!device.empty() && ::access(device.c_str(), F_OK) != 0) {
+        access.state = platform::ports::Access::Gone;
+        access.device = device;
+    }
+    Raise(Refusal, explain(access, Language));
 }
 
 void TCustomCommX::SetBitRate(int Value)

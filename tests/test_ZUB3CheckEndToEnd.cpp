@@ -575,14 +575,17 @@ TEST_F(EndToEnd, SwitchGoesOffAfterAnUnplugThoughThePortRefusesTheSpeed)
     chooseSpeed("115200");
     clickSwitch();
     ASSERT_TRUE(waitPolls(1));
+    const QString device = QString::fromStdString(receiver_->SlavePath());
     receiver_.reset();  // the adapter is pulled out
     ASSERT_TRUE(waitFor([&] { return form_->RecvErrorCount >= 10; }));
 
-    // The vanished device refuses the speed: reported as ever, and the switch goes off.
+    // The vanished device refuses the speed: reported as ever, with the reason, and the
+    // switch goes off.
     clickSwitch();
     ASSERT_EQ(messages_.size(), 1u);
     EXPECT_EQ(messages_[0].kind, MessageKind::Error);
-    EXPECT_TRUE(messages_[0].text.startsWith(QStringLiteral("通信速度の設定でエラーが発生しました")))
+    EXPECT_TRUE(messages_[0].text.startsWith(QStringLiteral("通信速度の設定でエラーが発生しました\n") +
+                                             device + QStringLiteral(" はもう存在しません")))
         << messages_[0].text.toStdString();
     EXPECT_FALSE(form_->Monitoring);
     EXPECT_FALSE(form_->Timer->isActive());
