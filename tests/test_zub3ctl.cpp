@@ -364,6 +364,25 @@ TEST_F(Zub3ctlTest, SignalsEndAMonitorCleanlyAndFreeThePort)
     }
 }
 
+TEST_F(Zub3ctlTest, SignalsWhileTheReceiverIsSoughtEndAMonitorCleanly)
+{
+    // A silent receiver keeps the monitor trying the three speeds for a second and a half.
+    Sim sim = startSim({"--fault-no-reply"});
+    for (const int sig : {SIGINT, SIGTERM}) {
+        auto run = start({"monitor", "--port", sim.port, "--format", "csv"});
+        const auto deadline = std::chrono::steady_clock::now() + 5s;
+        while (fs::is_empty(dir_ / "lock") && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(5ms);
+        ASSERT_FALSE(fs::is_empty(dir_ / "lock")) << "the port was not opened";
+        run->Signal(sig);
+        EXPECT_EQ(run->Wait(), 0) << sig;
+        EXPECT_EQ(run->Output(), "");
+        EXPECT_EQ(run->Errors().rfind("0 polls, 0 without a reply, 0 rejected, 0 records\n", 0), 0u)
+            << run->Errors();
+        EXPECT_TRUE(fs::is_empty(dir_ / "lock")) << "the lock file was left behind";
+    }
+}
+
 TEST_F(Zub3ctlTest, AClosedPipeEndsAMonitorQuietly)
 {
     Sim sim = startSim({});
