@@ -178,7 +178,7 @@ std::string jsonString(const std::string& s)
 
 // --- monitor ---
 
-// SIGINT and SIGTERM become a byte on a pipe, read by the event loop, and a flag for the
+// SIGINT, SIGTERM and SIGHUP become a byte on a pipe, read by the event loop, and a flag for the
 // search for the receiver, which runs before that loop.
 int g_signalPipe[2] = {-1, -1};
 volatile sig_atomic_t g_stopRequested = 0;
@@ -203,6 +203,10 @@ void catchTerminationSignals()
     sa.sa_flags = SA_RESTART;
     ::sigaction(SIGINT, &sa, nullptr);
     ::sigaction(SIGTERM, &sa, nullptr);
+    // A hang-up too (the terminal or SSH session gone), unless it is ignored, as under nohup.
+    struct sigaction hup{};
+    if (::sigaction(SIGHUP, nullptr, &hup) == 0 && hup.sa_handler != SIG_IGN)
+        ::sigaction(SIGHUP, &sa, nullptr);
 }
 
 std::string wallClock()

@@ -347,7 +347,8 @@ TEST_F(Zub3ctlTest, SignalsEndAMonitorCleanlyAndFreeThePort)
 {
     Sim sim = startSim({});
     tell(sim, "press S2");
-    for (const int sig : {SIGINT, SIGTERM}) {
+    // A hang-up, as when the SSH session of a remote monitor drops, too.
+    for (const int sig : {SIGINT, SIGTERM, SIGHUP}) {
         auto run = start({"monitor", "--port", sim.port, "--format", "jsonl"});
         for (int i = 0; i < 3; ++i)
             ASSERT_NE(run->OutputLine(), "") << run->ErrorLine(100ms);
@@ -362,6 +363,23 @@ TEST_F(Zub3ctlTest, SignalsEndAMonitorCleanlyAndFreeThePort)
         // The port is closed and free for the next program.
         EXPECT_EQ(ctl({"read", "--port", sim.port}).status, 0);
     }
+}
+
+TEST_F(Zub3ctlTest, AHangUpIgnoredAsUnderNohupLetsAMonitorRunOn)
+{
+    Sim sim = startSim({});
+    struct sigaction ignore{}, previous{};
+    ignore.sa_handler = SIG_IGN;
+    ::sigaction(SIGHUP, &ignore, &previous);
+    auto run = start({"monitor", "--port", sim.port, "--format", "csv"});
+    ::sigaction(SIGHUP, &previous, nullptr);
+    ASSERT_NE(run->OutputLine(), "");
+    ASSERT_NE(run->OutputLine(), "");
+    run->Signal(SIGHUP);
+    for (int i = 0; i < 10; ++i)
+        ASSERT_NE(run->OutputLine(2s), "") << "the hang-up ended the run";
+    run->Signal(SIGINT);
+    EXPECT_EQ(run->Wait(), 0);
 }
 
 TEST_F(Zub3ctlTest, SignalsWhileTheReceiverIsSoughtEndAMonitorCleanly)
