@@ -105,10 +105,8 @@ std::string LiveView(const Record& r, long long polls, long long failures, bool 
 
 void Summary::Poll(double tMs)
 {
-    if (lastPoll_ >= 0) {
+    if (lastPoll_ >= 0)
         ++periods_[std::llround((tMs - lastPoll_) * 1000)];
-        ++periodCount_;
-    }
     lastPoll_ = tMs;
     ++polls_;
 }
@@ -129,11 +127,11 @@ std::string Summary::Text() const
     std::string out = std::to_string(polls_) + " polls, " + std::to_string(failures_) +
                       " without a reply, " + std::to_string(rejected_) + " rejected, " +
                       std::to_string(records_) + " records\n";
-    if (periodCount_ > 0) {
+    if (polls_ > 1) {
         // Nearest rank: the smallest period that at least that share of periods reaches.
         auto rank = [this](double share) {
-            const auto n = std::max(
-                static_cast<long long>(std::ceil(share * static_cast<double>(periodCount_))), 1LL);
+            const auto periods = static_cast<double>(polls_ - 1);
+            const auto n = std::max(static_cast<long long>(std::ceil(share * periods)), 1LL);
             long long seen = 0;
             for (const auto& [us, count] : periods_)
                 if ((seen += count) >= n)

@@ -57,7 +57,6 @@ private:
     // How often each period came, in whole microseconds, the precision the summary prints:
     // a run of days keeps a few thousand counts, not one figure per poll.
     std::map<long long, long long> periods_;
-    long long periodCount_ = 0;
     std::array<int, 4> min_{}, max_{};
     std::array<double, 4> sum_{};
 };
