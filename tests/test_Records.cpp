@@ -82,13 +82,13 @@ TEST(Records, TheSummaryOfALongRunDoesNotGrowWithIt)
     // A day of polls at the default interval: no figure may be kept per poll.
     auto heap = [] {
         const auto m = ::mallinfo2();
-        return m.uordblks + m.hblkhd;  // small blocks and mapped ones
+        return static_cast<long long>(m.uordblks + m.hblkhd);  // small blocks and mapped ones
     };
     Summary s;
-    const std::size_t before = heap();
+    const long long before = heap();
     for (int i = 0; i < 1'000'000; ++i)
         s.Poll(i * 12.5);
-    EXPECT_LT(heap() - before, std::size_t{1} << 16);
+    EXPECT_LT(heap() - before, 1 << 16);
     EXPECT_NE(s.Text().find("period: median 12.500 ms, 95th percentile 12.500 ms\n"),
               std::string::npos);
 }
