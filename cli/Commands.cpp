@@ -49,9 +49,13 @@ bool writeAll(int fd, std::string_view text)
     return true;
 }
 
+// Output that is lost is a failure, unless its reader went away ("| head"). Not for the
+// monitor's loop, whose handlers must not throw.
 void say(std::string_view text)
 {
-    writeAll(STDOUT_FILENO, text);
+    if (!writeAll(STDOUT_FILENO, text) && errno != EPIPE)
+        throw Failure(kExitNoAnswer,
+                      std::string("cannot write the output: ") + std::strerror(errno));
 }
 
 void note(const std::string& text)
@@ -371,7 +375,8 @@ private:
     {
         if (!now && drawn_ && sinceDrawn_.elapsed() < kLiveViewMs)
             return;
-        say(LiveView(r, summary_.Polls(), summary_.Failures(), drawn_));
+        // A terminal that has gone (a hang-up under nohup) leaves the run going.
+        writeAll(STDOUT_FILENO, LiveView(r, summary_.Polls(), summary_.Failures(), drawn_));
         drawn_ = true;
         sinceDrawn_.start();
     }

@@ -234,6 +234,19 @@ TEST_F(Zub3ctlTest, ASilentReceiverIsAnsweredWithStatusOne)
     EXPECT_EQ(r.out, "");
 }
 
+TEST_F(Zub3ctlTest, OutputThatCannotBeWrittenIsAFailure)
+{
+    Sim sim = startSim({});
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"read", "--port", sim.port}, {"ports"}}) {
+        std::vector<std::string> all{"-c", "exec \"$0\" \"$@\" >/dev/full", ZUB3CTL_PATH};
+        all.insert(all.end(), args.begin(), args.end());
+        Program p("/bin/sh", all, env());
+        EXPECT_EQ(p.Wait(), 1) << args.front();
+        EXPECT_EQ(p.Errors(), "zub3ctl: cannot write the output: No space left on device\n");
+    }
+}
+
 TEST_F(Zub3ctlTest, WriteIsConfirmedAndAReadSeesTheNewSettings)
 {
     Sim sim = startSim({});
