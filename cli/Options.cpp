@@ -234,7 +234,7 @@ ends of a monitor run and its summary.
 
 Exit status:
   0  done
-  1  the receiver did not answer or refused
+  1  the receiver did not answer or refused (or the output could not be written)
   2  bad usage
   3  the port could not be opened (no permission, held by another program, gone)
 
