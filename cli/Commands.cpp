@@ -21,6 +21,7 @@
 #include <charconv>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <memory>
 
 namespace zub3::cli {
@@ -48,9 +49,13 @@ bool writeAll(int fd, std::string_view text)
     return true;
 }
 
+// Output that is lost is a failure, unless its reader went away ("| head"). Not for the
+// monitor's loop, whose handlers must not throw.
 void say(std::string_view text)
 {
-    writeAll(STDOUT_FILENO, text);
+    if (!writeAll(STDOUT_FILENO, text) && errno != EPIPE)
+        throw Failure(kExitNoAnswer,
+                      std::string("cannot write the output: ") + std::strerror(errno));
 }
 
 void note(const std::string& text)
@@ -145,14 +150,16 @@ std::vector<LineSpeed> speedsToTry(const Arguments& args)
     return {kLineSpeeds.begin(), kLineSpeeds.end()};
 }
 
-ReceiverSettings readOrFail(TCommX& port, const PortChoice& choice,
-                            std::span<const LineSpeed> speeds)
+// The settings found; nullopt only when cancelled ended the search.
+std::optional<ReceiverSettings> readOrFail(TCommX& port, const PortChoice& choice,
+                                           std::span<const LineSpeed> speeds,
+                                           const std::function<bool()>& cancelled = {})
 {
-    const auto found = ReadSettings(port, speeds);
-    if (!found)
+    const auto found = ReadSettings(port, speeds, {}, cancelled);
+    if (!found && !(cancelled && cancelled()))
         throw Failure(kExitNoAnswer, choice.name + ": no receiver answered at " +
                                          speedList(speeds) + " bit/s");
-    return *found;
+    return found;
 }
 
 std::string jsonString(const std::string& s)
@@ -175,11 +182,14 @@ std::string jsonString(const std::string& s)
 
 // --- monitor ---
 
-// SIGINT and SIGTERM become a byte on a pipe, read by the event loop.
+// SIGINT, SIGTERM and SIGHUP become a byte on a pipe, read by the event loop, and a flag for the
+// search for the receiver, which runs before that loop.
 int g_signalPipe[2] = {-1, -1};
+volatile sig_atomic_t g_stopRequested = 0;
 
 void onSignal(int)
 {
+    g_stopRequested = 1;
     const int saved = errno;
     const char c = 1;
     [[maybe_unused]] const auto n = ::write(g_signalPipe[1], &c, 1);
@@ -197,6 +207,10 @@ void catchTerminationSignals()
     sa.sa_flags = SA_RESTART;
     ::sigaction(SIGINT, &sa, nullptr);
     ::sigaction(SIGTERM, &sa, nullptr);
+    // A hang-up too (the terminal or SSH session gone), unless it is ignored, as under nohup.
+    struct sigaction hup{};
+    if (::sigaction(SIGHUP, nullptr, &hup) == 0 && hup.sa_handler != SIG_IGN)
+        ::sigaction(SIGHUP, &sa, nullptr);
 }
 
 std::string wallClock()
@@ -361,7 +375,8 @@ private:
     {
         if (!now && drawn_ && sinceDrawn_.elapsed() < kLiveViewMs)
             return;
-        say(LiveView(r, summary_.Polls(), summary_.Failures(), drawn_));
+        // A terminal that has gone (a hang-up under nohup) leaves the run going.
+        writeAll(STDOUT_FILENO, LiveView(r, summary_.Polls(), summary_.Failures(), drawn_));
         drawn_ = true;
         sinceDrawn_.start();
     }
@@ -449,7 +464,7 @@ int Read(const Arguments& args)
     const auto speeds = speedsToTry(args);
     const PortChoice choice = choosePort(portText);
     const auto port = openPort(choice, speeds.front());
-    const ReceiverSettings found = readOrFail(*port, choice, speeds);
+    const ReceiverSettings found = *readOrFail(*port, choice, speeds);
     if (args.Has("json"))
         say("{\"id\": " + std::to_string(found.id) + ", \"speed\": " +
             std::to_string(found.speed.bitRate) + "}\n");
@@ -478,7 +493,7 @@ int Write(const Arguments& args)
         present = *given;
         say("Present settings (given): " + describe(present) + "\n");
     } else {
-        present = readOrFail(*port, choice, kLineSpeeds);
+        present = *readOrFail(*port, choice, kLineSpeeds);
         say("Read: " + describe(present) + "\n");
     }
     const WriteFrame frame = BuildWriteFrame(present.id, newSpeed.code, newID);
@@ -514,12 +529,17 @@ int Monitor(const Arguments& args)
         args.Has("id") ? std::optional<int>(ParseID("id", *args.Get("id"))) : std::nullopt;
     const auto speeds = speedsToTry(args);
     const PortChoice choice = choosePort(portText);
-    const auto port = openPort(choice, speeds.front());
-    const ReceiverSettings target =
-        id ? ReceiverSettings{static_cast<Byte>(*id), speeds.front()}
-           : readOrFail(*port, choice, speeds);
+    // Before the port is opened: a signal while the receiver is sought still closes it and
+    // removes its lock.
     catchTerminationSignals();
-    return MonitorRun(*port, choice, target.id, settings).Run();
+    const auto port = openPort(choice, speeds.front());
+    const auto target = id ? ReceiverSettings{static_cast<Byte>(*id), speeds.front()}
+                           : readOrFail(*port, choice, speeds, [] { return g_stopRequested != 0; });
+    if (!target) {
+        note(Summary().Text());
+        return kExitDone;
+    }
+    return MonitorRun(*port, choice, target->id, settings).Run();
 }
 
 }  // namespace zub3::cli

@@ -105,13 +105,15 @@ and, with --hex, sent and received. CSV starts with a header line naming them; j
 is one JSON object per line. Text on a terminal is a live view redrawn in place;
 piped, it is one line per record.
 
-Polls without a reply are counted on standard error, not in the records. Ctrl+C or
-SIGTERM completes the record being written and ends the run; so does the end of a
-pipe the records go to. At the end a summary goes to standard error: polls, failures,
-median and 95th-percentile period, and the minimum, maximum and mean of each channel.
+Polls without a reply are counted on standard error, not in the records. Ctrl+C,
+SIGTERM or a hang-up (SIGHUP, unless ignored as under nohup) completes the record
+being written and ends the run; so does the end of a pipe the records go to. At the
+end a summary goes to standard error: polls, failures, median and 95th-percentile
+period, and the minimum, maximum and mean of each channel.
 
-Exit status: 0 done (also after Ctrl+C or a closed pipe), 1 no receiver answered or
---max-failures was reached, 2 bad usage, 3 the port could not be opened or went away.
+Exit status: 0 done (also after Ctrl+C, a hang-up or a closed pipe), 1 no receiver
+answered or --max-failures was reached, 2 bad usage, 3 the port could not be opened
+or went away.
 )";
 
 constexpr std::array<Command, 4> kCommands{{
@@ -232,7 +234,7 @@ ends of a monitor run and its summary.
 
 Exit status:
   0  done
-  1  the receiver did not answer or refused
+  1  the receiver did not answer or refused (or the output could not be written)
   2  bad usage
   3  the port could not be opened (no permission, held by another program, gone)
 

@@ -106,7 +106,7 @@ std::string LiveView(const Record& r, long long polls, long long failures, bool 
 void Summary::Poll(double tMs)
 {
     if (lastPoll_ >= 0)
-        periods_.push_back(tMs - lastPoll_);
+        ++periods_[std::llround((tMs - lastPoll_) * 1000)];
     lastPoll_ = tMs;
     ++polls_;
 }
@@ -127,13 +127,16 @@ std::string Summary::Text() const
     std::string out = std::to_string(polls_) + " polls, " + std::to_string(failures_) +
                       " without a reply, " + std::to_string(rejected_) + " rejected, " +
                       std::to_string(records_) + " records\n";
-    if (!periods_.empty()) {
-        std::vector<double> sorted = periods_;
-        std::sort(sorted.begin(), sorted.end());
+    if (polls_ > 1) {
         // Nearest rank: the smallest period that at least that share of periods reaches.
-        auto rank = [&sorted](double share) {
-            const auto n = static_cast<std::size_t>(std::ceil(share * sorted.size()));
-            return sorted[std::max<std::size_t>(n, 1) - 1];
+        auto rank = [this](double share) {
+            const auto periods = static_cast<double>(polls_ - 1);
+            const auto n = std::max(static_cast<long long>(std::ceil(share * periods)), 1LL);
+            long long seen = 0;
+            for (const auto& [us, count] : periods_)
+                if ((seen += count) >= n)
+                    return static_cast<double>(us) / 1000;
+            return static_cast<double>(periods_.rbegin()->first) / 1000;
         };
         out += "period: median " + milliseconds(rank(0.5)) + " ms, 95th percentile " +
                milliseconds(rank(0.95)) + " ms\n";

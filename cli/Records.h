@@ -8,8 +8,8 @@
 
 #include <array>
 #include <cstdint>
+#include <map>
 #include <string>
-#include <vector>
 
 namespace zub3::cli {
 
@@ -54,7 +54,9 @@ public:
 private:
     long long polls_ = 0, failures_ = 0, rejected_ = 0, records_ = 0;
     double lastPoll_ = -1;
-    std::vector<double> periods_;
+    // How often each period came, in whole microseconds, the precision the summary prints:
+    // a run of days keeps a few thousand counts, not one figure per poll.
+    std::map<long long, long long> periods_;
     std::array<int, 4> min_{}, max_{};
     std::array<double, 4> sum_{};
 };

@@ -10,7 +10,10 @@ build="${BUILD_DIR:-build}"
 
 pids=()
 cleanup() { for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done; wait 2>/dev/null || true; }
-trap cleanup EXIT INT TERM
+trap cleanup EXIT
+# Ctrl+C ends the script, not just the step it is in (zub3ctl ends a monitor with status 0).
+trap "exit 130" INT
+trap "exit 143" TERM
 
 port=""
 if [ -x "$build/sim/zub3sim" ]; then

@@ -122,6 +122,9 @@ Recording Recording::Load(const std::filesystem::path& file)
             throw std::runtime_error(where + ": t_ms goes backwards");
         samples.push_back(s);
     }
+    // A read that failed (a directory, an I/O error) is not the end of the file.
+    if (in.bad())
+        throw std::runtime_error("cannot read " + file.string());
     if (samples.empty())
         throw std::runtime_error(file.string() + ": no records");
     return Recording(std::move(samples));

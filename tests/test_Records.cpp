@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <malloc.h>
+
 #include <algorithm>
 
 using namespace zub3;
@@ -73,4 +75,20 @@ TEST(Records, TheSummaryGivesPeriodPercentilesAndChannelFigures)
               "PA2: min 0, max 0, mean 0.00\n"
               "PA3: min 255, max 255, mean 255.00\n"
               "PA4: min 1, max 2, mean 1.50\n");
+}
+
+TEST(Records, TheSummaryOfALongRunDoesNotGrowWithIt)
+{
+    // A day of polls at the default interval: no figure may be kept per poll.
+    auto heap = [] {
+        const auto m = ::mallinfo2();
+        return static_cast<long long>(m.uordblks + m.hblkhd);  // small blocks and mapped ones
+    };
+    Summary s;
+    const long long before = heap();
+    for (int i = 0; i < 1'000'000; ++i)
+        s.Poll(i * 12.5);
+    EXPECT_LT(heap() - before, 1 << 16);
+    EXPECT_NE(s.Text().find("period: median 12.500 ms, 95th percentile 12.500 ms\n"),
+              std::string::npos);
 }

@@ -89,6 +89,13 @@ TEST_F(ReplayTest, NamesTheLineAndTheFaultOfABadFile)
     EXPECT_EQ(errorOf("{\"t_ms\": \"0\"\n"), ":1: not a JSON object");
     EXPECT_EQ(errorOf("t_ms,buttons,pa1,pa2,pa3,pa4\n"), ": no records");
     EXPECT_THROW(Recording::Load(dir_ / "missing.csv"), std::runtime_error);
+    // A directory opens as a stream but holds no lines: it is not a recording without records.
+    try {
+        Recording::Load(dir_);
+        ADD_FAILURE() << "a directory was accepted";
+    } catch (const std::runtime_error& e) {
+        EXPECT_EQ(e.what(), "cannot read " + dir_.string());
+    }
 }
 
 TEST(Replay, AnswersWithTheNearestSampleAndHoldsOrLoopsAtTheEnd)

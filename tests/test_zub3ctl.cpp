@@ -234,6 +234,19 @@ TEST_F(Zub3ctlTest, ASilentReceiverIsAnsweredWithStatusOne)
     EXPECT_EQ(r.out, "");
 }
 
+TEST_F(Zub3ctlTest, OutputThatCannotBeWrittenIsAFailure)
+{
+    Sim sim = startSim({});
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"read", "--port", sim.port}, {"ports"}}) {
+        std::vector<std::string> all{"-c", "exec \"$0\" \"$@\" >/dev/full", ZUB3CTL_PATH};
+        all.insert(all.end(), args.begin(), args.end());
+        Program p("/bin/sh", all, env());
+        EXPECT_EQ(p.Wait(), 1) << args.front();
+        EXPECT_EQ(p.Errors(), "zub3ctl: cannot write the output: No space left on device\n");
+    }
+}
+
 TEST_F(Zub3ctlTest, WriteIsConfirmedAndAReadSeesTheNewSettings)
 {
     Sim sim = startSim({});
@@ -347,7 +360,8 @@ TEST_F(Zub3ctlTest, SignalsEndAMonitorCleanlyAndFreeThePort)
 {
     Sim sim = startSim({});
     tell(sim, "press S2");
-    for (const int sig : {SIGINT, SIGTERM}) {
+    // A hang-up, as when the SSH session of a remote monitor drops, too.
+    for (const int sig : {SIGINT, SIGTERM, SIGHUP}) {
         auto run = start({"monitor", "--port", sim.port, "--format", "jsonl"});
         for (int i = 0; i < 3; ++i)
             ASSERT_NE(run->OutputLine(), "") << run->ErrorLine(100ms);
@@ -361,6 +375,42 @@ TEST_F(Zub3ctlTest, SignalsEndAMonitorCleanlyAndFreeThePort)
         EXPECT_EQ(run->Errors().find("zub3ctl:"), std::string::npos) << run->Errors();
         // The port is closed and free for the next program.
         EXPECT_EQ(ctl({"read", "--port", sim.port}).status, 0);
+    }
+}
+
+TEST_F(Zub3ctlTest, AHangUpIgnoredAsUnderNohupLetsAMonitorRunOn)
+{
+    Sim sim = startSim({});
+    struct sigaction ignore{}, previous{};
+    ignore.sa_handler = SIG_IGN;
+    ::sigaction(SIGHUP, &ignore, &previous);
+    auto run = start({"monitor", "--port", sim.port, "--format", "csv"});
+    ::sigaction(SIGHUP, &previous, nullptr);
+    ASSERT_NE(run->OutputLine(), "");
+    ASSERT_NE(run->OutputLine(), "");
+    run->Signal(SIGHUP);
+    for (int i = 0; i < 10; ++i)
+        ASSERT_NE(run->OutputLine(2s), "") << "the hang-up ended the run";
+    run->Signal(SIGINT);
+    EXPECT_EQ(run->Wait(), 0);
+}
+
+TEST_F(Zub3ctlTest, SignalsWhileTheReceiverIsSoughtEndAMonitorCleanly)
+{
+    // A silent receiver keeps the monitor trying the three speeds for a second and a half.
+    Sim sim = startSim({"--fault-no-reply"});
+    for (const int sig : {SIGINT, SIGTERM}) {
+        auto run = start({"monitor", "--port", sim.port, "--format", "csv"});
+        const auto deadline = std::chrono::steady_clock::now() + 5s;
+        while (fs::is_empty(dir_ / "lock") && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(5ms);
+        ASSERT_FALSE(fs::is_empty(dir_ / "lock")) << "the port was not opened";
+        run->Signal(sig);
+        EXPECT_EQ(run->Wait(), 0) << sig;
+        EXPECT_EQ(run->Output(), "");
+        EXPECT_EQ(run->Errors().rfind("0 polls, 0 without a reply, 0 rejected, 0 records\n", 0), 0u)
+            << run->Errors();
+        EXPECT_TRUE(fs::is_empty(dir_ / "lock")) << "the lock file was left behind";
     }
 }
 
