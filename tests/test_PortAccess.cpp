@@ -92,7 +92,9 @@ TEST_F(PortAccessTest, ALockThatIsNoLongerOursStaysWhenOursGoes)
     EXPECT_EQ(readFile(file), text);
     const pid_t child = ::fork();
     if (child == 0) {
-        new DeviceLock(pty.SlavePath());  // left to the exit, which does not take the other's
+        // Left to the exit, which does not take the other's; kept where the leak checker sees it.
+        static const DeviceLock* const lock = new DeviceLock(pty.SlavePath());
+        (void)lock;
         fs::remove(file);
         writeFile(file, text);
         std::exit(0);
@@ -106,7 +108,8 @@ TEST_F(PortAccessTest, LocksStillHeldGoWhenTheProgramExits)
     PtyPair pty;
     const pid_t child = ::fork();
     if (child == 0) {
-        const auto* lock = new DeviceLock(pty.SlavePath());  // never released by its owner
+        // Never released by its owner; kept where the leak checker sees it.
+        static const DeviceLock* const lock = new DeviceLock(pty.SlavePath());
         std::exit(lock->Held() && fs::exists(LockFile(pty.SlavePath())) ? 0 : 1);
     }
     int status = 0;
