@@ -8,6 +8,7 @@
 #include "toolkit/Memo.h"
 #include "toolkit/Shape.h"
 #include "toolkit/SpinEdit.h"
+#include "toolkit/Timer.h"
 #include "widgets/ColorProgressBar.h"
 #include "widgets/ComComboBox.h"
 #include "widgets/PngSpeedButton.h"
@@ -271,8 +272,7 @@ void TMainForm::createControls()
     gauge(cpbPA2, {32, 326, 185, 22}, cpbLeftToRight);
     gauge(cpbPA3, {240, 326, 185, 22}, cpbLeftToRight);
 
-    Timer = new QTimer(this);
-    Timer->setTimerType(Qt::PreciseTimer);
+    Timer = new TTimer(this);
     Timer->setInterval(10);
 
     // Tab order, going round: the settings group (port, line speed, interval, ID), then the
@@ -298,7 +298,7 @@ void TMainForm::createControls()
             [this] { RunGuarded([&] { btnReadClick(btnRead); }); });
     connect(btnWrite, &TPngSpeedButton::clicked, this,
             [this] { RunGuarded([&] { btnWriteClick(btnWrite); }); });
-    connect(Timer, &QTimer::timeout, this, [this] { RunGuarded([&] { TimerTimer(Timer); }); });
+    connect(Timer, &TTimer::timeout, this, [this] { RunGuarded([&] { TimerTimer(Timer); }); });
 }
 
 void TMainForm::FormCreate(QObject*)

@@ -15,7 +15,7 @@ class QCloseEvent;
 class QComboBox;
 class QGroupBox;
 class QStatusBar;
-class QTimer;
+class TTimer;
 class TColorProgressBar;
 class TComComboBox;
 class TCommX;
@@ -101,7 +101,7 @@ public:
     TColorProgressBar* cpbPA4;
     TColorProgressBar* cpbPA2;
     TColorProgressBar* cpbPA3;
-    QTimer* Timer;
+    TTimer* Timer;
     TCommX* ComPort;
 
     // Window state.

@@ -6,6 +6,7 @@
 #include "toolkit/Dialogs.h"
 #include "toolkit/Memo.h"
 #include "toolkit/Shape.h"
+#include "toolkit/Timer.h"
 #include "toolkit/SpinEdit.h"
 #include "widgets/ColorProgressBar.h"
 #include "widgets/ComComboBox.h"
@@ -133,7 +134,6 @@ TEST_F(MainFormTest, ControlsAsDesignedAndTheInitialState)
 
     EXPECT_FALSE(form.Timer->isActive());
     EXPECT_EQ(form.Timer->interval(), 10);
-    EXPECT_EQ(form.Timer->timerType(), Qt::PreciseTimer);
     EXPECT_EQ(form.cbxPort->currentIndex(), -1);
     EXPECT_EQ(form.cbxPort->PortNo(), -1);
     EXPECT_EQ(form.cbxBaudRate->currentIndex(), -1);

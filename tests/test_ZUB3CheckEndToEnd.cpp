@@ -8,6 +8,7 @@
 #include "toolkit/Dialogs.h"
 #include "toolkit/Memo.h"
 #include "toolkit/Shape.h"
+#include "toolkit/Timer.h"
 #include "toolkit/SpinEdit.h"
 #include "widgets/ColorProgressBar.h"
 #include "widgets/ComComboBox.h"
