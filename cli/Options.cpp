@@ -10,18 +10,18 @@
 namespace zub3::cli {
 namespace {
 
-constexpr OptionSpec kHelp{"help", 'h', false};
+constexpr OptionInfo kHelp{"help", 'h', false};
 
-constexpr std::array<OptionSpec, 2> kPortsOptions{{kHelp, {"json", 0, false}}};
-constexpr std::array<OptionSpec, 4> kReadOptions{
+constexpr std::array<OptionInfo, 2> kPortsOptions{{kHelp, {"json", 0, false}}};
+constexpr std::array<OptionInfo, 4> kReadOptions{
     {kHelp, {"port", 'p', true}, {"speed", 's', true}, {"json", 0, false}}};
-constexpr std::array<OptionSpec, 6> kWriteOptions{{kHelp,
+constexpr std::array<OptionInfo, 6> kWriteOptions{{kHelp,
                                                    {"port", 'p', true},
                                                    {"id", 'i', true},
                                                    {"speed", 's', true},
                                                    {"from-id", 0, true},
                                                    {"from-speed", 0, true}}};
-constexpr std::array<OptionSpec, 10> kMonitorOptions{{kHelp,
+constexpr std::array<OptionInfo, 10> kMonitorOptions{{kHelp,
                                                       {"port", 'p', true},
                                                       {"id", 'i', true},
                                                       {"speed", 's', true},
@@ -123,12 +123,12 @@ constexpr std::array<Command, 4> kCommands{{
     {"monitor", kMonitorOptions, kMonitorHelp},
 }};
 
-const OptionSpec* findSpec(std::span<const OptionSpec> specs, std::string_view name, char c)
+const OptionInfo* findOption(std::span<const OptionInfo> table, std::string_view name, char c)
 {
-    const auto it = std::find_if(specs.begin(), specs.end(), [&](const OptionSpec& s) {
+    const auto it = std::find_if(table.begin(), table.end(), [&](const OptionInfo& s) {
         return c ? s.shortName == c : s.name == name;
     });
-    return it == specs.end() ? nullptr : &*it;
+    return it == table.end() ? nullptr : &*it;
 }
 
 }  // namespace
@@ -141,41 +141,41 @@ std::optional<std::string> Arguments::Get(std::string_view name) const
     return it->second;
 }
 
-Arguments ParseArguments(std::span<const std::string> args, std::span<const OptionSpec> specs)
+Arguments ParseArguments(std::span<const std::string> args, std::span<const OptionInfo> table)
 {
     Arguments out;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string_view arg = args[i];
-        const OptionSpec* spec = nullptr;
+        const OptionInfo* option = nullptr;
         std::optional<std::string> value;
         if (arg.starts_with("--") && arg.size() > 2) {
             const auto eq = arg.find('=');
-            spec = findSpec(specs, arg.substr(2, eq == std::string_view::npos ? eq : eq - 2), 0);
-            if (!spec)
+            option = findOption(table, arg.substr(2, eq == std::string_view::npos ? eq : eq - 2), 0);
+            if (!option)
                 throw UsageError("unknown option '" + std::string(arg.substr(0, eq)) + "'");
             if (eq != std::string_view::npos) {
-                if (!spec->takesValue)
-                    throw UsageError("--" + std::string(spec->name) + " takes no value");
+                if (!option->takesValue)
+                    throw UsageError("--" + std::string(option->name) + " takes no value");
                 value = std::string(arg.substr(eq + 1));
             }
         } else if (arg.size() == 2 && arg[0] == '-' && arg[1] != '-') {
-            spec = findSpec(specs, {}, arg[1]);
-            if (!spec)
+            option = findOption(table, {}, arg[1]);
+            if (!option)
                 throw UsageError("unknown option '" + std::string(arg) + "'");
         } else if (arg.size() > 2 && arg[0] == '-' && arg[1] != '-') {
-            spec = findSpec(specs, {}, arg[1]);
-            if (!spec || !spec->takesValue)
+            option = findOption(table, {}, arg[1]);
+            if (!option || !option->takesValue)
                 throw UsageError("unknown option '" + std::string(arg) + "'");
             value = std::string(arg.substr(2));
         } else {
             throw UsageError("unexpected argument '" + std::string(arg) + "'");
         }
-        if (spec->takesValue && !value) {
+        if (option->takesValue && !value) {
             if (i + 1 == args.size())
-                throw UsageError("--" + std::string(spec->name) + " needs a value");
+                throw UsageError("--" + std::string(option->name) + " needs a value");
             value = args[++i];
         }
-        out.Set(spec->name, value.value_or(""));
+        out.Set(option->name, value.value_or(""));
     }
     return out;
 }

@@ -37,7 +37,7 @@ public:
     explicit UsageError(const std::string& message) : Failure(kExitUsage, message) {}
 };
 
-struct OptionSpec {
+struct OptionInfo {
     std::string_view name;  // long name, without "--"
     char shortName;         // 0 for none
     bool takesValue;
@@ -59,12 +59,12 @@ private:
 
 // GNU style: --name VALUE, --name=VALUE, -x VALUE, -xVALUE; no arguments other than options.
 // Throws UsageError naming the offending argument.
-Arguments ParseArguments(std::span<const std::string> args, std::span<const OptionSpec> specs);
+Arguments ParseArguments(std::span<const std::string> args, std::span<const OptionInfo> table);
 
 // The commands, with their options and help text.
 struct Command {
     std::string_view name;
-    std::span<const OptionSpec> options;
+    std::span<const OptionInfo> options;
     std::string_view help;
 };
 const Command* FindCommand(std::string_view name);

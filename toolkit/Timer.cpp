@@ -60,18 +60,18 @@ void TTimer::stop()
 void TTimer::arm(std::chrono::nanoseconds first, std::chrono::nanoseconds period)
 {
     // Setting the time also drops a tick that came but was not read yet.
-    const itimerspec spec{toTimespec(period), toTimespec(first)};
-    timerfd_settime(fd_, 0, &spec, nullptr);
+    const itimerspec setting{toTimespec(period), toTimespec(first)};
+    timerfd_settime(fd_, 0, &setting, nullptr);
 }
 
 int TTimer::remainingTime() const
 {
     if (!active_)
         return -1;
-    itimerspec spec{};
-    timerfd_gettime(fd_, &spec);
-    const auto left = std::chrono::seconds(spec.it_value.tv_sec) +
-                      std::chrono::nanoseconds(spec.it_value.tv_nsec);
+    itimerspec setting{};
+    timerfd_gettime(fd_, &setting);
+    const auto left = std::chrono::seconds(setting.it_value.tv_sec) +
+                      std::chrono::nanoseconds(setting.it_value.tv_nsec);
     return static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(left).count());
 }
 
