@@ -8,19 +8,21 @@
 #include <sys/epoll.h>
 #include <sys/eventfd.h>
 #include <sys/ioctl.h>
+#include <sys/timerfd.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cctype>
 #include <cerrno>
 #include <chrono>
-#include <climits>
 #include <cstdint>
 #include <mutex>
 #include <memory>
 #include <optional>
 #include <string>
 #include <thread>
+#include <utility>
 
 namespace platform::win {
 
@@ -50,14 +52,27 @@ BOOL fail(DWORD error)
     return FALSE;
 }
 
-// Ends an overlapped operation: its state, its byte count, and its event.
-void complete(OVERLAPPED* overlapped, DWORD error, DWORD bytes)
-{
-    overlapped->Internal = error;
-    overlapped->InternalHigh = bytes;
-    if (overlapped->hEvent)
-        SetEvent(overlapped->hEvent);
-}
+// Events of operations that ended while the port's lock was held. They are signalled once
+// it is released, so that a waiter they wake does not run straight into the lock.
+class EndedEvents {
+public:
+    void Add(HANDLE event)
+    {
+        if (count_ < events_.size())
+            events_[count_++] = event;
+        else
+            SetEvent(event);  // never more than the three kinds of operation; kept safe anyway
+    }
+    void Signal() const
+    {
+        for (std::size_t i = 0; i < count_; ++i)
+            SetEvent(events_[i]);
+    }
+
+private:
+    std::array<HANDLE, 4> events_{};
+    std::size_t count_ = 0;
+};
 
 class UniqueFd {
 public:
@@ -66,6 +81,7 @@ public:
     UniqueFd(const UniqueFd&) = delete;
     UniqueFd& operator=(const UniqueFd&) = delete;
     int get() const { return fd_; }
+    int release() { return std::exchange(fd_, -1); }
     void reset()
     {
         if (fd_ >= 0)
@@ -101,13 +117,14 @@ struct PendingWait {
 };
 
 // An open port: pending operations are completed by a thread of its own that waits, with
-// epoll, for the device (edge-triggered, so bytes are noticed without being consumed), for
-// the nearest time-out, and for a wake-up on a purge that ends an operation, a mask change
-// and close.
+// epoll, for the device (edge-triggered, so bytes are noticed without being consumed; room
+// for output only while a write waits for it), for a timer set to the nearest time-out, and
+// for a wake-up on close. Callers never wake it themselves: a poll's read costs it no wake
+// of its own.
 class CommPort final : public KernelObject {
 public:
-    CommPort(std::unique_ptr<CommDevice> device, int epollFd, int wakeFd)
-        : device_(std::move(device)), epollFd_(epollFd), wakeFd_(wakeFd)
+    CommPort(std::unique_ptr<CommDevice> device, int epollFd, int wakeFd, int timerFd)
+        : device_(std::move(device)), epollFd_(epollFd), wakeFd_(wakeFd), timerFd_(timerFd)
     {
         counters_ = device_->Counters();
         io_ = std::thread([this] { IoLoop(); });
@@ -164,23 +181,22 @@ public:
 
     BOOL SetMask(DWORD mask)
     {
-        std::lock_guard lock(mutex_);
+        const Locked lock(*this);
         if (closed_)
             return fail(ERROR_INVALID_HANDLE);
         mask_ = mask;
         history_ = 0;
         if (wait_) {
             *wait_->eventMask = 0;
-            complete(wait_->overlapped, ERROR_SUCCESS, 0);
+            end(wait_->overlapped, ERROR_SUCCESS, 0);
             wait_.reset();
         }
-        wake();
         return TRUE;
     }
 
     BOOL WaitEvent(DWORD* eventMask, OVERLAPPED* overlapped)
     {
-        std::lock_guard lock(mutex_);
+        const Locked lock(*this);
         if (const DWORD e = unusable())
             return fail(e);
         if (wait_ || mask_ == 0)
@@ -190,7 +206,7 @@ public:
         if (history_) {
             *eventMask = history_;
             history_ = 0;
-            complete(overlapped, ERROR_SUCCESS, 0);
+            end(overlapped, ERROR_SUCCESS, 0);
             return TRUE;
         }
         overlapped->Internal = ERROR_IO_PENDING;
@@ -201,7 +217,7 @@ public:
 
     BOOL Read(void* buffer, DWORD count, DWORD* bytesRead, OVERLAPPED* overlapped)
     {
-        std::lock_guard lock(mutex_);
+        const Locked lock(*this);
         if (const DWORD e = unusable())
             return fail(e);
         if (read_)
@@ -222,27 +238,28 @@ public:
         if (r.done == count || atOnce) {
             if (bytesRead)
                 *bytesRead = r.done;
-            complete(overlapped, ERROR_SUCCESS, r.done);
+            end(overlapped, ERROR_SUCCESS, r.done);
             return TRUE;
         }
         const auto now = Clock::now();
         const std::uint64_t total =
             std::uint64_t{t.ReadTotalTimeoutMultiplier} * count + t.ReadTotalTimeoutConstant;
-        if (total != 0)
+        if (total != 0) {
             r.totalDeadline = now + std::chrono::milliseconds(total);
+            armTimer(*r.totalDeadline);
+        }
         if (t.ReadIntervalTimeout != MAXDWORD)
             r.interval = t.ReadIntervalTimeout;
         r.lastByte = now;
         overlapped->Internal = ERROR_IO_PENDING;
         overlapped->InternalHigh = r.done;
         read_ = r;
-        wake();
         return fail(ERROR_IO_PENDING);
     }
 
     BOOL Write(const void* buffer, DWORD count, DWORD* bytesWritten, OVERLAPPED* overlapped)
     {
-        std::lock_guard lock(mutex_);
+        const Locked lock(*this);
         if (const DWORD e = unusable())
             return fail(e);
         if (write_)
@@ -260,17 +277,20 @@ public:
         if (w.done == count) {
             if (bytesWritten)
                 *bytesWritten = count;
-            complete(overlapped, ERROR_SUCCESS, count);
+            end(overlapped, ERROR_SUCCESS, count);
             return TRUE;
         }
         const std::uint64_t total = std::uint64_t{timeouts_.WriteTotalTimeoutMultiplier} * count +
                                     timeouts_.WriteTotalTimeoutConstant;
-        if (total != 0)
+        if (total != 0) {
             w.deadline = Clock::now() + std::chrono::milliseconds(total);
+            armTimer(*w.deadline);
+        }
         overlapped->Internal = ERROR_IO_PENDING;
         overlapped->InternalHigh = w.done;
         write_ = w;
-        wake();
+        // Re-arming the edge also reports room that came since the bytes above went out.
+        watchOutput(true);
         return fail(ERROR_IO_PENDING);
     }
 
@@ -295,21 +315,20 @@ public:
 
     BOOL Purge(DWORD flags)
     {
-        std::lock_guard lock(mutex_);
+        const Locked lock(*this);
         if (closed_)
             return fail(ERROR_INVALID_HANDLE);
         if (flags & ~(PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR))
             return fail(ERROR_INVALID_PARAMETER);
-        bool ended = false;
+        // The I/O thread need not hear of an operation ended here: at worst its timer fires
+        // once for nothing.
         if ((flags & PURGE_TXABORT) && write_) {
-            complete(write_->overlapped, ERROR_OPERATION_ABORTED, write_->done);
+            end(write_->overlapped, ERROR_OPERATION_ABORTED, write_->done);
             write_.reset();
-            ended = true;
         }
         if ((flags & PURGE_RXABORT) && read_) {
-            complete(read_->overlapped, ERROR_OPERATION_ABORTED, read_->done);
+            end(read_->overlapped, ERROR_OPERATION_ABORTED, read_->done);
             read_.reset();
-            ended = true;
         }
         if (!hungUp_) {
             if (flags & PURGE_TXCLEAR)
@@ -317,10 +336,6 @@ public:
             if (flags & PURGE_RXCLEAR)
                 device_->FlushInput();
         }
-        // Every exchange starts with purges; the I/O thread need only hear of one that
-        // ended an operation it was timing.
-        if (ended)
-            wake();
         return TRUE;
     }
 
@@ -339,7 +354,7 @@ public:
 
     BOOL ClearError(DWORD* errors, COMSTAT* stat)
     {
-        std::lock_guard lock(mutex_);
+        const Locked lock(*this);
         if (closed_)
             return fail(ERROR_INVALID_HANDLE);
         COMSTAT s{};
@@ -379,23 +394,87 @@ private:
         return hungUp_ ? ERROR_DEVICE_NOT_CONNECTED : ERROR_SUCCESS;
     }
 
+    // The port's lock, for a call that may end operations: their events are signalled once
+    // it is released.
+    class Locked {
+    public:
+        explicit Locked(CommPort& port) : port_(port) { port_.mutex_.lock(); }
+        ~Locked()
+        {
+            const EndedEvents ended = std::exchange(port_.ended_, {});
+            port_.mutex_.unlock();
+            ended.Signal();
+        }
+        Locked(const Locked&) = delete;
+        Locked& operator=(const Locked&) = delete;
+
+    private:
+        CommPort& port_;
+    };
+
+    // Ends an overlapped operation: its state and byte count now, its event with the lock.
+    void end(OVERLAPPED* overlapped, DWORD error, DWORD bytes)
+    {
+        overlapped->Internal = error;
+        overlapped->InternalHigh = bytes;
+        if (overlapped->hEvent)
+            ended_.Add(overlapped->hEvent);
+    }
+
     void wake() const
     {
         const std::uint64_t one = 1;
         [[maybe_unused]] const auto n = ::write(wakeFd_.get(), &one, sizeof one);
     }
 
+    // Makes the timer fire by the deadline. A timer already set earlier is left alone: when
+    // it fires, the I/O thread sets it to the nearest deadline then pending, so a read that
+    // ends long before its time-out (every poll) costs no system call here.
+    void armTimer(Clock::time_point deadline)
+    {
+        if (armed_ && *armed_ <= deadline)
+            return;
+        const auto since = deadline.time_since_epoch();
+        const auto seconds = std::chrono::floor<std::chrono::seconds>(since);
+        itimerspec when{};
+        when.it_value.tv_sec = static_cast<time_t>(seconds.count());
+        when.it_value.tv_nsec = static_cast<long>(
+            std::chrono::duration_cast<std::chrono::nanoseconds>(since - seconds).count());
+        if (when.it_value.tv_sec == 0 && when.it_value.tv_nsec == 0)
+            when.it_value.tv_nsec = 1;  // zero would disarm it
+        ::timerfd_settime(timerFd_.get(), TFD_TIMER_ABSTIME, &when, nullptr);
+        armed_ = deadline;
+    }
+
+    // Room for output wakes the I/O thread only while a write waits for it: on a
+    // pseudo-terminal every read by the far end would wake it otherwise.
+    void watchOutput(bool on)
+    {
+        epoll_event event{};
+        event.events = EPOLLIN | EPOLLRDHUP | EPOLLET;
+        if (on)
+            event.events |= EPOLLOUT;
+        event.data.fd = device_->Fd();
+        ::epoll_ctl(epollFd_.get(), EPOLL_CTL_MOD, device_->Fd(), &event);
+        watchingOutput_ = on;
+    }
+
     // False on a hang-up.
     bool readAvailable(PendingRead& r)
     {
         while (r.done < r.count) {
-            const ssize_t n = device_->ReadSome(r.buffer + r.done, r.count - r.done);
-            if (n > 0)
+            const DWORD asked = r.count - r.done;
+            const ssize_t n = device_->ReadSome(r.buffer + r.done, asked);
+            if (n > 0) {
                 r.done += static_cast<DWORD>(n);
-            else if (n < 0 && errno == EINTR)
+                // A short read took all there was; what comes later raises a new edge.
+                if (static_cast<DWORD>(n) < asked)
+                    return true;
+            } else if (n < 0 && errno == EINTR) {
                 continue;
-            else
+            } else {
                 return n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK);
+            }
         }
         return true;
     }
@@ -447,7 +526,7 @@ private:
         if (wait_ && history_) {
             *wait_->eventMask = history_;
             history_ = 0;
-            complete(wait_->overlapped, ERROR_SUCCESS, 0);
+            end(wait_->overlapped, ERROR_SUCCESS, 0);
             wait_.reset();
         }
     }
@@ -455,12 +534,12 @@ private:
     void endAll(DWORD error)
     {
         if (read_)
-            complete(read_->overlapped, error, read_->done);
+            end(read_->overlapped, error, read_->done);
         if (write_)
-            complete(write_->overlapped, error, write_->done);
+            end(write_->overlapped, error, write_->done);
         if (wait_) {
             *wait_->eventMask = 0;
-            complete(wait_->overlapped, error, 0);
+            end(wait_->overlapped, error, 0);
         }
         read_.reset();
         write_.reset();
@@ -476,7 +555,7 @@ private:
         endAll(ERROR_DEVICE_NOT_CONNECTED);
     }
 
-    int nextTimeout() const
+    std::optional<Clock::time_point> nextDeadline() const
     {
         std::optional<Clock::time_point> next;
         const auto consider = [&next](Clock::time_point t) {
@@ -491,10 +570,7 @@ private:
         }
         if (write_ && write_->deadline)
             consider(*write_->deadline);
-        if (!next)
-            return -1;
-        const auto ms = std::chrono::ceil<std::chrono::milliseconds>(*next - Clock::now()).count();
-        return static_cast<int>(std::clamp<decltype(ms)>(ms, 0, INT_MAX));
+        return next;
     }
 
     void serviceRead(Clock::time_point now)
@@ -512,7 +588,7 @@ private:
                                   now >= read_->lastByte + std::chrono::milliseconds(read_->interval);
         const bool totalOver = read_->totalDeadline && now >= *read_->totalDeadline;
         if (read_->done == read_->count || intervalOver || totalOver) {
-            complete(read_->overlapped, ERROR_SUCCESS, read_->done);
+            end(read_->overlapped, ERROR_SUCCESS, read_->done);
             read_.reset();
         }
     }
@@ -527,32 +603,34 @@ private:
         }
         // A write that runs out of time ends without error, with the bytes it got out.
         if (write_->done == write_->count || (write_->deadline && now >= *write_->deadline)) {
-            complete(write_->overlapped, ERROR_SUCCESS, write_->done);
+            end(write_->overlapped, ERROR_SUCCESS, write_->done);
             write_.reset();
         }
     }
 
     void IoLoop()
     {
-        std::unique_lock lock(mutex_);
-        while (!closed_) {
-            const int timeout = nextTimeout();
-            lock.unlock();
+        for (;;) {
             epoll_event events[4];
-            const int n = ::epoll_wait(epollFd_.get(), events, 4, timeout);
-            lock.lock();
-            // The wake counter is taken first, also on a hung-up port: left set, it would
-            // make every wait return at once.
+            const int n = ::epoll_wait(epollFd_.get(), events, 4, -1);
+            const Locked lock(*this);
+            if (closed_)
+                return;
+            // The wake and timer counters are taken first, also on a hung-up port: left
+            // set, they would make every wait return at once.
             std::uint32_t device = 0;
             for (int i = 0; i < n; ++i) {
-                if (events[i].data.fd == wakeFd_.get()) {
+                const int fd = events[i].data.fd;
+                if (fd == wakeFd_.get() || fd == timerFd_.get()) {
                     std::uint64_t count = 0;
-                    [[maybe_unused]] const auto r = ::read(wakeFd_.get(), &count, sizeof count);
+                    [[maybe_unused]] const auto r = ::read(fd, &count, sizeof count);
+                    if (fd == timerFd_.get())
+                        armed_.reset();
                 } else {
                     device |= events[i].events;
                 }
             }
-            if (closed_ || hungUp_)
+            if (hungUp_)
                 continue;
             if (device & EPOLLIN)
                 noteEvents(EV_RXCHAR | noteCounters());
@@ -562,13 +640,19 @@ private:
                 serviceWrite(now);
             if (device & (EPOLLHUP | EPOLLRDHUP | EPOLLERR))
                 hangUp();
+            if (hungUp_)
+                continue;
+            if (const auto next = nextDeadline())
+                armTimer(*next);
+            if (watchingOutput_ && !write_)
+                watchOutput(false);
         }
     }
 
     void Shutdown()
     {
         {
-            std::lock_guard lock(mutex_);
+            const Locked lock(*this);
             if (closed_)
                 return;
             closed_ = true;
@@ -581,12 +665,14 @@ private:
         device_.reset();
         epollFd_.reset();
         wakeFd_.reset();
+        timerFd_.reset();
     }
 
     std::mutex mutex_;
     std::shared_ptr<CommDevice> device_;
     UniqueFd epollFd_;
     UniqueFd wakeFd_;
+    UniqueFd timerFd_;
     std::thread io_;
     bool closed_ = false;
     bool hungUp_ = false;
@@ -598,6 +684,9 @@ private:
     std::optional<PendingRead> read_;
     std::optional<PendingWrite> write_;
     std::optional<PendingWait> wait_;
+    EndedEvents ended_;                       // signalled when the lock is released
+    std::optional<Clock::time_point> armed_;  // when the timer fires, until the I/O thread saw it
+    bool watchingOutput_ = false;
 };
 
 std::shared_ptr<CommPort> lookupPort(HANDLE handle)
@@ -610,29 +699,20 @@ std::shared_ptr<CommPort> lookupPort(HANDLE handle)
 
 std::shared_ptr<CommPort> makePort(std::unique_ptr<CommDevice> device)
 {
-    const int epollFd = ::epoll_create1(EPOLL_CLOEXEC);
-    const int wakeFd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-    const auto ok = [](int fd) { return fd >= 0; };
-    if (!ok(epollFd) || !ok(wakeFd)) {
-        if (ok(epollFd))
-            ::close(epollFd);
-        if (ok(wakeFd))
-            ::close(wakeFd);
+    UniqueFd epollFd(::epoll_create1(EPOLL_CLOEXEC));
+    UniqueFd wakeFd(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC));
+    UniqueFd timerFd(::timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC));
+    const auto watch = [&epollFd](int fd, std::uint32_t events) {
+        epoll_event event{};
+        event.events = events;
+        event.data.fd = fd;
+        return fd >= 0 && ::epoll_ctl(epollFd.get(), EPOLL_CTL_ADD, fd, &event) == 0;
+    };
+    if (epollFd.get() < 0 || !watch(wakeFd.get(), EPOLLIN) || !watch(timerFd.get(), EPOLLIN) ||
+        !watch(device->Fd(), EPOLLIN | EPOLLRDHUP | EPOLLET))
         return nullptr;
-    }
-    epoll_event wakeEvent{};
-    wakeEvent.events = EPOLLIN;
-    wakeEvent.data.fd = wakeFd;
-    epoll_event deviceEvent{};
-    deviceEvent.events = EPOLLIN | EPOLLOUT | EPOLLRDHUP | EPOLLET;
-    deviceEvent.data.fd = device->Fd();
-    if (::epoll_ctl(epollFd, EPOLL_CTL_ADD, wakeFd, &wakeEvent) != 0 ||
-        ::epoll_ctl(epollFd, EPOLL_CTL_ADD, device->Fd(), &deviceEvent) != 0) {
-        ::close(epollFd);
-        ::close(wakeFd);
-        return nullptr;
-    }
-    return std::make_shared<CommPort>(std::move(device), epollFd, wakeFd);
+    return std::make_shared<CommPort>(std::move(device), epollFd.release(), wakeFd.release(),
+                                      timerFd.release());
 }
 
 // An adapter that was unplugged has left the registry; its port number still tells which

@@ -53,8 +53,9 @@ void TTimer::start()
 
 void TTimer::stop()
 {
+    // The descriptor stays armed: a tick that comes while stopped is dropped, and disarms it
+    // then. The poll cycle stops and restarts its timer on every tick, one call fewer each.
     active_ = false;
-    arm(std::chrono::nanoseconds(0), std::chrono::nanoseconds(0));
 }
 
 void TTimer::arm(std::chrono::nanoseconds first, std::chrono::nanoseconds period)
@@ -78,8 +79,12 @@ int TTimer::remainingTime() const
 void TTimer::expired()
 {
     std::uint64_t expirations = 0;
-    // Nothing to read: the timer was stopped or restarted after the event loop saw it due.
-    if (::read(fd_, &expirations, sizeof expirations) != sizeof expirations || !active_)
+    // Nothing to read: the timer was restarted after the event loop saw it due.
+    if (::read(fd_, &expirations, sizeof expirations) != sizeof expirations)
         return;
+    if (!active_) {
+        arm(std::chrono::nanoseconds(0), std::chrono::nanoseconds(0));
+        return;
+    }
     emit timeout();
 }

@@ -56,7 +56,8 @@ double median(std::vector<double> v)
 class TickStamps : public QObject {
 public:
     // The timer's tick reaches it as its descriptor's notice, before the window's handler.
-    explicit TickStamps(TTimer* timer) : notifier_(timer->findChild<QSocketNotifier*>())
+    explicit TickStamps(TTimer* timer)
+        : timer_(timer), notifier_(timer->findChild<QSocketNotifier*>())
     {
         notifier_->installEventFilter(this);
     }
@@ -65,12 +66,14 @@ public:
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override
     {
-        if (watched == notifier_ && event->type() == QEvent::SockAct)
+        // A stopped timer's descriptor may still fire once; that starts no poll.
+        if (watched == notifier_ && event->type() == QEvent::SockAct && timer_->isActive())
             starts.push_back(Clock::now());
         return false;
     }
 
 private:
+    TTimer* timer_;
     QSocketNotifier* notifier_;
 };
 
