@@ -5,6 +5,7 @@
 #include "platform/DesktopMetrics.h"
 #include "serial/CommX.h"
 #include "toolkit/Dialogs.h"
+#include "toolkit/FramePacer.h"
 #include "toolkit/Memo.h"
 #include "toolkit/Shape.h"
 #include "toolkit/SpinEdit.h"
@@ -274,6 +275,8 @@ void TMainForm::createControls()
 
     Timer = new TTimer(this);
     Timer->setInterval(10);
+    // Polls may change the drawing 200 times a second; it is painted once per screen refresh.
+    new TFramePacer(this);
 
     // Tab order, going round: the settings group (port, line speed, interval, ID), then the
     // memos. The icon buttons take no focus.

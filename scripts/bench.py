@@ -77,12 +77,25 @@ def measure(title, rate, interval, chosen, port, device, pid):
                 title, rate, interval, name, r["exchange_ms"], r["wait_ms"] - interval))
 
 
-def receiver(rate):
-    sim = subprocess.Popen([os.path.join(BUILD, "sim", "zub3sim"), "--speed=%d" % rate, "--id=0"],
+def receiver(rate, *options):
+    sim = subprocess.Popen([os.path.join(BUILD, "sim", "zub3sim"), "--speed=%d" % rate, "--id=0"]
+                           + list(options),
                            stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True, env=ENV)
     port, device = sim.stdout.readline().split()[:2]
     sim.stdout.readline()  # what it is and how to command it
     return sim, port, device
+
+
+def moving_recording():
+    """A recording that changes a button, every channel and so the dump every millisecond:
+    whatever the interval, each poll finds everything changed."""
+    path = os.path.join(RUNTIME, "moving.csv")
+    with open(path, "w") as f:
+        f.write("t_ms,buttons,pa1,pa2,pa3,pa4\n")
+        for t in range(60000):
+            f.write("%d,%d,%d,%d,%d,%d\n" % (t, 1 << (t % 16), t % 128, (t * 3 + 40) % 128,
+                                           (t * 5 + 80) % 128, (t * 7 + 20) % 128))
+    return path
 
 
 everything = ("floor (C++)", "pyserial", "window, xcb", "window, offscreen")
@@ -105,6 +118,14 @@ for rate in SPEEDS:
     finally:
         sim.terminate()
         sim.wait()
+    if rate == SPEEDS[0]:
+        sim, port, device = receiver(rate, "--replay=" + moving_recording(), "--loop")
+        try:
+            measure("moving", rate, INTERVALS[0], ("floor (C++)", "window, xcb", "window, offscreen"),
+                    port, device, sim.pid)
+        finally:
+            sim.terminate()
+            sim.wait()
 shutil.rmtree(RUNTIME, ignore_errors=True)
 
 print("| receiver | line speed (bit/s) | interval (ms) | loop | polls | median period (ms) | "

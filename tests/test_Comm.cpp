@@ -300,6 +300,37 @@ TEST_F(CommPty, ReadsCompleteAtTheCountOrAtTheTimeOutWithWhatCame)
     EXPECT_EQ(n, 0u);
 }
 
+TEST_F(CommPty, EachReadEndsAtItsOwnTimeOutWhateverReadsCameBefore)
+{
+    Port port(line.DeviceName());
+    Bytes in(8);
+    DWORD n = 0;
+
+    // A read that ends long before its time-out leaves the timer set for it; a later read
+    // with a later time-out is not ended when that old time comes.
+    port.SetReadTimeOut(100);
+    EXPECT_FALSE(ReadFile(port.handle, in.data(), 1, &n, &port.read));
+    far.Write({1});
+    ASSERT_TRUE(port.Finish(port.read, n));
+    port.SetReadTimeOut(300);
+    auto start = Clock::now();
+    EXPECT_FALSE(ReadFile(port.handle, in.data(), 8, &n, &port.read));
+    EXPECT_EQ(WaitForSingleObject(port.read.hEvent, 200), WAIT_TIMEOUT);
+    ASSERT_TRUE(port.Finish(port.read, n));
+    EXPECT_EQ(n, 0u);
+    EXPECT_GE(Clock::now() - start, 295ms);
+
+    // A read with a shorter time-out than one purged before it ends at its own.
+    port.SetReadTimeOut(10000);
+    EXPECT_FALSE(ReadFile(port.handle, in.data(), 8, &n, &port.read));
+    ASSERT_TRUE(PurgeComm(port.handle, PURGE_RXABORT));
+    port.SetReadTimeOut(100);
+    start = Clock::now();
+    EXPECT_FALSE(ReadFile(port.handle, in.data(), 8, &n, &port.read));
+    ASSERT_TRUE(port.Finish(port.read, n));
+    EXPECT_LT(Clock::now() - start, 2s);
+}
+
 TEST_F(CommPty, EventWaitsSeeArrivalsWithoutTakingTheBytes)
 {
     Port port(line.DeviceName());

@@ -4,6 +4,8 @@
 #include <QImage>
 #include <QWidget>
 #include <QPaintDevice>
+#include <QPaintEngine>
+#include <QPainter>
 #include <QPen>
 #include <QPolygon>
 #include <QRectF>
@@ -177,11 +179,20 @@ int Canvas::fontHeight() const
 
 void PaintThroughImage(QWidget& widget, const std::function<void(QPaintDevice&)>& paint)
 {
+    QPainter painter(&widget);
+    // Unscaled, the widget's own pixels are the image's: every stroke is opaque, so painting
+    // them directly gives the same picture without an image to fill and blend each time.
+    // (The device painted on is what counts: a widget may be rendered into a scaled image.)
+    if (painter.paintEngine()->paintDevice()->devicePixelRatio() == 1) {
+        painter.end();
+        paint(widget);
+        return;
+    }
     QImage image(widget.size(), QImage::Format_ARGB32_Premultiplied);
     image.fill(Qt::transparent);
     constexpr double kInchesPerMetre = 1 / 0.0254;
     image.setDotsPerMeterX(qRound(widget.logicalDpiX() * kInchesPerMetre));
     image.setDotsPerMeterY(qRound(widget.logicalDpiY() * kInchesPerMetre));
     paint(image);
-    QPainter(&widget).drawImage(widget.rect(), image);
+    painter.drawImage(widget.rect(), image);
 }

@@ -88,5 +88,6 @@ private:
 
 // Paints a widget at one device pixel per pixel of its own into an off-screen image, at the
 // widget's resolution, and shows that: on a scaled screen the pixel rules above still hold
-// (a one-pixel line stays whole instead of thinning to dots).
+// (a one-pixel line stays whole instead of thinning to dots). Unscaled, it paints the widget
+// directly.
 void PaintThroughImage(QWidget& widget, const std::function<void(QPaintDevice&)>& paint);
