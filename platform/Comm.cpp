@@ -12,7 +12,7 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <array>
+#include <atomic>
 #include <cctype>
 #include <cerrno>
 #include <chrono>
@@ -52,27 +52,22 @@ BOOL fail(DWORD error)
     return FALSE;
 }
 
-// Events of operations that ended while the port's lock was held. They are signalled once
-// it is released, so that a waiter they wake does not run straight into the lock.
-class EndedEvents {
-public:
-    void Add(HANDLE event)
-    {
-        if (count_ < events_.size())
-            events_[count_++] = event;
-        else
-            SetEvent(event);  // never more than the three kinds of operation; kept safe anyway
-    }
-    void Signal() const
-    {
-        for (std::size_t i = 0; i < count_; ++i)
-            SetEvent(events_[i]);
-    }
+// The state of an overlapped operation. It is set under the port's lock but read without
+// it once the operation has ended: a waiter woken by the event must not then wait for the
+// thread that ended the operation to let go of the lock.
+std::atomic_ref<ULONG_PTR> state(OVERLAPPED* overlapped)
+{
+    return std::atomic_ref<ULONG_PTR>(overlapped->Internal);
+}
 
-private:
-    std::array<HANDLE, 4> events_{};
-    std::size_t count_ = 0;
-};
+// Ends an overlapped operation: its byte count, its state, and its event.
+void complete(OVERLAPPED* overlapped, DWORD error, DWORD bytes)
+{
+    overlapped->InternalHigh = bytes;
+    state(overlapped).store(error, std::memory_order_release);
+    if (overlapped->hEvent)
+        SetEvent(overlapped->hEvent);
+}
 
 class UniqueFd {
 public:
@@ -181,14 +176,14 @@ public:
 
     BOOL SetMask(DWORD mask)
     {
-        const Locked lock(*this);
+        std::lock_guard lock(mutex_);
         if (closed_)
             return fail(ERROR_INVALID_HANDLE);
         mask_ = mask;
         history_ = 0;
         if (wait_) {
             *wait_->eventMask = 0;
-            end(wait_->overlapped, ERROR_SUCCESS, 0);
+            complete(wait_->overlapped, ERROR_SUCCESS, 0);
             wait_.reset();
         }
         return TRUE;
@@ -196,7 +191,7 @@ public:
 
     BOOL WaitEvent(DWORD* eventMask, OVERLAPPED* overlapped)
     {
-        const Locked lock(*this);
+        std::lock_guard lock(mutex_);
         if (const DWORD e = unusable())
             return fail(e);
         if (wait_ || mask_ == 0)
@@ -206,18 +201,18 @@ public:
         if (history_) {
             *eventMask = history_;
             history_ = 0;
-            end(overlapped, ERROR_SUCCESS, 0);
+            complete(overlapped, ERROR_SUCCESS, 0);
             return TRUE;
         }
-        overlapped->Internal = ERROR_IO_PENDING;
         overlapped->InternalHigh = 0;
+        state(overlapped).store(ERROR_IO_PENDING, std::memory_order_relaxed);
         wait_ = PendingWait{overlapped, eventMask};
         return fail(ERROR_IO_PENDING);
     }
 
     BOOL Read(void* buffer, DWORD count, DWORD* bytesRead, OVERLAPPED* overlapped)
     {
-        const Locked lock(*this);
+        std::lock_guard lock(mutex_);
         if (const DWORD e = unusable())
             return fail(e);
         if (read_)
@@ -238,7 +233,7 @@ public:
         if (r.done == count || atOnce) {
             if (bytesRead)
                 *bytesRead = r.done;
-            end(overlapped, ERROR_SUCCESS, r.done);
+            complete(overlapped, ERROR_SUCCESS, r.done);
             return TRUE;
         }
         const auto now = Clock::now();
@@ -251,15 +246,15 @@ public:
         if (t.ReadIntervalTimeout != MAXDWORD)
             r.interval = t.ReadIntervalTimeout;
         r.lastByte = now;
-        overlapped->Internal = ERROR_IO_PENDING;
         overlapped->InternalHigh = r.done;
+        state(overlapped).store(ERROR_IO_PENDING, std::memory_order_relaxed);
         read_ = r;
         return fail(ERROR_IO_PENDING);
     }
 
     BOOL Write(const void* buffer, DWORD count, DWORD* bytesWritten, OVERLAPPED* overlapped)
     {
-        const Locked lock(*this);
+        std::lock_guard lock(mutex_);
         if (const DWORD e = unusable())
             return fail(e);
         if (write_)
@@ -277,7 +272,7 @@ public:
         if (w.done == count) {
             if (bytesWritten)
                 *bytesWritten = count;
-            end(overlapped, ERROR_SUCCESS, count);
+            complete(overlapped, ERROR_SUCCESS, count);
             return TRUE;
         }
         const std::uint64_t total = std::uint64_t{timeouts_.WriteTotalTimeoutMultiplier} * count +
@@ -286,36 +281,33 @@ public:
             w.deadline = Clock::now() + std::chrono::milliseconds(total);
             armTimer(*w.deadline);
         }
-        overlapped->Internal = ERROR_IO_PENDING;
         overlapped->InternalHigh = w.done;
+        state(overlapped).store(ERROR_IO_PENDING, std::memory_order_relaxed);
         write_ = w;
         // Re-arming the edge also reports room that came since the bytes above went out.
         watchOutput(true);
         return fail(ERROR_IO_PENDING);
     }
 
-    BOOL Result(OVERLAPPED* overlapped, DWORD* bytesTransferred, BOOL wait)
+    static BOOL Result(OVERLAPPED* overlapped, DWORD* bytesTransferred, BOOL wait)
     {
-        std::unique_lock lock(mutex_);
-        while (overlapped->Internal == ERROR_IO_PENDING) {
+        DWORD error = 0;
+        while ((error = static_cast<DWORD>(state(overlapped).load(std::memory_order_acquire))) ==
+               ERROR_IO_PENDING) {
             if (!wait)
                 return fail(ERROR_IO_INCOMPLETE);
-            const HANDLE event = overlapped->hEvent;
-            if (!event)
+            if (!overlapped->hEvent)
                 return fail(ERROR_INVALID_PARAMETER);
-            lock.unlock();
-            WaitForSingleObject(event, INFINITE);
-            lock.lock();
+            WaitForSingleObject(overlapped->hEvent, INFINITE);
         }
         if (bytesTransferred)
             *bytesTransferred = static_cast<DWORD>(overlapped->InternalHigh);
-        const auto error = static_cast<DWORD>(overlapped->Internal);
         return error == ERROR_SUCCESS ? TRUE : fail(error);
     }
 
     BOOL Purge(DWORD flags)
     {
-        const Locked lock(*this);
+        std::lock_guard lock(mutex_);
         if (closed_)
             return fail(ERROR_INVALID_HANDLE);
         if (flags & ~(PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR))
@@ -323,11 +315,11 @@ public:
         // The I/O thread need not hear of an operation ended here: at worst its timer fires
         // once for nothing.
         if ((flags & PURGE_TXABORT) && write_) {
-            end(write_->overlapped, ERROR_OPERATION_ABORTED, write_->done);
+            complete(write_->overlapped, ERROR_OPERATION_ABORTED, write_->done);
             write_.reset();
         }
         if ((flags & PURGE_RXABORT) && read_) {
-            end(read_->overlapped, ERROR_OPERATION_ABORTED, read_->done);
+            complete(read_->overlapped, ERROR_OPERATION_ABORTED, read_->done);
             read_.reset();
         }
         if (!hungUp_) {
@@ -354,7 +346,7 @@ public:
 
     BOOL ClearError(DWORD* errors, COMSTAT* stat)
     {
-        const Locked lock(*this);
+        std::lock_guard lock(mutex_);
         if (closed_)
             return fail(ERROR_INVALID_HANDLE);
         COMSTAT s{};
@@ -392,33 +384,6 @@ private:
         if (closed_)
             return ERROR_INVALID_HANDLE;
         return hungUp_ ? ERROR_DEVICE_NOT_CONNECTED : ERROR_SUCCESS;
-    }
-
-    // The port's lock, for a call that may end operations: their events are signalled once
-    // it is released.
-    class Locked {
-    public:
-        explicit Locked(CommPort& port) : port_(port) { port_.mutex_.lock(); }
-        ~Locked()
-        {
-            const EndedEvents ended = std::exchange(port_.ended_, {});
-            port_.mutex_.unlock();
-            ended.Signal();
-        }
-        Locked(const Locked&) = delete;
-        Locked& operator=(const Locked&) = delete;
-
-    private:
-        CommPort& port_;
-    };
-
-    // Ends an overlapped operation: its state and byte count now, its event with the lock.
-    void end(OVERLAPPED* overlapped, DWORD error, DWORD bytes)
-    {
-        overlapped->Internal = error;
-        overlapped->InternalHigh = bytes;
-        if (overlapped->hEvent)
-            ended_.Add(overlapped->hEvent);
     }
 
     void wake() const
@@ -526,7 +491,7 @@ private:
         if (wait_ && history_) {
             *wait_->eventMask = history_;
             history_ = 0;
-            end(wait_->overlapped, ERROR_SUCCESS, 0);
+            complete(wait_->overlapped, ERROR_SUCCESS, 0);
             wait_.reset();
         }
     }
@@ -534,12 +499,12 @@ private:
     void endAll(DWORD error)
     {
         if (read_)
-            end(read_->overlapped, error, read_->done);
+            complete(read_->overlapped, error, read_->done);
         if (write_)
-            end(write_->overlapped, error, write_->done);
+            complete(write_->overlapped, error, write_->done);
         if (wait_) {
             *wait_->eventMask = 0;
-            end(wait_->overlapped, error, 0);
+            complete(wait_->overlapped, error, 0);
         }
         read_.reset();
         write_.reset();
@@ -588,7 +553,7 @@ private:
                                   now >= read_->lastByte + std::chrono::milliseconds(read_->interval);
         const bool totalOver = read_->totalDeadline && now >= *read_->totalDeadline;
         if (read_->done == read_->count || intervalOver || totalOver) {
-            end(read_->overlapped, ERROR_SUCCESS, read_->done);
+            complete(read_->overlapped, ERROR_SUCCESS, read_->done);
             read_.reset();
         }
     }
@@ -603,7 +568,7 @@ private:
         }
         // A write that runs out of time ends without error, with the bytes it got out.
         if (write_->done == write_->count || (write_->deadline && now >= *write_->deadline)) {
-            end(write_->overlapped, ERROR_SUCCESS, write_->done);
+            complete(write_->overlapped, ERROR_SUCCESS, write_->done);
             write_.reset();
         }
     }
@@ -613,7 +578,7 @@ private:
         for (;;) {
             epoll_event events[4];
             const int n = ::epoll_wait(epollFd_.get(), events, 4, -1);
-            const Locked lock(*this);
+            std::lock_guard lock(mutex_);
             if (closed_)
                 return;
             // The wake and timer counters are taken first, also on a hung-up port: left
@@ -652,7 +617,7 @@ private:
     void Shutdown()
     {
         {
-            const Locked lock(*this);
+            std::lock_guard lock(mutex_);
             if (closed_)
                 return;
             closed_ = true;
@@ -684,7 +649,6 @@ private:
     std::optional<PendingRead> read_;
     std::optional<PendingWrite> write_;
     std::optional<PendingWait> wait_;
-    EndedEvents ended_;                       // signalled when the lock is released
     std::optional<Clock::time_point> armed_;  // when the timer fires, until the I/O thread saw it
     bool watchingOutput_ = false;
 };
