@@ -180,6 +180,8 @@ int Canvas::fontHeight() const
 void PaintThroughImage(QWidget& widget, const std::function<void(QPaintDevice&)>& paint)
 {
     QPainter painter(&widget);
+    if (!painter.isActive())
+        return;  // outside a paint event there is nothing to paint on
     // Unscaled, the widget's own pixels are the image's: every stroke is opaque, so painting
     // them directly gives the same picture without an image to fill and blend each time.
     // (The device painted on is what counts: a widget may be rendered into a scaled image.)
