@@ -1,8 +1,8 @@
 #include "app/ZUB3Check.h"
 
 #include "app/FormData.h"
-#include "app/ReceiverLink.h"
-#include "platform/DesktopMetrics.h"
+#include "core/ReceiverLink.h"
+#include "toolkit/DesktopMetrics.h"
 #include "serial/CommX.h"
 #include "toolkit/Dialogs.h"
 #include "toolkit/FramePacer.h"

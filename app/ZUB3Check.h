@@ -2,7 +2,7 @@
 // The main window: the drawing of the controller with its 20 indicators and four bar
 // gauges, the power switch, the settings group, the two byte dumps and the status line.
 
-#include "app/Protocol.h"
+#include "core/Protocol.h"
 
 #include <QPointer>
 #include <QWidget>

@@ -1,7 +1,8 @@
 #include "cli/Commands.h"
 
-#include "app/ReceiverLink.h"
-#include "cli/Records.h"
+#include "cli/Summary.h"
+#include "core/ReceiverLink.h"
+#include "core/Records.h"
 #include "platform/PortAccess.h"
 #include "platform/SerialRegistry.h"
 #include "serial/CommX.h"

@@ -2,7 +2,7 @@
 // The command line of zub3ctl: its commands, their options and help texts, and the checks
 // of option values. Nothing here touches a port.
 
-#include "app/Protocol.h"
+#include "core/Protocol.h"
 
 #include <map>
 #include <optional>

@@ -38,6 +38,15 @@ ssize_t CommDevice::WriteSome(const void* buffer, std::size_t count)
     return ::write(Fd(), buffer, count);
 }
 
+namespace {
+std::atomic<DeviceOpener> testDeviceOpener{nullptr};
+}
+
+void RegisterTestDeviceOpener(DeviceOpener opener)
+{
+    testDeviceOpener.store(opener);
+}
+
 }  // namespace detail
 
 namespace {
@@ -705,7 +714,9 @@ HANDLE CreateFileA(const char* fileName, DWORD, DWORD shareMode, const void* sec
 
     ports::SetLastOpenRefusal({});
     DWORD error = ERROR_SUCCESS;
-    std::unique_ptr<CommDevice> device = detail::OpenFakeDevice(name, error);
+    std::unique_ptr<CommDevice> device;
+    if (const detail::DeviceOpener opener = detail::testDeviceOpener.load())
+        device = opener(name, error);
     if (!device && error == ERROR_SUCCESS) {
         if (const auto path = registry::ResolvePort(name)) {
             device = detail::OpenTtyDevice(*path, shareMode == 0, error);

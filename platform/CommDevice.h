@@ -49,10 +49,14 @@ public:
     virtual void Drain() = 0;
 };
 
-// Both give null with error set when the device cannot be opened; a tty device's refusal
-// also sets platform::ports::SetLastOpenRefusal when its cause is known.
+// Null with error set when the device cannot be opened; the refusal also sets
+// platform::ports::SetLastOpenRefusal when its cause is known.
 std::unique_ptr<CommDevice> OpenTtyDevice(const std::string& path, bool exclusive, DWORD& error);
-// Null with error 0 when no fake device has that port name ("COMn").
-std::unique_ptr<CommDevice> OpenFakeDevice(const std::string& portName, DWORD& error);
+
+// Tests put devices of their own in front of the real ones: CreateFileA asks the opener
+// first, by port name ("COMn"); null with error 0 means it has no such port. Programs
+// never register one.
+using DeviceOpener = std::unique_ptr<CommDevice> (*)(const std::string& portName, DWORD& error);
+void RegisterTestDeviceOpener(DeviceOpener opener);
 
 }  // namespace platform::win::detail

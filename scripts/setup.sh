@@ -6,12 +6,14 @@ set -euo pipefail
 packages=(
   cmake g++ make pkg-config
   qt6-base-dev libgl-dev libglx-dev libxcb1-dev
+  qt6-charts-dev qt6-l10n-tools
   libpng-dev zlib1g-dev
   libgtest-dev
   fonts-noto-cjk
   xvfb xauth
   desktop-file-utils appstream help2man man-db file dpkg-dev lintian
-  python3-serial
+  python3-serial ser2net
+  locales
   clang libclang-rt-14-dev
 )
 

@@ -2,7 +2,7 @@
 // The hand-held controller as the virtual receiver sees it: the button word, the four
 // analogue channels, the buttons' names, and the demo animation.
 
-#include "app/Protocol.h"
+#include "core/Protocol.h"
 
 #include <array>
 #include <chrono>

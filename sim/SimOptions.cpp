@@ -1,6 +1,6 @@
 #include "sim/SimOptions.h"
 
-#include "app/Protocol.h"
+#include "core/Protocol.h"
 
 #include <algorithm>
 #include <array>

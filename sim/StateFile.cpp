@@ -1,6 +1,6 @@
 #include "sim/StateFile.h"
 
-#include "app/Protocol.h"
+#include "core/Protocol.h"
 #include "sim/Faults.h"
 
 #include <fstream>

@@ -4,7 +4,7 @@
 // it answers polls, ID queries and writes as the device does, with the line's echo of each
 // request in front, only at its own line speed, and paced as the line would carry it.
 
-#include "app/Protocol.h"
+#include "core/Protocol.h"
 #include "sim/Controller.h"
 #include "sim/Faults.h"
 

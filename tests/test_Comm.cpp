@@ -1,7 +1,7 @@
 #include "platform/Comm.h"
 
 #include "platform/Events.h"
-#include "platform/FakeComm.h"
+#include "support/FakeComm.h"
 #include "platform/PortAccess.h"
 #include "support/ChildProcess.h"
 #include "support/PtyPair.h"

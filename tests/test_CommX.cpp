@@ -1,6 +1,6 @@
 #include "serial/CommX.h"
 
-#include "platform/FakeComm.h"
+#include "support/FakeComm.h"
 #include "support/PtyPair.h"
 #include "toolkit/Dialogs.h"
 

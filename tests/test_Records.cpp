@@ -1,6 +1,7 @@
-#include "cli/Records.h"
+#include "core/Records.h"
 
-#include "app/ReceiverLink.h"
+#include "cli/Summary.h"
+#include "core/ReceiverLink.h"
 
 #include <gtest/gtest.h>
 

@@ -4,7 +4,7 @@
 #include "sim/StateFile.h"
 #include "sim/VirtualReceiver.h"
 
-#include "app/Protocol.h"
+#include "core/Protocol.h"
 #include "platform/Termios2.h"
 
 #include <gtest/gtest.h>

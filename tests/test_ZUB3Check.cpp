@@ -1,6 +1,6 @@
 #include "app/ZUB3Check.h"
 
-#include "platform/DesktopMetrics.h"
+#include "toolkit/DesktopMetrics.h"
 #include "serial/CommX.h"
 #include "support/PtyPair.h"
 #include "toolkit/Dialogs.h"

@@ -1,7 +1,7 @@
 // The zub3sim program as a user or the run script starts it: its port in the registry, its
 // answers on the line, its state across runs, its exit.
 
-#include "app/Protocol.h"
+#include "core/Protocol.h"
 #include "platform/SerialRegistry.h"
 #include "platform/Termios2.h"
 #include "support/Program.h"

@@ -5,7 +5,7 @@
 //   bench_Floor DEVICE BIT-RATE INTERVAL-MS POLLS RECEIVER-PID
 //   bench_Floor --frame     prints the poll (ID 0) in hexadecimal, for the other loops
 
-#include "app/Protocol.h"
+#include "core/Protocol.h"
 #include "bench/BenchReport.h"
 #include "platform/Termios2.h"
 

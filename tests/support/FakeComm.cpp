@@ -1,4 +1,4 @@
-#include "platform/FakeComm.h"
+#include "support/FakeComm.h"
 
 #include "platform/CommDevice.h"
 
@@ -231,6 +231,7 @@ std::string portName(int portNumber)
 
 FakeComm::FakeComm(int portNumber) : line_(std::make_shared<detail::FakeLine>())
 {
+    detail::RegisterTestDeviceOpener(&detail::OpenFakeDevice);
     detail::FakeTable& t = detail::fakeTable();
     std::lock_guard lock(t.mutex);
     auto& slot = t.lines[portName(portNumber)];

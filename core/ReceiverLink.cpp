@@ -1,4 +1,4 @@
-#include "app/ReceiverLink.h"
+#include "core/ReceiverLink.h"
 
 #include "serial/CommX.h"
 

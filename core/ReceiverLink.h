@@ -4,7 +4,7 @@
 // the line speeds in order, a poll and a write, and the hex dump of a frame. Needs Qt Core
 // and the serial component only, no widgets.
 
-#include "app/Protocol.h"
+#include "core/Protocol.h"
 
 #include <QString>
 

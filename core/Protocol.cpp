@@ -1,4 +1,4 @@
-#include "app/Protocol.h"
+#include "core/Protocol.h"
 
 #include <algorithm>
 

@@ -1,4 +1,4 @@
-#include "platform/DesktopMetrics.h"
+#include "toolkit/DesktopMetrics.h"
 
 #include <QApplication>
 #include <QFont>

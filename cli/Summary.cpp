@@ -1,6 +1,4 @@
-#include "cli/Records.h"
-
-#include "app/ReceiverLink.h"
+#include "cli/Summary.h"
 
 #include <algorithm>
 #include <cmath>
@@ -11,76 +9,7 @@ namespace {
 
 constexpr int kBarWidth = 32;
 
-std::string milliseconds(double ms)
-{
-    char buf[32];
-    std::snprintf(buf, sizeof buf, "%.3f", ms);
-    return buf;
-}
-
 }  // namespace
-
-std::string HeldNames(std::uint16_t buttons)
-{
-    std::string out;
-    for (const ButtonName& b : kButtons)
-        if (buttons & b.bit) {
-            if (!out.empty())
-                out += ' ';
-            out += b.name;
-        }
-    return out;
-}
-
-std::string Dump(std::span<const Byte> frame)
-{
-    return HexDump(frame, static_cast<int>(frame.size()) - 1).trimmed().toStdString();
-}
-
-std::string Header(Format format, bool hex)
-{
-    if (format != Format::Csv)
-        return {};
-    return std::string("t_ms,time,buttons,held,pa1,pa2,pa3,pa4") + (hex ? ",sent,received" : "") +
-           "\n";
-}
-
-std::string FormatRecord(Format format, bool hex, const Record& r)
-{
-    const std::string t = milliseconds(r.tMs);
-    const std::string held = HeldNames(r.data.buttons);
-    const auto& pa = r.data.channels;
-    std::string out;
-    switch (format) {
-    case Format::Csv:
-        // No field holds a comma or a quote, so none needs quoting.
-        out = t + "," + r.time + "," + std::to_string(r.data.buttons) + "," + held;
-        for (Byte v : pa)
-            out += "," + std::to_string(v);
-        if (hex)
-            out += "," + r.sent + "," + r.received;
-        break;
-    case Format::Jsonl:
-        // Every string is ASCII without quotes or backslashes: nothing to escape.
-        out = "{\"t_ms\": " + t + ", \"time\": \"" + r.time +
-              "\", \"buttons\": " + std::to_string(r.data.buttons) + ", \"held\": \"" + held +
-              "\"";
-        for (std::size_t i = 0; i < pa.size(); ++i)
-            out += ", \"pa" + std::to_string(i + 1) + "\": " + std::to_string(pa[i]);
-        if (hex)
-            out += ", \"sent\": \"" + r.sent + "\", \"received\": \"" + r.received + "\"";
-        out += "}";
-        break;
-    case Format::Text:
-        out = t + " ms  " + r.time + "  held: " + (held.empty() ? "-" : held);
-        for (std::size_t i = 0; i < pa.size(); ++i)
-            out += "  PA" + std::to_string(i + 1) + " " + std::to_string(pa[i]);
-        if (hex)
-            out += "  sent: " + r.sent + "  received: " + r.received;
-        break;
-    }
-    return out + "\n";
-}
 
 std::string LiveView(const Record& r, long long polls, long long failures, bool redraw)
 {
@@ -89,7 +18,7 @@ std::string LiveView(const Record& r, long long polls, long long failures, bool 
     std::string out = redraw ? "\x1b[" + std::to_string(kLines) + "F" : "";
     auto line = [&out](const std::string& text) { out += "\x1b[2K" + text + "\n"; };
     const std::string held = HeldNames(r.data.buttons);
-    line(milliseconds(r.tMs) + " ms   polls " + std::to_string(polls) + "   failed " +
+    line(Milliseconds(r.tMs) + " ms   polls " + std::to_string(polls) + "   failed " +
          std::to_string(failures));
     line("held: " + (held.empty() ? std::string("-") : held));
     for (std::size_t i = 0; i < r.data.channels.size(); ++i) {
@@ -138,8 +67,8 @@ std::string Summary::Text() const
                     return static_cast<double>(us) / 1000;
             return static_cast<double>(periods_.rbegin()->first) / 1000;
         };
-        out += "period: median " + milliseconds(rank(0.5)) + " ms, 95th percentile " +
-               milliseconds(rank(0.95)) + " ms\n";
+        out += "period: median " + Milliseconds(rank(0.5)) + " ms, 95th percentile " +
+               Milliseconds(rank(0.95)) + " ms\n";
     }
     for (std::size_t i = 0; records_ > 0 && i < min_.size(); ++i) {
         char mean[32];
