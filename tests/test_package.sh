@@ -96,7 +96,7 @@ for program in "${programs[@]}"; do
   done
   case $program in
     zub3ctl) help=$(for c in "" ports read write monitor; do zub3ctl $c --help; done) ;;
-    # Until the window has a --help of its own it opens; QT's own --help-all is Qt's.
+    # Until the window has a --help of its own, it opens and prints nothing; --help-all is Qt's.
     ZUB3Manager) help=$(QT_QPA_PLATFORM=offscreen timeout 3 ZUB3Manager --help 2>/dev/null | grep -v -- --help-all) ;;
     *) help=$($program --help) ;;
   esac
