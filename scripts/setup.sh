@@ -11,7 +11,7 @@ packages=(
   libgtest-dev
   fonts-noto-cjk
   xvfb xauth
-  desktop-file-utils appstream help2man man-db file dpkg-dev lintian
+  desktop-file-utils appstream man-db file dpkg-dev lintian bash-completion
   python3-serial ser2net
   locales
   clang libclang-rt-14-dev
