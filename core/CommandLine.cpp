@@ -214,4 +214,13 @@ double ParseDuration(std::string_view option, std::string_view text, BareUnit ba
     return *ms;
 }
 
+std::string VersionText(std::string_view program, std::string_view version)
+{
+    return std::string(program) + " (ZUB-3 Manager) " + std::string(version) +
+           "\nLicense GPL-3.0-or-later: GNU GPL version 3 or later "
+           "<https://gnu.org/licenses/gpl.html>.\n"
+           "This is free software: you are free to change and redistribute it.\n"
+           "There is NO WARRANTY, to the extent permitted by law.\n";
+}
+
 }  // namespace zub3::cmdline

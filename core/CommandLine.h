@@ -76,4 +76,7 @@ std::optional<double> ReadDuration(std::string_view text, BareUnit bare);
 double ParseDuration(std::string_view option, std::string_view text, BareUnit bare,
                      double minMs, double maxMs);
 
+// What --version prints: the program, the project's version and the licence.
+std::string VersionText(std::string_view program, std::string_view version);
+
 }  // namespace zub3::cmdline
