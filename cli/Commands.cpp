@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "cli/Commands.h"
 
 #include "cli/Summary.h"
@@ -17,7 +18,10 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
+#include <climits>
+#include <cmath>
 #include <cerrno>
 #include <charconv>
 #include <cstring>
@@ -31,9 +35,14 @@ namespace {
 namespace registry = platform::registry;
 namespace ports = platform::ports;
 
-constexpr int kMinInterval = 5;
-constexpr int kMaxInterval = 500;
+constexpr double kMinInterval = 5;
+constexpr double kMaxInterval = 500;
 constexpr int kDefaultInterval = 10;
+// A QTimer counts in int milliseconds: a run may last up to 24 days.
+constexpr double kMaxDurationMs = 24.0 * 24 * 3'600'000;
+
+// -q: notes and the summary are left out; errors are not notes.
+bool g_quiet = false;
 constexpr qint64 kLiveViewMs = 50;  // the live view redraws no faster than this
 
 // Writes all of text; false (errno set) when the reader has gone or the write failed.
@@ -61,7 +70,8 @@ void say(std::string_view text)
 
 void note(const std::string& text)
 {
-    writeAll(STDERR_FILENO, text);
+    if (!g_quiet)
+        writeAll(STDERR_FILENO, text);
 }
 
 std::string require(const Arguments& args, std::string_view name)
@@ -233,13 +243,15 @@ MonitorSettings monitorSettings(const Arguments& args)
 {
     MonitorSettings m;
     if (const auto v = args.Get("interval"))
-        m.interval = static_cast<int>(ParseCount("interval", *v, kMinInterval, kMaxInterval));
+        m.interval = static_cast<int>(std::lround(cmdline::ParseDuration(
+            "interval", *v, cmdline::BareUnit::Milliseconds, kMinInterval, kMaxInterval)));
     if (args.Has("count") && args.Has("duration"))
         throw UsageError("give --count or --duration, not both");
     if (const auto v = args.Get("count"))
-        m.count = ParseCount("count", *v, 1, 1'000'000'000'000);
+        m.count = cmdline::ParseInteger("count", *v, 1, 1'000'000'000'000);
     if (const auto v = args.Get("duration"))
-        m.durationMs = ParseDuration("duration", *v);
+        m.durationMs = cmdline::ParseDuration("duration", *v, cmdline::BareUnit::Seconds, 1,
+                                              kMaxDurationMs);
     if (const auto v = args.Get("format")) {
         if (*v == "text")
             m.format = Format::Text;
@@ -252,7 +264,7 @@ MonitorSettings monitorSettings(const Arguments& args)
     }
     m.hex = args.Has("hex");
     if (const auto v = args.Get("max-failures"))
-        m.maxFailures = ParseCount("max-failures", *v, 1, 1'000'000'000);
+        m.maxFailures = cmdline::ParseInteger("max-failures", *v, 1, 1'000'000'000);
     return m;
 }
 
@@ -285,7 +297,7 @@ public:
         deadline.setTimerType(Qt::PreciseTimer);
         QObject::connect(&deadline, &QTimer::timeout, [this] { end(kExitDone); });
         if (s_.durationMs)
-            deadline.start(static_cast<int>(std::min(*s_.durationMs, 2e9)));
+            deadline.start(static_cast<int>(std::ceil(*s_.durationMs)));
         timer_.start(0);
         loop_.exec();
 
@@ -415,12 +427,30 @@ private:
     QElapsedTimer sinceDrawn_;
 };
 
+// COM2 before COM10, as a person counts; anything else after the COM ports, by name.
+std::pair<int, std::string> portOrder(const std::string& name)
+{
+    int number = 0;
+    const char* end = name.data() + name.size();
+    if (name.starts_with("COM") && std::from_chars(name.data() + 3, end, number).ptr == end)
+        return {number, name};
+    return {INT_MAX, name};
+}
+
 }  // namespace
+
+void Say(std::string_view text)
+{
+    say(text);
+}
 
 int Ports(const Arguments& args)
 {
     const bool json = args.Has("json");
-    const auto values = registry::ReadSerialComm().value_or(std::vector<registry::Value>{});
+    auto values = registry::ReadSerialComm().value_or(std::vector<registry::Value>{});
+    std::stable_sort(values.begin(), values.end(), [](const auto& a, const auto& b) {
+        return portOrder(a.data) < portOrder(b.data);
+    });
     std::string out = json ? "[" : "";
     bool first = true;
     for (const auto& v : values) {
@@ -461,6 +491,7 @@ int Ports(const Arguments& args)
 
 int Read(const Arguments& args)
 {
+    g_quiet = args.Has("quiet");
     const std::string portText = require(args, "port");
     const auto speeds = speedsToTry(args);
     const PortChoice choice = choosePort(portText);
@@ -476,6 +507,7 @@ int Read(const Arguments& args)
 
 int Write(const Arguments& args)
 {
+    g_quiet = args.Has("quiet");
     // Everything is checked before the line is touched.
     const std::string portText = require(args, "port");
     const int newID = ParseID("id", require(args, "id"));
@@ -522,6 +554,7 @@ int Write(const Arguments& args)
 
 int Monitor(const Arguments& args)
 {
+    g_quiet = args.Has("quiet");
     const std::string portText = require(args, "port");
     const MonitorSettings settings = monitorSettings(args);
     if (args.Has("id") && !args.Has("speed"))

@@ -1,110 +1,141 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "cli/Options.h"
 
 #include "Version.h"
+#include "core/Records.h"
 
 #include <algorithm>
 #include <array>
 #include <charconv>
-#include <cmath>
 
 namespace zub3::cli {
 namespace {
 
-constexpr OptionInfo kHelp{"help", 'h', false};
+using cmdline::Option;
+using cmdline::Takes;
 
-constexpr std::array<OptionInfo, 2> kPortsOptions{{kHelp, {"json", 0, false}}};
-constexpr std::array<OptionInfo, 4> kReadOptions{
-    {kHelp, {"port", 'p', true}, {"speed", 's', true}, {"json", 0, false}}};
-constexpr std::array<OptionInfo, 6> kWriteOptions{{kHelp,
-                                                   {"port", 'p', true},
-                                                   {"id", 'i', true},
-                                                   {"speed", 's', true},
-                                                   {"from-id", 0, true},
-                                                   {"from-speed", 0, true}}};
-constexpr std::array<OptionInfo, 10> kMonitorOptions{{kHelp,
-                                                      {"port", 'p', true},
-                                                      {"id", 'i', true},
-                                                      {"speed", 's', true},
-                                                      {"interval", 'n', true},
-                                                      {"count", 'c', true},
-                                                      {"duration", 'd', true},
-                                                      {"format", 'f', true},
-                                                      {"hex", 0, false},
-                                                      {"max-failures", 0, true}}};
+constexpr std::size_t kHelpWidth = 88;
 
-constexpr std::string_view kPortsHelp = R"(Usage: zub3ctl ports [--json]
-List the serial ports: the COM name and the device path of each, what sysfs says of a
-USB adapter (product, manufacturer, serial number), and whether this user can open the
-port now, and if not, why: no permission, held by another program, or gone. No device
-is opened.
+constexpr Option kHelp{"help", 'h', Takes::Nothing, {}, "show this help and exit"};
+constexpr Option kVersionOption{"version", 0, Takes::Nothing, {}, "show the version and licence and exit"};
+constexpr Option kQuiet{"quiet", 'q', Takes::Nothing, {},
+                        "write nothing on standard error but errors: no\n"
+                        "notes, no summary"};
+constexpr Option kPort{"port", 'p', Takes::Value, "PORT",
+                       "the receiver's port: a COM name as \"zub3ctl ports\" lists it\n"
+                       "(COM51) or a device path (/dev/ttyUSB0)"};
 
-Options:
-      --json     print a JSON array, one object per port with the keys port, device,
-                   name, product, manufacturer, serial, available and reason (null,
-                   "permission", "held" or "gone") and detail
-  -h, --help     show this help and exit
+constexpr std::array<Option, 2> kPortsOptions{{
+    {"json", 0, Takes::Nothing, {},
+     "print a JSON array, one object per port with the keys port, device,\n"
+     "name, product, manufacturer, serial, available and reason (null,\n"
+     "\"permission\", \"held\" or \"gone\") and detail"},
+    kHelp,
+}};
+constexpr std::array<Option, 5> kReadOptions{{
+    kPort,
+    {"speed", 's', Takes::Value, "BPS", "try only this line speed: 115200, 625000 or 1250000"},
+    {"json", 0, Takes::Nothing, {}, "print {\"id\": 7, \"speed\": 625000}"},
+    kQuiet,
+    kHelp,
+}};
+constexpr std::array<Option, 7> kWriteOptions{{
+    kPort,
+    {"id", 'i', Takes::Value, "N", "the new ID, 0 to 31"},
+    {"speed", 's', Takes::Value, "BPS", "the new line speed: 115200, 625000 or 1250000"},
+    {"from-id", 0, Takes::Value, "N", "the receiver's present ID (give --from-speed with it)"},
+    {"from-speed", 0, Takes::Value, "BPS", "the receiver's present line speed"},
+    kQuiet,
+    kHelp,
+}};
+constexpr std::array<Option, 11> kMonitorOptions{{
+    kPort,
+    {"id", 'i', Takes::Value, "N", "the receiver's ID, 0 to 31 (give --speed with it)"},
+    {"speed", 's', Takes::Value, "BPS", "its line speed; alone, the read tries only this one"},
+    {"interval", 'n', Takes::Value, "TIME",
+     "from a reply to the next poll, 5 to 500 ms, in whole\n"
+     "milliseconds: 10, 10ms or 0.01s (default 10)"},
+    {"count", 'c', Takes::Value, "N", "stop after N records"},
+    {"duration", 'd', Takes::Value, "TIME",
+     "stop after TIME: seconds (90), or with a unit:\n500ms, 2s, 1.5m, 1h"},
+    {"format", 'f', Takes::Value, "FORMAT", "text (default), csv or jsonl"},
+    {"hex", 0, Takes::Nothing, {}, "add the frames sent and received, in hexadecimal"},
+    {"max-failures", 0, Takes::Value, "N",
+     "stop with status 1 after N polls without a reply\n(default: never stop for failures)"},
+    kQuiet,
+    kHelp,
+}};
+
+// Every option of every command, for the program's help.
+constexpr std::array<Option, 15> kAllOptions{{
+    kPort,
+    {"speed", 's', Takes::Value, "BPS",
+     "115200, 625000 or 1250000; for read and monitor, the\n"
+     "only speed to try; for write, the new speed"},
+    {"id", 'i', Takes::Value, "N",
+     "0 to 31; for write, the new ID; for monitor, the\n"
+     "receiver's ID (give --speed with it: nothing is read)"},
+    {"from-id", 0, Takes::Value, "N", "write: the receiver's present ID"},
+    {"from-speed", 0, Takes::Value, "BPS", "write: the receiver's present line speed"},
+    {"json", 0, Takes::Nothing, {}, "ports, read: print JSON"},
+    {"interval", 'n', Takes::Value, "TIME",
+     "monitor: from a reply to the next poll, 5 to 500 ms\n(10, 10ms, 0.01s; default 10)"},
+    {"count", 'c', Takes::Value, "N", "monitor: stop after N records"},
+    {"duration", 'd', Takes::Value, "TIME",
+     "monitor: stop after TIME: seconds, or with a unit\n(500ms, 2s, 1m, 1h)"},
+    {"format", 'f', Takes::Value, "FORMAT", "monitor: text (default), csv or jsonl"},
+    {"hex", 0, Takes::Nothing, {}, "monitor: add the frames sent and received"},
+    {"max-failures", 0, Takes::Value, "N",
+     "monitor: stop with status 1 after N polls without a\nreply (default: never)"},
+    {"quiet", 'q', Takes::Nothing, {},
+     "read, write, monitor: leave out the notes and the\nsummary on standard error"},
+    kHelp,
+    kVersionOption,
+}};
+constexpr std::array<Option, 2> kProgramOptions{{kHelp, kVersionOption}};
+
+constexpr std::string_view kPortsUsage = R"(Usage: zub3ctl ports [--json]
+List the serial ports in the order of their COM numbers: the COM name and the device
+path of each, what sysfs says of a USB adapter (product, manufacturer, serial number),
+and whether this user can open the port now, and if not, why: no permission, held by
+another program, or gone. No device is opened.
 )";
 
-constexpr std::string_view kReadHelp = R"(Usage: zub3ctl read --port PORT [--speed BPS] [--json]
+constexpr std::string_view kReadUsage = R"(Usage: zub3ctl read --port PORT [--speed BPS] [--json]
 Find the receiver's ID and line speed by asking for its ID at 115200, 625000 and
 1250000 bit/s in turn, as ZUB-3 Manager does, and print them: "ID 7, 625000 bit/s".
-
-Options:
-  -p, --port=PORT    the receiver's port: a COM name (COM51) or a device path
-                       (/dev/ttyUSB0)
-  -s, --speed=BPS    try only this line speed: 115200, 625000 or 1250000
-      --json         print {"id": 7, "speed": 625000}
-  -h, --help         show this help and exit
-
+)";
+constexpr std::string_view kReadMore = R"(
 Exit status: 0 found, 1 no receiver answered, 2 bad usage, 3 the port could not be
 opened.
 )";
 
-constexpr std::string_view kWriteHelp = R"(Usage: zub3ctl write --port PORT --id N --speed BPS [--from-id N --from-speed BPS]
+constexpr std::string_view kWriteUsage = R"(Usage: zub3ctl write --port PORT --id N --speed BPS [--from-id N --from-speed BPS]
 Give the receiver a new ID and line speed. Unless its present ID and speed are given,
 they are read first as "zub3ctl read" does; then the write frame is sent at the
 present speed, the reply checked, and the settings read back at the new speed to
 confirm that the receiver took them. Each step is reported on a line of its own.
 An ID outside 0 to 31 or another line speed is refused before the port is opened.
-
-Options:
-  -p, --port=PORT        the receiver's port: a COM name or a device path
-  -i, --id=N             the new ID, 0 to 31
-  -s, --speed=BPS        the new line speed: 115200, 625000 or 1250000
-      --from-id=N        the receiver's present ID (give --from-speed with it)
-      --from-speed=BPS   the receiver's present line speed
-  -h, --help             show this help and exit
-
+)";
+constexpr std::string_view kWriteMore = R"(
 Exit status: 0 written and confirmed, 1 no answer, refused or not confirmed, 2 bad
 usage, 3 the port could not be opened.
 )";
 
-constexpr std::string_view kMonitorHelp = R"(Usage: zub3ctl monitor --port PORT [OPTION]...
+constexpr std::string_view kMonitorUsage = R"(Usage: zub3ctl monitor --port PORT [OPTION]...
 Poll the receiver as ZUB-3 Manager does, the next poll one interval after each reply,
 and write one record per accepted reply on standard output. The ID and line speed are
 found as "zub3ctl read" does unless --id and --speed are given.
+)";
+constexpr std::string_view kMonitorMore = R"(
+Records: every format carries the fields below, in this order; sent and received only
+with --hex. CSV starts with a header line naming them and separates them by commas;
+jsonl is one JSON object per line with the fields as keys; text piped is one line per
+record ("1234.568 ms  TIME  held: up left  PA1 64 ..."), on a terminal a live view
+redrawn in place. Numbers are written with a decimal point whatever the locale. The
+fields, their names, units and order stay as they are; fields added later come last.
 
-Options:
-  -p, --port=PORT          the receiver's port: a COM name or a device path
-  -i, --id=N               the receiver's ID, 0 to 31 (give --speed with it)
-  -s, --speed=BPS          its line speed; alone, the read tries only this one
-  -n, --interval=MS        from a reply to the next poll, 5 to 500 ms (default 10)
-  -c, --count=N            stop after N records
-  -d, --duration=TIME      stop after TIME: seconds, or with a unit (500ms, 2s, 1m)
-  -f, --format=FORMAT      text (default), csv or jsonl
-      --hex                add the frames sent and received, in hexadecimal
-      --max-failures=N     stop with status 1 after N polls without a reply
-                             (default: never stop for failures)
-  -h, --help               show this help and exit
-
-Records have the fields t_ms (milliseconds since the first poll, monotonic), time
-(wall clock, ISO 8601 with milliseconds), buttons (the 16-bit button word), held (the
-held buttons among S1 S2 S3 S4 up down right left triangle cross circle square,
-space-separated; a diagonal is two of them), pa1 to pa4 (the four channels, 0 to 255)
-and, with --hex, sent and received. CSV starts with a header line naming them; jsonl
-is one JSON object per line. Text on a terminal is a live view redrawn in place;
-piped, it is one line per record.
-
+%FIELDS%
 Polls without a reply are counted on standard error, not in the records. Ctrl+C,
 SIGTERM or a hang-up (SIGHUP, unless ignored as under nohup) completes the record
 being written and ends the run; so does the end of a pipe the records go to. At the
@@ -117,74 +148,64 @@ or went away.
 )";
 
 constexpr std::array<Command, 4> kCommands{{
-    {"ports", kPortsOptions, kPortsHelp},
-    {"read", kReadOptions, kReadHelp},
-    {"write", kWriteOptions, kWriteHelp},
-    {"monitor", kMonitorOptions, kMonitorHelp},
+    {"ports", kPortsOptions, kPortsUsage, {}},
+    {"read", kReadOptions, kReadUsage, kReadMore},
+    {"write", kWriteOptions, kWriteUsage, kWriteMore},
+    {"monitor", kMonitorOptions, kMonitorUsage, kMonitorMore},
 }};
 
-const OptionInfo* findOption(std::span<const OptionInfo> table, std::string_view name, char c)
+// The record fields as a table: name, unit, meaning wrapped under its column.
+std::string fieldTable()
 {
-    const auto it = std::find_if(table.begin(), table.end(), [&](const OptionInfo& s) {
-        return c ? s.shortName == c : s.name == name;
-    });
-    return it == table.end() ? nullptr : &*it;
+    constexpr std::size_t kName = 2, kUnit = 13, kMeaning = 19;
+    const auto row = [](std::string_view name, std::string_view unit, std::string_view meaning) {
+        std::string out = std::string(kName, ' ') + std::string(name);
+        out += std::string(kUnit - out.size(), ' ') + std::string(unit);
+        out += std::string(kMeaning - out.size(), ' ');
+        std::size_t width = kMeaning;
+        while (!meaning.empty()) {
+            const std::size_t space = meaning.find(' ');
+            const std::string_view word = meaning.substr(0, space);
+            if (width > kMeaning && width + 1 + word.size() > kHelpWidth) {
+                out += "\n" + std::string(kMeaning, ' ');
+                width = kMeaning;
+            } else if (width > kMeaning) {
+                out += ' ';
+                ++width;
+            }
+            out += word;
+            width += word.size();
+            meaning.remove_prefix(space == meaning.npos ? meaning.size() : space + 1);
+        }
+        return out + "\n";
+    };
+    std::string out = row("field", "unit", "meaning");
+    for (const Field& f : kFields)
+        out += row(f.name, f.unit.empty() ? "-" : f.unit, f.meaning);
+    return out;
 }
 
 }  // namespace
-
-std::optional<std::string> Arguments::Get(std::string_view name) const
-{
-    const auto it = values_.find(std::string(name));
-    if (it == values_.end())
-        return std::nullopt;
-    return it->second;
-}
-
-Arguments ParseArguments(std::span<const std::string> args, std::span<const OptionInfo> table)
-{
-    Arguments out;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string_view arg = args[i];
-        const OptionInfo* option = nullptr;
-        std::optional<std::string> value;
-        if (arg.starts_with("--") && arg.size() > 2) {
-            const auto eq = arg.find('=');
-            option = findOption(table, arg.substr(2, eq == std::string_view::npos ? eq : eq - 2), 0);
-            if (!option)
-                throw UsageError("unknown option '" + std::string(arg.substr(0, eq)) + "'");
-            if (eq != std::string_view::npos) {
-                if (!option->takesValue)
-                    throw UsageError("--" + std::string(option->name) + " takes no value");
-                value = std::string(arg.substr(eq + 1));
-            }
-        } else if (arg.size() == 2 && arg[0] == '-' && arg[1] != '-') {
-            option = findOption(table, {}, arg[1]);
-            if (!option)
-                throw UsageError("unknown option '" + std::string(arg) + "'");
-        } else if (arg.size() > 2 && arg[0] == '-' && arg[1] != '-') {
-            option = findOption(table, {}, arg[1]);
-            if (!option || !option->takesValue)
-                throw UsageError("unknown option '" + std::string(arg) + "'");
-            value = std::string(arg.substr(2));
-        } else {
-            throw UsageError("unexpected argument '" + std::string(arg) + "'");
-        }
-        if (option->takesValue && !value) {
-            if (i + 1 == args.size())
-                throw UsageError("--" + std::string(option->name) + " needs a value");
-            value = args[++i];
-        }
-        out.Set(option->name, value.value_or(""));
-    }
-    return out;
-}
 
 const Command* FindCommand(std::string_view name)
 {
     const auto it = std::find_if(kCommands.begin(), kCommands.end(),
                                  [name](const Command& c) { return c.name == name; });
     return it == kCommands.end() ? nullptr : &*it;
+}
+
+std::string CommandHelp(const Command& command)
+{
+    std::string more(command.more);
+    if (const auto at = more.find("%FIELDS%"); at != more.npos)
+        more.replace(at, 8, fieldTable());
+    return std::string(command.usage) + "\nOptions:\n" + cmdline::OptionHelp(command.options) +
+           more;
+}
+
+std::span<const cmdline::Option> ProgramOptions()
+{
+    return kProgramOptions;
 }
 
 std::string ProgramHelp()
@@ -194,6 +215,7 @@ std::string ProgramHelp()
   or:  zub3ctl write --port PORT --id N --speed BPS [--from-id N --from-speed BPS]
   or:  zub3ctl monitor --port PORT [OPTION]...
   or:  zub3ctl COMMAND --help
+  or:  zub3ctl help [COMMAND]
 Use a ZUB-3 radio-control receiver on a serial port from the command line: find its ID
 and line speed, give it new ones, and record what its controller does, for scripts,
 logs and other programs. No display is needed.
@@ -206,30 +228,15 @@ Commands:
   write      give the receiver a new ID and line speed: read the present ones unless
              given, write, check the reply, and read back at the new speed
   monitor    poll the receiver and write one record per reply, as text, csv or jsonl
+  help       show this help, or a command's
 
 Options:
-  -p, --port=PORT          the receiver's port: a COM name as "zub3ctl ports"
-                             lists it (COM51) or a device path (/dev/ttyUSB0)
-  -s, --speed=BPS          115200, 625000 or 1250000; for read and monitor, the
-                             only speed to try; for write, the new speed
-  -i, --id=N               0 to 31; for write, the new ID; for monitor, the
-                             receiver's ID (give --speed with it: nothing is read)
-      --from-id=N          write: the receiver's present ID
-      --from-speed=BPS     write: the receiver's present line speed
-      --json               ports, read: print JSON
-  -n, --interval=MS        monitor: from a reply to the next poll, 5 to 500 ms
-                             (default 10)
-  -c, --count=N            monitor: stop after N records
-  -d, --duration=TIME      monitor: stop after TIME: seconds, or with a unit
-                             (500ms, 2s, 1m)
-  -f, --format=FORMAT      monitor: text (default), csv or jsonl
-      --hex                monitor: add the frames sent and received
-      --max-failures=N     monitor: stop with status 1 after N polls without a
-                             reply (default: never)
-  -h, --help               show this help, or a command's, and exit
-      --version            show the version and exit
+)" + cmdline::OptionHelp(kAllOptions) +
+           R"(
+Long options may be shortened while they stay unambiguous (--dur for --duration);
+"--" ends the options. Times take a unit: 10ms, 0.01s, 2m, 1h.
 
-Run "zub3ctl COMMAND --help" for more on a command: the fields of the records, the
+Run "zub3ctl help COMMAND" for more on a command: the fields of the records, the
 ends of a monitor run and its summary.
 
 Exit status:
@@ -253,12 +260,12 @@ Examples:
 
 std::string VersionText()
 {
-    return std::string("zub3ctl (ZUB-3 Manager) ") + kVersion + "\n";
+    return cmdline::VersionText("zub3ctl", kVersion);
 }
 
 int ParseID(std::string_view option, std::string_view text)
 {
-    return static_cast<int>(ParseCount(option, text, 0, kMaxID));
+    return static_cast<int>(cmdline::ParseInteger(option, text, 0, kMaxID));
 }
 
 LineSpeed ParseSpeed(std::string_view option, std::string_view text)
@@ -270,38 +277,6 @@ LineSpeed ParseSpeed(std::string_view option, std::string_view text)
             return *speed;
     throw UsageError("--" + std::string(option) + ": '" + std::string(text) +
                      "' is not 115200, 625000 or 1250000");
-}
-
-long long ParseCount(std::string_view option, std::string_view text, long long min, long long max)
-{
-    long long n = 0;
-    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), n);
-    if (text.empty() || ec != std::errc() || end != text.data() + text.size() || n < min ||
-        n > max)
-        throw UsageError("--" + std::string(option) + ": '" + std::string(text) +
-                         "' is not a number from " + std::to_string(min) + " to " +
-                         std::to_string(max));
-    return n;
-}
-
-double ParseDuration(std::string_view option, std::string_view text)
-{
-    double value = 0;
-    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-    const std::string_view unit(end, static_cast<std::size_t>(text.data() + text.size() - end));
-    double scale = 0;
-    if (unit.empty() || unit == "s")
-        scale = 1000;
-    else if (unit == "ms")
-        scale = 1;
-    else if (unit == "m" || unit == "min")
-        scale = 60'000;
-    else if (unit == "h")
-        scale = 3'600'000;
-    if (text.empty() || ec != std::errc() || scale == 0 || !std::isfinite(value) || value <= 0)
-        throw UsageError("--" + std::string(option) + ": '" + std::string(text) +
-                         "' is not a time such as 2, 2s, 500ms or 1m");
-    return value * scale;
 }
 
 }  // namespace zub3::cli

@@ -1,16 +1,15 @@
 #pragma once
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The command line of zub3ctl: its commands, their options and help texts, and the checks
 // of option values. Nothing here touches a port.
 
+#include "core/CommandLine.h"
 #include "core/Protocol.h"
 
-#include <map>
-#include <optional>
 #include <span>
 #include <stdexcept>
 #include <string>
 #include <string_view>
-#include <vector>
 
 namespace zub3::cli {
 
@@ -32,51 +31,27 @@ private:
     int status_;
 };
 
-class UsageError : public Failure {
-public:
-    explicit UsageError(const std::string& message) : Failure(kExitUsage, message) {}
-};
-
-struct OptionInfo {
-    std::string_view name;  // long name, without "--"
-    char shortName;         // 0 for none
-    bool takesValue;
-};
-
-// The options given, by long name; a flag maps to "". A later value replaces an earlier one.
-class Arguments {
-public:
-    bool Has(std::string_view name) const { return values_.contains(std::string(name)); }
-    std::optional<std::string> Get(std::string_view name) const;
-    void Set(std::string_view name, std::string value)
-    {
-        values_[std::string(name)] = std::move(value);
-    }
-
-private:
-    std::map<std::string, std::string> values_;
-};
-
-// GNU style: --name VALUE, --name=VALUE, -x VALUE, -xVALUE; no arguments other than options.
-// Throws UsageError naming the offending argument.
-Arguments ParseArguments(std::span<const std::string> args, std::span<const OptionInfo> table);
+// Bad usage ends with kExitUsage.
+using UsageError = cmdline::UsageError;
+using Arguments = cmdline::Parsed;
 
 // The commands, with their options and help text.
 struct Command {
     std::string_view name;
-    std::span<const OptionInfo> options;
-    std::string_view help;
+    std::span<const cmdline::Option> options;
+    std::string_view usage;  // the lines before the options
+    std::string_view more;   // the lines after them
 };
 const Command* FindCommand(std::string_view name);
+std::string CommandHelp(const Command& command);
 
+// The options zub3ctl takes before a command.
+std::span<const cmdline::Option> ProgramOptions();
 std::string ProgramHelp();
 std::string VersionText();
 
 // Value checks; each throws UsageError naming the option.
 int ParseID(std::string_view option, std::string_view text);
 LineSpeed ParseSpeed(std::string_view option, std::string_view text);
-long long ParseCount(std::string_view option, std::string_view text, long long min, long long max);
-// Seconds as a decimal number, or with a unit: 500ms, 2s, 1.5m, 1h. In milliseconds.
-double ParseDuration(std::string_view option, std::string_view text);
 
 }  // namespace zub3::cli

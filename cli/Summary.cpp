@@ -71,10 +71,9 @@ std::string Summary::Text() const
                Milliseconds(rank(0.95)) + " ms\n";
     }
     for (std::size_t i = 0; records_ > 0 && i < min_.size(); ++i) {
-        char mean[32];
-        std::snprintf(mean, sizeof mean, "%.2f", sum_[i] / static_cast<double>(records_));
         out += "PA" + std::to_string(i + 1) + ": min " + std::to_string(min_[i]) + ", max " +
-               std::to_string(max_[i]) + ", mean " + mean + "\n";
+               std::to_string(max_[i]) + ", mean " +
+               Decimal(sum_[i] / static_cast<double>(records_), 2) + "\n";
     }
     return out;
 }

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // zub3ctl: the ZUB-3 receiver from the command line, for scripts, robots and logs.
 
 #include "cli/Commands.h"
@@ -9,7 +10,6 @@
 #include <signal.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -23,35 +23,35 @@ void complain(const std::string& text)
     std::fprintf(stderr, "zub3ctl: %s\n", text.c_str());
 }
 
-bool asksForHelp(const std::vector<std::string>& args)
-{
-    return std::any_of(args.begin(), args.end(),
-                       [](const std::string& a) { return a == "--help" || a == "-h"; });
-}
-
 int run(const std::vector<std::string>& all)
 {
     if (all.empty())
         throw UsageError("no command given; try \"zub3ctl --help\"");
     const std::string& name = all.front();
-    if (name == "--help" || name == "-h" || name == "help") {
-        std::fputs(ProgramHelp().c_str(), stdout);
+    if (name.starts_with("-")) {
+        const Arguments given = zub3::cmdline::Parse(all, ProgramOptions());
+        Say(given.Has("help") || !given.Has("version") ? ProgramHelp() : VersionText());
         return kExitDone;
     }
-    if (name == "--version") {
-        std::fputs(VersionText().c_str(), stdout);
+    if (name == "help") {
+        if (all.size() > 2)
+            throw UsageError("help: unexpected argument '" + all[2] + "'");
+        const Command* command = all.size() == 2 ? FindCommand(all[1]) : nullptr;
+        if (all.size() == 2 && !command)
+            throw UsageError("help: unknown command '" + all[1] + "'; try \"zub3ctl --help\"");
+        Say(command ? CommandHelp(*command) : ProgramHelp());
         return kExitDone;
     }
     const Command* command = FindCommand(name);
     if (!command)
         throw UsageError("unknown command '" + name + "'; try \"zub3ctl --help\"");
-    const std::vector<std::string> args(all.begin() + 1, all.end());
-    if (asksForHelp(args)) {
-        std::fputs(std::string(command->help).c_str(), stdout);
-        return kExitDone;
-    }
     try {
-        const Arguments given = ParseArguments(args, command->options);
+        const Arguments given =
+            zub3::cmdline::Parse(std::span(all).subspan(1), command->options);
+        if (given.Has("help")) {
+            Say(CommandHelp(*command));
+            return kExitDone;
+        }
         if (name == "ports")
             return Ports(given);
         if (name == "read")

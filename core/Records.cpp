@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "core/Records.h"
 
 #include "core/ReceiverLink.h"
@@ -8,7 +9,6 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
-#include <cstdio>
 #include <fstream>
 #include <map>
 #include <stdexcept>
@@ -76,11 +76,18 @@ RecordedPoll sample(const Parsed& p, const std::string& where)
 }  // namespace
 
 
+std::string Decimal(double value, int decimals)
+{
+    // Room for the largest double written out in full.
+    char buf[400];
+    const auto end =
+        std::to_chars(buf, buf + sizeof buf, value, std::chars_format::fixed, decimals).ptr;
+    return std::string(buf, end);
+}
+
 std::string Milliseconds(double ms)
 {
-    char buf[32];
-    std::snprintf(buf, sizeof buf, "%.3f", ms);
-    return buf;
+    return Decimal(ms, 3);
 }
 
 std::string HeldNames(std::uint16_t buttons)
@@ -104,8 +111,11 @@ std::string Header(Format format, bool hex)
 {
     if (format != Format::Csv)
         return {};
-    return std::string("t_ms,time,buttons,held,pa1,pa2,pa3,pa4") + (hex ? ",sent,received" : "") +
-           "\n";
+    std::string out;
+    for (const Field& f : kFields)
+        if (hex || !f.hexOnly)
+            out += (out.empty() ? "" : ",") + std::string(f.name);
+    return out + "\n";
 }
 
 std::string FormatRecord(Format format, bool hex, const Record& r)
@@ -126,8 +136,11 @@ std::string FormatRecord(Format format, bool hex, const Record& r)
     case Format::Jsonl:
         // Every string is ASCII without quotes or backslashes: nothing to escape.
         out = "{\"t_ms\": " + t + ", \"time\": \"" + r.time +
-              "\", \"buttons\": " + std::to_string(r.data.buttons) + ", \"held\": \"" + held +
-              "\"";
+              "\", \"buttons\": " + std::to_string(r.data.buttons) + ", \"held\": [";
+        for (const ButtonName& b : kButtons)
+            if (r.data.buttons & b.bit)
+                out += (out.back() == '[' ? "\"" : ", \"") + std::string(b.name) + "\"";
+        out += "]";
         for (std::size_t i = 0; i < pa.size(); ++i)
             out += ", \"pa" + std::to_string(i + 1) + "\": " + std::to_string(pa[i]);
         if (hex)

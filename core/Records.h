@@ -1,4 +1,5 @@
 #pragma once
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The record format: one record per accepted poll reply, as a text line, a CSV row or a
 // JSON line, written alike by zub3ctl and the window and read back by the virtual receiver.
 
@@ -9,6 +10,7 @@
 #include <filesystem>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace zub3 {
@@ -22,6 +24,34 @@ struct Record {
     std::string sent;      // hex dumps, with --hex
     std::string received;
 };
+
+// A field of the records, the same in every format: its name, its unit and what it holds.
+// The CSV header and the help on the records are made from this one table. Fields and
+// their order stay as they are; new ones would come at the end.
+struct Field {
+    std::string_view name;
+    std::string_view unit;  // "" for none
+    std::string_view meaning;
+    bool hexOnly = false;   // present only with the hex dumps
+};
+inline constexpr std::array<Field, 10> kFields{{
+    {"t_ms", "ms", "since the first poll was sent, on a monotonic clock, three decimals"},
+    {"time", "", "wall clock, ISO 8601 with milliseconds and the UTC offset"},
+    {"buttons", "", "the 16-bit button word, as a decimal number"},
+    {"held", "", "the held buttons among S1 S2 S3 S4 up down right left triangle cross "
+                 "circle square, in that order; a diagonal is two of them. CSV: separated "
+                 "by spaces; JSON lines: an array of strings"},
+    {"pa1", "", "channel 1, 0 to 255"},
+    {"pa2", "", "channel 2, 0 to 255"},
+    {"pa3", "", "channel 3, 0 to 255"},
+    {"pa4", "", "channel 4, 0 to 255"},
+    {"sent", "", "the poll frame sent, in hexadecimal", true},
+    {"received", "", "the reply received, in hexadecimal", true},
+}};
+
+// A number with a fixed count of decimals and a point, whatever the locale says: records
+// are read by programs.
+std::string Decimal(double value, int decimals);
 
 // A time in milliseconds with three decimals, as records carry it.
 std::string Milliseconds(double ms);

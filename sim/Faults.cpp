@@ -1,6 +1,9 @@
 #include "sim/Faults.h"
 
+#include "core/CommandLine.h"
+
 #include <charconv>
+#include <cmath>
 
 namespace zub3::sim {
 namespace {
@@ -65,11 +68,14 @@ std::string SetFault(Faults& faults, std::string_view name, std::optional<std::s
         return error;
     }
     if (name == "delay") {
-        auto error = readValue(value, static_cast<int>(kDefaultFaultDelay.count()), 0,
-                               kMaxDelayMs, n);
-        if (error.empty())
-            faults.delay = std::chrono::milliseconds(n);
-        return error;
+        // A time like every other: 700, 700ms or 0.7s.
+        const auto ms = value ? cmdline::ReadDuration(*value, cmdline::BareUnit::Milliseconds)
+                              : std::optional<double>(kDefaultFaultDelay.count());
+        if (!ms || *ms > kMaxDelayMs)
+            return "'" + std::string(*value) + "' is not a time from 0 to " +
+                   std::to_string(kMaxDelayMs) + " ms, such as 700, 700ms or 0.7s";
+        faults.delay = std::chrono::milliseconds(std::lround(*ms));
+        return {};
     }
     return "no such fault";
 }

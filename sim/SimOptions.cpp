@@ -1,105 +1,95 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "sim/SimOptions.h"
 
+#include "Version.h"
 #include "core/Protocol.h"
 
-#include <algorithm>
 #include <array>
+#include <cmath>
+#include <span>
 #include <string_view>
 
 namespace zub3::sim {
 namespace {
 
-enum class Arg { None, Required, Optional };
-
-struct OptionInfo {
-    std::string_view name;
-    char shortName;
-    Arg arg;
-};
+using cmdline::Option;
+using cmdline::Takes;
 
 constexpr std::string_view kFaultPrefix = "fault-";
 constexpr int kMaxPort = 255;
-constexpr int kMaxTurnaroundMs = 60000;
+constexpr double kMaxTurnaroundMs = 60000;
 
-constexpr std::array<OptionInfo, 18> kOptions{{
-    {"id", 'i', Arg::Required},
-    {"speed", 's', Arg::Required},
-    {"port", 'p', Arg::Required},
-    {"state", 0, Arg::Required},
-    {"registry-dir", 0, Arg::Required},
-    {"demo", 'd', Arg::None},
-    {"replay", 0, Arg::Required},
-    {"loop", 0, Arg::None},
-    {"turnaround", 0, Arg::Required},
-    {"fault-no-reply", 0, Arg::None},
-    {"fault-short", 0, Arg::Required},
-    {"fault-bad-checksum", 0, Arg::None},
-    {"fault-bad-header", 0, Arg::None},
-    {"fault-noise", 0, Arg::Optional},
-    {"fault-delay", 0, Arg::Optional},
-    {"fault-any-speed", 0, Arg::None},
-    {"help", 'h', Arg::None},
-    {"version", 0, Arg::None},
+// In the order of the help: the receiver's options, its faults, then help and version.
+constexpr std::size_t kFirstFault = 9, kFirstGeneral = 16;
+constexpr std::array<Option, 18> kOptions{{
+    {"id", 'i', Takes::Value, "ID", "receiver ID, 0 to 31 (default 0)"},
+    {"speed", 's', Takes::Value, "BPS", "line speed: 115200, 625000 or 1250000 (default 115200)"},
+    {"port", 'p', Takes::Value, "N",
+     "register as COMN, 1 to 255 (default: the lowest free\nnumber from COM51)"},
+    {"state", 0, Takes::Value, "FILE",
+     "keep ID and line speed in FILE across runs; --id and\n--speed override what it holds"},
+    {"registry-dir", 0, Takes::Value, "DIR",
+     "register the port in DIR instead of the per-user\nruntime directory"},
+    {"demo", 'd', Takes::Nothing, {},
+     "animate the controller: each button in turn, the\ndiagonals, sweeping channels"},
+    {"turnaround", 0, Takes::Value, "TIME",
+     "extra delay before each answer: 15, 15ms or 0.015s\n(default 0)"},
+    {"replay", 0, Takes::Value, "FILE",
+     "answer polls with the buttons and channels of a\n"
+     "recording made by \"zub3ctl monitor\" (csv or jsonl),\n"
+     "at their recorded times from the first poll on; the\n"
+     "last state holds at the end"},
+    {"loop", 0, Takes::Nothing, {}, "with --replay: start the recording over at its end"},
+    {"fault-no-reply", 0, Takes::Nothing, {}, "hear and obey requests, but answer nothing"},
+    {"fault-short", 0, Takes::Value, "N", "send only the first N bytes of each answer"},
+    {"fault-bad-checksum", 0, Takes::Nothing, {}, "poll answers carry a wrong checksum"},
+    {"fault-bad-header", 0, Takes::Nothing, {},
+     "the command echo of poll and write answers is wrong"},
+    {"fault-noise", 0, Takes::OptionalValue, "N", "N random bytes before each answer (default 4)"},
+    {"fault-delay", 0, Takes::OptionalValue, "TIME",
+     "hold the receiver's own bytes back TIME (700, 700ms,\n"
+     "0.7s; default 700 ms, past the tool's 500 ms time-out)"},
+    {"fault-any-speed", 0, Takes::Nothing, {}, "answer at every line speed, not only its own"},
+    {"help", 'h', Takes::Nothing, {}, "show this help and exit"},
+    {"version", 0, Takes::Nothing, {}, "show the version and licence and exit"},
 }};
 
-const OptionInfo* findLong(std::string_view name)
+[[noreturn]] void fail(std::string_view name, const std::string& what)
 {
-    const auto it = std::find_if(kOptions.begin(), kOptions.end(),
-                                 [name](const OptionInfo& o) { return o.name == name; });
-    return it == kOptions.end() ? nullptr : &*it;
+    throw UsageError("--" + std::string(name) + ": " + what);
 }
 
-const OptionInfo* findShort(char c)
+void apply(SimOptions& out, std::string_view name, const std::optional<std::string>& value)
 {
-    const auto it = std::find_if(kOptions.begin(), kOptions.end(),
-                                 [c](const OptionInfo& o) { return o.shortName == c; });
-    return it == kOptions.end() ? nullptr : &*it;
-}
-
-[[noreturn]] void fail(const OptionInfo& o, const std::string& what)
-{
-    throw UsageError("--" + std::string(o.name) + ": " + what);
-}
-
-int number(const OptionInfo& o, std::string_view value, int min, int max)
-{
-    const auto n = ParseInt(value, min, max);
-    if (!n)
-        fail(o, "'" + std::string(value) + "' is not a number from " + std::to_string(min) +
-                    " to " + std::to_string(max));
-    return *n;
-}
-
-void apply(SimOptions& out, const OptionInfo& o, std::optional<std::string_view> value)
-{
-    const std::string_view name = o.name;
     if (name.starts_with(kFaultPrefix)) {
-        if (const auto error = SetFault(out.faults, name.substr(kFaultPrefix.size()), value);
+        const auto given = value ? std::optional<std::string_view>(*value) : std::nullopt;
+        if (const auto error = SetFault(out.faults, name.substr(kFaultPrefix.size()), given);
             !error.empty())
-            fail(o, error);
+            fail(name, error);
     } else if (name == "id") {
-        out.id = number(o, *value, 0, kMaxID);
+        out.id = static_cast<int>(cmdline::ParseInteger(name, *value, 0, kMaxID));
     } else if (name == "speed") {
         const auto rate = ParseInt(*value, 0, 100'000'000);
         if (!rate || !LineSpeedByBitRate(*rate))
-            fail(o, "'" + std::string(*value) + "' is not 115200, 625000 or 1250000");
+            fail(name, "'" + *value + "' is not 115200, 625000 or 1250000");
         out.bitRate = rate;
     } else if (name == "port") {
-        out.port = number(o, *value, 1, kMaxPort);
+        out.port = static_cast<int>(cmdline::ParseInteger(name, *value, 1, kMaxPort));
     } else if (name == "state") {
-        out.stateFile = std::string(*value);
+        out.stateFile = *value;
     } else if (name == "registry-dir") {
-        out.registryDir = std::string(*value);
+        out.registryDir = *value;
     } else if (name == "demo") {
         out.demo = true;
     } else if (name == "replay") {
-        out.replay = std::string(*value);
+        out.replay = *value;
     } else if (name == "loop") {
         out.loop = true;
     } else if (name == "version") {
         out.version = true;
     } else if (name == "turnaround") {
-        out.turnaround = std::chrono::milliseconds(number(o, *value, 0, kMaxTurnaroundMs));
+        out.turnaround = std::chrono::milliseconds(std::lround(cmdline::ParseDuration(
+            name, *value, cmdline::BareUnit::Milliseconds, 0, kMaxTurnaroundMs)));
     } else {
         out.help = true;
     }
@@ -110,39 +100,9 @@ void apply(SimOptions& out, const OptionInfo& o, std::optional<std::string_view>
 SimOptions ParseOptions(const std::vector<std::string>& args)
 {
     SimOptions out;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string_view arg = args[i];
-        const OptionInfo* option = nullptr;
-        std::optional<std::string_view> value;
-        if (arg.starts_with("--") && arg.size() > 2) {
-            const auto eq = arg.find('=');
-            option = findLong(arg.substr(2, eq == std::string_view::npos ? eq : eq - 2));
-            if (!option)
-                throw UsageError("unknown option '" + std::string(arg) + "'");
-            if (eq != std::string_view::npos) {
-                if (option->arg == Arg::None)
-                    fail(*option, "takes no value");
-                value = arg.substr(eq + 1);
-            }
-        } else if (arg.size() >= 2 && arg[0] == '-' && arg[1] != '-') {
-            option = findShort(arg[1]);
-            if (!option)
-                throw UsageError("unknown option '" + std::string(arg) + "'");
-            if (arg.size() > 2) {
-                if (option->arg == Arg::None)
-                    throw UsageError("unknown option '" + std::string(arg) + "'");
-                value = arg.substr(2);
-            }
-        } else {
-            throw UsageError("unexpected argument '" + std::string(arg) + "'");
-        }
-        if (option->arg == Arg::Required && !value) {
-            if (i + 1 == args.size())
-                fail(*option, "needs a value");
-            value = args[++i];
-        }
-        apply(out, *option, value);
-    }
+    const cmdline::Parsed parsed = cmdline::Parse(args, kOptions);
+    for (const auto& given : parsed.Options())
+        apply(out, given.name, given.value);
     if (out.loop && out.replay.empty())
         throw UsageError("--loop: give --replay with it");
     if (out.demo && !out.replay.empty())
@@ -152,46 +112,27 @@ SimOptions ParseOptions(const std::vector<std::string>& args)
 
 std::string UsageText()
 {
+    const std::span<const Option> all(kOptions);
     return R"(Usage: zub3sim [OPTION]...
 Act as a ZUB-3 receiver on a pseudo-terminal registered as a serial port, so that
 ZUB-3 Manager can be used without the device. Prints the port name and the device
 path, then reads commands on standard input (type "help").
 
-  -i, --id=ID             receiver ID, 0 to 31 (default 0)
-  -s, --speed=BPS         line speed: 115200, 625000 or 1250000 (default 115200)
-  -p, --port=N            register as COMN, 1 to 255 (default: the lowest free
-                            number from COM51)
-      --state=FILE        keep ID and line speed in FILE across runs; --id and
-                            --speed override what it holds
-      --registry-dir=DIR  register the port in DIR instead of the per-user
-                            runtime directory
-  -d, --demo              animate the controller: each button in turn, the
-                            diagonals, sweeping channels
-      --turnaround=MS     extra delay before each answer (default 0)
-      --replay=FILE       answer polls with the buttons and channels of a
-                            recording made by "zub3ctl monitor" (csv or jsonl),
-                            at their recorded times from the first poll on; the
-                            last state holds at the end
-      --loop              with --replay: start the recording over at its end
-
-Faults, for trying how the tool copes:
-      --fault-no-reply       hear and obey requests, but answer nothing
-      --fault-short=N        send only the first N bytes of each answer
-      --fault-bad-checksum   poll answers carry a wrong checksum
-      --fault-bad-header     the command echo of poll and write answers is wrong
-      --fault-noise[=N]      N random bytes before each answer (default 4)
-      --fault-delay[=MS]     hold the receiver's own bytes back MS milliseconds
-                               (default 700, past the tool's 500 ms time-out)
-      --fault-any-speed      answer at every line speed, not only its own
-
-  -h, --help              show this help and exit
-      --version           show the version and exit
-
+)" + cmdline::OptionHelp(all.first(kFirstFault)) +
+           "\nFaults, for trying how the tool copes:\n" +
+           cmdline::OptionHelp(all.subspan(kFirstFault, kFirstGeneral - kFirstFault)) + "\n" +
+           cmdline::OptionHelp(all.subspan(kFirstGeneral)) + R"(
+Long options may be shortened while they stay unambiguous; "--" ends the options.
 It runs until "quit", SIGINT, SIGTERM or SIGHUP, and removes its port then; the
 end of standard input does not end it, so it can run in the background.
-Exit status: 0 when ended so, 1 when the port cannot be set up, 2 on a bad
-option, state file or recording.
+Exit status: 0 when ended so, 1 when the port cannot be set up or the help cannot be
+written, 2 on a bad option, state file or recording.
 )";
+}
+
+std::string VersionText()
+{
+    return cmdline::VersionText("zub3sim", kVersion);
 }
 
 }  // namespace zub3::sim

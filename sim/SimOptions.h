@@ -1,12 +1,13 @@
 #pragma once
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The command line of zub3sim.
 
+#include "core/CommandLine.h"
 #include "sim/Faults.h"
 
 #include <chrono>
 #include <filesystem>
 #include <optional>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -27,15 +28,13 @@ struct SimOptions {
     bool version = false;
 };
 
-class UsageError : public std::runtime_error {
-public:
-    using std::runtime_error::runtime_error;
-};
+using UsageError = cmdline::UsageError;
 
 // Parses the arguments after the program's name. Throws UsageError with a message that
 // names the offending option.
 SimOptions ParseOptions(const std::vector<std::string>& args);
 
 std::string UsageText();
+std::string VersionText();
 
 }  // namespace zub3::sim

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // zub3sim: a ZUB-3 receiver on a pseudo-terminal, registered as a serial port.
 
 #include "platform/SerialRegistry.h"
@@ -6,8 +7,6 @@
 #include "sim/SimOptions.h"
 #include "sim/StateFile.h"
 #include "sim/VirtualReceiver.h"
-
-#include "Version.h"
 
 #include <poll.h>
 #include <signal.h>
@@ -127,12 +126,13 @@ int main(int argc, char** argv)
     std::optional<Recording> recording;
     try {
         options = ParseOptions(std::vector<std::string>(argv + 1, argv + argc));
-        if (options.help) {
-            say(UsageText());
-            return 0;
-        }
-        if (options.version) {
-            say(std::string("zub3sim (ZUB-3 Manager) ") + zub3::kVersion + "\n");
+        if (options.help || options.version) {
+            say(options.help ? UsageText() : VersionText());
+            // Help that could not be written is a failure, as any other lost output.
+            if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+                complain(std::string("cannot write the output: ") + std::strerror(errno));
+                return kExitFailure;
+            }
             return 0;
         }
         settings = startSettings(options);

@@ -31,7 +31,7 @@ TEST(Records, EachFormatCarriesTheSameFields)
               "1234.568,2026-12-07T10:00:00.123Z,513,S1 up,64,127,0,255\n");
     EXPECT_EQ(FormatRecord(Format::Jsonl, true, r),
               "{\"t_ms\": 1234.568, \"time\": \"2026-12-07T10:00:00.123Z\", \"buttons\": 513, "
-              "\"held\": \"S1 up\", \"pa1\": 64, \"pa2\": 127, \"pa3\": 0, \"pa4\": 255, "
+              "\"held\": [\"S1\", \"up\"], \"pa1\": 64, \"pa2\": 127, \"pa3\": 0, \"pa4\": 255, "
               "\"sent\": \"A0 7F 00 07\", \"received\": \"A0 7F 00 07 20\"}\n");
     EXPECT_EQ(FormatRecord(Format::Text, false, Record{0, "T", {}, {}, {}}),
               "0.000 ms  T  held: -  PA1 0  PA2 0  PA3 0  PA4 0\n");

@@ -45,6 +45,13 @@ TEST(SimOptions, DefaultsAndTheWaysToGiveAValue)
     EXPECT_EQ(o.turnaround, 15ms);
     EXPECT_TRUE(parse({"--help"}).help);
     EXPECT_TRUE(parse({"-h"}).help);
+
+    // Shortened names, bundled flags and times with units, as zub3ctl takes them.
+    const SimOptions short_ = parse({"-dh", "--turn", "0.02s", "--fault-del=1.5s", "--reg=/r"});
+    EXPECT_TRUE(short_.demo && short_.help);
+    EXPECT_EQ(short_.turnaround, 20ms);
+    EXPECT_EQ(short_.faults.delay, 1500ms);
+    EXPECT_EQ(short_.registryDir, "/r");
 }
 
 TEST(SimOptions, FaultOptions)
@@ -69,7 +76,9 @@ TEST(SimOptions, BadOptionsAreNamed)
     EXPECT_EQ(errorOf({"-s", "9600"}), "--speed: '9600' is not 115200, 625000 or 1250000");
     EXPECT_EQ(errorOf({"--port=0"}), "--port: '0' is not a number from 1 to 255");
     EXPECT_EQ(errorOf({"--demo=yes"}), "--demo: takes no value");
-    EXPECT_EQ(errorOf({"-dh"}), "unknown option '-dh'");
+    EXPECT_EQ(errorOf({"-dx"}), "unknown option '-x'");
+    EXPECT_EQ(errorOf({"--fault-b"}),
+              "ambiguous option '--fault-b': --fault-bad-checksum or --fault-bad-header");
     EXPECT_EQ(errorOf({"--colour"}), "unknown option '--colour'");
     EXPECT_EQ(errorOf({"-x"}), "unknown option '-x'");
     EXPECT_EQ(errorOf({"COM3"}), "unexpected argument 'COM3'");
@@ -77,7 +86,11 @@ TEST(SimOptions, BadOptionsAreNamed)
     EXPECT_EQ(errorOf({"--fault-short=300"}), "--fault-short: '300' is not a number from 0 to 255");
     EXPECT_EQ(errorOf({"--fault-no-reply=1"}), "--fault-no-reply: takes no value");
     EXPECT_EQ(errorOf({"--fault-delay", "800"}), "unexpected argument '800'");
-    EXPECT_EQ(errorOf({"--turnaround=-1"}), "--turnaround: '-1' is not a number from 0 to 60000");
+    EXPECT_EQ(errorOf({"--turnaround=-1"}),
+              "--turnaround: '-1' is not a time such as 10, 500ms, 0.01s, 2m or 1h");
+    EXPECT_EQ(errorOf({"--turnaround=2m"}), "--turnaround: '2m' is not a time from 0ms to 1m");
+    EXPECT_EQ(errorOf({"--fault-delay=soon"}),
+              "--fault-delay: 'soon' is not a time from 0 to 60000 ms, such as 700, 700ms or 0.7s");
 }
 
 TEST(SimOptions, ReplayAndItsLoop)

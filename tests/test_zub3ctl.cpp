@@ -12,6 +12,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#include <clocale>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -97,16 +98,16 @@ protected:
     void TearDown() override { fs::remove_all(dir_); }
 
     // Each test has a serial-port registry and a lock directory of its own.
-    std::vector<std::string> env() const
+    std::vector<std::string> env(const std::string& locale = "C.UTF-8") const
     {
         return {"XDG_RUNTIME_DIR=" + dir_.string(), "ZUB3_LOCK_DIR=" + (dir_ / "lock").string(),
-                "LC_ALL=C.UTF-8"};
+                "LC_ALL=" + locale, "LANG=" + locale};
     }
 
-    Sim startSim(const std::vector<std::string>& args)
+    Sim startSim(const std::vector<std::string>& args, const std::string& locale = "C.UTF-8")
     {
         Sim sim;
-        sim.process = std::make_unique<Program>(ZUB3SIM_PATH, args, env());
+        sim.process = std::make_unique<Program>(ZUB3SIM_PATH, args, env(locale));
         std::istringstream first(sim.process->OutputLine());
         first >> sim.port >> sim.device;
         EXPECT_EQ(sim.port.rfind("COM", 0), 0u) << sim.process->ErrorLine(100ms);
@@ -126,9 +127,9 @@ protected:
         return std::make_unique<Program>(ZUB3CTL_PATH, args, env());
     }
 
-    Result ctl(const std::vector<std::string>& args) const
+    Result ctl(const std::vector<std::string>& args, const std::string& locale = "C.UTF-8") const
     {
-        Program p(ZUB3CTL_PATH, args, env());
+        Program p(ZUB3CTL_PATH, args, env(locale));
         const int status = p.Wait();
         return {status, p.Output(), p.Errors()};
     }
@@ -157,7 +158,13 @@ TEST_F(Zub3ctlTest, HelpVersionAndBadUsage)
     }
     const Result version = ctl({"--version"});
     EXPECT_EQ(version.status, 0);
-    EXPECT_EQ(version.out, std::string("zub3ctl (ZUB-3 Manager) ") + zub3::kVersion + "\n");
+    EXPECT_EQ(lines(version.out).at(0), std::string("zub3ctl (ZUB-3 Manager) ") + zub3::kVersion);
+    EXPECT_NE(version.out.find("GPL-3.0-or-later"), std::string::npos);
+    // "help COMMAND", a command's --help and its abbreviation print the same.
+    const Result helpMonitor = ctl({"help", "monitor"});
+    EXPECT_EQ(helpMonitor.status, 0);
+    EXPECT_EQ(helpMonitor.out, ctl({"monitor", "--hel"}).out);
+    EXPECT_NE(helpMonitor.out.find("\n  received "), std::string::npos) << helpMonitor.out;
 
     // Values are checked before any port is looked at: COM99 does not exist, yet these are
     // usage errors.
@@ -168,6 +175,9 @@ TEST_F(Zub3ctlTest, HelpVersionAndBadUsage)
         {"read", "--port"},
         {"read", "--port", "COM99", "--speed", "9600"},
         {"read", "--port", "COM99", "stray"},
+        {"read", "--port", "COM99", "--", "--json"},
+        {"write", "--port", "COM99", "--fr", "2"},  // --from-id or --from-speed
+        {"help", "frobnicate"},
         {"write", "--port", "COM99", "--id", "32", "--speed", "115200"},
         {"write", "--port", "COM99", "--id", "-1", "--speed", "115200"},
         {"write", "--port", "COM99", "--id", "3", "--speed", "9600"},
@@ -178,6 +188,7 @@ TEST_F(Zub3ctlTest, HelpVersionAndBadUsage)
         {"monitor", "--port", "COM99", "--format", "xml"},
         {"monitor", "--port", "COM99", "--id", "3"},
         {"monitor", "--port", "COM99", "--duration", "soon"},
+        {"monitor", "--port", "COM99", "--interval", "0.501s"},
     };
     for (const auto& args : bad) {
         const Result r = ctl(args);
@@ -238,7 +249,8 @@ TEST_F(Zub3ctlTest, OutputThatCannotBeWrittenIsAFailure)
 {
     Sim sim = startSim({});
     for (const std::vector<std::string>& args :
-         {std::vector<std::string>{"read", "--port", sim.port}, {"ports"}}) {
+         {std::vector<std::string>{"read", "--port", sim.port}, {"ports"}, {"--help"},
+          {"--version"}, {"help", "read"}}) {
         std::vector<std::string> all{"-c", "exec \"$0\" \"$@\" >/dev/full", ZUB3CTL_PATH};
         all.insert(all.end(), args.begin(), args.end());
         Program p("/bin/sh", all, env());
@@ -326,13 +338,13 @@ TEST_F(Zub3ctlTest, MonitorRecordsWhatTheReceiverHoldsInEachFormat)
     for (const auto& line : records) {
         const QJsonObject o = json(line);
         EXPECT_EQ(stateOf(o), (State{word, 100, 0, 127, 7}));
-        EXPECT_EQ(o["held"].toString(), "up left circle");
+        EXPECT_EQ(o["held"].toArray(), (QJsonArray{"up", "left", "circle"}));
         EXPECT_TRUE(o["t_ms"].isDouble());
         EXPECT_FALSE(o.contains("sent"));
     }
 
     // Text, piped: one line per record.
-    const Result text = ctl({"monitor", "--port", sim.port, "--count", "2"});
+    const Result text = ctl({"monitor", "--port", sim.port, "--cou", "2", "--"});
     EXPECT_EQ(text.status, 0) << text.err;
     const auto textLines = lines(text.out);
     ASSERT_EQ(textLines.size(), 2u);
@@ -354,6 +366,13 @@ TEST_F(Zub3ctlTest, TheFailureLimitEndsASilentRun)
     EXPECT_EQ(err[3], "3 polls, 3 without a reply, 0 rejected, 0 records");
     EXPECT_EQ(err.back(),
               "zub3ctl: " + sim.port + ": 3 polls without a reply; check the connection");
+
+    // Quiet: no notes, no summary, the error stays.
+    const Result quiet = ctl({"monitor", "-qp", sim.port, "--id=0", "--speed=115200",
+                              "--max-fail", "2"});
+    EXPECT_EQ(quiet.status, 1);
+    EXPECT_EQ(quiet.err,
+              "zub3ctl: " + sim.port + ": 2 polls without a reply; check the connection\n");
 }
 
 TEST_F(Zub3ctlTest, SignalsEndAMonitorCleanlyAndFreeThePort)
@@ -369,7 +388,7 @@ TEST_F(Zub3ctlTest, SignalsEndAMonitorCleanlyAndFreeThePort)
         EXPECT_EQ(run->Wait(), 0) << sig;
         // Every record is whole; the summary came; no error.
         for (const auto& line : lines(run->Output()))
-            EXPECT_EQ(json(line)["held"].toString(), "S2");
+            EXPECT_EQ(json(line)["held"].toArray(), QJsonArray{"S2"});
         EXPECT_NE(run->Errors().find(" polls, 0 without a reply"), std::string::npos)
             << run->Errors();
         EXPECT_EQ(run->Errors().find("zub3ctl:"), std::string::npos) << run->Errors();
@@ -486,7 +505,7 @@ TEST_F(Zub3ctlTest, ARecordingPlayedBackIsMonitoredAgainAsRecorded)
     {
         Sim sim = startSim({});
         auto run = start({"monitor", "--port", sim.port, "--format", "jsonl", "--interval",
-                          "20", "--duration", "1.6"});
+                          "0.02s", "--duration", "1.6"});
         ASSERT_NE(run->OutputLine(), "");
         // A new state every 300 ms, each held for many polls.
         for (const auto& s : states) {
@@ -514,4 +533,59 @@ TEST_F(Zub3ctlTest, ARecordingPlayedBackIsMonitoredAgainAsRecorded)
     // Poll times wander a little between runs, so a poll may meet the next sample early at a
     // change; the states and their order are the same.
     EXPECT_EQ(runs(played), runs(recorded));
+}
+
+TEST_F(Zub3ctlTest, PortsAreListedInTheOrderOfTheirNumbers)
+{
+    Sim high = startSim({"--port=100"});
+    Sim low = startSim({"--port=52"});
+    const Result text = ctl({"ports"});
+    EXPECT_LT(text.out.find("COM52  "), text.out.find("COM100  ")) << text.out;
+    const Result json = ctl({"ports", "--json"});
+    EXPECT_LT(json.out.find("\"COM52\""), json.out.find("\"COM100\"")) << json.out;
+}
+
+// Programs read the records and zub3sim replays them: under a locale that writes decimal
+// commas, the numbers keep their points.
+TEST_F(Zub3ctlTest, RecordsAreTheSameInACommaDecimalLocale)
+{
+    const std::string german = "de_DE.UTF-8";
+    const locale_t available = ::newlocale(LC_ALL_MASK, german.c_str(), nullptr);
+    ASSERT_TRUE(available) << german << " is missing; scripts/setup.sh generates it";
+    ::freelocale(available);
+
+    Sim sim = startSim({}, german);
+    tell(sim, "word 0x0009");
+    tell(sim, "channel 1 100");
+    const Result csv = ctl({"monitor", "--port", sim.port, "--count", "3", "--format", "csv",
+                            "--interval", "0,5s"},
+                           german);
+    EXPECT_EQ(csv.status, 2) << "an option's time is read with a point only";
+    const Result recorded =
+        ctl({"monitor", "--port", sim.port, "--count", "3", "--format", "csv"}, german);
+    ASSERT_EQ(recorded.status, 0) << recorded.err;
+    const auto rows = lines(recorded.out);
+    ASSERT_EQ(rows.size(), 4u);
+    for (std::size_t i = 1; i < rows.size(); ++i) {
+        const auto f = split(rows[i], ',');
+        ASSERT_EQ(f.size(), 8u) << rows[i];
+        EXPECT_TRUE(std::regex_match(f[0], std::regex(R"(\d+\.\d{3})"))) << f[0];
+    }
+    EXPECT_NE(recorded.err.find("mean 100.00\n"), std::string::npos) << recorded.err;
+    EXPECT_NE(recorded.err.find("period: median "), std::string::npos);
+    EXPECT_EQ(recorded.err.find(",000 ms"), std::string::npos) << recorded.err;
+
+    const Result jsonl =
+        ctl({"monitor", "--port", sim.port, "--count", "3", "--format", "jsonl"}, german);
+    for (const auto& line : lines(jsonl.out))
+        EXPECT_EQ(json(line)["held"].toArray(), (QJsonArray{"up", "left"}));
+
+    const fs::path file = dir_ / "session.csv";
+    std::ofstream(file) << recorded.out;
+    Sim replay = startSim({"--replay=" + file.string()}, german);
+    const Result again = ctl({"monitor", "--port", replay.port, "--count", "1", "--format",
+                              "jsonl"},
+                             german);
+    ASSERT_EQ(again.status, 0) << again.err;
+    EXPECT_EQ(stateOf(json(again.out)), (State{9, 100, 0, 0, 0}));
 }

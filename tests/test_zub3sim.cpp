@@ -6,6 +6,8 @@
 #include "platform/Termios2.h"
 #include "support/Program.h"
 
+#include "Version.h"
+
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -190,4 +192,8 @@ TEST_F(Zub3SimTest, BadOptionsAndStateFilesEndItBeforeItRegisters)
     SimProcess help({"--help"});
     EXPECT_EQ(help.OutputLine(), "Usage: zub3sim [OPTION]...\n");
     EXPECT_EQ(help.Wait(), 0);
+    SimProcess version({"--vers"});
+    EXPECT_EQ(version.OutputLine(), std::string("zub3sim (ZUB-3 Manager) ") + zub3::kVersion + "\n");
+    EXPECT_EQ(version.OutputLine().rfind("License GPL-3.0-or-later", 0), 0u);
+    EXPECT_EQ(version.Wait(), 0);
 }
