@@ -19,6 +19,7 @@
 #include <mutex>
 #include <optional>
 #include <set>
+#include <string_view>
 #include <system_error>
 #include <vector>
 
@@ -32,8 +33,7 @@ std::optional<Roots> g_roots;
 
 thread_local PortAccess t_lastRefusal;
 
-// A sysfs string or a program's name, both chosen by others (a USB device, any process):
-// control characters, a terminal's escape sequences among them, become '?'.
+// A sysfs string or a program's name, both chosen by others (a USB device, any process).
 std::string readFirstLine(const fs::path& p)
 {
     std::ifstream in(p);
@@ -41,10 +41,7 @@ std::string readFirstLine(const fs::path& p)
     std::getline(in, s);
     while (!s.empty() && (s.back() == '\n' || s.back() == '\r' || s.back() == ' '))
         s.pop_back();
-    for (char& c : s)
-        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f)
-            c = '?';
-    return s;
+    return DisplaySafe(s);
 }
 
 // The device's real path, so that a /dev/serial/by-id link and its target are one device.
@@ -235,6 +232,61 @@ std::string LockFileName(const std::string& devicePath)
 }
 
 // --- description ---
+
+namespace {
+
+// The length of the well-formed UTF-8 sequence at the start of s, 0 when its first byte
+// starts none (a stray continuation byte, an overlong form, a surrogate, beyond U+10FFFF, or
+// cut short).
+std::size_t utf8Length(std::string_view s)
+{
+    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(s[i]); };
+    const unsigned char lead = byte(0);
+    if (lead < 0x80)
+        return 1;
+    std::size_t n = 0;
+    unsigned char low = 0x80, high = 0xBF;  // the range of the second byte
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        n = 2;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        n = 3;
+        low = lead == 0xE0 ? 0xA0 : 0x80;
+        high = lead == 0xED ? 0x9F : 0xBF;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        n = 4;
+        low = lead == 0xF0 ? 0x90 : 0x80;
+        high = lead == 0xF4 ? 0x8F : 0xBF;
+    } else {
+        return 0;
+    }
+    if (s.size() < n || byte(1) < low || byte(1) > high)
+        return 0;
+    for (std::size_t i = 2; i < n; ++i)
+        if ((byte(i) & 0xC0) != 0x80)
+            return 0;
+    return n;
+}
+
+}  // namespace
+
+std::string DisplaySafe(std::string_view text)
+{
+    std::string out;
+    out.reserve(text.size());
+    while (!text.empty()) {
+        const std::size_t n = utf8Length(text);
+        const unsigned char first = static_cast<unsigned char>(text[0]);
+        // C1 controls are U+0080 to U+009F: 0xC2 followed by 0x80 to 0x9F.
+        const bool control = n == 1 ? first < 0x20 || first == 0x7F
+                                    : n == 2 && first == 0xC2 && static_cast<unsigned char>(text[1]) <= 0x9F;
+        if (n == 0 || control)
+            out += '?';
+        else
+            out.append(text.substr(0, n));
+        text.remove_prefix(n == 0 ? 1 : n);
+    }
+    return out;
+}
 
 PortDescription DescribePort(const std::string& devicePath)
 {

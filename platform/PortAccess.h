@@ -7,6 +7,7 @@
 
 #include <filesystem>
 #include <string>
+#include <string_view>
 
 namespace platform::ports {
 
@@ -22,6 +23,11 @@ Roots CurrentRoots();
 std::filesystem::path LockDirectory();
 
 // --- description ---
+
+// Text chosen by others (a program's name, a USB device's strings) made fit for a terminal
+// or a window: every control character (C0, DEL, C1, a terminal's escape sequences among
+// them) and every byte that is not part of well-formed UTF-8 becomes '?'.
+std::string DisplaySafe(std::string_view text);
 
 // What sysfs says of a device, through the serial-port registry's sysfs and /dev roots.
 // Only the device path is known for devices that are not USB adapters.

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/prctl.h>
 #include <sys/wait.h>
 
 #include <filesystem>
@@ -46,6 +47,13 @@ pid_t deadPid()
         ::_exit(0);
     EXPECT_EQ(Ending(pid), "exit 0");
     return pid;
+}
+
+void writeLock(const fs::path& file, long pid)
+{
+    char text[16];
+    std::snprintf(text, sizeof text, "%10ld\n", pid);
+    writeFile(file, text);
 }
 
 }  // namespace
@@ -279,4 +287,53 @@ TEST_F(PortAccessTest, UsbAdapterIsDescribedFromSysfs)
     // sequences, say) never reach a tooltip or a terminal.
     writeFile(usb / "manufacturer", "FTDI\x1b]0;owned\x07\x7f\n");
     EXPECT_EQ(DescribePort("/dev/ttyUSB0").manufacturer, "FTDI?]0;owned??");
+}
+
+TEST(DisplaySafe, ControlCharactersAndBytesThatAreNotUtf8BecomeQuestionMarks)
+{
+    const struct {
+        const char* text;
+        const char* shown;
+    } cases[] = {
+        {"FT232R USB UART", "FT232R USB UART"},
+        {"受信機 😀", "受信機 😀"},
+        {"a\x1b[2Jb\t\n\x7f", "a?[2Jb???"},
+        {"\xc2\x9b" "31m \xc2\x80\xc2\x9f", "?31m ??"},   // C1: CSI, its first and last
+        {"\xc2\xa0\xc3\xa9", "\xc2\xa0\xc3\xa9"},         // the first characters after C1
+        {"\x80\xbf\xff\xfe", "????"},                     // stray continuations, no lead
+        {"\xc0\x9b\xe0\x80\x9b", "?????"},                // overlong forms of CSI
+        {"\xed\xa0\x80", "???"},                           // a surrogate
+        {"\xf4\x90\x80\x80\xf4\x8f\xbf\xbf", "????\xf4\x8f\xbf\xbf"},  // past and at U+10FFFF
+        {"\xe3\x81" "a\xe3\x81", "??a??"},                  // cut short, mid-text and at the end
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(DisplaySafe(c.text), c.shown) << c.text;
+}
+
+// A program's name is its own choice: a C1 escape and a byte cut out of UTF-8 in it never
+// reach a terminal or the window.
+TEST_F(PortAccessTest, AHolderNamedWithControlsIsShownSafely)
+{
+    PtyPair pty;
+    int ready[2];
+    ASSERT_EQ(::pipe(ready), 0);
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::prctl(PR_SET_NAME, "zub\xc2\x9b" "2J\xff");
+        [[maybe_unused]] const auto n = ::write(ready[1], "", 1);
+        ::pause();
+        ::_exit(0);
+    }
+    char c;
+    ASSERT_EQ(::read(ready[0], &c, 1), 1);
+    ::close(ready[0]);
+    ::close(ready[1]);
+    writeLock(LockFile(pty.SlavePath()), child);
+    const PortAccess a = CheckAccess(pty.SlavePath());
+    ::kill(child, SIGKILL);
+    EXPECT_EQ(Ending(child), "signal 9");
+    EXPECT_EQ(a.program, "zub?2J?");
+    EXPECT_EQ(Explain(a, Language::English),
+              pty.SlavePath() + " is in use by zub?2J? (PID " + std::to_string(child) +
+                  "): close it and open the port again.");
 }
