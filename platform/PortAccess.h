@@ -84,7 +84,8 @@ void SetLastOpenRefusal(const PortAccess& access);
 // --- locking (used by the serial communications when it opens a device) ---
 
 // The UUCP lock of one device: LCK..<name> holding this process's PID as ten ASCII digits
-// and a newline. A lock whose process is gone is removed and taken. Released when the
+// and a newline. A lock whose process is gone (or a zombie) is replaced by ours, by one
+// taker only when several find it at once. Released when the
 // object dies and, for locks still held, when the process exits normally.
 class DeviceLock {
 public:

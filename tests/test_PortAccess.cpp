@@ -337,3 +337,65 @@ TEST_F(PortAccessTest, AHolderNamedWithControlsIsShownSafely)
               pty.SlavePath() + " is in use by zub?2J? (PID " + std::to_string(child) +
                   "): close it and open the port again.");
 }
+
+// A holder that has ended but is not collected yet holds nothing.
+TEST_F(PortAccessTest, AZombiesLockIsTaken)
+{
+    PtyPair pty;
+    const pid_t zombie = ::fork();
+    if (zombie == 0)
+        ::_exit(0);
+    siginfo_t info {};
+    ASSERT_EQ(::waitid(P_PID, zombie, &info, WEXITED | WNOWAIT), 0);  // ended, left uncollected
+    writeLock(LockFile(pty.SlavePath()), zombie);
+    EXPECT_EQ(CheckAccess(pty.SlavePath()).state, Access::Free);
+    {
+        DeviceLock lock(pty.SlavePath());
+        EXPECT_TRUE(lock.Held());
+    }
+    EXPECT_EQ(Ending(zombie), "exit 0");
+}
+
+// Two programs that find the same stale lock at once: exactly one takes it, round after
+// round. Each taker keeps what it got until both have tried.
+TEST_F(PortAccessTest, OneOfTwoTakersOfAStaleLockWins)
+{
+    PtyPair pty;
+    const fs::path file = LockFile(pty.SlavePath());
+    int outcomes[3] = {};  // by the number of takers that held the lock
+    for (int round = 0; round < 500; ++round) {
+        writeLock(file, deadPid());
+        int start[2], results[2], release[2];
+        ASSERT_EQ(::pipe(start) | ::pipe(results) | ::pipe(release), 0);
+        pid_t takers[2];
+        for (pid_t& taker : takers) {
+            taker = ::fork();
+            if (taker == 0) {
+                ::close(start[1]);
+                ::close(release[1]);
+                char c;
+                [[maybe_unused]] auto n = ::read(start[0], &c, 1);  // both set off together
+                {
+                    DeviceLock lock(pty.SlavePath());
+                    const char held = lock.Held() ? 1 : 0;
+                    n = ::write(results[1], &held, 1);
+                    ::close(results[1]);
+                    n = ::read(release[0], &c, 1);
+                }
+                ::_exit(0);
+            }
+        }
+        for (const int fd : {start[0], start[1], results[1], release[0]})
+            ::close(fd);
+        int held = 0;
+        for (char c = 0; ::read(results[0], &c, 1) == 1;)
+            held += c;
+        ::close(results[0]);
+        ::close(release[1]);
+        for (const pid_t taker : takers)
+            EXPECT_EQ(Ending(taker), "exit 0");
+        ++outcomes[held];
+    }
+    EXPECT_EQ(outcomes[1], 500) << outcomes[2] << " rounds with two holders, " << outcomes[0]
+                                << " with none";
+}
