@@ -5,11 +5,13 @@
 #include <fcntl.h>
 #include <grp.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -19,7 +21,9 @@
 #include <mutex>
 #include <optional>
 #include <set>
+#include <string_view>
 #include <system_error>
+#include <thread>
 #include <vector>
 
 namespace fs = std::filesystem;
@@ -32,8 +36,7 @@ std::optional<Roots> g_roots;
 
 thread_local PortAccess t_lastRefusal;
 
-// A sysfs string or a program's name, both chosen by others (a USB device, any process):
-// control characters, a terminal's escape sequences among them, become '?'.
+// A sysfs string or a program's name, both chosen by others (a USB device, any process).
 std::string readFirstLine(const fs::path& p)
 {
     std::ifstream in(p);
@@ -41,10 +44,7 @@ std::string readFirstLine(const fs::path& p)
     std::getline(in, s);
     while (!s.empty() && (s.back() == '\n' || s.back() == '\r' || s.back() == ' '))
         s.pop_back();
-    for (char& c : s)
-        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f)
-            c = '?';
-    return s;
+    return DisplaySafe(s);
 }
 
 // The device's real path, so that a /dev/serial/by-id link and its target are one device.
@@ -55,12 +55,27 @@ std::string realDevicePath(const std::string& devicePath)
     return ec ? devicePath : p.string();
 }
 
+// The state letter of a process in /proc/PID/stat ('R', 'S', 'Z', ...), or 0 when unknown.
+// The program name before it is in parentheses and may itself hold ") ".
+char processState(long pid)
+{
+    std::ifstream in(CurrentRoots().procDir / std::to_string(pid) / "stat");
+    std::string stat;
+    std::getline(in, stat);
+    const std::size_t close = stat.rfind(')');
+    return close != std::string::npos && close + 2 < stat.size() ? stat[close + 2] : 0;
+}
+
 // A PID beyond pid_t (a lock file holds up to ten digits) is no process; cut to pid_t it
-// could name a live one, or a process group.
+// could name a live one, or a process group. A zombie has ended; only its parent has not
+// collected it yet.
 bool processAlive(long pid)
 {
-    return pid > 0 && pid <= std::numeric_limits<pid_t>::max() &&
-           (::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM);
+    if (pid <= 0 || pid > std::numeric_limits<pid_t>::max() ||
+        (::kill(static_cast<pid_t>(pid), 0) != 0 && errno != EPERM))
+        return false;
+    const char state = processState(pid);
+    return state != 'Z' && state != 'X';
 }
 
 std::string programOf(long pid)
@@ -88,14 +103,10 @@ PortAccess held(const std::string& devicePath, long pid)
 
 // The PID in a lock file: ten ASCII digits (with leading blanks) and a newline, or the
 // four binary bytes some old programs write. 0 when unreadable.
-long lockOwner(const fs::path& file)
+long lockOwner(int fd)
 {
-    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
-    if (fd < 0)
-        return 0;
     char buffer[32] = {};
-    const ssize_t n = ::read(fd, buffer, sizeof buffer - 1);
-    ::close(fd);
+    const ssize_t n = ::pread(fd, buffer, sizeof buffer - 1, 0);
     // A binary PID's low byte may well be a digit; its high bytes are not.
     const bool text = n > 0 && std::strspn(buffer, " 0123456789\n") == static_cast<std::size_t>(n);
     if (n == 4 && !text) {
@@ -104,6 +115,16 @@ long lockOwner(const fs::path& file)
         return pid;
     }
     return n > 0 ? std::strtol(buffer, nullptr, 10) : 0;
+}
+
+long lockOwner(const fs::path& file)
+{
+    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    if (fd < 0)
+        return 0;
+    const long pid = lockOwner(fd);
+    ::close(fd);
+    return pid;
 }
 
 // Lock files this process holds; those no closed port has removed go at exit.
@@ -156,12 +177,69 @@ PortAccess lockHolder(const std::string& devicePath, const fs::path& file)
 
 // An empty or unreadable lock may be one another program is still writing; only an old
 // one is taken as stale.
-bool staleLock(const fs::path& file)
+bool oldLock(const struct stat& st)
 {
-    if (const long pid = lockOwner(file); pid > 0)
+    return st.st_mtime + 10 < ::time(nullptr);
+}
+
+bool staleLock(int fd, const fs::path& file)
+{
+    if (const long pid = lockOwner(fd); pid > 0)
         return pid == ::getpid() ? !ownLock(file) : !processAlive(pid);
     struct stat st {};
-    return ::lstat(file.c_str(), &st) == 0 && st.st_mtime + 10 < ::time(nullptr);
+    return ::fstat(fd, &st) == 0 && oldLock(st);
+}
+
+// Waits for an exclusive flock for a while, not for ever: a program that keeps one on a
+// lock file must not hang an open.
+bool flockWithin(int fd, std::chrono::milliseconds limit)
+{
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        if ((errno != EWOULDBLOCK && errno != EINTR) || std::chrono::steady_clock::now() >= end)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+}
+
+enum class Takeover {
+    Taken,        // ours now
+    Live,         // the lock is not stale (any more): refused
+    Changed,      // the name leads to another file now, or to none: try again
+    Unremovable,  // stale, but this user may not replace it: the device stays unlocked
+};
+
+// Replaces a stale lock at file with ours, written whole at temp. Several programs may find
+// the same stale lock at once, and one that unlinks it and links its own may remove the
+// fresh lock another has just put there. So the taker flocks the stale file itself, checks
+// again under that flock that the name still leads to this very file and that the file is
+// still stale, and only then renames its own over it. The rename replaces exactly the file
+// checked; a second taker, which waited on the same flock, finds the name leading to the
+// winner's file, starts over and finds the winner alive. Programs that only read lock files
+// see a lock at the name at every moment.
+Takeover takeOver(const fs::path& temp, const fs::path& file)
+{
+    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    if (fd < 0) {
+        // Unreadable: judged by its age alone, and not to be taken without reading it.
+        struct stat st {};
+        if (errno == ENOENT || ::lstat(file.c_str(), &st) != 0)
+            return Takeover::Changed;
+        return oldLock(st) ? Takeover::Unremovable : Takeover::Live;
+    }
+    Takeover result = Takeover::Live;  // also when the flock does not come
+    struct stat opened {}, named {};
+    if (flockWithin(fd, std::chrono::seconds(1))) {
+        if (::fstat(fd, &opened) != 0 || ::lstat(file.c_str(), &named) != 0 ||
+            opened.st_dev != named.st_dev || opened.st_ino != named.st_ino)
+            result = Takeover::Changed;
+        else if (staleLock(fd, file))
+            // Another user's stale lock in a shared (sticky) directory stays.
+            result = ::rename(temp.c_str(), file.c_str()) == 0 ? Takeover::Taken : Takeover::Unremovable;
+    }
+    ::close(fd);  // and with it the flock
+    return result;
 }
 
 std::string groupName(gid_t gid)
@@ -235,6 +313,61 @@ std::string LockFileName(const std::string& devicePath)
 }
 
 // --- description ---
+
+namespace {
+
+// The length of the well-formed UTF-8 sequence at the start of s, 0 when its first byte
+// starts none (a stray continuation byte, an overlong form, a surrogate, beyond U+10FFFF, or
+// cut short).
+std::size_t utf8Length(std::string_view s)
+{
+    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(s[i]); };
+    const unsigned char lead = byte(0);
+    if (lead < 0x80)
+        return 1;
+    std::size_t n = 0;
+    unsigned char low = 0x80, high = 0xBF;  // the range of the second byte
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        n = 2;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        n = 3;
+        low = lead == 0xE0 ? 0xA0 : 0x80;
+        high = lead == 0xED ? 0x9F : 0xBF;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        n = 4;
+        low = lead == 0xF0 ? 0x90 : 0x80;
+        high = lead == 0xF4 ? 0x8F : 0xBF;
+    } else {
+        return 0;
+    }
+    if (s.size() < n || byte(1) < low || byte(1) > high)
+        return 0;
+    for (std::size_t i = 2; i < n; ++i)
+        if ((byte(i) & 0xC0) != 0x80)
+            return 0;
+    return n;
+}
+
+}  // namespace
+
+std::string DisplaySafe(std::string_view text)
+{
+    std::string out;
+    out.reserve(text.size());
+    while (!text.empty()) {
+        const std::size_t n = utf8Length(text);
+        const unsigned char first = static_cast<unsigned char>(text[0]);
+        // C1 controls are U+0080 to U+009F: 0xC2 followed by 0x80 to 0x9F.
+        const bool control = n == 1 ? first < 0x20 || first == 0x7F
+                                    : n == 2 && first == 0xC2 && static_cast<unsigned char>(text[1]) <= 0x9F;
+        if (n == 0 || control)
+            out += '?';
+        else
+            out.append(text.substr(0, n));
+        text.remove_prefix(n == 0 ? 1 : n);
+    }
+    return out;
+}
 
 PortDescription DescribePort(const std::string& devicePath)
 {
@@ -424,27 +557,34 @@ DeviceLock::DeviceLock(const std::string& devicePath)
         held_ = holder_.state == Access::Free;
         return;
     }
-    for (int attempt = 0; attempt < 2 && !held_; ++attempt) {
+    // Unlocked, not refused, when the directory takes no lock or a stale one cannot be replaced.
+    bool unlocked = false;
+    // A few rounds: each is started again only because another program changed the lock.
+    for (int attempt = 0; attempt < 4 && !held_ && !unlocked; ++attempt) {
         if (::link(temp.c_str(), file.c_str()) == 0) {
             held_ = true;
-            file_ = file;
-            addOwnLock(file);
-        } else if (errno == EEXIST && staleLock(file)) {
-            // Another user's stale lock in a shared (sticky) directory stays: like an
-            // unwritable directory, that leaves the device unlocked, not refused.
-            if (::unlink(file.c_str()) != 0 && errno != ENOENT)
-                held_ = true;
+        } else if (errno != EEXIST) {
+            unlocked = true;
         } else {
-            break;
+            const Takeover t = takeOver(temp, file);
+            held_ = t == Takeover::Taken;
+            unlocked = t == Takeover::Unremovable;
+            if (t == Takeover::Live)
+                break;
         }
     }
     ::unlink(temp.c_str());
-    if (!held_)
-        holder_ = held(devicePath, lockOwner(file));
-    if (!held_ && holder_.pid == 0 && !fs::exists(file))
-        held_ = true;  // the directory refused the link: unlocked, not refused
-    if (held_)
+    if (held_) {
+        file_ = file;
+        addOwnLock(file);
+    }
+    if (held_ || unlocked) {
+        held_ = true;
         holder_ = freeAccess(devicePath);
+        return;
+    }
+    const long pid = lockOwner(file);
+    holder_ = held(devicePath, processAlive(pid) ? pid : 0);
 }
 
 DeviceLock::~DeviceLock()

@@ -7,6 +7,7 @@
 
 #include <filesystem>
 #include <string>
+#include <string_view>
 
 namespace platform::ports {
 
@@ -22,6 +23,11 @@ Roots CurrentRoots();
 std::filesystem::path LockDirectory();
 
 // --- description ---
+
+// Text chosen by others (a program's name, a USB device's strings) made fit for a terminal
+// or a window: every control character (C0, DEL, C1, a terminal's escape sequences among
+// them) and every byte that is not part of well-formed UTF-8 becomes '?'.
+std::string DisplaySafe(std::string_view text);
 
 // What sysfs says of a device, through the serial-port registry's sysfs and /dev roots.
 // Only the device path is known for devices that are not USB adapters.
@@ -78,7 +84,8 @@ void SetLastOpenRefusal(const PortAccess& access);
 // --- locking (used by the serial communications when it opens a device) ---
 
 // The UUCP lock of one device: LCK..<name> holding this process's PID as ten ASCII digits
-// and a newline. A lock whose process is gone is removed and taken. Released when the
+// and a newline. A lock whose process is gone (or a zombie) is replaced by ours, by one
+// taker only when several find it at once. Released when the
 // object dies and, for locks still held, when the process exits normally.
 class DeviceLock {
 public:

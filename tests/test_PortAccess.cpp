@@ -7,6 +7,9 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/prctl.h>
+#include <sys/wait.h>
+
 #include <filesystem>
 #include <fstream>
 
@@ -42,8 +45,15 @@ pid_t deadPid()
     const pid_t pid = ::fork();
     if (pid == 0)
         ::_exit(0);
-    ::waitpid(pid, nullptr, 0);
+    EXPECT_EQ(Ending(pid), "exit 0");
     return pid;
+}
+
+void writeLock(const fs::path& file, long pid)
+{
+    char text[16];
+    std::snprintf(text, sizeof text, "%10ld\n", pid);
+    writeFile(file, text);
 }
 
 }  // namespace
@@ -92,14 +102,15 @@ TEST_F(PortAccessTest, ALockThatIsNoLongerOursStaysWhenOursGoes)
     EXPECT_EQ(readFile(file), text);
     const pid_t child = ::fork();
     if (child == 0) {
-        // Left to the exit, which does not take the other's; kept where the leak checker sees it.
-        static const DeviceLock* const lock = new DeviceLock(pty.SlavePath());
-        (void)lock;
+        // Left to the exit, which does not take the other's: std::exit runs no destructor of
+        // the lock, the handler this program left for it does the work.
+        fs::remove(file);
+        DeviceLock lock(pty.SlavePath());
         fs::remove(file);
         writeFile(file, text);
-        std::exit(0);
+        std::exit(lock.Held() ? 0 : 1);
     }
-    ::waitpid(child, nullptr, 0);
+    EXPECT_EQ(Ending(child), "exit 0");
     EXPECT_EQ(readFile(file), text);
 }
 
@@ -108,14 +119,11 @@ TEST_F(PortAccessTest, LocksStillHeldGoWhenTheProgramExits)
     PtyPair pty;
     const pid_t child = ::fork();
     if (child == 0) {
-        // Never released by its owner; kept where the leak checker sees it.
-        static const DeviceLock* const lock = new DeviceLock(pty.SlavePath());
-        std::exit(lock->Held() && fs::exists(LockFile(pty.SlavePath())) ? 0 : 1);
+        // Never released by its owner: std::exit runs no destructor of the lock.
+        DeviceLock lock(pty.SlavePath());
+        std::exit(lock.Held() && fs::exists(LockFile(pty.SlavePath())) ? 0 : 1);
     }
-    int status = 0;
-    ::waitpid(child, &status, 0);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_EQ(Ending(child), "exit 0");
     EXPECT_FALSE(fs::exists(LockFile(pty.SlavePath())));
 }
 
@@ -279,4 +287,115 @@ TEST_F(PortAccessTest, UsbAdapterIsDescribedFromSysfs)
     // sequences, say) never reach a tooltip or a terminal.
     writeFile(usb / "manufacturer", "FTDI\x1b]0;owned\x07\x7f\n");
     EXPECT_EQ(DescribePort("/dev/ttyUSB0").manufacturer, "FTDI?]0;owned??");
+}
+
+TEST(DisplaySafe, ControlCharactersAndBytesThatAreNotUtf8BecomeQuestionMarks)
+{
+    const struct {
+        const char* text;
+        const char* shown;
+    } cases[] = {
+        {"FT232R USB UART", "FT232R USB UART"},
+        {"受信機 😀", "受信機 😀"},
+        {"a\x1b[2Jb\t\n\x7f", "a?[2Jb???"},
+        {"\xc2\x9b" "31m \xc2\x80\xc2\x9f", "?31m ??"},   // C1: CSI, its first and last
+        {"\xc2\xa0\xc3\xa9", "\xc2\xa0\xc3\xa9"},         // the first characters after C1
+        {"\x80\xbf\xff\xfe", "????"},                     // stray continuations, no lead
+        {"\xc0\x9b\xe0\x80\x9b", "?????"},                // overlong forms of CSI
+        {"\xed\xa0\x80", "???"},                           // a surrogate
+        {"\xf4\x90\x80\x80\xf4\x8f\xbf\xbf", "????\xf4\x8f\xbf\xbf"},  // past and at U+10FFFF
+        {"\xe3\x81" "a\xe3\x81", "??a??"},                  // cut short, mid-text and at the end
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(DisplaySafe(c.text), c.shown) << c.text;
+}
+
+// A program's name is its own choice: a C1 escape and a byte cut out of UTF-8 in it never
+// reach a terminal or the window.
+TEST_F(PortAccessTest, AHolderNamedWithControlsIsShownSafely)
+{
+    PtyPair pty;
+    int ready[2];
+    ASSERT_EQ(::pipe(ready), 0);
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::prctl(PR_SET_NAME, "zub\xc2\x9b" "2J\xff");
+        [[maybe_unused]] const auto n = ::write(ready[1], "", 1);
+        ::pause();
+        ::_exit(0);
+    }
+    char c;
+    ASSERT_EQ(::read(ready[0], &c, 1), 1);
+    ::close(ready[0]);
+    ::close(ready[1]);
+    writeLock(LockFile(pty.SlavePath()), child);
+    const PortAccess a = CheckAccess(pty.SlavePath());
+    ::kill(child, SIGKILL);
+    EXPECT_EQ(Ending(child), "signal 9");
+    EXPECT_EQ(a.program, "zub?2J?");
+    EXPECT_EQ(Explain(a, Language::English),
+              pty.SlavePath() + " is in use by zub?2J? (PID " + std::to_string(child) +
+                  "): close it and open the port again.");
+}
+
+// A holder that has ended but is not collected yet holds nothing.
+TEST_F(PortAccessTest, AZombiesLockIsTaken)
+{
+    PtyPair pty;
+    const pid_t zombie = ::fork();
+    if (zombie == 0)
+        ::_exit(0);
+    siginfo_t info {};
+    ASSERT_EQ(::waitid(P_PID, zombie, &info, WEXITED | WNOWAIT), 0);  // ended, left uncollected
+    writeLock(LockFile(pty.SlavePath()), zombie);
+    EXPECT_EQ(CheckAccess(pty.SlavePath()).state, Access::Free);
+    {
+        DeviceLock lock(pty.SlavePath());
+        EXPECT_TRUE(lock.Held());
+    }
+    EXPECT_EQ(Ending(zombie), "exit 0");
+}
+
+// Two programs that find the same stale lock at once: exactly one takes it, round after
+// round. Each taker keeps what it got until both have tried.
+TEST_F(PortAccessTest, OneOfTwoTakersOfAStaleLockWins)
+{
+    PtyPair pty;
+    const fs::path file = LockFile(pty.SlavePath());
+    int outcomes[3] = {};  // by the number of takers that held the lock
+    for (int round = 0; round < 500; ++round) {
+        writeLock(file, deadPid());
+        int start[2], results[2], release[2];
+        ASSERT_EQ(::pipe(start) | ::pipe(results) | ::pipe(release), 0);
+        pid_t takers[2];
+        for (pid_t& taker : takers) {
+            taker = ::fork();
+            if (taker == 0) {
+                ::close(start[1]);
+                ::close(release[1]);
+                char c;
+                [[maybe_unused]] auto n = ::read(start[0], &c, 1);  // both set off together
+                {
+                    DeviceLock lock(pty.SlavePath());
+                    const char held = lock.Held() ? 1 : 0;
+                    n = ::write(results[1], &held, 1);
+                    ::close(results[1]);
+                    n = ::read(release[0], &c, 1);
+                }
+                ::_exit(0);
+            }
+        }
+        for (const int fd : {start[0], start[1], results[1], release[0]})
+            ::close(fd);
+        int held = 0;
+        for (char c = 0; ::read(results[0], &c, 1) == 1;)
+            held += c;
+        ::close(results[0]);
+        ::close(release[1]);
+        for (const pid_t taker : takers)
+            EXPECT_EQ(Ending(taker), "exit 0");
+        ++outcomes[held];
+    }
+    EXPECT_EQ(outcomes[1], 500) << outcomes[2] << " rounds with two holders, " << outcomes[0]
+                                << " with none";
 }

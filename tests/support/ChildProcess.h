@@ -10,8 +10,25 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <gtest/gtest.h>
+
 #include <functional>
 #include <string>
+
+// Collects a child and says how it ended: "exit 0", "signal 9". A test compares it with the
+// ending it expects, so that a child that failed (a leak report under AddressSanitizer, a
+// crash) fails the test too.
+inline std::string Ending(pid_t pid)
+{
+    int status = 0;
+    if (::waitpid(pid, &status, 0) != pid)
+        return "not a child";
+    if (WIFEXITED(status))
+        return "exit " + std::to_string(WEXITSTATUS(status));
+    if (WIFSIGNALED(status))
+        return "signal " + std::to_string(WTERMSIG(status));
+    return "status " + std::to_string(status);
+}
 
 // A child running `sleep` with the device open (read-write, not close-on-exec) until it
 // is killed; the device's holder is then a program named "sleep".
@@ -46,7 +63,8 @@ public:
         if (pid_ <= 0)
             return;
         ::kill(pid_, SIGKILL);
-        ::waitpid(pid_, nullptr, 0);
+        // Anything else means the child never ran sleep with the device open.
+        EXPECT_EQ(Ending(pid_), "signal 9") << "the holder of a device";
         pid_ = -1;
     }
 
@@ -56,7 +74,8 @@ private:
 
 // Runs body in a child process that is not root, whom no permission stops: root's child
 // drops to the user nobody, anyone else's stays that user. The child's exit code is body's
-// result (0 to 254), or -1 when the child could not drop to nobody.
+// result (0 to 254), or -1 when the child could not drop to nobody (or was killed, which
+// fails the test).
 inline int RunAsNonRoot(const std::function<int()>& body)
 {
     const passwd* nobody = ::getpwnam("nobody");
@@ -73,6 +92,7 @@ inline int RunAsNonRoot(const std::function<int()>& body)
     }
     int status = 0;
     ::waitpid(pid, &status, 0);
+    EXPECT_FALSE(WIFSIGNALED(status)) << "a check run as nobody ended by signal " << WTERMSIG(status);
     if (!WIFEXITED(status) || WEXITSTATUS(status) == 255)
         return -1;
     return WEXITSTATUS(status);
