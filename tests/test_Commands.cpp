@@ -24,39 +24,6 @@ using namespace zub3::cli;
 
 namespace {
 
-// What a file descriptor gets while this object lives.
-class Capture {
-public:
-    explicit Capture(int fd) : fd_(fd), saved_(::dup(fd)), file_(::memfd_create("capture", 0))
-    {
-        ::dup2(file_, fd_);
-    }
-    ~Capture()
-    {
-        Restore();
-        ::close(file_);
-        ::close(saved_);
-    }
-    std::string Text()
-    {
-        Restore();
-        std::string text(static_cast<std::size_t>(::lseek(file_, 0, SEEK_END)), '\0');
-        if (::pread(file_, text.data(), text.size(), 0) < 0)
-            text.clear();
-        return text;
-    }
-
-private:
-    void Restore()
-    {
-        if (saved_ >= 0)
-            ::dup2(saved_, fd_);
-    }
-    int fd_;
-    int saved_;
-    int file_;
-};
-
 struct Outcome {
     int status = 0;
     std::string message;  // the Failure's line, "" when none
@@ -68,8 +35,9 @@ Outcome run(const std::vector<std::string>& commandLine)
     const std::string& name = commandLine.front();
     const std::vector<std::string> rest(commandLine.begin() + 1, commandLine.end());
     const Arguments args = ParseArguments(rest, FindCommand(name)->options);
-    Capture err(STDERR_FILENO);
-    Capture out(STDOUT_FILENO);
+    const int saved = ::dup(STDERR_FILENO);
+    const int file = ::memfd_create("stderr", 0);
+    ::dup2(file, STDERR_FILENO);
     Outcome o;
     try {
         o.status = name == "read" ? Read(args) : name == "write" ? Write(args) : Monitor(args);
@@ -77,7 +45,11 @@ Outcome run(const std::vector<std::string>& commandLine)
         o.status = f.Status();
         o.message = f.what();
     }
-    o.errors = err.Text();
+    ::dup2(saved, STDERR_FILENO);
+    o.errors.resize(static_cast<std::size_t>(::lseek(file, 0, SEEK_END)));
+    EXPECT_EQ(::pread(file, o.errors.data(), o.errors.size(), 0), ssize_t(o.errors.size()));
+    ::close(file);
+    ::close(saved);
     return o;
 }
 
