@@ -83,7 +83,7 @@ std::string require(const Arguments& args, std::string_view name)
 }
 
 struct PortChoice {
-    std::string name;    // "COM51"
+    std::string name;    // "COM51", or the path given
     int number = 0;
     std::string device;  // "/dev/pts/3"
 };
@@ -95,7 +95,8 @@ std::filesystem::path canonical(const std::string& path)
     return ec ? std::filesystem::path(path) : p;
 }
 
-// A COM name, or a device path that the registry lists under one.
+// A COM name the registry lists, or the path of any terminal device: a listed one keeps
+// its COM name, any other is opened under a number only this process knows.
 PortChoice choosePort(const std::string& text)
 {
     const auto values = registry::ReadSerialComm().value_or(std::vector<registry::Value>{});
@@ -113,19 +114,39 @@ PortChoice choosePort(const std::string& text)
             std::from_chars(digits, end, number).ptr == end && number > 0)
             return {v.data, number, v.devicePath};
     }
-    if (isPath && !std::filesystem::exists(text))
+    if (!isPath)
+        throw Failure(kExitCannotOpen,
+                      text + ": not a serial port this system lists; see \"zub3ctl ports\"");
+    if (!std::filesystem::exists(text))
         throw Failure(kExitCannotOpen, text + ": no such device");
-    throw Failure(kExitCannotOpen,
-                  text + ": not a serial port this system lists; see \"zub3ctl ports\"");
+    const std::string device = canonical(text).string();
+    if (!registry::IsTerminalDevice(device))
+        throw Failure(kExitCannotOpen, text + ": not a terminal device, so not a serial port");
+    return {text, registry::PortForThisProcess(device), device};
 }
 
-// Opens the port for the receiver's line at the given speed; a refusal says why.
-std::unique_ptr<TCommX> openPort(const PortChoice& choice, const LineSpeed& speed)
+// "COM7: " before a line about the device, unless the port was named by that path.
+std::string portPrefix(const PortChoice& choice)
+{
+    return choice.name == choice.device ? std::string() : choice.name + ": ";
+}
+
+// A device that has gone refuses every setting: that, not the setting, is what to report.
+void failIfGone(const PortChoice& choice)
+{
+    const ports::PortAccess access = ports::CheckAccess(choice.device);
+    if (access.state == ports::Access::Gone)
+        throw Failure(kExitCannotOpen,
+                      choice.name + ": " + ports::Explain(access, ports::Language::English));
+}
+
+// Opens the port for the receiver's line; a refusal says why. The speed is set afterwards,
+// so that one the port cannot run is not taken for a port that cannot be opened.
+std::unique_ptr<TCommX> openPort(const PortChoice& choice)
 {
     auto port = std::make_unique<TCommX>(nullptr);
     port->Language = clEnglish;
     SetReceiverLine(*port);
-    port->SetBitRate(speed.bitRate);
     port->SetPortNo(choice.number);
     try {
         port->Open();
@@ -139,11 +160,6 @@ std::unique_ptr<TCommX> openPort(const PortChoice& choice, const LineSpeed& spee
     return port;
 }
 
-std::string describe(const ReceiverSettings& s)
-{
-    return "ID " + std::to_string(s.id) + ", " + std::to_string(s.speed.bitRate) + " bit/s";
-}
-
 std::string speedList(std::span<const LineSpeed> speeds)
 {
     std::string out;
@@ -153,12 +169,80 @@ std::string speedList(std::span<const LineSpeed> speeds)
     return out;
 }
 
-// The speeds to try: the one --speed names, or all three in the window's order.
-std::vector<LineSpeed> speedsToTry(const Arguments& args)
+std::string cannotRun(const PortChoice& choice, std::span<const LineSpeed> speeds)
 {
-    if (const auto s = args.Get("speed"))
-        return {ParseSpeed("speed", *s)};
-    return {kLineSpeeds.begin(), kLineSpeeds.end()};
+    return portPrefix(choice) + choice.device + " cannot run at " + speedList(speeds) + " bit/s";
+}
+
+// Whether the port runs at the speed; it is left set to it when it does.
+bool runsAt(TCommX& port, const PortChoice& choice, const LineSpeed& speed)
+{
+    try {
+        port.SetBitRate(speed.bitRate);
+        return true;
+    } catch (const ECommError&) {
+        failIfGone(choice);
+        return false;
+    }
+}
+
+void requireSpeed(TCommX& port, const PortChoice& choice, const LineSpeed& speed)
+{
+    if (!runsAt(port, choice, speed))
+        throw Failure(kExitCannotOpen, cannotRun(choice, std::span(&speed, 1)));
+}
+
+// The speeds to search that the port can run; the others are noted and skipped (a 16550
+// UART has no 625000 bit/s). None at all ends the command.
+std::vector<LineSpeed> runnableSpeeds(TCommX& port, const PortChoice& choice,
+                                      std::span<const LineSpeed> speeds)
+{
+    std::vector<LineSpeed> runnable;
+    std::vector<LineSpeed> skipped;
+    for (const LineSpeed& speed : speeds)
+        (runsAt(port, choice, speed) ? runnable : skipped).push_back(speed);
+    if (runnable.empty())
+        throw Failure(kExitCannotOpen, cannotRun(choice, skipped));
+    if (!skipped.empty())
+        note("zub3ctl: " + cannotRun(choice, skipped) + "; skipped\n");
+    return runnable;
+}
+
+std::string describe(const ReceiverSettings& s)
+{
+    return "ID " + std::to_string(s.id) + ", " + std::to_string(s.speed.bitRate) + " bit/s";
+}
+
+// The speeds to search: the one --speed names, which the port must run, or those of the
+// three that it runs, in the window's order.
+std::vector<LineSpeed> speedsToTry(TCommX& port, const PortChoice& choice,
+                                   const std::optional<LineSpeed>& asked)
+{
+    if (asked) {
+        requireSpeed(port, choice, *asked);
+        return {*asked};
+    }
+    return runnableSpeeds(port, choice, kLineSpeeds);
+}
+
+std::optional<LineSpeed> askedSpeed(const Arguments& args)
+{
+    const auto s = args.Get("speed");
+    return s ? std::optional(ParseSpeed("speed", *s)) : std::nullopt;
+}
+
+// ReadSettings, with a refused setting (the device gone meanwhile) as the command's end.
+std::optional<ReceiverSettings> searchSettings(TCommX& port, const PortChoice& choice,
+                                               std::span<const LineSpeed> speeds,
+                                               const std::function<bool()>& cancelled = {})
+{
+    try {
+        return ReadSettings(port, speeds, {}, cancelled);
+    } catch (const ECommError& e) {
+        failIfGone(choice);
+        const std::string text = e.what();
+        throw Failure(kExitCannotOpen, choice.name + ": " + text.substr(0, text.find('\n')));
+    }
 }
 
 // The settings found; nullopt only when cancelled ended the search.
@@ -166,7 +250,7 @@ std::optional<ReceiverSettings> readOrFail(TCommX& port, const PortChoice& choic
                                            std::span<const LineSpeed> speeds,
                                            const std::function<bool()>& cancelled = {})
 {
-    const auto found = ReadSettings(port, speeds, {}, cancelled);
+    const auto found = searchSettings(port, choice, speeds, cancelled);
     if (!found && !(cancelled && cancelled()))
         throw Failure(kExitNoAnswer, choice.name + ": no receiver answered at " +
                                          speedList(speeds) + " bit/s");
@@ -493,10 +577,10 @@ int Read(const Arguments& args)
 {
     g_quiet = args.Has("quiet");
     const std::string portText = require(args, "port");
-    const auto speeds = speedsToTry(args);
+    const auto asked = askedSpeed(args);
     const PortChoice choice = choosePort(portText);
-    const auto port = openPort(choice, speeds.front());
-    const ReceiverSettings found = *readOrFail(*port, choice, speeds);
+    const auto port = openPort(choice);
+    const ReceiverSettings found = *readOrFail(*port, choice, speedsToTry(*port, choice, asked));
     if (args.Has("json"))
         say("{\"id\": " + std::to_string(found.id) + ", \"speed\": " +
             std::to_string(found.speed.bitRate) + "}\n");
@@ -519,14 +603,17 @@ int Write(const Arguments& args)
         given = ReceiverSettings{static_cast<Byte>(ParseID("from-id", *args.Get("from-id"))),
                                  ParseSpeed("from-speed", *args.Get("from-speed"))};
     const PortChoice choice = choosePort(portText);
-    const auto port = openPort(choice, given ? given->speed : kLineSpeeds.front());
+    const auto port = openPort(choice);
+    // A receiver set to a speed the port cannot run could not be reached again.
+    requireSpeed(*port, choice, newSpeed);
 
     ReceiverSettings present;
     if (given) {
+        requireSpeed(*port, choice, given->speed);
         present = *given;
         say("Present settings (given): " + describe(present) + "\n");
     } else {
-        present = *readOrFail(*port, choice, kLineSpeeds);
+        present = *readOrFail(*port, choice, runnableSpeeds(*port, choice, kLineSpeeds));
         say("Read: " + describe(present) + "\n");
     }
     const WriteFrame frame = BuildWriteFrame(present.id, newSpeed.code, newID);
@@ -540,7 +627,7 @@ int Write(const Arguments& args)
         throw Failure(kExitNoAnswer, choice.name + ": the receiver refused the write (reply " +
                                          Dump(reply.received) + ")");
     say("Reply: " + Dump(reply.received) + ", accepted\n");
-    const auto check = ReadSettings(*port, std::span(&newSpeed, 1));
+    const auto check = searchSettings(*port, choice, std::span(&newSpeed, 1));
     if (!check)
         throw Failure(kExitNoAnswer, choice.name + ": no answer at the new speed " +
                                          std::to_string(newSpeed.bitRate) +
@@ -561,12 +648,13 @@ int Monitor(const Arguments& args)
         throw UsageError("--id needs --speed");
     const std::optional<int> id =
         args.Has("id") ? std::optional<int>(ParseID("id", *args.Get("id"))) : std::nullopt;
-    const auto speeds = speedsToTry(args);
+    const auto asked = askedSpeed(args);
     const PortChoice choice = choosePort(portText);
     // Before the port is opened: a signal while the receiver is sought still closes it and
     // removes its lock.
     catchTerminationSignals();
-    const auto port = openPort(choice, speeds.front());
+    const auto port = openPort(choice);
+    const auto speeds = speedsToTry(*port, choice, asked);
     const auto target = id ? ReceiverSettings{static_cast<Byte>(*id), speeds.front()}
                            : readOrFail(*port, choice, speeds, [] { return g_stopRequested != 0; });
     if (!target) {

@@ -127,8 +127,10 @@ struct PendingWait {
 // of its own.
 class CommPort final : public KernelObject {
 public:
-    CommPort(std::unique_ptr<CommDevice> device, int epollFd, int wakeFd, int timerFd)
-        : device_(std::move(device)), epollFd_(epollFd), wakeFd_(wakeFd), timerFd_(timerFd)
+    CommPort(std::unique_ptr<CommDevice> device, std::string path, int epollFd, int wakeFd,
+             int timerFd)
+        : path_(std::move(path)), device_(std::move(device)), epollFd_(epollFd), wakeFd_(wakeFd),
+          timerFd_(timerFd)
     {
         counters_ = device_->Counters();
         io_ = std::thread([this] { IoLoop(); });
@@ -137,6 +139,8 @@ public:
     ~CommPort() override { Shutdown(); }
 
     void Closed() override { Shutdown(); }
+
+    const std::string& Path() const { return path_; }
 
     BOOL Setup(DWORD inQueue, DWORD outQueue)
     {
@@ -643,6 +647,7 @@ private:
     }
 
     std::mutex mutex_;
+    const std::string path_;
     std::shared_ptr<CommDevice> device_;
     UniqueFd epollFd_;
     UniqueFd wakeFd_;
@@ -670,7 +675,7 @@ std::shared_ptr<CommPort> lookupPort(HANDLE handle)
     return port;
 }
 
-std::shared_ptr<CommPort> makePort(std::unique_ptr<CommDevice> device)
+std::shared_ptr<CommPort> makePort(std::unique_ptr<CommDevice> device, std::string path)
 {
     UniqueFd epollFd(::epoll_create1(EPOLL_CLOEXEC));
     UniqueFd wakeFd(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC));
@@ -684,8 +689,8 @@ std::shared_ptr<CommPort> makePort(std::unique_ptr<CommDevice> device)
     if (epollFd.get() < 0 || !watch(wakeFd.get(), EPOLLIN) || !watch(timerFd.get(), EPOLLIN) ||
         !watch(device->Fd(), EPOLLIN | EPOLLRDHUP | EPOLLET))
         return nullptr;
-    return std::make_shared<CommPort>(std::move(device), epollFd.release(), wakeFd.release(),
-                                      timerFd.release());
+    return std::make_shared<CommPort>(std::move(device), std::move(path), epollFd.release(),
+                                      wakeFd.release(), timerFd.release());
 }
 
 // An adapter that was unplugged has left the registry; its port number still tells which
@@ -715,11 +720,13 @@ HANDLE CreateFileA(const char* fileName, DWORD, DWORD shareMode, const void* sec
     ports::SetLastOpenRefusal({});
     DWORD error = ERROR_SUCCESS;
     std::unique_ptr<CommDevice> device;
+    std::string path;
     if (const detail::DeviceOpener opener = detail::testDeviceOpener.load())
         device = opener(name, error);
     if (!device && error == ERROR_SUCCESS) {
-        if (const auto path = registry::ResolvePort(name)) {
-            device = detail::OpenTtyDevice(*path, shareMode == 0, error);
+        if (const auto resolved = registry::ResolvePort(name)) {
+            path = *resolved;
+            device = detail::OpenTtyDevice(path, shareMode == 0, error);
         } else {
             error = ERROR_FILE_NOT_FOUND;
             noteUnplugged(name);
@@ -729,12 +736,18 @@ HANDLE CreateFileA(const char* fileName, DWORD, DWORD shareMode, const void* sec
         SetLastError(error);
         return INVALID_HANDLE_VALUE;
     }
-    auto port = makePort(std::move(device));
+    auto port = makePort(std::move(device), std::move(path));
     if (!port) {
         SetLastError(ERROR_GEN_FAILURE);
         return INVALID_HANDLE_VALUE;
     }
     return RegisterHandle(std::move(port));
+}
+
+std::string CommDevicePath(HANDLE file)
+{
+    const auto port = LookupHandleAs<CommPort>(file);
+    return port ? port->Path() : std::string();
 }
 
 BOOL SetupComm(HANDLE file, DWORD inQueue, DWORD outQueue)

@@ -21,6 +21,8 @@
 
 #include "platform/Handles.h"
 
+#include <string>
+
 namespace platform::win {
 
 // CreateFileA
@@ -135,6 +137,11 @@ inline constexpr DWORD CLRDTR = 6;
 HANDLE CreateFileA(const char* fileName, DWORD desiredAccess, DWORD shareMode,
                    const void* securityAttributes, DWORD creationDisposition,
                    DWORD flagsAndAttributes, HANDLE templateFile);
+
+// Beyond the calls above: the device an open handle reads and writes ("/dev/pts/3"), so
+// that a refusal can still name it once the registry has dropped the port (a virtual port
+// whose program ended); "" for a test's device or a handle that is not a port.
+std::string CommDevicePath(HANDLE file);
 
 BOOL SetupComm(HANDLE file, DWORD inQueue, DWORD outQueue);
 BOOL GetCommState(HANDLE file, DCB* dcb);

@@ -4,6 +4,7 @@
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -26,6 +27,7 @@ namespace {
 
 std::mutex g_mutex;
 std::optional<Location> g_location;
+std::map<int, std::string> g_processPorts;  // by number: the devices named by path
 
 const char* typeName(ValueType t)
 {
@@ -325,6 +327,11 @@ std::optional<std::string> ResolvePort(const std::string& portName)
     std::string name = portName;
     if (name.rfind("\\\\.\\", 0) == 0)
         name = name.substr(4);
+    {
+        std::lock_guard lock(g_mutex);
+        if (const auto it = g_processPorts.find(numberOf(name)); it != g_processPorts.end())
+            return it->second;
+    }
     const auto values = ReadSerialComm();
     if (!values)
         return std::nullopt;
@@ -332,6 +339,42 @@ std::optional<std::string> ResolvePort(const std::string& portName)
         if (v.type == ValueType::String && v.data == name && !v.devicePath.empty())
             return v.devicePath;
     return std::nullopt;
+}
+
+bool IsTerminalDevice(const std::string& path)
+{
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0 || !S_ISCHR(st.st_mode))
+        return false;
+    const unsigned major = ::major(st.st_rdev);
+    const unsigned minor = ::minor(st.st_rdev);
+    // Lines as "serial  /dev/ttyS  4 64-111 serial": driver, node, major, minors, type.
+    std::ifstream in("/proc/tty/drivers");
+    std::string line;
+    while (std::getline(in, line)) {
+        std::istringstream fields(line);
+        std::string driver, node, minors, type;
+        unsigned driverMajor = 0;
+        if (!(fields >> driver >> node >> driverMajor >> minors >> type))
+            continue;
+        char* end = nullptr;
+        const auto first = std::strtoul(minors.c_str(), &end, 10);
+        const auto last = *end == '-' ? std::strtoul(end + 1, nullptr, 10) : first;
+        if (driverMajor == major && minor >= first && minor <= last)
+            return type.rfind("system", 0) != 0 && type != "pty:master";
+    }
+    return false;
+}
+
+int PortForThisProcess(const std::string& devicePath)
+{
+    std::lock_guard lock(g_mutex);
+    for (const auto& [number, path] : g_processPorts)
+        if (path == devicePath)
+            return number;
+    const int n = kFirstProcessPort + static_cast<int>(g_processPorts.size());
+    g_processPorts[n] = devicePath;
+    return n;
 }
 
 int FreePortNumber()

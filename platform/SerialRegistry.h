@@ -42,6 +42,20 @@ std::optional<std::vector<Value>> ReadSerialComm();
 // The device path behind a port name ("COM3" or "\\.\COM3"), if one is registered.
 std::optional<std::string> ResolvePort(const std::string& portName);
 
+// Whether a path (links followed) is a terminal device, whatever its name: a pseudo
+// terminal, a board's UART, a Bluetooth serial port. Told from the tty drivers the kernel
+// lists (/proc/tty/drivers) without opening the device, as an open can have effects (a
+// pulse on the modem lines, a Bluetooth connection). The console and controlling-terminal
+// aliases and pseudo-terminal masters are not ports.
+bool IsTerminalDevice(const std::string& path);
+
+// A port number for a device given by path, for this process only: ResolvePort (and so an
+// open of "COMn") finds it here before the listed ports, and nothing is listed or written
+// for other programs. The same path keeps its number. The numbers lie far above those
+// that devices and registrations take, and within the eight digits a port number may have.
+inline constexpr int kFirstProcessPort = 10'000'000;
+int PortForThisProcess(const std::string& devicePath);
+
 // Real devices map to fixed numbers: ttyS0..9 COM1..10, ttyUSB0..19 COM11..30,
 // ttyACM0..19 COM31..50; virtual ports take the lowest free number from COM51, and real
 // devices beyond those bands the lowest free one from COM101.

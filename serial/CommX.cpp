@@ -2,7 +2,6 @@
 
 #include "platform/Events.h"
 #include "platform/PortAccess.h"
-#include "platform/SerialRegistry.h"
 #include "platform/ThreadMessages.h"
 #include "toolkit/ExceptionReport.h"
 
@@ -92,6 +91,30 @@ bool isOpen(HANDLE port)
     return port != INVALID_HANDLE_VALUE;
 }
 
+// Gone when the device node is no more; otherwise nothing known.
+platform::ports::PortAccess goneDevice(const std::string& device)
+{
+    platform::ports::PortAccess access;
+    if (!device.empty() && ::access(device.c_str(), F_OK) != 0) {
+        access.state = platform::ports::Access::Gone;
+        access.device = device;
+    }
+    return access;
+}
+
+// Why the last CreateFileA failed, as far as known. A port whose device has gone may have
+// left the registry with it (a virtual port whose program ended); the registry can then
+// only guess the device from the number, while the component knows the one it had there.
+platform::ports::PortAccess openRefusal(const std::string& lastDevice, bool sameNumber)
+{
+    using platform::ports::Access;
+    const platform::ports::PortAccess refusal = platform::ports::LastOpenRefusal();
+    if (sameNumber && (refusal.state == Access::Free || refusal.state == Access::Gone))
+        if (const auto gone = goneDevice(lastDevice); gone.state == Access::Gone)
+            return gone;
+    return refusal;
+}
+
 }  // namespace
 
 // --- TCustomCommX ---
@@ -139,7 +162,9 @@ void TCustomCommX::Open()
     handle_ = CreateFileA(("\\\\.\\COM" + number).c_str(), GENERIC_READ | GENERIC_WRITE, 0,
                           nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, 0);
     if (!isOpen(handle_))
-        Raise(Message::CannotOpen, explain(platform::ports::LastOpenRefusal(), Language));
+        Raise(Message::CannotOpen, explain(openRefusal(lastDevice_, portNo_ == lastDevicePortNo_), Language));
+    lastDevice_ = CommDevicePath(handle_);
+    lastDevicePortNo_ = portNo_;
     try {
         {
             std::lock_guard lock(CountLock);
@@ -391,13 +416,7 @@ void TCustomCommX::WriteLineSettings(Message Refusal)
     if (SetCommState(handle_, &LineSettings))
         return;
     // An adapter pulled out refuses every setting; the report says so, as an open would.
-    platform::ports::PortAccess access;
-    const std::string device = platform::registry::DevicePathOf("COM" + std::to_string(portNo_));
-    if (!device.empty() && ::access(device.c_str(), F_OK) != 0) {
-        access.state = platform::ports::Access::Gone;
-        access.device = device;
-    }
-    Raise(Refusal, explain(access, Language));
+    Raise(Refusal, explain(goneDevice(lastDevice_), Language));
 }
 
 void TCustomCommX::SetBitRate(int Value)

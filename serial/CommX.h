@@ -184,6 +184,10 @@ private:
     mutable std::mutex TransLock;
     mutable std::mutex CountLock;
     HANDLE handle_ = INVALID_HANDLE_VALUE;
+    // The device the port number opened last ("" for a test's device), kept after Close so
+    // that a refusal names it even when the registry has forgotten the port.
+    std::string lastDevice_;
+    int lastDevicePortNo_ = 0;
     bool watchingReceive_ = false;  // EV_RXCHAR is in the open port's mask
     int portNo_ = 1;
     int bitRate_ = 9600;

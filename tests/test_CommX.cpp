@@ -396,6 +396,31 @@ TEST_F(CommXPty, UnpluggingDuringReceiveEndsItAtOnce)
     EXPECT_EQ(comm.Handle(), INVALID_HANDLE_VALUE);
 }
 
+// A virtual receiver that ends takes its registration with it: the refusals that follow
+// name the device the port had, not one the number would stand for in a band (COM7 is
+// /dev/ttyS6 there) or nothing (no band has COM51).
+TEST(CommX, RefusalsNameTheDeviceAVirtualPortHadAfterItsProgramEnded)
+{
+    for (const int portNo : {7, 51}) {
+        TempRegistry registry;
+        PtyPair far;
+        auto registration =
+            std::make_unique<platform::registry::Registration>(portNo, far.SlavePath(), "sim");
+        QuickCommX comm(nullptr);
+        configure(comm, portNo);
+        comm.Open();
+        registration.reset();
+        far.CloseMaster();
+        const std::string gone = "\n" + far.SlavePath() + " はもう存在しません。"
+                                 "アダプターを接続し直すか、別のポートを選んでください";
+        EXPECT_EQ(messageOf([&] { comm.SetBitRate(625000); }),
+                  "通信速度の設定でエラーが発生しました" + gone) << portNo;
+        comm.Close();
+        EXPECT_EQ(messageOf([&] { comm.Open(); }), "ポートをオープンできませんでした" + gone)
+            << portNo;
+    }
+}
+
 TEST_F(CommXPty, PurgeReceiveOrCloseDuringReceiveEndsIt)
 {
     comm.SetTimeOutReceive(5000);

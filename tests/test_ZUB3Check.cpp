@@ -364,6 +364,23 @@ TEST_F(MainFormTest, UnopenablePortShowsTheDefaultReport)
     EXPECT_EQ(form.ComPort->Handle(), INVALID_HANDLE_VALUE);
 }
 
+TEST_F(MainFormTest, AVirtualPortWhoseProgramEndedIsReportedByItsOwnDevice)
+{
+    PtyPair pty;
+    auto registration = std::make_unique<Registration>(7, pty.SlavePath(), "sim");
+    TMainForm form;
+    choosePort(form, "COM7");
+    choose(form.cbxBaudRate, "115200");
+    registration.reset();
+    pty.CloseMaster();
+    QTest::mousePress(form.shpPower, Qt::LeftButton);
+    ASSERT_EQ(messages_.size(), 1u);
+    EXPECT_EQ(messages_[0].text,
+              QStringLiteral("通信速度の設定でエラーが発生しました\n") +
+                  QString::fromStdString(pty.SlavePath()) +
+                  QStringLiteral(" はもう存在しません。アダプターを接続し直すか、別のポートを選んでください."));
+}
+
 TEST_F(MainFormTest, ClosingDrainsOneTimeOutThenClosesThePort)
 {
     PtyPair pty;

@@ -235,6 +235,28 @@ TEST_F(Zub3ctlTest, ReadFindsTheReceiverAtEachSpeed)
               "zub3ctl: " + middle.port + ": no receiver answered at 115200 bit/s\n");
 }
 
+// A terminal device no registry lists (a socat pty, a board's UART) is a port by its path;
+// anything else is refused in one line.
+TEST_F(Zub3ctlTest, AnyTerminalDeviceIsAPortByItsPath)
+{
+    Sim sim = startSim({"--id=5"});
+    fs::create_directories(dir_ / "elsewhere");
+    fs::permissions(dir_ / "elsewhere", fs::perms::owner_all);
+    // A registry of its own, without the receiver's entry.
+    Program unlisted(ZUB3CTL_PATH, {"read", "--port", sim.device},
+                     {"XDG_RUNTIME_DIR=" + (dir_ / "elsewhere").string(),
+                      "ZUB3_LOCK_DIR=" + (dir_ / "lock").string(), "LC_ALL=C.UTF-8"});
+    EXPECT_EQ(unlisted.Wait(), 0) << unlisted.Errors();
+    EXPECT_EQ(unlisted.Output(), "ID 5, 115200 bit/s\n");
+
+    std::ofstream(dir_ / "file") << "not a port\n";
+    for (const std::string path : {std::string("/dev/null"), (dir_ / "file").string()}) {
+        const Result r = ctl({"read", "--port", path});
+        EXPECT_EQ(r.status, 3) << path;
+        EXPECT_EQ(r.err, "zub3ctl: " + path + ": not a terminal device, so not a serial port\n");
+    }
+}
+
 TEST_F(Zub3ctlTest, ASilentReceiverIsAnsweredWithStatusOne)
 {
     Sim sim = startSim({"--fault-no-reply"});
