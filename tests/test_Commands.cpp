@@ -34,7 +34,7 @@ Outcome run(const std::vector<std::string>& commandLine)
 {
     const std::string& name = commandLine.front();
     const std::vector<std::string> rest(commandLine.begin() + 1, commandLine.end());
-    const Arguments args = ParseArguments(rest, FindCommand(name)->options);
+    const Arguments args = zub3::cmdline::Parse(rest, FindCommand(name)->options);
     const int saved = ::dup(STDERR_FILENO);
     const int file = ::memfd_create("stderr", 0);
     ::dup2(file, STDERR_FILENO);
