@@ -17,6 +17,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <charconv>
@@ -85,10 +86,19 @@ std::filesystem::path canonical(const std::string& path)
     return ec ? std::filesystem::path(path) : p;
 }
 
-// A COM name, or a device path that the registry lists under one.
+// A COM name, a device path that the registry lists under one, or a network port, which
+// joins this process's list when ports.conf does not name it.
 PortChoice choosePort(const std::string& text)
 {
     const auto values = registry::ReadSerialComm().value_or(std::vector<registry::Value>{});
+    if (registry::IsNetworkAddress(text)) {
+        if (!registry::ParseNetworkAddress(text))
+            throw UsageError("--port: '" + text + "' is not an address such as rfc2217://HOST:PORT");
+        const auto listed = std::find_if(values.begin(), values.end(),
+                                         [&text](const registry::Value& v) { return v.devicePath == text; });
+        const std::string name = listed != values.end() ? listed->data : registry::AddSessionPort(text);
+        return {text, std::stoi(name.substr(3)), text};
+    }
     const bool isPath = text.find('/') != std::string::npos;
     std::string upper = text;
     for (char& c : upper)
@@ -354,6 +364,13 @@ private:
     {
         summary_.Failure();
         const long long n = summary_.Failures();
+        if (lineLost && registry::IsNetworkAddress(choice_.device)) {
+            ports::PortAccess lost;
+            lost.state = ports::Access::Dropped;
+            lost.device = registry::ParseNetworkAddress(choice_.device)->Text();
+            end(kExitCannotOpen, choice_.name + ": " + ports::Explain(lost, ports::Language::English));
+            return;
+        }
         if (lineLost) {
             const ports::PortAccess access = ports::CheckAccess(choice_.device);
             if (access.state == ports::Access::Gone) {
@@ -420,34 +437,46 @@ private:
 int Ports(const Arguments& args)
 {
     const bool json = args.Has("json");
+    const bool check = args.Has("check");
     const auto values = registry::ReadSerialComm().value_or(std::vector<registry::Value>{});
     std::string out = json ? "[" : "";
     bool first = true;
     for (const auto& v : values) {
+        const bool network = registry::IsNetworkAddress(v.devicePath);
+        // Listing never connects: a network port is asked only with --check.
+        const bool known = !network || check;
         const ports::PortDescription d = ports::DescribePort(v.devicePath);
-        const ports::PortAccess a = ports::CheckAccess(v.devicePath);
+        const ports::PortAccess a =
+            network && check ? ports::CheckServer(v.devicePath) : ports::CheckAccess(v.devicePath);
         const std::string why = ports::Explain(a, ports::Language::English);
         if (json) {
-            const char* reason = a.state == ports::Access::Denied ? "\"permission\""
-                                 : a.state == ports::Access::Held ? "\"held\""
-                                 : a.state == ports::Access::Gone ? "\"gone\""
-                                                                   : "null";
+            const char* reason = a.state == ports::Access::Denied        ? "\"permission\""
+                                 : a.state == ports::Access::Held        ? "\"held\""
+                                 : a.state == ports::Access::Gone        ? "\"gone\""
+                                 : a.state == ports::Access::Refused     ? "\"refused\""
+                                 : a.state == ports::Access::Unreachable ? "\"unreachable\""
+                                 : a.state == ports::Access::Unresolved  ? "\"unresolved\""
+                                                                         : "null";
             out += std::string(first ? "\n" : ",\n") + "  {\"port\": " + jsonString(v.data) +
+                   ", \"kind\": " + (network ? "\"network\"" : "\"serial\"") +
                    ", \"device\": " + jsonString(v.devicePath) + ", \"name\": " +
                    jsonString(v.name) + ", \"product\": " + jsonString(d.product) +
                    ", \"manufacturer\": " + jsonString(d.manufacturer) +
                    ", \"serial\": " + jsonString(d.serial) + ", \"available\": " +
-                   (a.state == ports::Access::Free ? "true" : "false") +
+                   (!known ? "null" : a.state == ports::Access::Free ? "true" : "false") +
                    ", \"reason\": " + reason + ", \"detail\": " +
                    (why.empty() ? "null" : jsonString(why)) + "}";
         } else {
-            std::string what = d.product;
+            std::string what = network ? "network" : d.product;
             if (!d.manufacturer.empty())
                 what += (what.empty() ? "" : ", ") + d.manufacturer;
             if (!d.serial.empty())
                 what += (what.empty() ? "" : ", ") + std::string("serial ") + d.serial;
+            const std::string status = !known        ? "not checked (--check connects to the server)"
+                                       : why.empty() ? (network ? "the server answers" : "available")
+                                                     : why;
             out += v.data + "  " + v.devicePath + "  " + (what.empty() ? v.name : what) + "\n" +
-                   "    " + (why.empty() ? std::string("available") : why) + "\n";
+                   "    " + status + "\n";
         }
         first = false;
     }

@@ -12,7 +12,7 @@ namespace {
 
 constexpr OptionInfo kHelp{"help", 'h', false};
 
-constexpr std::array<OptionInfo, 2> kPortsOptions{{kHelp, {"json", 0, false}}};
+constexpr std::array<OptionInfo, 3> kPortsOptions{{kHelp, {"json", 0, false}, {"check", 0, false}}};
 constexpr std::array<OptionInfo, 4> kReadOptions{
     {kHelp, {"port", 'p', true}, {"speed", 's', true}, {"json", 0, false}}};
 constexpr std::array<OptionInfo, 6> kWriteOptions{{kHelp,
@@ -32,16 +32,20 @@ constexpr std::array<OptionInfo, 10> kMonitorOptions{{kHelp,
                                                       {"hex", 0, false},
                                                       {"max-failures", 0, true}}};
 
-constexpr std::string_view kPortsHelp = R"(Usage: zub3ctl ports [--json]
+constexpr std::string_view kPortsHelp = R"(Usage: zub3ctl ports [--json] [--check]
 List the serial ports: the COM name and the device path of each, what sysfs says of a
 USB adapter (product, manufacturer, serial number), and whether this user can open the
 port now, and if not, why: no permission, held by another program, or gone. No device
-is opened.
+is opened. Network ports named in ~/.config/zub3/ports.conf ("COM60 rfc2217://HOST:PORT"
+a line) show the kind "network"; only --check connects to their servers.
 
 Options:
-      --json     print a JSON array, one object per port with the keys port, device,
-                   name, product, manufacturer, serial, available and reason (null,
-                   "permission", "held" or "gone") and detail
+      --check    ask the server of each network port whether it takes a client now
+      --json     print a JSON array, one object per port with the keys port, kind
+                   ("serial" or "network"), device, name, product, manufacturer,
+                   serial, available (null for a network port not checked) and
+                   reason (null, "permission", "held", "gone", "refused",
+                   "unreachable" or "unresolved") and detail
   -h, --help     show this help and exit
 )";
 
@@ -50,7 +54,8 @@ Find the receiver's ID and line speed by asking for its ID at 115200, 625000 and
 1250000 bit/s in turn, as ZUB-3 Manager does, and print them: "ID 7, 625000 bit/s".
 
 Options:
-  -p, --port=PORT    the receiver's port: a COM name (COM51) or a device path
+  -p, --port=PORT    the receiver's port: a COM name (COM51), a device path or a
+                       network port (rfc2217://HOST:PORT)
                        (/dev/ttyUSB0)
   -s, --speed=BPS    try only this line speed: 115200, 625000 or 1250000
       --json         print {"id": 7, "speed": 625000}
@@ -68,7 +73,8 @@ confirm that the receiver took them. Each step is reported on a line of its own.
 An ID outside 0 to 31 or another line speed is refused before the port is opened.
 
 Options:
-  -p, --port=PORT        the receiver's port: a COM name or a device path
+  -p, --port=PORT        the receiver's port: a COM name, a device path or
+                           rfc2217://HOST:PORT
   -i, --id=N             the new ID, 0 to 31
   -s, --speed=BPS        the new line speed: 115200, 625000 or 1250000
       --from-id=N        the receiver's present ID (give --from-speed with it)
@@ -85,7 +91,8 @@ and write one record per accepted reply on standard output. The ID and line spee
 found as "zub3ctl read" does unless --id and --speed are given.
 
 Options:
-  -p, --port=PORT          the receiver's port: a COM name or a device path
+  -p, --port=PORT          the receiver's port: a COM name, a device path or
+                             rfc2217://HOST:PORT
   -i, --id=N               the receiver's ID, 0 to 31 (give --speed with it)
   -s, --speed=BPS          its line speed; alone, the read tries only this one
   -n, --interval=MS        from a reply to the next poll, 5 to 500 ms (default 10)
@@ -189,7 +196,7 @@ const Command* FindCommand(std::string_view name)
 
 std::string ProgramHelp()
 {
-    return R"(Usage: zub3ctl ports [--json]
+    return R"(Usage: zub3ctl ports [--json] [--check]
   or:  zub3ctl read --port PORT [--speed BPS] [--json]
   or:  zub3ctl write --port PORT --id N --speed BPS [--from-id N --from-speed BPS]
   or:  zub3ctl monitor --port PORT [OPTION]...
@@ -200,7 +207,8 @@ logs and other programs. No display is needed.
 
 Commands:
   ports      list the serial ports: COM name, device path, what sysfs says of a USB
-             adapter, and whether this user can open the port now, or why not
+             adapter, and whether this user can open the port now, or why not;
+             network ports from ports.conf too
   read       find the receiver's ID and line speed, trying 115200, 625000 and
              1250000 bit/s in turn
   write      give the receiver a new ID and line speed: read the present ones unless
@@ -209,7 +217,9 @@ Commands:
 
 Options:
   -p, --port=PORT          the receiver's port: a COM name as "zub3ctl ports"
-                             lists it (COM51) or a device path (/dev/ttyUSB0)
+                             lists it (COM51), a device path (/dev/ttyUSB0) or
+                             a port an RFC 2217 server (ser2net) shares
+                             (rfc2217://robot:7000, rfc2217://[::1]:7000)
   -s, --speed=BPS          115200, 625000 or 1250000; for read and monitor, the
                              only speed to try; for write, the new speed
   -i, --id=N               0 to 31; for write, the new ID; for monitor, the

@@ -393,7 +393,13 @@ void TCustomCommX::WriteLineSettings(Message Refusal)
     // An adapter pulled out refuses every setting; the report says so, as an open would.
     platform::ports::PortAccess access;
     const std::string device = platform::registry::DevicePathOf("COM" + std::to_string(portNo_));
-    if (!device.empty() && ::access(device.c_str(), F_OK) != 0) {
+    if (const auto address = platform::registry::ParseNetworkAddress(device)) {
+        // A server may refuse a setting; only a connection that ended is a lost port.
+        if (GetLastError() == ERROR_DEVICE_NOT_CONNECTED) {
+            access.state = platform::ports::Access::Dropped;
+            access.device = address->Text();
+        }
+    } else if (!device.empty() && ::access(device.c_str(), F_OK) != 0) {
         access.state = platform::ports::Access::Gone;
         access.device = device;
     }
