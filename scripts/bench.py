@@ -210,15 +210,16 @@ for rate in SPEEDS if ONLY != "network" else ():
             sim.wait()
 shutil.rmtree(RUNTIME, ignore_errors=True)
 
-print("| receiver | line speed (bit/s) | interval (ms) | loop | polls | median period (ms) | "
-      "95th percentile (ms) | median - floor's (ms) | 95th - floor's (ms) | CPU (one core) | "
-      "CPU receiver | context switches per poll | failed polls |")
-print("|---|---:|---:|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|")
-print("\n".join(rows))
-print("\n| receiver | line speed (bit/s) | interval (ms) | loop | exchange, median (ms) | "
-      "wait - interval, median (ms) |")
-print("|---|---:|---:|---|---:|---:|")
-print("\n".join(details))
+if rows:
+    print("| receiver | line speed (bit/s) | interval (ms) | loop | polls | median period (ms) | "
+          "95th percentile (ms) | median - floor's (ms) | 95th - floor's (ms) | CPU (one core) | "
+          "CPU receiver | context switches per poll | failed polls |")
+    print("|---|---:|---:|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|")
+    print("\n".join(rows))
+    print("\n| receiver | line speed (bit/s) | interval (ms) | loop | exchange, median (ms) | "
+          "wait - interval, median (ms) |")
+    print("|---|---:|---:|---|---:|---:|")
+    print("\n".join(details))
 if net_rows:
     print("\nThrough ser2net on the loopback (the same receiver, one run; the differences are"
           " to pyserial's RFC 2217 client):\n")
