@@ -95,11 +95,21 @@ std::filesystem::path canonical(const std::string& path)
     return ec ? std::filesystem::path(path) : p;
 }
 
-// A COM name the registry lists, or the path of any terminal device: a listed one keeps
-// its COM name, any other is opened under a number only this process knows.
+// A COM name the registry lists, the path of any terminal device, or a network port: a
+// listed one keeps its COM name, any other is opened under a number only this process
+// knows.
 PortChoice choosePort(const std::string& text)
 {
     const auto values = registry::ReadSerialComm().value_or(std::vector<registry::Value>{});
+    if (registry::IsNetworkAddress(text)) {
+        if (!registry::ParseNetworkAddress(text))
+            throw UsageError("--port: '" + text + "' is not an address such as rfc2217://HOST:PORT");
+        const auto listed = std::find_if(values.begin(), values.end(),
+                                         [&text](const registry::Value& v) { return v.devicePath == text; });
+        const int number = listed != values.end() ? std::stoi(listed->data.substr(3))
+                                                  : registry::PortForThisProcess(text);
+        return {text, number, text};
+    }
     const bool isPath = text.find('/') != std::string::npos;
     std::string upper = text;
     for (char& c : upper)
@@ -450,6 +460,13 @@ private:
     {
         summary_.Failure();
         const long long n = summary_.Failures();
+        if (lineLost && registry::IsNetworkAddress(choice_.device)) {
+            ports::PortAccess lost;
+            lost.state = ports::Access::Dropped;
+            lost.device = registry::ParseNetworkAddress(choice_.device)->Text();
+            end(kExitCannotOpen, choice_.name + ": " + ports::Explain(lost, ports::Language::English));
+            return;
+        }
         if (lineLost) {
             const ports::PortAccess access = ports::CheckAccess(choice_.device);
             if (access.state == ports::Access::Gone) {
@@ -531,6 +548,7 @@ void Say(std::string_view text)
 int Ports(const Arguments& args)
 {
     const bool json = args.Has("json");
+    const bool check = args.Has("check");
     auto values = registry::ReadSerialComm().value_or(std::vector<registry::Value>{});
     std::stable_sort(values.begin(), values.end(), [](const auto& a, const auto& b) {
         return portOrder(a.data) < portOrder(b.data);
@@ -538,30 +556,41 @@ int Ports(const Arguments& args)
     std::string out = json ? "[" : "";
     bool first = true;
     for (const auto& v : values) {
+        const bool network = registry::IsNetworkAddress(v.devicePath);
+        // Listing never connects: a network port is asked only with --check.
+        const bool known = !network || check;
         const ports::PortDescription d = ports::DescribePort(v.devicePath);
-        const ports::PortAccess a = ports::CheckAccess(v.devicePath);
+        const ports::PortAccess a =
+            network && check ? ports::CheckServer(v.devicePath) : ports::CheckAccess(v.devicePath);
         const std::string why = ports::Explain(a, ports::Language::English);
         if (json) {
-            const char* reason = a.state == ports::Access::Denied ? "\"permission\""
-                                 : a.state == ports::Access::Held ? "\"held\""
-                                 : a.state == ports::Access::Gone ? "\"gone\""
-                                                                   : "null";
+            const char* reason = a.state == ports::Access::Denied        ? "\"permission\""
+                                 : a.state == ports::Access::Held        ? "\"held\""
+                                 : a.state == ports::Access::Gone        ? "\"gone\""
+                                 : a.state == ports::Access::Refused     ? "\"refused\""
+                                 : a.state == ports::Access::Unreachable ? "\"unreachable\""
+                                 : a.state == ports::Access::Unresolved  ? "\"unresolved\""
+                                                                         : "null";
             out += std::string(first ? "\n" : ",\n") + "  {\"port\": " + jsonString(v.data) +
+                   ", \"kind\": " + (network ? "\"network\"" : "\"serial\"") +
                    ", \"device\": " + jsonString(v.devicePath) + ", \"name\": " +
                    jsonString(v.name) + ", \"product\": " + jsonString(d.product) +
                    ", \"manufacturer\": " + jsonString(d.manufacturer) +
                    ", \"serial\": " + jsonString(d.serial) + ", \"available\": " +
-                   (a.state == ports::Access::Free ? "true" : "false") +
+                   (!known ? "null" : a.state == ports::Access::Free ? "true" : "false") +
                    ", \"reason\": " + reason + ", \"detail\": " +
                    (why.empty() ? "null" : jsonString(why)) + "}";
         } else {
-            std::string what = d.product;
+            std::string what = network ? "network" : d.product;
             if (!d.manufacturer.empty())
                 what += (what.empty() ? "" : ", ") + d.manufacturer;
             if (!d.serial.empty())
                 what += (what.empty() ? "" : ", ") + std::string("serial ") + d.serial;
+            const std::string status = !known        ? "not checked (--check connects to the server)"
+                                       : why.empty() ? (network ? "the server answers" : "available")
+                                                     : why;
             out += v.data + "  " + v.devicePath + "  " + (what.empty() ? v.name : what) + "\n" +
-                   "    " + (why.empty() ? std::string("available") : why) + "\n";
+                   "    " + status + "\n";
         }
         first = false;
     }

@@ -23,13 +23,18 @@ constexpr Option kQuiet{"quiet", 'q', Takes::Nothing, {},
                         "notes, no summary"};
 constexpr Option kPort{"port", 'p', Takes::Value, "PORT",
                        "the receiver's port: a COM name as \"zub3ctl ports\" lists it\n"
-                       "(COM51) or a device path (/dev/ttyUSB0)"};
+                       "(COM51), a device path (/dev/ttyUSB0) or a port an RFC 2217\n"
+                       "server (ser2net) shares (rfc2217://robot:7000,\n"
+                       "rfc2217://[::1]:7000)"};
 
-constexpr std::array<Option, 2> kPortsOptions{{
+constexpr std::array<Option, 3> kPortsOptions{{
+    {"check", 0, Takes::Nothing, {}, "ask the server of each network port whether it takes a\nclient now"},
     {"json", 0, Takes::Nothing, {},
-     "print a JSON array, one object per port with the keys port, device,\n"
-     "name, product, manufacturer, serial, available and reason (null,\n"
-     "\"permission\", \"held\" or \"gone\") and detail"},
+     "print a JSON array, one object per port with the keys port, kind\n"
+     "(\"serial\" or \"network\"), device, name, product, manufacturer,\n"
+     "serial, available (null for a network port not checked) and\n"
+     "reason (null, \"permission\", \"held\", \"gone\", \"refused\",\n"
+     "\"unreachable\" or \"unresolved\") and detail"},
     kHelp,
 }};
 constexpr std::array<Option, 5> kReadOptions{{
@@ -67,7 +72,7 @@ constexpr std::array<Option, 11> kMonitorOptions{{
 }};
 
 // Every option of every command, for the program's help.
-constexpr std::array<Option, 15> kAllOptions{{
+constexpr std::array<Option, 16> kAllOptions{{
     kPort,
     {"speed", 's', Takes::Value, "BPS",
      "115200, 625000 or 1250000; for read and monitor, the\n"
@@ -78,6 +83,7 @@ constexpr std::array<Option, 15> kAllOptions{{
     {"from-id", 0, Takes::Value, "N", "write: the receiver's present ID"},
     {"from-speed", 0, Takes::Value, "BPS", "write: the receiver's present line speed"},
     {"json", 0, Takes::Nothing, {}, "ports, read: print JSON"},
+    {"check", 0, Takes::Nothing, {}, "ports: ask each network port's server whether it\ntakes a client now"},
     {"interval", 'n', Takes::Value, "TIME",
      "monitor: from a reply to the next poll, 5 to 500 ms\n(10, 10ms, 0.01s; default 10)"},
     {"count", 'c', Takes::Value, "N", "monitor: stop after N records"},
@@ -94,11 +100,13 @@ constexpr std::array<Option, 15> kAllOptions{{
 }};
 constexpr std::array<Option, 2> kProgramOptions{{kHelp, kVersionOption}};
 
-constexpr std::string_view kPortsUsage = R"(Usage: zub3ctl ports [--json]
+constexpr std::string_view kPortsUsage = R"(Usage: zub3ctl ports [--json] [--check]
 List the serial ports in the order of their COM numbers: the COM name and the device
 path of each, what sysfs says of a USB adapter (product, manufacturer, serial number),
 and whether this user can open the port now, and if not, why: no permission, held by
-another program, or gone. No device is opened.
+another program, or gone. No device is opened. Network ports named in
+~/.config/zub3/ports.conf ("COM60 rfc2217://HOST:PORT" a line) show the kind
+"network"; only --check connects to their servers.
 )";
 
 constexpr std::string_view kReadUsage = R"(Usage: zub3ctl read --port PORT [--speed BPS] [--json]
@@ -210,7 +218,7 @@ std::span<const cmdline::Option> ProgramOptions()
 
 std::string ProgramHelp()
 {
-    return R"(Usage: zub3ctl ports [--json]
+    return R"(Usage: zub3ctl ports [--json] [--check]
   or:  zub3ctl read --port PORT [--speed BPS] [--json]
   or:  zub3ctl write --port PORT --id N --speed BPS [--from-id N --from-speed BPS]
   or:  zub3ctl monitor --port PORT [OPTION]...
@@ -222,7 +230,8 @@ logs and other programs. No display is needed.
 
 Commands:
   ports      list the serial ports: COM name, device path, what sysfs says of a USB
-             adapter, and whether this user can open the port now, or why not
+             adapter, and whether this user can open the port now, or why not;
+             network ports from ports.conf too
   read       find the receiver's ID and line speed, trying 115200, 625000 and
              1250000 bit/s in turn
   write      give the receiver a new ID and line speed: read the present ones unless

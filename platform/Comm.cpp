@@ -15,6 +15,7 @@
 #include <atomic>
 #include <cctype>
 #include <cerrno>
+#include <cstdlib>
 #include <chrono>
 #include <cstdint>
 #include <mutex>
@@ -36,6 +37,32 @@ ssize_t CommDevice::ReadSome(void* buffer, std::size_t count)
 ssize_t CommDevice::WriteSome(const void* buffer, std::size_t count)
 {
     return ::write(Fd(), buffer, count);
+}
+
+std::size_t CommDevice::InQueue()
+{
+    int n = 0;
+    return ::ioctl(Fd(), FIONREAD, &n) == 0 && n > 0 ? static_cast<std::size_t>(n) : 0;
+}
+
+bool SettingsValid(const DCB& d)
+{
+    const DWORD dtr = d.Flags & fDtrControlMask;
+    const DWORD rts = d.Flags & fRtsControlMask;
+    // One and a half stop bits exist only with 5 data bits, two only with more.
+    const bool stopBitsValid = d.StopBits == ONESTOPBIT ||
+                               (d.StopBits == ONE5STOPBITS && d.ByteSize == 5) ||
+                               (d.StopBits == TWOSTOPBITS && d.ByteSize != 5);
+    // Linux has no DSR flow control and no RTS toggling.
+    return d.BaudRate != 0 && d.ByteSize >= 5 && d.ByteSize <= 8 && d.Parity <= SPACEPARITY &&
+           stopBitsValid && dtr != DTR_CONTROL_HANDSHAKE && !(d.Flags & fOutxDsrFlow) &&
+           rts != RTS_CONTROL_TOGGLE && d.XonChar != d.XoffChar;
+}
+
+bool RateTaken(std::uint32_t asked, std::uint32_t got)
+{
+    const long long diff = static_cast<long long>(got) - static_cast<long long>(asked);
+    return std::llabs(diff) * 100 <= static_cast<long long>(asked);
 }
 
 namespace {
@@ -367,9 +394,8 @@ public:
         if (!hungUp_) {
             noteEvents(noteCounters());
             e = errors_;
+            s.cbInQue = static_cast<DWORD>(device_->InQueue());
             int n = 0;
-            if (::ioctl(device_->Fd(), FIONREAD, &n) == 0 && n > 0)
-                s.cbInQue = static_cast<DWORD>(n);
             if (::ioctl(device_->Fd(), TIOCOUTQ, &n) == 0 && n > 0)
                 s.cbOutQue = static_cast<DWORD>(n);
         }
@@ -726,7 +752,9 @@ HANDLE CreateFileA(const char* fileName, DWORD, DWORD shareMode, const void* sec
     if (!device && error == ERROR_SUCCESS) {
         if (const auto resolved = registry::ResolvePort(name)) {
             path = *resolved;
-            device = detail::OpenTtyDevice(path, shareMode == 0, error);
+            device = registry::IsNetworkAddress(path)
+                         ? detail::OpenNetworkDevice(path, error)
+                         : detail::OpenTtyDevice(path, shareMode == 0, error);
         } else {
             error = ERROR_FILE_NOT_FOUND;
             noteUnplugged(name);

@@ -1,7 +1,8 @@
 #pragma once
 // Inside the serial communications unit: what a port is built on. The port (Comm.cpp) does
 // the overlapped I/O, time-outs, event waits and error flags over a non-blocking descriptor;
-// a device supplies the descriptor and everything that differs between a tty and the fake.
+// a device supplies the descriptor and everything that differs between a tty, a network
+// port and the fake.
 
 #include "platform/Comm.h"
 
@@ -33,6 +34,8 @@ public:
     // As read(2) and write(2); errno set on -1.
     virtual ssize_t ReadSome(void* buffer, std::size_t count);
     virtual ssize_t WriteSome(const void* buffer, std::size_t count);
+    // Bytes that a read would return now (FIONREAD by default).
+    virtual std::size_t InQueue();
 
     virtual bool SetQueues(DWORD inQueue, DWORD outQueue) = 0;
     virtual DCB State() const = 0;
@@ -49,9 +52,17 @@ public:
     virtual void Drain() = 0;
 };
 
+// Settings that no device can take: both devices refuse them alike.
+bool SettingsValid(const DCB& dcb);
+// Drivers and servers keep or clip a rate they cannot make; only a rate within 1 % is the
+// one asked for.
+bool RateTaken(std::uint32_t asked, std::uint32_t got);
+
 // Null with error set when the device cannot be opened; the refusal also sets
 // platform::ports::SetLastOpenRefusal when its cause is known.
 std::unique_ptr<CommDevice> OpenTtyDevice(const std::string& path, bool exclusive, DWORD& error);
+// A serial port behind an RFC 2217 server: address "rfc2217://HOST:PORT".
+std::unique_ptr<CommDevice> OpenNetworkDevice(const std::string& address, DWORD& error);
 
 // Tests put devices of their own in front of the real ones: CreateFileA asks the opener
 // first, by port name ("COMn"); null with error 0 means it has no such port. Programs

@@ -373,6 +373,8 @@ PortDescription DescribePort(const std::string& devicePath)
 {
     PortDescription d;
     d.device = devicePath;
+    if (registry::IsNetworkAddress(devicePath))
+        return d;
     const registry::Location loc = registry::CurrentLocation();
     const std::string name = fs::path(realDevicePath(devicePath)).filename().string();
     std::error_code ec;
@@ -480,6 +482,8 @@ PortAccess FindHolder(const std::string& devicePath)
 
 PortAccess CheckAccess(const std::string& devicePath)
 {
+    if (registry::IsNetworkAddress(devicePath))
+        return freeAccess(devicePath);
     struct stat st {};
     if (::stat(devicePath.c_str(), &st) != 0)
         return AccessFromError(devicePath, errno);
@@ -511,6 +515,9 @@ std::string Explain(const PortAccess& a, Language language)
         if (a.pid > 0)
             who = (a.program.empty() ? std::string(en ? "process" : "プロセス") : a.program) +
                   " (PID " + std::to_string(a.pid) + ")";
+        if (!dev.empty() && dev.front() != '/')  // a network port: HOST:PORT
+            return en ? dev + " is in use by another client of its server: close that one and open the port again."
+                      : dev + " は、サーバーの別のクライアントが使用中です。そのクライアントを終了してから、もう一度オープンしてください";
         if (en)
             return dev + " is in use by " + (who.empty() ? "another program" : who) +
                    ": close it and open the port again.";
@@ -520,6 +527,18 @@ std::string Explain(const PortAccess& a, Language language)
     case Access::Gone:
         return en ? dev + " is no longer there: plug the adapter in again or choose another port."
                   : dev + " はもう存在しません。アダプターを接続し直すか、別のポートを選んでください";
+    case Access::Refused:
+        return en ? dev + " refused the connection: check that its RFC 2217 server (ser2net) runs and shares the port."
+                  : dev + " が接続を拒否しました。RFC 2217 サーバー (ser2net) が動いていて、ポートを共有しているか確認してください";
+    case Access::Unreachable:
+        return en ? dev + " cannot be reached: check the network and the address."
+                  : dev + " に接続できません。ネットワークとアドレスを確認してください";
+    case Access::Unresolved:
+        return en ? "The host of " + dev + " is not known: check the name."
+                  : dev + " のホスト名が見つかりません。名前を確認してください";
+    case Access::Dropped:
+        return en ? "The connection to " + dev + " was lost: check the server and the network, then open the port again."
+                  : dev + " との接続が切れました。サーバーとネットワークを確認してから、もう一度オープンしてください";
     }
     return {};
 }

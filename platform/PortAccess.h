@@ -50,6 +50,11 @@ enum class Access {
     Denied,  // this user may not read and write the device node
     Held,    // another program (or another port object of this one) has the device
     Gone,    // no such device (unplugged, or a registered device path that is no more)
+    // A network port (device "HOST:PORT"); Held there means the server has another client.
+    Refused,      // nobody listens there, or the server turned the connection down
+    Unreachable,  // no answer from the address in time, or no route to it
+    Unresolved,   // the host name is not known
+    Dropped,      // the connection ended while the port was open
 };
 
 struct PortAccess {
@@ -62,8 +67,11 @@ struct PortAccess {
 
 // Stats the node, checks access(), reads the lock file and scans the visible processes'
 // open descriptors. A process holding the master side of the same pseudo-terminal is the
-// device's other end, not a holder.
+// device's other end, not a holder. A network port is Free here: listing never connects.
 PortAccess CheckAccess(const std::string& devicePath);
+// Whether the RFC 2217 server of a network port ("rfc2217://HOST:PORT") takes a client
+// now: connects, negotiates and hangs up.
+PortAccess CheckServer(const std::string& address);
 // The parts of CheckAccess that an open uses around its own steps: the visible process,
 // other than the far end, that has the device open (Free when none); and what an open that
 // failed with errno error means (Free when nothing known).

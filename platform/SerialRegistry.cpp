@@ -8,14 +8,17 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <charconv>
 #include <cctype>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <cstdlib>
 #include <fstream>
 #include <map>
 #include <mutex>
 #include <regex>
+#include <set>
 #include <sstream>
 #include <stdexcept>
 #include <system_error>
@@ -272,6 +275,62 @@ int numberOf(const std::string& portName)
     return std::stoi(digits);
 }
 
+
+constexpr std::string_view kNetworkScheme = "rfc2217://";
+
+Value networkValue(const std::string& portName, const std::string& address)
+{
+    return Value{address, ValueType::String, portName, address};
+}
+
+// Each unusable line of ports.conf is told once per process: the port list is read again
+// whenever the window's list drops down.
+void reportOnce(const std::string& message)
+{
+    static std::mutex mutex;
+    static std::set<std::string> told;
+    std::lock_guard lock(mutex);
+    if (told.insert(message).second)
+        std::fprintf(stderr, "%s: %s\n", program_invocation_short_name, message.c_str());
+}
+
+// "COMn rfc2217://HOST:PORT" a line; blank lines and # comments. A line that cannot be used
+// is skipped, never the rest of the file.
+void addConfiguredPorts(const fs::path& file, std::vector<Value>& values)
+{
+    if (file.empty())
+        return;
+    std::ifstream in(file);
+    std::string line;
+    for (int lineNo = 1; std::getline(in, line); ++lineNo) {
+        if (const auto hash = line.find('#'); hash != std::string::npos)
+            line.erase(hash);
+        std::istringstream fields(line);
+        std::string port, address, extra;
+        if (!(fields >> port))
+            continue;
+        const auto skip = [&](const std::string& why) {
+            reportOnce(file.string() + ":" + std::to_string(lineNo) + ": " + why + "; line skipped");
+        };
+        fields >> address >> extra;
+        for (char& c : port)
+            c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        const int number = numberOf(port);
+        if (address.empty() || !extra.empty())
+            skip("expected \"COMn rfc2217://HOST:PORT\"");
+        else if (number <= 0 || port.size() > 11)
+            skip("\"" + port + "\" is not a port name such as COM60");
+        else if (!ParseNetworkAddress(address))
+            skip("\"" + address + "\" is not an address such as rfc2217://robot:7000");
+        else if (const auto taken = std::find_if(values.begin(), values.end(),
+                                                 [number](const Value& v) { return numberOf(v.data) == number; });
+                 taken != values.end())
+            skip(port + " is already " + taken->name);
+        else
+            values.push_back(networkValue("COM" + std::to_string(number), address));
+    }
+}
+
 }  // namespace
 
 Location DefaultLocation()
@@ -281,7 +340,13 @@ Location DefaultLocation()
         base = fs::path(xdg) / "zub3";
     else
         base = fs::path("/tmp") / ("zub3-" + std::to_string(::getuid()));
-    return Location{base / "serialcomm", "/sys/class/tty", "/dev"};
+    fs::path config;
+    if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg && *xdg == '/')
+        config = xdg;
+    else if (const char* home = std::getenv("HOME"); home && *home)
+        config = fs::path(home) / ".config";
+    return Location{base / "serialcomm", "/sys/class/tty", "/dev",
+                    config.empty() ? config : config / "zub3" / "ports.conf"};
 }
 
 void SetLocation(const Location& location)
@@ -301,24 +366,25 @@ std::optional<std::vector<Value>> ReadSerialComm()
     const Location loc = CurrentLocation();
     std::vector<Value> values = realDevices(loc);
     std::error_code ec;
-    if (!fs::is_directory(loc.runtimeDir, ec)) {
-        if (values.empty())
+    const bool key = fs::is_directory(loc.runtimeDir, ec);
+    if (key) {
+        if (!safeLocation(loc.runtimeDir))
             return std::nullopt;
-        return values;
+        const auto entries = readEntries(loc.runtimeDir);
+        if (!entries)
+            return std::nullopt;
+        // A registration never shadows a port listed before it: one name opens one device.
+        for (const auto& e : *entries) {
+            const int number = numberOf(e.value.data);
+            const bool shadows = e.value.type == ValueType::String && number >= 0 &&
+                                 numberTaken(values, number);
+            if (processAlive(e.pid) && !shadows)
+                values.push_back(e.value);
+        }
     }
-    if (!safeLocation(loc.runtimeDir))
+    addConfiguredPorts(loc.portsFile, values);
+    if (!key && values.empty())
         return std::nullopt;
-    const auto entries = readEntries(loc.runtimeDir);
-    if (!entries)
-        return std::nullopt;
-    // A registration never shadows a port listed before it: one name opens one device.
-    for (const auto& e : *entries) {
-        const int number = numberOf(e.value.data);
-        const bool shadows = e.value.type == ValueType::String && number >= 0 &&
-                             numberTaken(values, number);
-        if (processAlive(e.pid) && !shadows)
-            values.push_back(e.value);
-    }
     return values;
 }
 
@@ -401,6 +467,45 @@ std::string DevicePathOf(const std::string& portName)
         return *path;
     const std::string device = RealDeviceName(portName);
     return device.empty() ? device : (CurrentLocation().devDir / device).string();
+}
+
+std::string NetworkAddress::Text() const
+{
+    return (host.find(':') != std::string::npos ? "[" + host + "]" : host) + ":" + port;
+}
+
+bool IsNetworkAddress(const std::string& devicePath)
+{
+    return devicePath.starts_with(kNetworkScheme);
+}
+
+std::optional<NetworkAddress> ParseNetworkAddress(const std::string& devicePath)
+{
+    if (!IsNetworkAddress(devicePath))
+        return std::nullopt;
+    const std::string rest = devicePath.substr(kNetworkScheme.size());
+    const auto colon = rest.rfind(':');
+    if (colon == std::string::npos || colon == 0)
+        return std::nullopt;
+    NetworkAddress a;
+    a.host = rest.substr(0, colon);
+    a.port = rest.substr(colon + 1);
+    if (a.host.front() == '[') {
+        if (a.host.size() < 3 || a.host.back() != ']')
+            return std::nullopt;
+        a.host = a.host.substr(1, a.host.size() - 2);
+        if (a.host.find_first_not_of("0123456789abcdefABCDEF:.%") != std::string::npos)
+            return std::nullopt;
+    } else if (a.host.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ"
+                                        "0123456789-._") != std::string::npos) {
+        return std::nullopt;  // also a bare IPv6 address, whose last colon is ambiguous
+    }
+    int number = 0;
+    const auto [end, error] = std::from_chars(a.port.data(), a.port.data() + a.port.size(), number);
+    if (a.port.empty() || a.port.size() > 5 || error != std::errc() ||
+        end != a.port.data() + a.port.size() || number < 1 || number > 65535)
+        return std::nullopt;
+    return a;
 }
 
 Registration::Registration(int portNumber, const std::string& devicePath,

@@ -3,7 +3,8 @@
 // ("HARDWARE\DEVICEMAP\SERIALCOMM"). Each value has a name (the device), a type and data
 // (the port name "COMn"). It merges the machine's real serial devices, under stable COM
 // numbers, with virtual ports that programs (the virtual receiver) register in a per-user
-// runtime directory. Reading is read-only and never opens a device.
+// runtime directory, and with network ports the user names in ports.conf. Reading is
+// read-only and never opens a device or connects to a server.
 
 #include <filesystem>
 #include <optional>
@@ -25,18 +26,21 @@ struct Location {
     std::filesystem::path runtimeDir;  // virtual ports registered by programs
     std::filesystem::path sysTtyDir;   // normally /sys/class/tty
     std::filesystem::path devDir;      // normally /dev
+    std::filesystem::path portsFile;   // network ports the user names; empty: none
 };
 
 // The machine's location: $XDG_RUNTIME_DIR/zub3/serialcomm (or /tmp/zub3-<uid>/serialcomm),
-// /sys/class/tty and /dev.
+// /sys/class/tty, /dev and $XDG_CONFIG_HOME/zub3/ports.conf (or ~/.config/zub3/ports.conf).
 Location DefaultLocation();
 // Tests point the registry at a temporary directory; the setting is process-wide.
 void SetLocation(const Location& location);
 Location CurrentLocation();
 
-// All values in a stable order (real devices first, then registrations by name), or no
-// value at all when the key is absent (no runtime directory and no real device) or cannot
-// be read.
+// All values in a stable order (real devices first, then this process's network ports,
+// registrations by name, and the network ports of ports.conf), or no value at all when the
+// key is absent (no runtime directory, no real device and no network port) or cannot be
+// read. A ports.conf line that cannot be used is skipped and reported once on standard
+// error.
 std::optional<std::vector<Value>> ReadSerialComm();
 
 // The device path behind a port name ("COM3" or "\\.\COM3"), if one is registered.
@@ -49,7 +53,7 @@ std::optional<std::string> ResolvePort(const std::string& portName);
 // aliases and pseudo-terminal masters are not ports.
 bool IsTerminalDevice(const std::string& path);
 
-// A port number for a device given by path, for this process only: ResolvePort (and so an
+// A port number for a device given by path or a network address, for this process only: ResolvePort (and so an
 // open of "COMn") finds it here before the listed ports, and nothing is listed or written
 // for other programs. The same path keeps its number. The numbers lie far above those
 // that devices and registrations take, and within the eight digits a port number may have.
@@ -91,6 +95,18 @@ private:
     int number_;
     std::filesystem::path file_;
 };
+
+// --- network ports ---
+
+// A serial port shared over the network by an RFC 2217 server (ser2net): its device path is
+// "rfc2217://HOST:PORT", HOST a name, an IPv4 address or an IPv6 one in brackets.
+struct NetworkAddress {
+    std::string host;  // without brackets
+    std::string port;  // 1 to 65535, as digits
+    std::string Text() const;  // "HOST:PORT", "[::1]:2217"
+};
+bool IsNetworkAddress(const std::string& devicePath);
+std::optional<NetworkAddress> ParseNetworkAddress(const std::string& devicePath);
 
 // Writes a raw entry (any type), as another program might; for tests.
 void WriteEntry(const std::string& valueName, ValueType type, const std::string& data,

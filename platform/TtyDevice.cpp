@@ -38,13 +38,6 @@ void makeRaw(Termios2& t)
     t.c_cc[VTIME] = 0;
 }
 
-// Drivers keep or clip a rate they cannot make; only a rate within 1 % is the one asked for.
-bool rateTaken(std::uint32_t asked, std::uint32_t got)
-{
-    const long long diff = static_cast<long long>(got) - static_cast<long long>(asked);
-    return std::llabs(diff) * 100 <= static_cast<long long>(asked);
-}
-
 class TtyDevice final : public CommDevice {
 public:
     TtyDevice(int fd, bool exclusive, const Termios2& t, std::unique_ptr<ports::DeviceLock> lock)
@@ -100,14 +93,7 @@ public:
     {
         const DWORD dtr = d.Flags & fDtrControlMask;
         const DWORD rts = d.Flags & fRtsControlMask;
-        // One and a half stop bits exist only with 5 data bits, two only with more.
-        const bool stopBitsValid = d.StopBits == ONESTOPBIT ||
-                                   (d.StopBits == ONE5STOPBITS && d.ByteSize == 5) ||
-                                   (d.StopBits == TWOSTOPBITS && d.ByteSize != 5);
-        // Linux has no DSR flow control and no RTS toggling.
-        if (d.BaudRate == 0 || d.ByteSize < 5 || d.ByteSize > 8 || d.Parity > SPACEPARITY ||
-            !stopBitsValid || dtr == DTR_CONTROL_HANDSHAKE || (d.Flags & fOutxDsrFlow) ||
-            rts == RTS_CONTROL_TOGGLE || d.XonChar == d.XoffChar)
+        if (!SettingsValid(d))
             return false;
 
         Termios2 old;
@@ -140,7 +126,7 @@ public:
         if (!SetTermios2(fd_, t))
             return false;
         Termios2 back;
-        if (!GetTermios2(fd_, back) || !rateTaken(d.BaudRate, back.c_ospeed)) {
+        if (!GetTermios2(fd_, back) || !RateTaken(d.BaudRate, back.c_ospeed)) {
             SetTermios2(fd_, old);
             return false;
         }

@@ -14,7 +14,8 @@ FLOOR = os.path.join(BUILD, "tests", "bench_Floor")
 WINDOW = os.path.join(BUILD, "tests", "bench_PollCycle")
 FRAME = subprocess.run([FLOOR, "--frame"], capture_output=True, text=True, check=True).stdout.strip()
 RUNTIME = tempfile.mkdtemp(prefix="zub3-bench-")  # the receiver's registration, nobody else's
-ENV = dict(os.environ, XDG_RUNTIME_DIR=RUNTIME, LC_ALL="C.UTF-8")
+ENV = dict(os.environ, XDG_RUNTIME_DIR=RUNTIME, XDG_CONFIG_HOME=os.path.join(RUNTIME, "config"),
+           LC_ALL="C.UTF-8")
 
 
 def loops(port, device, rate, interval, count, pid):
@@ -77,6 +78,84 @@ def measure(title, rate, interval, chosen, port, device, pid):
                 title, rate, interval, name, r["exchange_ms"], r["wait_ms"] - interval))
 
 
+def zub3ctl_loop(address, rate, interval, count, pid):
+    """zub3ctl monitor as a loop of the benchmark: its records' times are the poll starts."""
+    before = os.times()
+    start_cpu = process_cpu(pid)
+    r = subprocess.run([os.path.join(BUILD, "cli", "zub3ctl"), "monitor", "--port", address,
+                        "--id=0", "--speed=%d" % rate, "--interval=%d" % interval,
+                        "--count=%d" % (count + 5), "--format=csv"],
+                       capture_output=True, text=True, env=ENV, timeout=600)
+    after = os.times()
+    if r.returncode != 0:
+        return {"error": (r.stderr.strip().splitlines() or ["exit %d" % r.returncode])[-1]}
+    starts = [float(line.split(",")[0]) / 1000 for line in r.stdout.splitlines()[1:]][5:]
+    wall = after.elapsed - before.elapsed
+    return {"starts": starts, "wall": wall,
+            "cpu": (after.children_user + after.children_system) - (before.children_user + before.children_system),
+            "receiver_cpu": process_cpu(pid) - start_cpu, "switches": 0,
+            "failures": int(__import__("re").search(r"(\d+) without a reply", r.stderr).group(1))}
+
+
+def process_cpu(pid):
+    total = 0.0
+    for task in os.listdir("/proc/%d/task" % pid):
+        with open("/proc/%d/task/%s/schedstat" % (pid, task)) as f:
+            total += int(f.read().split()[0]) / 1e9
+    return total
+
+
+def network(rate, interval):
+    """The same receiver through ser2net on the loopback: pyserial's RFC 2217 client, the
+    window on a port of ports.conf and zub3ctl."""
+    sim, _, device = receiver(rate)
+    listener = __import__("socket").socket()
+    listener.bind(("127.0.0.1", 0))
+    tcp = listener.getsockname()[1]
+    listener.close()
+    config = os.path.join(RUNTIME, "ser2net.yaml")
+    with open(config, "w") as f:
+        f.write("connection: &zub3\n  accepter: telnet(rfc2217),tcp,127.0.0.1,%d\n"
+                "  connector: serialdev,%s,115200n81,local\n" % (tcp, device))
+    os.makedirs(os.path.join(RUNTIME, "config", "zub3"), exist_ok=True)
+    with open(os.path.join(RUNTIME, "config", "zub3", "ports.conf"), "w") as f:
+        f.write("COM200 rfc2217://127.0.0.1:%d\n" % tcp)
+    server = subprocess.Popen(["/usr/sbin/ser2net", "-n", "-d", "-c", config],
+                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    address = "rfc2217://127.0.0.1:%d" % tcp
+    try:
+        __import__("time").sleep(1)
+        title = "ser2net"
+        results = {}
+        for name, command, platform in (
+                ("pyserial rfc2217", ["/usr/bin/python3", os.path.join(HERE, "bench_pyserial.py"),
+                                      address + "?ign_set_control", str(rate), str(interval), str(POLLS),
+                                      str(sim.pid), FRAME], None),
+                ("window, offscreen", [WINDOW, "COM200", str(rate), str(interval), str(POLLS), str(sim.pid)],
+                 "offscreen"),
+                ("zub3ctl", None, None)):
+            print("%s: %d bit/s, %d ms, %s ..." % (title, rate, interval, name), file=sys.stderr)
+            results[name] = figures(zub3ctl_loop(address, rate, interval, POLLS, sim.pid) if command is None
+                                    else run(command, platform))
+        base = results.get("pyserial rfc2217", {})
+        for name, r in results.items():
+            if "error" in r:
+                net_rows.append("| %d | %d | %s | failed: %s | | | | | | |" % (rate, interval, name, r["error"]))
+                continue
+            diff = lambda key: "%+.2f" % (r[key] - base[key]) if key in base and r is not base else ""
+            net_rows.append("| %d | %d | %s | %d | %.2f | %.2f | %s | %s | %s | %s |" % (
+                rate, interval, name, r["polls"], r["median"], r["p95"], diff("median"), diff("p95"),
+                share(r["cpu"], r), share(r["receiver_cpu"], r)))
+    finally:
+        server.terminate()
+        server.wait()
+        sim.terminate()
+        sim.wait()
+
+
+net_rows = []
+
+
 def receiver(rate, *options):
     sim = subprocess.Popen([os.path.join(BUILD, "sim", "zub3sim"), "--speed=%d" % rate, "--id=0"]
                            + list(options),
@@ -100,7 +179,10 @@ def moving_recording():
 
 everything = ("floor (C++)", "pyserial", "window, xcb", "window, offscreen")
 idle = None
-for rate in SPEEDS:
+ONLY = os.environ.get("BENCH_ONLY", "")  # "network" or "local": one half of the run
+if ONLY != "local":
+    network(SPEEDS[0], INTERVALS[1])
+for rate in SPEEDS if ONLY != "network" else ():
     sim, port, device = receiver(rate)
     try:
         for interval in INTERVALS:
@@ -128,15 +210,24 @@ for rate in SPEEDS:
             sim.wait()
 shutil.rmtree(RUNTIME, ignore_errors=True)
 
-print("| receiver | line speed (bit/s) | interval (ms) | loop | polls | median period (ms) | "
-      "95th percentile (ms) | median - floor's (ms) | 95th - floor's (ms) | CPU (one core) | "
-      "CPU receiver | context switches per poll | failed polls |")
-print("|---|---:|---:|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|")
-print("\n".join(rows))
-print("\n| receiver | line speed (bit/s) | interval (ms) | loop | exchange, median (ms) | "
-      "wait - interval, median (ms) |")
-print("|---|---:|---:|---|---:|---:|")
-print("\n".join(details))
+if rows:
+    print("| receiver | line speed (bit/s) | interval (ms) | loop | polls | median period (ms) | "
+          "95th percentile (ms) | median - floor's (ms) | 95th - floor's (ms) | CPU (one core) | "
+          "CPU receiver | context switches per poll | failed polls |")
+    print("|---|---:|---:|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|")
+    print("\n".join(rows))
+    print("\n| receiver | line speed (bit/s) | interval (ms) | loop | exchange, median (ms) | "
+          "wait - interval, median (ms) |")
+    print("|---|---:|---:|---|---:|---:|")
+    print("\n".join(details))
+if net_rows:
+    print("\nThrough ser2net on the loopback (the same receiver, one run; the differences are"
+          " to pyserial's RFC 2217 client):\n")
+    print("| line speed (bit/s) | interval (ms) | loop | polls | median period (ms) | "
+          "95th percentile (ms) | median - pyserial's (ms) | 95th - pyserial's (ms) | CPU (one core) | "
+          "CPU receiver |")
+    print("|---:|---:|---|---:|---:|---:|---:|---:|---:|---:|")
+    print("\n".join(net_rows))
 if idle and "error" not in idle:
     print("\nWindow with the port open and monitoring off, xcb, %d s: CPU %.2f %% of one core."
           % (IDLE_SECONDS, 100 * idle["cpu"] / idle["wall"]))

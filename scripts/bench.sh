@@ -2,7 +2,9 @@
 # Builds and prints the poll-loop figures: the window (on the xcb platform under Xvfb, and
 # offscreen), a bare C++ loop (the floor) and a pyserial loop poll one virtual receiver
 # process side by side, at each line speed and interval. An argument sets the polls per
-# run (default 300; the whole run then takes about four minutes).
+# run (default 300; the whole run then takes about four minutes). It starts with the same
+# receiver shared by ser2net on the loopback: pyserial's RFC 2217 client, the window and
+# zub3ctl. BENCH_ONLY=network runs only those rows, BENCH_ONLY=local only the others.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh >&2

@@ -2,6 +2,7 @@
 # The benchmark's pyserial loop: what a user would write instead of the window, with the
 # same rule (the next poll one interval after the reply). Reports as the other loops do.
 #   bench_pyserial.py DEVICE BIT-RATE INTERVAL-MS POLLS RECEIVER-PID POLL-FRAME-HEX
+# DEVICE may be a network port, "rfc2217://HOST:PORT?ign_set_control", as pyserial opens it.
 import json, os, resource, sys, termios, time
 import serial
 
@@ -36,8 +37,11 @@ def standard_rate(device):
 device, rate, interval = sys.argv[1], int(sys.argv[2]), int(sys.argv[3]) / 1000
 polls, receiver = int(sys.argv[4]), int(sys.argv[5])
 frame = bytes.fromhex(sys.argv[6])
-standard_rate(device)
-port = serial.Serial(device, rate, parity=serial.PARITY_EVEN, timeout=0.5)
+if device.startswith("rfc2217://"):
+    port = serial.serial_for_url(device, rate, parity=serial.PARITY_EVEN, timeout=0.5)
+else:
+    standard_rate(device)
+    port = serial.Serial(device, rate, parity=serial.PARITY_EVEN, timeout=0.5)
 starts, failures, first = [], 0, None
 for i in range(WARM_UP + polls + 1):
     if i == WARM_UP:

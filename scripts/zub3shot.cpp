@@ -61,7 +61,7 @@ bool grabWindow(const QString& file)
     namespace reg = platform::registry;
     const auto dir = std::filesystem::temp_directory_path() /
                      ("zub3shot-" + std::to_string(::getpid()));
-    reg::SetLocation({dir, dir / "no-sys", "/dev"});
+    reg::SetLocation({dir, dir / "no-sys", "/dev", {}});
     zub3::sim::VirtualReceiver receiver(zub3::sim::VirtualReceiver::Config{});
     receiver.SetButtons(0x0001 | 0x0008 | 0x0400);
     const zub3::Byte channels[4] = {96, 40, 110, 64};

@@ -2,6 +2,7 @@
 
 #include "platform/Events.h"
 #include "platform/PortAccess.h"
+#include "platform/SerialRegistry.h"
 #include "platform/ThreadMessages.h"
 #include "toolkit/ExceptionReport.h"
 
@@ -95,11 +96,27 @@ bool isOpen(HANDLE port)
 platform::ports::PortAccess goneDevice(const std::string& device)
 {
     platform::ports::PortAccess access;
-    if (!device.empty() && ::access(device.c_str(), F_OK) != 0) {
+    if (!device.empty() && !platform::registry::IsNetworkAddress(device) &&
+        ::access(device.c_str(), F_OK) != 0) {
         access.state = platform::ports::Access::Gone;
         access.device = device;
     }
     return access;
+}
+
+// Why a setting was refused, when the port itself is lost: a device gone, or the connection
+// to a network port ended. A server that only refuses the setting says nothing of the port.
+platform::ports::PortAccess lostDevice(const std::string& device)
+{
+    if (const auto address = platform::registry::ParseNetworkAddress(device)) {
+        platform::ports::PortAccess access;
+        if (GetLastError() == ERROR_DEVICE_NOT_CONNECTED) {
+            access.state = platform::ports::Access::Dropped;
+            access.device = address->Text();
+        }
+        return access;
+    }
+    return goneDevice(device);
 }
 
 // Why the last CreateFileA failed, as far as known. A port whose device has gone may have
@@ -416,7 +433,7 @@ void TCustomCommX::WriteLineSettings(Message Refusal)
     if (SetCommState(handle_, &LineSettings))
         return;
     // An adapter pulled out refuses every setting; the report says so, as an open would.
-    Raise(Refusal, explain(goneDevice(lastDevice_), Language));
+    Raise(Refusal, explain(lostDevice(lastDevice_), Language));
 }
 
 void TCustomCommX::SetBitRate(int Value)

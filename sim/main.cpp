@@ -153,7 +153,7 @@ int main(int argc, char** argv)
     }
     if (!options.registryDir.empty()) {
         const auto defaults = registry::DefaultLocation();
-        registry::SetLocation({options.registryDir, defaults.sysTtyDir, defaults.devDir});
+        registry::SetLocation({options.registryDir, defaults.sysTtyDir, defaults.devDir, defaults.portsFile});
     }
 
     std::string portName;

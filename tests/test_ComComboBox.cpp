@@ -130,7 +130,7 @@ TEST_F(ComComboBoxTest, TooltipsNameTheDeviceAndTheUsbAdapterBehindIt)
     std::filesystem::create_directories(root / "dev/serial/by-id");
     std::ofstream(root / "dev/ttyUSB0").flush();
     std::filesystem::create_symlink("../../ttyUSB0", root / "dev/serial/by-id/usb-FTDI_A50285BI-if00-port0");
-    SetLocation({root / "run", root / "sys", root / "dev"});
+    SetLocation({root / "run", root / "sys", root / "dev", {}});
     WriteEntry("pty", ValueType::String, "COM51", "/dev/null");
 
     TComComboBox box;

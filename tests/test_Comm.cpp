@@ -197,7 +197,7 @@ TEST_F(CommPty, APortThatIsGoneOrForbiddenSaysSo)
     // An adapter unplugged: its port left the list, its number still names the device.
     const fs::path root = fs::temp_directory_path() / ("zub3-gone-" + std::to_string(::getpid()));
     const platform::registry::Location saved = platform::registry::CurrentLocation();
-    platform::registry::SetLocation({saved.runtimeDir, saved.sysTtyDir, root / "dev"});
+    platform::registry::SetLocation({saved.runtimeDir, saved.sysTtyDir, root / "dev", {}});
     EXPECT_EQ(Port("\\\\.\\COM11").handle, INVALID_HANDLE_VALUE);
     EXPECT_EQ(ports::LastOpenRefusal().state, ports::Access::Gone);
     EXPECT_EQ(ports::LastOpenRefusal().device, (root / "dev/ttyUSB0").string());
@@ -213,7 +213,7 @@ TEST_F(CommPty, APortThatIsGoneOrForbiddenSaysSo)
         char dir[] = "/tmp/zub3-nobody-XXXXXX";
         if (!::mkdtemp(dir))
             return 1;
-        platform::registry::SetLocation({fs::path(dir) / "run", fs::path(dir) / "sys", "/dev"});
+        platform::registry::SetLocation({fs::path(dir) / "run", fs::path(dir) / "sys", "/dev", {}});
         ports::SetRoots({dir, "/proc"});
         int code = 0;
         {

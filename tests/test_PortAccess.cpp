@@ -275,7 +275,7 @@ TEST_F(PortAccessTest, UsbAdapterIsDescribedFromSysfs)
     fs::create_directories(byId);
     writeFile(root / "dev/ttyUSB0", "");
     fs::create_symlink("../../ttyUSB0", byId / "usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0");
-    platform::registry::SetLocation({root / "run", root / "sys/class/tty", root / "dev"});
+    platform::registry::SetLocation({root / "run", root / "sys/class/tty", root / "dev", {}});
 
     const PortDescription d = DescribePort("/dev/ttyUSB0");
     EXPECT_EQ(d.product, "FT232R USB UART");

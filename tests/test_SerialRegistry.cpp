@@ -20,7 +20,7 @@ protected:
         root_ = fs::temp_directory_path() / ("zub3-reg-" + std::to_string(::getpid()));
         fs::remove_all(root_);
         fs::create_directories(root_ / "sys");
-        SetLocation({root_ / "run", root_ / "sys", "/dev"});
+        SetLocation({root_ / "run", root_ / "sys", "/dev", {}});
     }
     void TearDown() override { fs::remove_all(root_); }
 

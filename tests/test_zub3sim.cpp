@@ -91,7 +91,7 @@ protected:
         fs::remove_all(dir_);
         fs::create_directories(dir_);
         // No real devices: the registry lists only what the runs register.
-        platform::registry::SetLocation({dir_ / "run", dir_ / "sys", "/dev"});
+        platform::registry::SetLocation({dir_ / "run", dir_ / "sys", "/dev", {}});
     }
     void TearDown() override { fs::remove_all(dir_); }
 

@@ -23,7 +23,7 @@ public:
         std::filesystem::remove_all(root_);
         std::filesystem::create_directories(root_ / "sys");
         std::filesystem::create_directories(root_ / "lock");
-        platform::registry::SetLocation({root_ / "run", root_ / "sys", "/dev"});
+        platform::registry::SetLocation({root_ / "run", root_ / "sys", "/dev", {}});
         platform::ports::SetRoots({root_ / "lock", "/proc"});
     }
     ~TempRegistry()

@@ -1,0 +1,428 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Serial ports over the network: the RFC 2217 device against a small server of the test's
+// own, for what ser2net does not do on demand, and zub3ctl against zub3sim shared by a real
+// ser2net on the loopback.
+
+#include "platform/Comm.h"
+#include "platform/Events.h"
+#include "platform/PortAccess.h"
+#include "platform/SerialRegistry.h"
+#include "support/Program.h"
+#include "support/TempRegistry.h"
+
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <functional>
+#include <sstream>
+#include <thread>
+
+namespace fs = std::filesystem;
+using namespace platform::win;
+using namespace std::chrono_literals;
+using Bytes = std::vector<std::uint8_t>;
+
+namespace {
+
+constexpr std::uint8_t IAC = 255, SB = 250, SE = 240, WILL = 251, DO = 253, DONT = 254;
+
+// A port on the loopback that nobody listens on now.
+int freePort()
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+    ::close(fd);
+    return ntohs(a.sin_port);
+}
+
+// One client of an RFC 2217 server written for the case at hand: the script runs on the
+// accepted connection in a thread of its own.
+class TestServer {
+public:
+    explicit TestServer(std::function<void(TestServer&)> script) : script_(std::move(script))
+    {
+        listen_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t len = sizeof a;
+        ::bind(listen_, reinterpret_cast<sockaddr*>(&a), sizeof a);
+        ::listen(listen_, 1);
+        ::getsockname(listen_, reinterpret_cast<sockaddr*>(&a), &len);
+        address_ = "rfc2217://127.0.0.1:" + std::to_string(ntohs(a.sin_port));
+        thread_ = std::thread([this] {
+            fd_ = ::accept4(listen_, nullptr, nullptr, SOCK_CLOEXEC);
+            if (fd_ >= 0)
+                script_(*this);
+        });
+    }
+    ~TestServer()
+    {
+        ::shutdown(listen_, SHUT_RDWR);
+        thread_.join();
+        Close();
+        ::close(listen_);
+    }
+
+    const std::string& Address() const { return address_; }
+    void Send(const Bytes& b) { ::send(fd_, b.data(), b.size(), MSG_NOSIGNAL); }
+    void Close()
+    {
+        if (fd_ >= 0)
+            ::close(std::exchange(fd_, -1));
+    }
+    // Reads until what came contains `bytes`, and drops what came up to their end; false
+    // after 5 s or at the end of the connection.
+    bool Expect(const Bytes& bytes)
+    {
+        const auto end = std::chrono::steady_clock::now() + 5s;
+        for (;;) {
+            if (const auto at = std::search(got_.begin(), got_.end(), bytes.begin(), bytes.end());
+                at != got_.end()) {
+                got_.erase(got_.begin(), at + static_cast<std::ptrdiff_t>(bytes.size()));
+                return true;
+            }
+            pollfd p{fd_, POLLIN, 0};
+            if (std::chrono::steady_clock::now() > end || ::poll(&p, 1, 100) < 0)
+                return false;
+            std::uint8_t buf[256];
+            if (p.revents) {
+                const ssize_t n = ::recv(fd_, buf, sizeof buf, 0);
+                if (n <= 0)
+                    return false;
+                got_.insert(got_.end(), buf, buf + n);
+            }
+        }
+    }
+    // ser2net's greeting, then answers to the client's four questions about the line (8N1
+    // at 115200); SET-CONTROL goes unanswered, as ser2net leaves it on a pseudo terminal.
+    void Greet()
+    {
+        Send({IAC, WILL, 3, IAC, DO, 0, IAC, WILL, 0, IAC, DO, 44});
+        Expect({IAC, SB, 44, 4, 0, IAC, SE});
+        Send({IAC, SB, 44, 101, 0, 1, 0xC2, 0, IAC, SE, IAC, SB, 44, 102, 8, IAC, SE,
+              IAC, SB, 44, 103, 1, IAC, SE, IAC, SB, 44, 104, 1, IAC, SE});
+    }
+
+private:
+    std::function<void(TestServer&)> script_;
+    int listen_ = -1;
+    int fd_ = -1;
+    std::string address_;
+    std::thread thread_;
+    Bytes got_;
+};
+
+HANDLE openNetwork(const std::string& address)
+{
+    const std::string name = "COM" + std::to_string(platform::registry::PortForThisProcess(address));
+    return CreateFileA(("\\\\.\\" + name).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                       OPEN_EXISTING, FILE_FLAG_OVERLAPPED, 0);
+}
+
+// Reads up to count bytes, waiting at most ms for them.
+Bytes readBytes(HANDLE h, DWORD count, DWORD ms)
+{
+    COMMTIMEOUTS t{MAXDWORD, 0, ms, 0, 0};
+    t.ReadIntervalTimeout = 0;
+    SetCommTimeouts(h, &t);
+    Bytes out(count);
+    OVERLAPPED o{};
+    o.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    DWORD n = 0;
+    if (!ReadFile(h, out.data(), count, &n, &o) && GetLastError() == ERROR_IO_PENDING)
+        GetOverlappedResult(h, &o, &n, TRUE);
+    CloseHandle(o.hEvent);
+    out.resize(n);
+    return out;
+}
+
+}  // namespace
+
+TEST(NetworkDevice, RefusalsSayWhichAndWhere)
+{
+    TempRegistry registry;
+    TestServer busy([](TestServer& s) {
+        s.Send({IAC, DO, 44});
+        s.Send({'P', 'o', 'r', 't', ' ', 'a', 'l', 'r', 'e', 'a', 'd', 'y', ' ', 'i', 'n', ' ',
+                'u', 's', 'e', '\r', '\n'});
+        s.Close();
+    });
+    TestServer plainTelnet([](TestServer& s) {
+        s.Expect({IAC, WILL, 44});
+        s.Send({IAC, DONT, 44});
+        s.Expect({0xFF, 0xFF, 0xFF});  // held open until the client leaves
+    });
+    const std::string nobody = "rfc2217://127.0.0.1:" + std::to_string(freePort());
+    const struct {
+        std::string address;
+        platform::ports::Access state;
+        std::string where;
+    } cases[] = {
+        {nobody, platform::ports::Access::Refused, nobody.substr(10)},
+        {busy.Address(), platform::ports::Access::Held, busy.Address().substr(10)},
+        {plainTelnet.Address(), platform::ports::Access::Refused, plainTelnet.Address().substr(10)},
+        {"rfc2217://no-such-host.invalid:7000", platform::ports::Access::Unresolved, "no-such-host.invalid:7000"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(openNetwork(c.address), INVALID_HANDLE_VALUE) << c.address;
+        const auto why = platform::ports::LastOpenRefusal();
+        EXPECT_EQ(why.state, c.state) << c.address;
+        EXPECT_NE(platform::ports::Explain(why, platform::ports::Language::English).find(c.where),
+                  std::string::npos);
+    }
+}
+
+TEST(NetworkDevice, DataCrossesTheTelnetLayerUnchanged)
+{
+    TempRegistry registry;
+    TestServer server([](TestServer& s) {
+        s.Greet();
+        s.Expect({0x00, 0xFF, 0xFF, 0x7F});
+        // A doubled 0xFF cut between two segments, a NOP, a modem-state notice and an
+        // option offer among the data.
+        s.Send({0x01, IAC});
+        std::this_thread::sleep_for(20ms);
+        s.Send({IAC, IAC, 241, 0x02, IAC, SB, 44, 107, 0x00, IAC, SE, IAC, WILL, 1, 0xFF - 1});
+        s.Expect({IAC, DONT, 1});
+        s.Expect({0xEE});  // until the client leaves
+    });
+    const HANDLE h = openNetwork(server.Address());
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    const Bytes out{0x00, 0xFF, 0x7F};
+    OVERLAPPED o{};
+    o.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    DWORD n = 0;
+    if (!WriteFile(h, out.data(), 3, &n, &o))
+        GetOverlappedResult(h, &o, &n, TRUE);
+    EXPECT_EQ(n, 3u);
+    CloseHandle(o.hEvent);
+    // Asked for more than comes: the port's own time-out ends the read, with what came.
+    EXPECT_EQ(readBytes(h, 8, 300), (Bytes{0x01, 0xFF, 0x02, 0xFE}));
+    CloseHandle(h);
+}
+
+TEST(NetworkDevice, SettingsNeedTheServersAcknowledgement)
+{
+    TempRegistry registry;
+    TestServer server([](TestServer& s) {
+        s.Greet();
+        // 8E1 at 625000 is taken; 1250000 comes back as 1000000, an adapter's nearest rate.
+        s.Expect({IAC, SB, 44, 1, 0, 0x09, 0x89, 0x68, IAC, SE});
+        s.Send({IAC, SB, 44, 101, 0, 0x09, 0x89, 0x68, IAC, SE, IAC, SB, 44, 103, 3, IAC, SE});
+        s.Expect({IAC, SB, 44, 1, 0, 0x13, 0x12, 0xD0, IAC, SE});
+        s.Send({IAC, SB, 44, 101, 0, 0x0F, 0x42, 0x40, IAC, SE});
+        // The refused rate is taken back.
+        s.Expect({IAC, SB, 44, 1, 0, 0x09, 0x89, 0x68, IAC, SE});
+        s.Send({IAC, SB, 44, 101, 0, 0x09, 0x89, 0x68, IAC, SE});
+        s.Expect({0xEE});
+    });
+    const HANDLE h = openNetwork(server.Address());
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    DCB dcb{};
+    ASSERT_TRUE(GetCommState(h, &dcb));
+    EXPECT_EQ(dcb.BaudRate, 115200u);
+    dcb.BaudRate = 625000;
+    dcb.Parity = EVENPARITY;
+    // SET-CONTROL for DTR and RTS is never answered: the setting still holds.
+    EXPECT_TRUE(SetCommState(h, &dcb));
+    dcb.BaudRate = 1250000;
+    EXPECT_FALSE(SetCommState(h, &dcb));
+    ASSERT_TRUE(GetCommState(h, &dcb));
+    EXPECT_EQ(dcb.BaudRate, 625000u);
+    EXPECT_EQ(dcb.Parity, EVENPARITY);
+    CloseHandle(h);
+}
+
+TEST(NetworkDevice, ADroppedConnectionIsAHangUp)
+{
+    TempRegistry registry;
+    TestServer server([](TestServer& s) {
+        s.Greet();
+        std::this_thread::sleep_for(100ms);
+        s.Close();
+    });
+    const HANDLE h = openNetwork(server.Address());
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    COMMTIMEOUTS t{0, 0, 5000, 0, 0};
+    SetCommTimeouts(h, &t);
+    std::uint8_t b[4];
+    OVERLAPPED o{};
+    o.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    DWORD n = 0;
+    BOOL ok = ReadFile(h, b, 4, &n, &o);
+    if (!ok && GetLastError() == ERROR_IO_PENDING)
+        ok = GetOverlappedResult(h, &o, &n, TRUE);
+    EXPECT_FALSE(ok);
+    EXPECT_EQ(GetLastError(), ERROR_DEVICE_NOT_CONNECTED);
+    EXPECT_FALSE(ReadFile(h, b, 4, &n, &o));
+    CloseHandle(o.hEvent);
+    CloseHandle(h);
+}
+
+TEST(NetworkPorts, PortsConfJoinsTheListLineByLine)
+{
+    TempRegistry registry;
+    const fs::path conf = registry.Root() / "ports.conf";
+    auto location = platform::registry::CurrentLocation();
+    location.portsFile = conf;
+    platform::registry::SetLocation(location);
+    platform::registry::Registration sim(80, "/dev/null", "sim");
+    std::ofstream(conf) << "# the robot\n\n"
+                           "COM60 rfc2217://robot.local:7000\n"
+                           "com61   rfc2217://[::1]:2217   # tunnel\n"
+                           "COM80 rfc2217://robot:7001\n"   // a local port's number
+                           "COM60 rfc2217://robot:7002\n"   // twice
+                           "COM62 rfc2217://robot\n"        // no port
+                           "COM63 tcp://robot:7000\n"
+                           "COM64\n";
+    testing::internal::CaptureStderr();
+    const auto values = platform::registry::ReadSerialComm();
+    platform::registry::ReadSerialComm();
+    const std::string said = testing::internal::GetCapturedStderr();
+    ASSERT_TRUE(values);
+    std::vector<std::string> listed;
+    for (const auto& v : *values)
+        if (std::stoi(v.data.substr(3)) >= 60)  // not the other tests' servers, from COM51 on
+            listed.push_back(v.data + " " + v.devicePath);
+    EXPECT_EQ(listed, (std::vector<std::string>{"COM80 /dev/null", "COM60 rfc2217://robot.local:7000",
+                                                "COM61 rfc2217://[::1]:2217"}));
+    EXPECT_EQ(platform::registry::ResolvePort("COM61"), "rfc2217://[::1]:2217");
+    // Each bad line once, however often the list is read.
+    EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 5) << said;
+    EXPECT_NE(said.find("ports.conf:5: COM80 is already sim"), std::string::npos) << said;
+}
+
+// --- through ser2net ---
+
+class Ser2net : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        static int serial = 0;
+        dir_ = fs::temp_directory_path() /
+               ("zub3-net-" + std::to_string(::getpid()) + "-" + std::to_string(serial++));
+        fs::remove_all(dir_);
+        fs::create_directories(dir_ / "lock");
+        fs::create_directories(dir_ / "config" / "zub3");
+        sim_ = std::make_unique<Program>(ZUB3SIM_PATH, std::vector<std::string>{"--id=5", "--speed=625000"}, env());
+        std::istringstream first(sim_->OutputLine());
+        first >> simPort_ >> device_;
+        sim_->OutputUntil("Type help");
+        port_ = freePort();
+        address_ = "rfc2217://127.0.0.1:" + std::to_string(port_);
+        startSer2net();
+    }
+    void TearDown() override
+    {
+        ser2net_.reset();
+        sim_.reset();
+        fs::remove_all(dir_);
+    }
+
+    void startSer2net()
+    {
+        std::ofstream(dir_ / "ser2net.yaml")
+            << "connection: &zub3\n  accepter: telnet(rfc2217),tcp,127.0.0.1," << port_
+            << "\n  connector: serialdev," << device_ << ",115200n81,local\n";
+        ser2net_ = std::make_unique<Program>(
+            "/usr/sbin/ser2net",
+            std::vector<std::string>{"-n", "-d", "-P", (dir_ / "ser2net.pid").string(), "-c",
+                                     (dir_ / "ser2net.yaml").string()});
+        // Listening once a connection is taken; this one leaves at once.
+        for (int i = 0; i < 200; ++i) {
+            const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+            sockaddr_in a{};
+            a.sin_family = AF_INET;
+            a.sin_port = htons(static_cast<std::uint16_t>(port_));
+            a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+            const bool up = ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+            ::close(fd);
+            if (up)
+                break;
+            std::this_thread::sleep_for(20ms);
+        }
+        std::this_thread::sleep_for(100ms);  // ser2net lets go of the device
+    }
+
+    std::vector<std::string> env() const
+    {
+        return {"XDG_RUNTIME_DIR=" + dir_.string(), "ZUB3_LOCK_DIR=" + (dir_ / "lock").string(),
+                "XDG_CONFIG_HOME=" + (dir_ / "config").string(), "LC_ALL=C.UTF-8"};
+    }
+
+    struct Result {
+        int status;
+        std::string out;
+        std::string err;
+    };
+    Result ctl(const std::vector<std::string>& args) const
+    {
+        Program p(ZUB3CTL_PATH, args, env());
+        const int status = p.Wait(30s);
+        return {status, p.Output(), p.Errors()};
+    }
+
+    fs::path dir_;
+    std::unique_ptr<Program> sim_;
+    std::unique_ptr<Program> ser2net_;
+    std::string simPort_, device_, address_;
+    int port_ = 0;
+};
+
+// The ID query starts with 0xFF, and its echo too: both cross ser2net doubled.
+TEST_F(Ser2net, ReadAndWriteThroughTheServer)
+{
+    Result r = ctl({"read", "--port", address_});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "ID 5, 625000 bit/s\n");
+    r = ctl({"write", "--port", address_, "--id", "9", "--speed", "1250000"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("Confirmed: ID 9, 1250000 bit/s"), std::string::npos) << r.out;
+
+    // The same port by its name in ports.conf.
+    std::ofstream(dir_ / "config" / "zub3" / "ports.conf") << "COM90 " << address_ << "\n";
+    r = ctl({"read", "--port", "COM90", "--json"});
+    EXPECT_EQ(r.out, "{\"id\": 9, \"speed\": 1250000}\n") << r.err;
+    r = ctl({"ports", "--check"});
+    EXPECT_NE(r.out.find("COM90  " + address_ + "  network\n    the server answers\n"), std::string::npos)
+        << r.out;
+}
+
+TEST_F(Ser2net, MonitorUntilTheServerGoes)
+{
+    sim_->Input("press up S4\nchannel 1 127\nchannel 4 1\n");
+    auto monitor = std::make_unique<Program>(
+        ZUB3CTL_PATH, std::vector<std::string>{"monitor", "--port", address_, "--format", "csv"}, env());
+    const std::string header = monitor->OutputLine();
+    const std::string record = monitor->OutputLine();
+    EXPECT_NE(record.find(",4097,S4 up,127,0,0,1"), std::string::npos) << header << "\n" << record;
+
+    // ser2net takes one client at a time.
+    const Result second = ctl({"read", "--port", address_});
+    EXPECT_EQ(second.status, 3);
+    EXPECT_NE(second.err.find("in use by another client"), std::string::npos) << second.err;
+
+    // Its end is an unplugged adapter: status 3, one line, nothing hangs.
+    ser2net_.reset();
+    EXPECT_EQ(monitor->Wait(10s), 3);
+    const std::string err = monitor->Errors();
+    EXPECT_NE(err.find("zub3ctl: " + address_ + ": The connection to " + address_.substr(10) + " was lost"),
+              std::string::npos)
+        << err;
+
+    const Result nobody = ctl({"read", "--port", address_});
+    EXPECT_EQ(nobody.status, 3);
+    EXPECT_NE(nobody.err.find("refused the connection"), std::string::npos) << nobody.err;
+}
