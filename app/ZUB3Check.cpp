@@ -199,7 +199,7 @@ void TMainForm::createControls()
     label(Label6, GroupBox1, QStringLiteral("ID"), {16, 46, 11, 12}, false);
 
     auto iconButton = [&](TPngSpeedButton*& field, QRect r, const QByteArray& png,
-                          const QString& hint) {
+                          const QByteArray& png2x, const QString& hint) {
         field = new TPngSpeedButton(GroupBox1);
         field->setGeometry(s.rect(r));
         field->SetFlat(true);
@@ -207,10 +207,13 @@ void TMainForm::createControls()
         // The stored file fills the image directly, as reading a form does.
         field->PngImage().loadFromData(png);
         field->loaded();
+        TPngImage large;
+        large.loadFromData(png2x);
+        field->SetPngImage2x(large);
     };
-    iconButton(btnRead, {174, 16, 25, 25}, ReadIconPng(),
+    iconButton(btnRead, {174, 16, 25, 25}, ReadIconPng(), ReadIconPng2x(),
                QStringLiteral("ZUB-3から設定値を読み込みます。"));
-    iconButton(btnWrite, {200, 16, 25, 25}, WriteIconPng(),
+    iconButton(btnWrite, {200, 16, 25, 25}, WriteIconPng(), WriteIconPng2x(),
                QStringLiteral("ZUB-3へ設定値を書き出します。"));
 
     // The serial component exists before the port selector that is bound to it.
