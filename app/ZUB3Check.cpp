@@ -1,6 +1,7 @@
 #include "app/ZUB3Check.h"
 
 #include "app/FormData.h"
+#include "app/Translation.h"
 #include "core/ReceiverLink.h"
 #include "toolkit/DesktopMetrics.h"
 #include "serial/CommX.h"
@@ -30,7 +31,7 @@ using namespace zub3;
 
 namespace {
 
-const QString kPortNotOpen = QStringLiteral("ポートが接続されていません。");
+const char* const kPortNotOpen = QT_TRANSLATE_NOOP("TMainForm", "ポートが接続されていません。");
 
 // The drain on closing stops after this long or this many bytes, whichever comes first, so
 // that a line that never falls silent cannot keep the window from closing.
@@ -162,7 +163,7 @@ void TMainForm::createControls()
     shape(btnLRD, stCircle, {160, 264, 41, 41});
     shape(Shape27, stRectangle, {200, 364, 49, 25}, clAppWorkSpace);
     shape(shpPower, stRectangle, {kKnobLeftOff, 367, 20, 19});
-    shpPower->setToolTip(QStringLiteral("ZPTからのデータ受信を開始・停止する"));
+    shpPower->setToolTip(tr("ZPTからのデータ受信を開始・停止する"));
 
     auto label = [&](TLabel*& field, QWidget* parent, const QString& caption, QRect r,
                      bool transparent) {
@@ -189,17 +190,17 @@ void TMainForm::createControls()
     label(Label19, this, QStringLiteral("□"), {274, 222, 12, 12}, true);
     label(Label20, this, QStringLiteral("○"), {378, 222, 12, 12}, true);
 
-    GroupBox1 = new QGroupBox(QStringLiteral("\u3000設定\u3000"), this);
+    GroupBox1 = new QGroupBox(tr("　設定　"), this);
     GroupBox1->setGeometry(s.rect({112, 8, 233, 121}));
     // Every control inside shows this hint unless it has its own.
     GroupBox1->setToolTip(QStringLiteral("8bit, 1stopbit, Even"));
-    label(Label3, GroupBox1, QStringLiteral("ポート"), {16, 22, 28, 12}, false);
-    label(Label4, GroupBox1, QStringLiteral("ボーレート"), {16, 70, 47, 12}, false);
-    label(Label5, GroupBox1, QStringLiteral("読込間隔"), {16, 94, 48, 12}, false);
+    label(Label3, GroupBox1, tr("ポート"), {16, 22, 28, 12}, false);
+    label(Label4, GroupBox1, tr("ボーレート"), {16, 70, 47, 12}, false);
+    label(Label5, GroupBox1, tr("読込間隔"), {16, 94, 48, 12}, false);
     label(Label6, GroupBox1, QStringLiteral("ID"), {16, 46, 11, 12}, false);
 
     auto iconButton = [&](TPngSpeedButton*& field, QRect r, const QByteArray& png,
-                          const QString& hint) {
+                          const QByteArray& png2x, const QString& hint) {
         field = new TPngSpeedButton(GroupBox1);
         field->setGeometry(s.rect(r));
         field->SetFlat(true);
@@ -207,19 +208,24 @@ void TMainForm::createControls()
         // The stored file fills the image directly, as reading a form does.
         field->PngImage().loadFromData(png);
         field->loaded();
+        TPngImage large;
+        large.loadFromData(png2x);
+        field->SetPngImage2x(large);
     };
-    iconButton(btnRead, {174, 16, 25, 25}, ReadIconPng(),
-               QStringLiteral("ZUB-3から設定値を読み込みます。"));
-    iconButton(btnWrite, {200, 16, 25, 25}, WriteIconPng(),
-               QStringLiteral("ZUB-3へ設定値を書き出します。"));
+    iconButton(btnRead, {174, 16, 25, 25}, ReadIconPng(), ReadIconPng2x(),
+               tr("ZUB-3から設定値を読み込みます。"));
+    iconButton(btnWrite, {200, 16, 25, 25}, WriteIconPng(), WriteIconPng2x(),
+               tr("ZUB-3へ設定値を書き出します。"));
 
     // The serial component exists before the port selector that is bound to it.
     ComPort = new TCommX(this);
     SetReceiverLine(*ComPort);
+    // The component's own messages reach the user too, in the window's language.
+    ComPort->Language = CurrentLanguage() == QStringLiteral("en") ? clEnglish : clJapanese;
 
     cbxPort = new TComComboBox(GroupBox1);
     cbxPort->setGeometry(s.rect({84, 18, 80, 20}));
-    cbxPort->setToolTip(QStringLiteral("COMポート選択"));
+    cbxPort->setToolTip(tr("COMポート選択"));
     // The items stored at design time never show: PortNo rebuilds the list from the registry.
     cbxPort->addItems({QStringLiteral("COM1"), QStringLiteral("COM3"), QStringLiteral("COM4")});
     cbxPort->SetPortNo(-1);
@@ -235,9 +241,9 @@ void TMainForm::createControls()
         field->addItems(items);
         field->setCurrentIndex(chosen);
     };
-    dropDown(cbxBaudRate, {84, 66, 80, 20}, QStringLiteral("ボーレート選択"),
+    dropDown(cbxBaudRate, {84, 66, 80, 20}, tr("ボーレート選択"),
              {QStringLiteral("115200"), QStringLiteral("625000"), QStringLiteral("1250000")}, -1);
-    dropDown(cbxInterval, {84, 90, 80, 20}, QStringLiteral("読み込み間隔を指定"),
+    dropDown(cbxInterval, {84, 90, 80, 20}, tr("読み込み間隔を指定"),
              {QStringLiteral("5"), QStringLiteral("10"), QStringLiteral("20"), QStringLiteral("30"),
               QStringLiteral("40"), QStringLiteral("50"), QStringLiteral("100"),
               QStringLiteral("250"), QStringLiteral("500")},
@@ -245,7 +251,7 @@ void TMainForm::createControls()
 
     speID = new TSpinEdit(GroupBox1);
     speID->setGeometry(s.rect({84, 42, 80, 21}));
-    speID->setToolTip(QStringLiteral("ID選択"));
+    speID->setToolTip(tr("ID選択"));
     speID->setRange(0, 31);
     speID->SetValue(0);
 
@@ -256,8 +262,8 @@ void TMainForm::createControls()
         // Tab moves on to the next control instead of typing into the dump.
         field->setTabChangesFocus(true);
     };
-    memo(memSend, {48, 408, 401, 20}, QStringLiteral("実際に送信するコマンドのバイトデータ列"));
-    memo(memRecv, {48, 432, 401, 20}, QStringLiteral("実際に受信したコマンドのバイトデータ列"));
+    memo(memSend, {48, 408, 401, 20}, tr("実際に送信するコマンドのバイトデータ列"));
+    memo(memRecv, {48, 432, 401, 20}, tr("実際に受信したコマンドのバイトデータ列"));
 
     StatusBar = new QStatusBar(this);
     StatusBar->setGeometry(s.rect({0, 457, 458, 19}));
@@ -367,12 +373,12 @@ void TMainForm::cbxPortChange(QObject*)
 
 void TMainForm::cbxBaudRateSelect(QObject*)
 {
-    setStatus(QStringLiteral("Baudrate:%1が指定されました。").arg(cbxBaudRate->currentText()));
+    setStatus(tr("Baudrate:%1が指定されました。").arg(cbxBaudRate->currentText()));
 }
 
 void TMainForm::speIDChange(QObject*)
 {
-    setStatus(QStringLiteral("ID:%1が指定されました。").arg(speID->Value()));
+    setStatus(tr("ID:%1が指定されました。").arg(speID->Value()));
 }
 
 void TMainForm::cbxIntervalChange(QObject*)
@@ -382,7 +388,7 @@ void TMainForm::cbxIntervalChange(QObject*)
     // leaves it alone.
     if (interval != Timer->interval())
         Timer->setInterval(interval);
-    setStatus(QStringLiteral("読み込み間隔が%1[ms]に設定されました。").arg(Timer->interval()));
+    setStatus(tr("読み込み間隔が%1[ms]に設定されました。").arg(Timer->interval()));
 }
 
 void TMainForm::closeEvent(QCloseEvent* event)
@@ -462,12 +468,12 @@ void TMainForm::shpPowerMouseDown(QObject*, Qt::MouseButton, Qt::KeyboardModifie
         return;
     }
     if (!portOpen()) {
-        ShowInformation(kPortNotOpen);
+        ShowInformation(tr(kPortNotOpen));
         return;
     }
     const auto speed = LineSpeedByIndex(cbxBaudRate->currentIndex());
     if (!speed) {
-        ShowInformation(QStringLiteral("ボーレート設定が正しくないか、設定されていません。"));
+        ShowInformation(tr("ボーレート設定が正しくないか、設定されていません。"));
         return;
     }
     // Switching off must work even when the port refuses the speed (an adapter pulled out):
@@ -489,18 +495,17 @@ void TMainForm::shpPowerMouseDown(QObject*, Qt::MouseButton, Qt::KeyboardModifie
             shpLED->SetBrushColor(clRed);
             shpPower->move(s.point(kKnobLeftOn, 367));
             setMonitoringControls(true);
-            setStatus(QStringLiteral("データ受信中"));
+            setStatus(tr("データ受信中"));
         } catch (const std::exception&) {
-            ShowPlainMessage(QStringLiteral("ERROR"), QStringLiteral("ポート") +
-                                                          cbxPort->currentText() +
-                                                          QStringLiteral("に接続できません"));
+            ShowPlainMessage(QStringLiteral("ERROR"),
+                             tr("ポート%1に接続できません").arg(cbxPort->currentText()));
         }
     } else {
         shpPower->move(s.point(kKnobLeftOff, 367));
         shpLED->SetBrushColor(clWhite);
         Timer->stop();
         setMonitoringControls(false);
-        setStatus(QStringLiteral("データ受信停止"));
+        setStatus(tr("データ受信停止"));
     }
     if (refusal)
         std::rethrow_exception(refusal);
@@ -514,16 +519,16 @@ void TMainForm::TimerTimer(QObject*)
     if (ExchangeRunning())
         return;
     if (!portOpen()) {
-        ShowInformation(kPortNotOpen);
+        ShowInformation(tr(kPortNotOpen));
         return;
     }
     ExchangeGuard guard(*this, Exchange::Poll);
     const PollExchange poll = zub3::Poll(*ComPort, CurrentID);
     if (!poll.Answered()) {
         ++RecvErrorCount;
-        setStatus(QStringLiteral("データを受信できませんでした [%1]").arg(RecvErrorCount));
+        setStatus(tr("データを受信できませんでした [%1]").arg(RecvErrorCount));
         if (RecvErrorCount >= kFailureLimit) {
-            setStatus(QStringLiteral("接続状態を見直して下さい"));
+            setStatus(tr("接続状態を見直して下さい"));
             return;
         }
         if (Monitoring)
@@ -553,7 +558,7 @@ void TMainForm::btnReadClick(QObject*)
     if (ExchangeRunning())
         return;
     if (!portOpen()) {
-        ShowWarning(kPortNotOpen);
+        ShowWarning(tr(kPortNotOpen));
         return;
     }
     ExchangeGuard guard(*this, Exchange::Read);
@@ -561,20 +566,20 @@ void TMainForm::btnReadClick(QObject*)
     const auto found = ReadSettings(
         *ComPort, kLineSpeeds,
         [this](const LineSpeed& speed) {
-            setStatus(QStringLiteral("受信できませんでした（%1）").arg(speed.bitRate));
+            setStatus(tr("受信できませんでした（%1）").arg(speed.bitRate));
         },
         [this] { return closeRequested_; });
     if (closeRequested_)
         return;
     if (!found) {
-        ShowWarning(QStringLiteral("受信できませんでした。ZUB-3の接続状態を確認してください。"));
+        ShowWarning(tr("受信できませんでした。ZUB-3の接続状態を確認してください。"));
         return;
     }
     speID->SetValue(found->id);
     CurrentID = found->id;
     cbxBaudRate->setCurrentIndex(found->speed.index);
     LineSpeedCode = found->speed.code;
-    setStatus(QStringLiteral("ボーレートは %1 です").arg(found->speed.bitRate));
+    setStatus(tr("ボーレートは %1 です").arg(found->speed.bitRate));
 }
 
 void TMainForm::btnWriteClick(QObject*)
@@ -582,17 +587,17 @@ void TMainForm::btnWriteClick(QObject*)
     if (ExchangeRunning())
         return;
     if (!portOpen()) {
-        ShowWarning(kPortNotOpen);
+        ShowWarning(tr(kPortNotOpen));
         return;
     }
-    const QString badID = QStringLiteral("IDが正しくありません。");
+    const QString badID = tr("IDが正しくありません。");
     if (CurrentID > kMaxID) {
         ShowInformation(badID);
         return;
     }
     const auto speed = LineSpeedByIndex(cbxBaudRate->currentIndex());
     if (!speed || LineSpeedCode > 10) {
-        ShowInformation(QStringLiteral("正しいボーレートが選択されていません。"));
+        ShowInformation(tr("正しいボーレートが選択されていません。"));
         return;
     }
     // An ID the receiver cannot take is never sent.
@@ -607,12 +612,12 @@ void TMainForm::btnWriteClick(QObject*)
     const WriteExchange reply = zub3::Write(*ComPort, frame);
     ShowRecvByteArray(reply.received, kWriteReplySize - 1);
     if (!reply.Answered()) {
-        setStatus(QStringLiteral("コマンド送信失敗。接続状態を確認してください。"));
+        setStatus(tr("コマンド送信失敗。接続状態を確認してください。"));
     } else if (reply.accepted) {
         CurrentID = static_cast<Byte>(newID);
         LineSpeedCode = speed->code;
-        setStatus(QStringLiteral("コマンド送信成功"));
+        setStatus(tr("コマンド送信成功"));
     } else {
-        setStatus(QStringLiteral("コマンド送信失敗"));
+        setStatus(tr("コマンド送信失敗"));
     }
 }

@@ -1,4 +1,5 @@
 // Program entry: the application titled "ZUB-3 Manager", its one window, the event loop.
+#include "app/Translation.h"
 #include "app/ZUB3Check.h"
 #include "toolkit/Dialogs.h"
 
@@ -8,6 +9,16 @@
 int main(int argc, char** argv)
 {
     QApplication application(argc, argv);
+    // --lang LANG (or --lang=LANG) over the language chosen in the window last time.
+    QString language = StoredLanguage();
+    const QStringList arguments = QApplication::arguments();
+    for (qsizetype i = 1; i < arguments.size(); ++i) {
+        if (arguments[i] == QStringLiteral("--lang") && i + 1 < arguments.size())
+            language = arguments[++i];
+        else if (arguments[i].startsWith(QStringLiteral("--lang=")))
+            language = arguments[i].mid(7);
+    }
+    InstallTranslation(application, language);
     SetApplicationTitle(QStringLiteral("ZUB-3 Manager"));
     QIcon icon;
     for (const int size : {16, 32, 48, 64, 128, 256})

@@ -26,11 +26,17 @@ def loops(port, device, rate, interval, count, pid):
         "pyserial": (["/usr/bin/python3", os.path.join(HERE, "bench_pyserial.py"), device] + args + [FRAME], None),
         "window, xcb": ([WINDOW, port] + args, "xcb"),
         "window, offscreen": ([WINDOW, port] + args, "offscreen"),
+        # A scaled screen: everything the window paints itself at two device pixels a pixel.
+        "window, xcb, ratio 2": ([WINDOW, port] + args, "xcb@2"),
     }
 
 
 def run(command, platform):
-    env = dict(ENV, QT_QPA_PLATFORM=platform) if platform else ENV
+    """platform is a Qt platform, with @factor for a scaled screen, or None."""
+    env = ENV
+    if platform:
+        name, _, factor = platform.partition("@")
+        env = dict(ENV, QT_QPA_PLATFORM=name, QT_SCALE_FACTOR=factor or "1")
     r = subprocess.run(command, capture_output=True, text=True, env=env, timeout=600)
     lines = r.stdout.strip().splitlines()
     if r.returncode != 0 or not lines:
@@ -203,7 +209,8 @@ for rate in SPEEDS if ONLY != "network" else ():
     if rate == SPEEDS[0]:
         sim, port, device = receiver(rate, "--replay=" + moving_recording(), "--loop")
         try:
-            measure("moving", rate, INTERVALS[0], ("floor (C++)", "window, xcb", "window, offscreen"),
+            measure("moving", rate, INTERVALS[0],
+                    ("floor (C++)", "window, xcb", "window, xcb, ratio 2", "window, offscreen"),
                     port, device, sim.pid)
         finally:
             sim.terminate()

@@ -1,11 +1,26 @@
 #!/usr/bin/env bash
-# Makes the README's picture of the window, monitoring a virtual receiver, under Xvfb.
+# Makes the README's pictures of the window, monitoring a virtual receiver, under Xvfb:
+# docs/window.png, the same at device pixel ratios 1.5 and 2 (docs/window@1.5x.png,
+# docs/window@2x.png) and in English (docs/window-en.png). A file argument makes only the
+# first, there.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
 scripts/build.sh
 build="${BUILD_DIR:-build}"
-out="${1:-docs/window.png}"
-mkdir -p "$(dirname "$out")"
-xvfb-run -a -s "-screen 0 1024x768x24" "$build/scripts/zub3shot" window "$out"
-echo "saved $out"
+shot() {  # shot FILE SCALE [ARGS...]
+  local out=$1 scale=$2
+  shift 2
+  mkdir -p "$(dirname "$out")"
+  QT_SCALE_FACTOR=$scale xvfb-run -a -s "-screen 0 1920x1200x24" \
+    "$build/scripts/zub3shot" window "$out" "$@"
+  echo "saved $out"
+}
+if [ $# -gt 0 ]; then
+  shot "$1" 1
+  exit
+fi
+shot docs/window.png 1
+shot docs/window@1.5x.png 1.5
+shot docs/window@2x.png 2
+shot docs/window-en.png 1 --lang en

@@ -4,6 +4,8 @@
 //                                    own, with fixed buttons and channels (the README)
 //   zub3shot window FILE.png COMn    the main window monitoring the receiver on COMn (the
 //                                    run script, with the demo receiver)
+// A trailing "--lang LANG" shows the window in that language.
+#include "app/Translation.h"
 #include "app/ZUB3Check.h"
 #include "platform/SerialRegistry.h"
 #include "sim/VirtualReceiver.h"
@@ -23,6 +25,7 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <string>
 
 namespace {
 
@@ -81,6 +84,10 @@ bool grabWindow(const QString& file)
 int main(int argc, char** argv)
 {
     QApplication app(argc, argv);
+    if (argc >= 3 && std::string(argv[argc - 2]) == "--lang") {
+        InstallTranslation(app, QString::fromLocal8Bit(argv[argc - 1]));
+        argc -= 2;
+    }
     const QString mode = argc >= 3 ? QString::fromLocal8Bit(argv[1]) : QString();
     const QString port = argc == 4 ? QString::fromLocal8Bit(argv[3]) : QString();
     bool portOk = port.isEmpty();

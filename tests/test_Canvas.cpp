@@ -1,10 +1,12 @@
 #include "toolkit/Canvas.h"
+#include "toolkit/Shape.h"
 
 #include <gtest/gtest.h>
 
 #include <QImage>
 #include <QWidget>
 
+#include <cmath>
 #include <set>
 #include <utility>
 
@@ -228,5 +230,68 @@ TEST(Canvas, PixelRulesHoldOnAScaledScreen)
             EXPECT_EQ(FromQColor(scaled.pixelColor(x, y)), y < 18 ? clRed : clWhite) << x << "," << y;
         for (int x : {0, 1, 2, 3})
             EXPECT_EQ(FromQColor(scaled.pixelColor(x, y)), clBlue) << x << "," << y;
+    }
+}
+
+namespace {
+
+// The shape as a screen with ratio device pixels to each of its own shows it.
+QImage RenderShape(TShapeType type, QSize size, double ratio)
+{
+    TShape shape;
+    shape.SetShape(type);
+    shape.resize(size);
+    QImage image(static_cast<int>(std::ceil(size.width() * ratio)),
+                 static_cast<int>(std::ceil(size.height() * ratio)), QImage::Format_RGB32);
+    image.setDevicePixelRatio(ratio);
+    image.fill(ToQColor(kPaper));
+    shape.render(&image, QPoint(), QRegion(), QWidget::DrawChildren);
+    image.setDevicePixelRatio(1);
+    return image;
+}
+
+}  // namespace
+
+TEST(Canvas, CircleOutlineIsDrawnAtTheDeviceResolution)
+{
+    const QImage image = RenderShape(stCircle, {41, 41}, 2);
+    const auto pen = PixelsOf(image, clBlack);
+    ASSERT_FALSE(pen.empty());
+    // A 1x picture doubled is made of whole 2x2 blocks; along a curve drawn at the device's
+    // resolution, blocks are split between the pen and what lies beside it.
+    int split = 0;
+    for (const auto& [x, y] : pen) {
+        const int bx = x & ~1, by = y & ~1;
+        split += !(pen.count({bx, by}) && pen.count({bx + 1, by}) && pen.count({bx, by + 1}) &&
+                   pen.count({bx + 1, by + 1}));
+    }
+    EXPECT_GT(split, static_cast<int>(pen.size()) / 4);
+    // The outline runs round the whole figure, one pixel of the shape (two device pixels)
+    // wide at its sides, and the brush fills the inside.
+    for (const int x : {0, 1, 80, 81})
+        EXPECT_EQ(At(image, x, 41), clBlack) << x;
+    EXPECT_EQ(At(image, 2, 41), clWhite);
+    EXPECT_EQ(At(image, 41, 41), clWhite);
+}
+
+TEST(Canvas, RectanglePenCoversItsPixelsAtEveryRatio)
+{
+    for (const double ratio : {1.25, 1.5, 2.0, 3.0}) {
+        const QImage image = RenderShape(stRectangle, {10, 8}, ratio);
+        // Device pixel d belongs to the shape's pixel its centre falls in (a centre on the
+        // line between two goes to the one before, as Qt fills).
+        const auto pixelOf = [ratio](int d) {
+            return static_cast<int>(std::ceil((d + 0.5) / ratio)) - 1;
+        };
+        for (int d = 0; d < image.width(); ++d) {
+            const int x = pixelOf(d);
+            const TColor expected = x == 0 || x == 9 ? clBlack : clWhite;
+            EXPECT_EQ(At(image, d, image.height() / 2), expected) << ratio << " " << d;
+        }
+        for (int d = 0; d < image.height(); ++d) {
+            const int y = pixelOf(d);
+            const TColor expected = y == 0 || y == 7 ? clBlack : clWhite;
+            EXPECT_EQ(At(image, image.width() / 2, d), expected) << ratio << " " << d;
+        }
     }
 }

@@ -407,3 +407,48 @@ TEST(PngSpeedButton, ImageSitsWhereTheBaseButtonPutsItsGlyph)
         }
     }
 }
+
+TEST(PngSpeedButton, ScaledScreensShowTheLargeImagePixelForPixel)
+{
+    // A checkerboard that a small image blown up could not give.
+    TPngImage large(PngColorType::RGBA, 32, 32);
+    for (int y = 0; y < 32; ++y)
+        for (int x = 0; x < 32; ++x)
+            large.setPixel(x, y, (x + y) % 2 ? clRed : clBlue);
+    ProgramButton b;
+    b.button.SetPngImage(rgbaIcon(clGreen));
+    b.button.SetPngImage2x(large);
+    const auto count = [&](double ratio, QRgb color) {
+        QImage shot(QSize(25, 25) * ratio, QImage::Format_RGB32);
+        shot.setDevicePixelRatio(ratio);
+        b.button.render(&shot);
+        shot.setDevicePixelRatio(1);
+        int n = 0;
+        for (int y = 0; y < shot.height(); ++y)
+            for (int x = 0; x < shot.width(); ++x)
+                n += shot.pixel(x, y) == color;
+        return n;
+    };
+    const QRgb red = ToQColor(clRed).rgb(), blue = ToQColor(clBlue).rgb();
+    const QRgb green = ToQColor(clGreen).rgb();
+    EXPECT_EQ(count(2, red), 512);
+    EXPECT_EQ(count(2, blue), 512);
+    EXPECT_EQ(count(2, green), 0);
+    EXPECT_EQ(count(1, green), 256);  // unscaled: the small image
+
+    // Disabled, the large image is greyed like the small one.
+    b.button.SetPngOptions({pngGrayscaleOnDisabled});
+    b.button.setEnabled(false);
+    const int greyRed = (30 * 255 + 50) / 100, greyBlue = (11 * 255 + 50) / 100;
+    EXPECT_EQ(count(2, qRgb(greyRed, greyRed, greyRed)), 512);
+    EXPECT_EQ(count(2, qRgb(greyBlue, greyBlue, greyBlue)), 512);
+    b.button.setEnabled(true);
+
+    // A large image of another size is not used; a new image drops the large one.
+    b.button.SetPngImage2x(rgbaIcon(clRed));
+    EXPECT_EQ(count(2, red), 0);
+    b.button.SetPngImage2x(large);
+    b.button.SetPngImage(rgbaIcon(clGreen));
+    EXPECT_EQ(count(2, red), 0);
+    EXPECT_TRUE(b.button.PngImage2x().isEmpty());
+}

@@ -2,13 +2,13 @@
 
 #include <QFontMetrics>
 #include <QImage>
-#include <QWidget>
 #include <QPaintDevice>
 #include <QPaintEngine>
 #include <QPainter>
+#include <QPainterPath>
 #include <QPen>
-#include <QPolygon>
 #include <QRectF>
+#include <QWidget>
 
 #include <algorithm>
 #include <cmath>
@@ -21,8 +21,24 @@ int SignedFontHeight(const QFont& font, int logicalDpiY)
     return -static_cast<int>(std::lround(font.pointSizeF() * logicalDpiY / 72.0));
 }
 
+namespace {
+
+// The device's size in the canvas's pixels: an image counts its device pixels, which a
+// ratio above 1 packs several to each of ours.
+QSize logicalSize(const QPaintDevice& device)
+{
+    if (device.devType() == QInternal::Image)
+        return static_cast<const QImage&>(device).deviceIndependentSize().toSize();
+    return {device.width(), device.height()};
+}
+
+}  // namespace
+
 Canvas::Canvas(QPaintDevice& device)
-    : m_device(device), m_painter(&device)
+    : m_device(device),
+      m_painter(&device),
+      m_size(logicalSize(device)),
+      m_scaled(device.devicePixelRatio() != 1)
 {
     m_painter.setRenderHint(QPainter::Antialiasing, false);
 }
@@ -40,8 +56,8 @@ void Canvas::fillRect(int x1, int y1, int x2, int y2)
     // rasteriser.
     const long long left = std::max<long long>(x1, 0);
     const long long top = std::max<long long>(y1, 0);
-    const long long right = std::min<long long>(x2, m_device.width());
-    const long long bottom = std::min<long long>(y2, m_device.height());
+    const long long right = std::min<long long>(x2, m_size.width());
+    const long long bottom = std::min<long long>(y2, m_size.height());
     if (right <= left || bottom <= top)
         return;
     m_painter.fillRect(QRect(static_cast<int>(left), static_cast<int>(top),
@@ -56,10 +72,23 @@ void Canvas::rectangle(int x1, int y1, int x2, int y2)
 
 void Canvas::roundRect(int x1, int y1, int x2, int y2, int cornerWidth, int cornerHeight)
 {
+    const bool rounded = cornerWidth > 0 && cornerHeight > 0;
+    if (m_scaled) {
+        paintScaledFigure(x1, y1, x2, y2, [&](const QRectF& r, double inset) {
+            QPainterPath path;
+            if (rounded)
+                path.addRoundedRect(r, std::max(cornerWidth / 2.0 - inset, 0.0),
+                                    std::max(cornerHeight / 2.0 - inset, 0.0));
+            else
+                path.addRect(r);
+            return path;
+        });
+        return;
+    }
     const auto shape = prepareFigure(x1, y1, x2, y2);
     if (!shape)
         return;
-    if (cornerWidth > 0 && cornerHeight > 0)
+    if (rounded)
         m_painter.drawRoundedRect(*shape, cornerWidth / 2.0, cornerHeight / 2.0);
     else
         m_painter.drawRect(*shape);
@@ -67,8 +96,44 @@ void Canvas::roundRect(int x1, int y1, int x2, int y2, int cornerWidth, int corn
 
 void Canvas::ellipse(int x1, int y1, int x2, int y2)
 {
+    if (m_scaled) {
+        paintScaledFigure(x1, y1, x2, y2, [](const QRectF& r, double) {
+            QPainterPath path;
+            path.addEllipse(r);
+            return path;
+        });
+        return;
+    }
     if (const auto shape = prepareFigure(x1, y1, x2, y2))
         m_painter.drawEllipse(*shape);
+}
+
+// Above one device pixel per pixel, a stroke Qt centres on the outline would straddle
+// device pixels; the pen is painted instead as the band between the figure and the same
+// figure inset by the pen's width, so that it covers the pixels it covers unscaled, at the
+// device's resolution, and the brush fills what lies inside it.
+void Canvas::paintScaledFigure(int x1, int y1, int x2, int y2,
+                               const std::function<QPainterPath(const QRectF&, double)>& figure)
+{
+    if (x2 <= x1 || y2 <= y1)
+        return;
+    const QRectF outer(x1, y1, static_cast<double>(x2) - x1, static_cast<double>(y2) - y1);
+    if (pen.style == psClear) {
+        // Without a pen the fill stops one short of the pen's place, as unscaled.
+        if (brush.style != bsClear)
+            m_painter.fillPath(figure(outer.adjusted(0, 0, -1, -1), 0), ToQColor(brush.color));
+        return;
+    }
+    const double w = std::max(pen.width, 1);
+    const QRectF inner = outer.adjusted(w, w, -w, -w);
+    const QPainterPath inside =
+        inner.isValid() ? figure(inner, w) : QPainterPath();
+    if (brush.style != bsClear && !inside.isEmpty())
+        m_painter.fillPath(inside, ToQColor(brush.color));
+    QPainterPath band = figure(outer, 0);
+    band.addPath(inside);
+    band.setFillRule(Qt::OddEvenFill);
+    m_painter.fillPath(band, penColor());
 }
 
 std::optional<QRectF> Canvas::prepareFigure(int x1, int y1, int x2, int y2)
@@ -113,18 +178,37 @@ void Canvas::lineTo(int x, int y)
         return;
     }
     // Qt leaves out the end point only when a line runs rightwards or downwards, so thin
-    // lines are stepped here: every pixel from the start, the end point left out.
+    // lines are stepped here: every pixel from the start, the end point left out. Each run
+    // of pixels along a row or a column is filled as one rectangle of the canvas's pixels,
+    // which a scaled device paints whole at its own resolution.
     const long long dx = std::llabs(static_cast<long long>(x) - from.x());
     const long long dy = -std::llabs(static_cast<long long>(y) - from.y());
     const int sx = from.x() < x ? 1 : -1;
     const int sy = from.y() < y ? 1 : -1;
-    const QRect bounds(0, 0, m_device.width(), m_device.height());
-    QPolygon pixels;
+    const QRect bounds(QPoint(0, 0), m_size);
+    const QColor color = penColor();
+    QRect run;
+    const auto flush = [&] {
+        run = run.intersected(bounds);
+        if (!run.isEmpty())
+            m_painter.fillRect(run, color);
+        run = QRect();
+    };
     long long err = dx + dy;
     QPoint p = from;
     while (p != m_penPos) {
-        if (bounds.contains(p))
-            pixels.append(p);
+        const QRect pixel(p, QSize(1, 1));
+        const bool extends = !run.isEmpty() &&
+                             ((run.height() == 1 && run.top() == p.y() &&
+                               (p.x() == run.left() - 1 || p.x() == run.right() + 1)) ||
+                              (run.width() == 1 && run.left() == p.x() &&
+                               (p.y() == run.top() - 1 || p.y() == run.bottom() + 1)));
+        if (extends)
+            run = run.united(pixel);
+        else {
+            flush();
+            run = pixel;
+        }
         const long long e2 = 2 * err;
         if (e2 >= dy) {
             err += dy;
@@ -135,12 +219,7 @@ void Canvas::lineTo(int x, int y)
             p.ry() += sy;
         }
     }
-    if (pixels.isEmpty())
-        return;
-    QPen qpen(penColor(), 1);
-    qpen.setCosmetic(true);
-    m_painter.setPen(qpen);
-    m_painter.drawPoints(pixels);
+    flush();
 }
 
 void Canvas::textOut(int x, int y, const QString& text)
@@ -148,9 +227,24 @@ void Canvas::textOut(int x, int y, const QString& text)
     if (brush.style == bsSolid)
         m_painter.fillRect(QRect(x, y, textWidth(text), textHeight()), ToQColor(brush.color));
     const QFont drawn = drawingFont();
+    const QFontMetrics metrics(drawn, &m_device);
+    QPointF at(x, y + metrics.ascent());
+    if (m_scaled) {
+        // The glyphs' outlines fall on other fractions of a pixel at the device's resolution;
+        // the ink starts where it starts unscaled, so that a value that just fits between
+        // the lines around it unscaled (three digits in a narrow gauge) fits at every ratio.
+        const qreal ratio = m_device.devicePixelRatio();
+        QFont fine = drawn;
+        if (fine.pixelSize() > 0)
+            fine.setPixelSize(qRound(fine.pixelSize() * ratio));
+        else
+            fine.setPointSizeF(fine.pointSizeF() * ratio);
+        const qreal fineLeft = QFontMetricsF(fine, &m_device).boundingRect(text).left() / ratio;
+        at.rx() += metrics.boundingRect(text).left() - fineLeft;
+    }
     m_painter.setFont(drawn);
     m_painter.setPen(ToQColor(fontColor));
-    m_painter.drawText(QPoint(x, y + QFontMetrics(drawn, &m_device).ascent()), text);
+    m_painter.drawText(at, text);
 }
 
 int Canvas::textWidth(const QString& text) const
@@ -185,16 +279,22 @@ void PaintThroughImage(QWidget& widget, const std::function<void(QPaintDevice&)>
     // Unscaled, the widget's own pixels are the image's: every stroke is opaque, so painting
     // them directly gives the same picture without an image to fill and blend each time.
     // (The device painted on is what counts: a widget may be rendered into a scaled image.)
-    if (painter.paintEngine()->paintDevice()->devicePixelRatio() == 1) {
+    const qreal ratio = painter.paintEngine()->paintDevice()->devicePixelRatio();
+    if (ratio == 1) {
         painter.end();
         paint(widget);
         return;
     }
-    QImage image(widget.size(), QImage::Format_ARGB32_Premultiplied);
+    // Whole device pixels: at a fractional ratio the last one may be only partly the widget's.
+    QImage image(static_cast<int>(std::ceil(widget.width() * ratio)),
+                 static_cast<int>(std::ceil(widget.height() * ratio)),
+                 QImage::Format_ARGB32_Premultiplied);
+    image.setDevicePixelRatio(ratio);
     image.fill(Qt::transparent);
+    // The font is measured at the widget's logical resolution, as unscaled.
     constexpr double kInchesPerMetre = 1 / 0.0254;
     image.setDotsPerMeterX(qRound(widget.logicalDpiX() * kInchesPerMetre));
     image.setDotsPerMeterY(qRound(widget.logicalDpiY() * kInchesPerMetre));
     paint(image);
-    painter.drawImage(widget.rect(), image);
+    painter.drawImage(QPointF(0, 0), image);
 }

@@ -11,6 +11,9 @@
 //   solid background;
 // - text is drawn without antialiasing, and its size comes from QFontMetrics on the
 //   device drawn on.
+// Coordinates are the canvas's pixels. On a device with more than one device pixel to each
+// of them (a scaled screen's image), the same pixels are covered, painted at the device's
+// resolution: outlines, curves and text are not a scaled-up picture.
 
 #include "toolkit/Graphics.h"
 
@@ -25,6 +28,7 @@
 #include <functional>
 
 class QPaintDevice;
+class QPainterPath;
 class QWidget;
 
 enum TPenStyle : std::uint8_t { psSolid, psClear };
@@ -78,16 +82,21 @@ public:
 private:
     QPaintDevice& m_device;
     QPainter m_painter;
+    QSize m_size;   // in the canvas's pixels
+    bool m_scaled;  // more than one device pixel to each of the canvas's
     QPoint m_penPos;
 
     // Sets pen and brush for a figure; the rectangle Qt draws it in, none when empty.
     std::optional<QRectF> prepareFigure(int x1, int y1, int x2, int y2);
+    // figure(r, inset) is the figure's path in r, its corners inset by that much.
+    void paintScaledFigure(int x1, int y1, int x2, int y2,
+                           const std::function<QPainterPath(const QRectF&, double)>& figure);
     QColor penColor() const;
     QFont drawingFont() const;
 };
 
-// Paints a widget at one device pixel per pixel of its own into an off-screen image, at the
-// widget's resolution, and shows that: on a scaled screen the pixel rules above still hold
-// (a one-pixel line stays whole instead of thinning to dots). Unscaled, it paints the widget
-// directly.
+// Paints a widget into an off-screen image at the device pixel ratio of what it is shown on,
+// and shows that: on a scaled screen the pixel rules above hold in the widget's pixels and
+// the picture is as sharp as the screen (a one-pixel line stays whole instead of thinning
+// to dots, a curve is not a blown-up staircase). Unscaled, it paints the widget directly.
 void PaintThroughImage(QWidget& widget, const std::function<void(QPaintDevice&)>& paint);

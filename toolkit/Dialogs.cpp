@@ -53,12 +53,12 @@ MessageBoxHook SetMessageBoxHook(MessageBoxHook h)
 
 void ShowWarning(const QString& text)
 {
-    show({MessageKind::Warning, QStringLiteral("警告"), text});
+    show({MessageKind::Warning, QCoreApplication::translate("Dialogs", "警告"), text});
 }
 
 void ShowInformation(const QString& text)
 {
-    show({MessageKind::Information, QStringLiteral("情報"), text});
+    show({MessageKind::Information, QCoreApplication::translate("Dialogs", "情報"), text});
 }
 
 void ShowPlainMessage(const QString& caption, const QString& text)

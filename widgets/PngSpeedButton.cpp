@@ -4,6 +4,7 @@
 #include "widgets/PngButtonFunctions.h"
 
 #include <QMetaProperty>
+#include <QPaintEngine>
 #include <QPainter>
 
 TPngSpeedButton::TPngSpeedButton(QWidget* parent)
@@ -42,9 +43,24 @@ bool TPngSpeedButton::StoredInForm(std::string_view property) const
     return !declared || meta.read(this) != *declared;
 }
 
+const TPngImage& TPngSpeedButton::PngImage2x() const
+{
+    return image2x_;
+}
+
+void TPngSpeedButton::SetPngImage2x(const TPngImage& value)
+{
+    image2x_ = value;
+    const PngColorType type = image2x_.colorType();
+    if (type == PngColorType::RGB || type == PngColorType::Palette || type == PngColorType::RGBA)
+        image2x_.removeGamma();
+    update();
+}
+
 void TPngSpeedButton::SetPngImage(const TPngImage& value)
 {
     image_ = value;
+    image2x_ = TPngImage();
     const PngColorType type = image_.colorType();
     if (type == PngColorType::RGB || type == PngColorType::Palette || type == PngColorType::RGBA)
         image_.removeGamma();
@@ -89,6 +105,7 @@ void TPngSpeedButton::actionChange(QObject* Sender)
     if (!images || action->ImageIndex() < 0 || action->ImageIndex() >= images->count())
         return;
     TakeImageFromList(image_, *images, action->ImageIndex());
+    image2x_ = TPngImage();
     BuildSpacerGlyph();
     imageFromAction_ = true;
 }
@@ -103,9 +120,21 @@ void TPngSpeedButton::BuildSpacerGlyph()
 
 void TPngSpeedButton::paintEvent(QPaintEvent*)
 {
+    QPainter screen(this);
+    if (!screen.isActive())
+        return;
+    // On a scaled screen the button is composed at two device pixels to a pixel, where the
+    // large image fits pixel for pixel, and the screen's painter scales that to its ratio.
+    // (The device painted on is what counts: a widget may be rendered into a scaled image.)
+    const bool large = screen.paintEngine()->paintDevice()->devicePixelRatio() > 1 &&
+                       !image2x_.isEmpty() &&
+                       image2x_.width() == 2 * image_.width() &&
+                       image2x_.height() == 2 * image_.height();
+    const int scale = large ? 2 : 1;
     // Composed off screen: the alpha blend reads back what the base button painted over
     // what lies beneath it, which a flat button lets show.
-    QImage canvas(size(), QImage::Format_RGB32);
+    QImage canvas(size() * scale, QImage::Format_RGB32);
+    canvas.setDevicePixelRatio(scale);
     canvas.fill(palette().color(backgroundRole()));
     if (QWidget* parent = parentWidget())
         parent->render(&canvas, QPoint(), QRegion(geometry()), QWidget::DrawWindowBackground);
@@ -117,7 +146,10 @@ void TPngSpeedButton::paintEvent(QPaintEvent*)
                                               Margin(), Spacing(),
                                               layoutDirection() == Qt::RightToLeft, isDown(),
                                               Down());
-    DrawImageWithOptions(image_, canvas, QRect(position, QSize(image_.width(), image_.height())),
+    const TPngImage& image = large ? image2x_ : image_;
+    DrawImageWithOptions(image, canvas,
+                         QRect(position * scale, QSize(image.width(), image.height())),
                          isEnabled() ? TPngOptions{} : options_);
-    QPainter(this).drawImage(0, 0, canvas);
+    screen.setRenderHint(QPainter::SmoothPixmapTransform);
+    screen.drawImage(QPointF(0, 0), canvas);
 }

@@ -39,6 +39,12 @@ public:
     // rest of the window.
     void SetPngImage(const TPngImage& value);
 
+    // The same picture drawn at twice the size, for screens with more than one device pixel
+    // to a pixel; ignored unless it is exactly twice the image's size. Setting the image
+    // drops it.
+    const TPngImage& PngImage2x() const;
+    void SetPngImage2x(const TPngImage& value);
+
     TPngOptions PngOptions() const;
     void SetPngOptions(TPngOptions value);
 
@@ -57,6 +63,7 @@ private:
     void BuildSpacerGlyph();
 
     TPngImage image_;
+    TPngImage image2x_;
     TPngOptions options_{pngBlendOnDisabled};
     bool imageFromAction_ = false;
 };

@@ -1,5 +1,6 @@
 # cmake -DOUTPUT=<file.cpp> -DICONS=<directory> -P EmbedIcons.cmake
-# Writes the two button icons as byte arrays behind ReadIconPng() and WriteIconPng().
+# Writes the two button icons, at one and at two device pixels to a pixel, as byte arrays
+# behind ReadIconPng(), WriteIconPng(), ReadIconPng2x() and WriteIconPng2x().
 function(embed name file)
   file(READ "${ICONS}/${file}" hex HEX)
   string(LENGTH "${hex}" digits)
@@ -20,6 +21,8 @@ namespace {
 ")
 embed(read btnRead.png)
 embed(write btnWrite.png)
+embed(read2x btnRead@2x.png)
+embed(write2x btnWrite@2x.png)
 set(code "${code}
 }  // namespace
 
@@ -31,6 +34,16 @@ QByteArray ReadIconPng()
 QByteArray WriteIconPng()
 {
     return QByteArray::fromRawData(reinterpret_cast<const char*>(writeData), sizeof writeData);
+}
+
+QByteArray ReadIconPng2x()
+{
+    return QByteArray::fromRawData(reinterpret_cast<const char*>(read2xData), sizeof read2xData);
+}
+
+QByteArray WriteIconPng2x()
+{
+    return QByteArray::fromRawData(reinterpret_cast<const char*>(write2xData), sizeof write2xData);
 }
 ")
 file(WRITE "${OUTPUT}.tmp" "${code}")

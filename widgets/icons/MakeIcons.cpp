@@ -1,6 +1,7 @@
-// Draws the two 16 by 16 icons of the settings buttons and the application's icon, and
-// writes them as PNG files:
-//   make_icons <directory>        writes <directory>/btnRead.png and <directory>/btnWrite.png
+// Draws the two icons of the settings buttons, 16 by 16 and 32 by 32 for screens with two
+// device pixels to a pixel, and the application's icon, and writes them as PNG files:
+//   make_icons <directory>        writes <directory>/btnRead.png, btnWrite.png,
+//                                 btnRead@2x.png and btnWrite@2x.png
 //   make_icons --app <directory>  writes <directory>/<N>x<N>/apps/zub3-manager.png for the
 //                                 sizes of the desktop's icon theme
 // Shapes are described in their own units (pixels of the 16 by 16 buttons, a 256 by 256 grid
@@ -101,20 +102,36 @@ Color rgb(int r, int g, int b, double a = 1.0)
     return {r / 255.0, g / 255.0, b / 255.0, a};
 }
 
+// The button icons are described on the 16 by 16 grid of the small ones; the large ones
+// are drawn for their own size: outlines, rims and glints keep to whole pixels of their
+// finer grid instead of growing with it.
+struct Strokes {
+    double handleOutline;  // the handle's radius with its dark outline
+    double neck;
+    double rimInner;
+    double glint;
+    double pencilOutline;
+};
+
+constexpr Strokes smallStrokes{2.0, 1.15, 3.7, 0.55, 0.55};
+constexpr Strokes largeStrokes{1.85, 1.0, 3.9, 0.4, 0.4};
+
 // A magnifying glass: a light-blue lens in a dark rim at the upper right, an orange handle
 // towards the lower left.
-std::vector<Layer> magnifyingGlass()
+std::vector<Layer> magnifyingGlass(const Strokes& strokes)
 {
     const Vec centre{10.2, 5.8};
     const double rimOuter = 5.1;
-    const double rimInner = 3.7;
+    const double rimInner = strokes.rimInner;
     const Vec neckFrom{6.9, 9.1};
     const Vec handleFrom{5.6, 10.4};
     const Vec handleTo{2.2, 13.8};
     return {
         // handle, darker outline first
         [=](Vec p) {
-            return distanceToSegment(p, handleFrom, handleTo) <= 2.0 ? rgb(150, 70, 10) : none;
+            return distanceToSegment(p, handleFrom, handleTo) <= strokes.handleOutline
+                       ? rgb(150, 70, 10)
+                       : none;
         },
         [=](Vec p) {
             if (distanceToSegment(p, handleFrom, handleTo) > 1.35)
@@ -125,7 +142,8 @@ std::vector<Layer> magnifyingGlass()
         },
         // the metal neck between handle and rim
         [=](Vec p) {
-            return distanceToSegment(p, neckFrom, handleFrom) <= 1.15 ? rgb(70, 80, 95) : none;
+            return distanceToSegment(p, neckFrom, handleFrom) <= strokes.neck ? rgb(70, 80, 95)
+                                                                              : none;
         },
         // glass: light blue, slightly see-through, brighter towards the upper left
         [=](Vec p) {
@@ -137,8 +155,9 @@ std::vector<Layer> magnifyingGlass()
         },
         // a glint on the glass
         [=](Vec p) {
-            return distanceToSegment(p, Vec{8.3, 4.9}, Vec{9.3, 3.9}) <= 0.55 ? rgb(255, 255, 255, 0.9)
-                                                                           : none;
+            return distanceToSegment(p, Vec{8.3, 4.9}, Vec{9.3, 3.9}) <= strokes.glint
+                       ? rgb(255, 255, 255, 0.9)
+                       : none;
         },
         // rim
         [=](Vec p) {
@@ -152,7 +171,7 @@ std::vector<Layer> magnifyingGlass()
 }
 
 // A red pencil pointing to the lower left, writing a blue stroke.
-std::vector<Layer> pencil()
+std::vector<Layer> pencil(const Strokes& strokes)
 {
     const Vec tip{1.9, 14.1};
     const Vec back{14.5, 1.5};
@@ -179,7 +198,7 @@ std::vector<Layer> pencil()
             const double d = distanceToSegment(p, Vec{2.0, 14.6}, Vec{11.5, 14.6});
             return d <= 1.0 ? rgb(35, 95, 215) : none;
         },
-        [=](Vec p) { return inside(p, 0.55) ? rgb(95, 20, 20) : none; },
+        [=](Vec p) { return inside(p, strokes.pencilOutline) ? rgb(95, 20, 20) : none; },
         [=](Vec p) {
             if (!inside(p, 0))
                 return none;
@@ -311,8 +330,10 @@ int main(int argc, char** argv)
             pictures.push_back({dir + "/zub3-manager.png", size, 256, controller()});
         }
     } else {
-        pictures.push_back({directory + "/btnRead.png", 16, 16, magnifyingGlass()});
-        pictures.push_back({directory + "/btnWrite.png", 16, 16, pencil()});
+        pictures.push_back({directory + "/btnRead.png", 16, 16, magnifyingGlass(smallStrokes)});
+        pictures.push_back({directory + "/btnWrite.png", 16, 16, pencil(smallStrokes)});
+        pictures.push_back({directory + "/btnRead@2x.png", 32, 16, magnifyingGlass(largeStrokes)});
+        pictures.push_back({directory + "/btnWrite@2x.png", 32, 16, pencil(largeStrokes)});
     }
     for (const Picture& picture : pictures) {
         const std::vector<unsigned char> rgba = render(picture.layers, picture.size, picture.units);

@@ -1,0 +1,69 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "app/Translation.h"
+
+#include <QCoreApplication>
+#include <QPointer>
+#include <QSettings>
+#include <QTranslator>
+
+namespace {
+
+const QString kJapanese = QStringLiteral("ja");
+const QString kEnglish = QStringLiteral("en");
+// Where the build puts the English translation among the program's resources.
+const QString kEnglishFile = QStringLiteral(":/translations/zub3manager_en.qm");
+const QString kLanguageKey = QStringLiteral("language");
+
+QPointer<QTranslator> installed;
+QString current = kJapanese;
+
+}  // namespace
+
+QStringList WindowLanguages()
+{
+    return {kJapanese, kEnglish};
+}
+
+QString LanguageName(const QString& language)
+{
+    return language == kEnglish ? QStringLiteral("English") : QStringLiteral("日本語");
+}
+
+QString InstallTranslation(QCoreApplication& application, const QString& language)
+{
+    if (installed) {
+        QCoreApplication::removeTranslator(installed);
+        delete installed;
+    }
+    current = kJapanese;
+    if (language != kEnglish)
+        return current;
+    auto* translator = new QTranslator(&application);
+    // Built into the program: a missing file is a broken build, not a user's mistake.
+    if (!translator->load(kEnglishFile) || !QCoreApplication::installTranslator(translator)) {
+        delete translator;
+        qWarning("ZUB3Manager: the English translation is missing; the window stays Japanese");
+        return current;
+    }
+    installed = translator;
+    current = kEnglish;
+    return current;
+}
+
+QString CurrentLanguage()
+{
+    return current;
+}
+
+QString StoredLanguage()
+{
+    const QString language = QSettings(QStringLiteral("zub3"), QStringLiteral("ZUB3Manager"))
+                                 .value(kLanguageKey)
+                                 .toString();
+    return WindowLanguages().contains(language) ? language : QString();
+}
+
+void StoreLanguage(const QString& language)
+{
+    QSettings(QStringLiteral("zub3"), QStringLiteral("ZUB3Manager")).setValue(kLanguageKey, language);
+}
