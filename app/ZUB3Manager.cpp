@@ -1,6 +1,7 @@
 // Program entry: the application titled "ZUB-3 Manager", its one window, the event loop.
 #include "app/ZUB3Check.h"
 #include "toolkit/Dialogs.h"
+#include "toolkit/TerminationSignals.h"
 
 #include <QApplication>
 #include <QIcon>
@@ -15,6 +16,7 @@ int main(int argc, char** argv)
     application.setWindowIcon(icon);
     application.setDesktopFileName(QStringLiteral("zub3-manager"));  // the entry's icon on Wayland
     TMainForm MainForm;
+    CloseOnTerminationSignals(&MainForm);
     MainForm.show();
     return application.exec();
 }
