@@ -83,33 +83,31 @@ void TFramePacer::setWaiting()
     }
 }
 
-TFramePacer::Paced* TFramePacer::find(const TShape* shape)
+std::size_t TFramePacer::indexOf(const TShape* shape) const
 {
     const auto it = std::find_if(paced_.begin(), paced_.end(),
                                  [shape](const Paced& p) { return p.shape == shape; });
-    return it == paced_.end() ? nullptr : &*it;
+    return static_cast<std::size_t>(it - paced_.begin());
 }
 
 TColor TFramePacer::BrushColor(const TShape* shape) const
 {
-    const auto it = std::find_if(paced_.begin(), paced_.end(),
-                                 [shape](const Paced& p) { return p.shape == shape; });
-    return it != paced_.end() && it->waiting ? *it->waiting : shape->BrushColor();
+    const std::size_t i = indexOf(shape);
+    return i < paced_.size() && paced_[i].waiting ? *paced_[i].waiting : shape->BrushColor();
 }
 
 void TFramePacer::SetBrushColor(TShape* shape, TColor color)
 {
-    Paced* p = find(shape);
-    if (!p) {
+    const std::size_t i = indexOf(shape);
+    if (i == paced_.size())
         paced_.push_back({shape, -1, std::nullopt});
-        p = &paced_.back();
-    }
+    Paced* const p = &paced_[i];
     if (color == (p->waiting ? *p->waiting : shape->BrushColor()))
         return;
     if (p->waiting)
         paint();  // sets the colour that waited; it now waits for the next frame in turn
     if (p->setInFrame == frames_ && window_->isVisible()) {
-        p->waiting = color == shape->BrushColor() ? std::nullopt : std::optional(color);
+        p->waiting = color;
         return;
     }
     shape->SetBrushColor(color);

@@ -14,6 +14,7 @@
 #include <QPointer>
 #include <QTimer>
 
+#include <cstddef>
 #include <optional>
 #include <vector>
 
@@ -50,7 +51,7 @@ private:
     qint64 frameNanoseconds() const;
     void paint();
     void setWaiting();
-    Paced* find(const TShape* shape);
+    std::size_t indexOf(const TShape* shape) const;  // paced_.size() when not paced
 
     QWidget* const window_;
     QElapsedTimer sincePaint_;  // invalid: the next request passes at once
