@@ -43,13 +43,11 @@ constexpr int kKnobLeftOn = 224;
 constexpr int kFailureLimit = 10;
 
 // An indicator after a reply: lit in its colour while all of its buttons are down; lit
-// in that colour before and no longer down, white; any other colour stays. Set once, so
-// that an indicator that stays as it is is not painted again.
-TColor indicatorColor(const TIndicatorEntry& entry, std::uint32_t buttons, TColor lit)
+// in that colour before and no longer down, white; any other colour stays.
+TColor indicatorColor(const TIndicatorEntry& entry, TColor now, std::uint32_t buttons, TColor lit)
 {
     if ((buttons & entry.Mask) == entry.Mask)
         return lit;
-    const TColor now = entry.Indicator->BrushColor();
     return now == lit ? clWhite : now;
 }
 
@@ -282,7 +280,7 @@ void TMainForm::createControls()
     Timer = new TTimer(this);
     Timer->setInterval(10);
     // Polls may change the drawing 200 times a second; it is painted once per screen refresh.
-    new TFramePacer(this);
+    pacer_ = new TFramePacer(this);
 
     // Tab order, going round: the settings group (port, line speed, interval, ID), then the
     // memos. The icon buttons take no focus.
@@ -536,12 +534,15 @@ void TMainForm::TimerTimer(QObject*)
         return;
     }
     if (const auto& data = poll.data) {
+        // Through the pacer, so that a button held for a single poll is still seen.
+        const auto light = [&](const TIndicatorEntry& e, TColor lit) {
+            pacer_->SetBrushColor(
+                e.Indicator, indicatorColor(e, pacer_->BrushColor(e.Indicator), data->buttons, lit));
+        };
         for (const auto& e : ButtonIndicators)
-            e.Indicator->SetBrushColor(
-                indicatorColor(e, data->buttons, clGradientActiveCaption));
+            light(e, clGradientActiveCaption);
         for (const auto& e : DiagonalIndicators)
-            e.Indicator->SetBrushColor(
-                indicatorColor(e, data->buttons, clGradientInactiveCaption));
+            light(e, clGradientInactiveCaption);
         cpbPA1->SetPosition(data->channels[0]);
         cpbPA2->SetPosition(data->channels[1]);
         cpbPA3->SetPosition(data->channels[2]);
@@ -567,6 +568,7 @@ void TMainForm::btnReadClick(QObject*)
         *ComPort, kLineSpeeds,
         [this](const LineSpeed& speed) {
             setStatus(tr("受信できませんでした（%1）").arg(speed.bitRate));
+            pacer_->PaintNow();  // on screen while the next speed is waited for
         },
         [this] { return closeRequested_; });
     if (closeRequested_)
@@ -609,6 +611,7 @@ void TMainForm::btnWriteClick(QObject*)
     ExchangeGuard guard(*this, Exchange::Write);
     const WriteFrame frame = BuildWriteFrame(CurrentID, speed->code, newID);
     ShowSendByteArray(frame, kWriteFrameSize - 1);
+    pacer_->PaintNow();  // on screen while the reply is waited for
     const WriteExchange reply = zub3::Write(*ComPort, frame);
     ShowRecvByteArray(reply.received, kWriteReplySize - 1);
     if (!reply.Answered()) {

@@ -18,6 +18,7 @@ class QStatusBar;
 class TTimer;
 class TColorProgressBar;
 class TComComboBox;
+class TFramePacer;
 class TCommX;
 class TLabel;
 class TMemo;
@@ -146,6 +147,7 @@ private:
     // and a closing that came meanwhile are carried out.
     class ExchangeGuard;
 
+    TFramePacer* pacer_ = nullptr;
     Exchange exchange_ = Exchange::None;
     int switchClicksPending_ = 0;
     bool closeRequested_ = false;

@@ -2,6 +2,7 @@
 #include "app/Translation.h"
 #include "app/ZUB3Check.h"
 #include "toolkit/Dialogs.h"
+#include "toolkit/TerminationSignals.h"
 
 #include <QApplication>
 #include <QIcon>
@@ -26,6 +27,7 @@ int main(int argc, char** argv)
     application.setWindowIcon(icon);
     application.setDesktopFileName(QStringLiteral("zub3-manager"));  // the entry's icon on Wayland
     TMainForm MainForm;
+    CloseOnTerminationSignals(&MainForm);
     MainForm.show();
     return application.exec();
 }

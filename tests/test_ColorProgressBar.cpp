@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <climits>
 #include <cmath>
+#include <functional>
 #include <limits>
 #include <memory>
 #include <set>
@@ -421,41 +422,87 @@ TEST(ColorProgressBarModel, TextPositionIsReMappedByTheOrientationAtAssignment)
     }
 }
 
-TEST(ColorProgressBarModel, SettersRequestARepaintAndNeverPaintThemselves)
+// Every change of what the gauge draws asks for a repaint, none paints at once: the setters
+// of the picture's properties, ShowRange among them, and Clear under shown levels.
+TEST(ColorProgressBarModel, EveryChangeOfThePictureRequestsARepaintAndNeverPaintsItself)
 {
-    TColorProgressBar g;
-    int paints = 0;
-    struct Counter : QObject {
-        int& n;
-        explicit Counter(int& count) : n(count) {}
-        bool eventFilter(QObject*, QEvent* e) override
-        {
-            n += e->type() == QEvent::Paint;
-            return false;
-        }
-    } counter(paints);
-    g.installEventFilter(&counter);
-    g.show();
-    QApplication::processEvents();
-    ASSERT_GT(paints, 0);
-
-    const auto repaints = [&](auto&& change) {
-        QCoreApplication::sendPostedEvents();
-        paints = 0;
-        change();
-        const bool paintedAtOnce = paints > 0;
-        QCoreApplication::sendPostedEvents();
-        EXPECT_FALSE(paintedAtOnce);
-        return paints > 0;
+    using Change = std::function<void(TColorProgressBar&)>;
+    struct Row {
+        const char* what;
+        Change change;
+        Change setup = {};
     };
-    EXPECT_TRUE(repaints([&] { g.SetPosition(10); }));
-    EXPECT_TRUE(repaints([&] { g.SetBackColor(clRed); }));
-    EXPECT_TRUE(repaints([&] { g.SetUpperLimit(50); }));
-    EXPECT_TRUE(repaints([&] { g.SetTextPosition(tpCenter); }));
-    EXPECT_TRUE(repaints([&] { g.SetCorner(true); }));
-    EXPECT_FALSE(repaints([&] { g.SetShowRange(true); }));
-    EXPECT_FALSE(repaints([&] { g.SetPeakHoldSampling(3); }));
-    EXPECT_FALSE(repaints([&] { g.Clear(); }));
+    const auto gradation = [](TColorProgressBar& g) { g.SetEnableGradation(true); };
+    const auto range = [](TColorProgressBar& g) { g.SetShowRange(true); };
+    const Row rows[] = {
+        {"BackColor", [](auto& g) { g.SetBackColor(kBack); }},
+        {"FrameColor", [](auto& g) { g.SetFrameColor(kMark); }},
+        {"ForeColor", [](auto& g) { g.SetForeColor(kFore); },
+         [](auto& g) { g.SetReference(80); }},
+        {"Position", [](auto& g) { g.SetPosition(45); }},
+        {"Orientation", [](auto& g) { g.SetOrientation(cpbRightToLeft); }},
+        {"Max", [](auto& g) { g.SetMax(200); }},
+        {"Ctl3D", [](auto& g) { g.SetCtl3D(true); }},
+        {"ShowLevel", [](auto& g) { g.SetShowLevel(false); }},
+        {"ShowLevelText", [](auto& g) { g.SetShowLevelText(false); }},
+        {"ShowPosition", [](auto& g) { g.SetShowPosition(false); }},
+        {"LevelColor", [](auto& g) { g.SetLevelColor(kMark); }},
+        {"LevelMargin", [](auto& g) { g.SetLevelMargin(4); }},
+        {"Precision", [](auto& g) { g.SetPrecision(5); },
+         [](auto& g) { g.SetPosition(100.0 / 3); }},
+        {"Corner", [](auto& g) { g.SetCorner(true); }, [](auto& g) { g.SetCorner(false); }},
+        {"RefColor", [](auto& g) { g.SetRefColor(kMark); }},
+        {"ShowReference", [](auto& g) { g.SetShowReference(false); }},
+        {"Reference", [](auto& g) { g.SetReference(50); }},
+        {"ShowRange", range},
+        {"UpperLimit", [](auto& g) { g.SetUpperLimit(70); }, range},
+        {"LowerLimit", [](auto& g) { g.SetLowerLimit(40); }, range},
+        {"RangeColor", [](auto& g) { g.SetRangeColor(kSig); }, range},
+        {"SigColor", [](auto& g) { g.SetSigColor(kSig); }},
+        {"RuleColor", [](auto& g) { g.SetRuleColor(kMark); }},
+        {"RuleStep", [](auto& g) { g.SetRuleStep(10); }},
+        {"StartColor", [](auto& g) { g.SetStartColor(kBack); }, gradation},
+        {"EndColor", [](auto& g) { g.SetEndColor(kFore); }, gradation},
+        {"EnableGradation", gradation},
+        {"TextPosition", [](auto& g) { g.SetTextPosition(tpCenter); }},
+        {"Clear", [](auto& g) { g.Clear(); }},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        TColorProgressBar g;
+        g.resize(150, 40);
+        UseInk(g);
+        g.SetPosition(20);
+        g.SetPosition(60);  // levels at 60, 20 and 40
+        g.SetUpperLimit(90);
+        g.SetLowerLimit(10);
+        g.SetRuleStep(25);
+        g.SetReference(30);
+        g.SetShowReference(true);
+        if (row.setup)
+            row.setup(g);
+        int paints = 0;
+        struct Counter : QObject {
+            int& n;
+            explicit Counter(int& count) : n(count) {}
+            bool eventFilter(QObject*, QEvent* e) override
+            {
+                n += e->type() == QEvent::Paint;
+                return false;
+            }
+        } counter(paints);
+        g.installEventFilter(&counter);
+        g.show();
+        QApplication::processEvents();
+        QCoreApplication::sendPostedEvents();
+        const QImage before = Render(g);
+        paints = 0;
+        row.change(g);
+        EXPECT_EQ(paints, 0) << "painted at once";
+        ASSERT_NE(Render(g), before) << "the row changes nothing that is drawn";
+        QCoreApplication::sendPostedEvents();
+        EXPECT_GT(paints, 0) << "no repaint requested";
+    }
 }
 
 // --- number text ---

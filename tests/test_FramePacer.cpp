@@ -1,9 +1,12 @@
 #include "toolkit/FramePacer.h"
 
+#include "toolkit/Shape.h"
+
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QList>
 #include <QTest>
 #include <QWidget>
 
@@ -68,4 +71,47 @@ TEST(FramePacer, ChangesWithinAFrameCostOnePaintAndTheLastIsAlwaysShown)
     QCoreApplication::processEvents();
     QCoreApplication::processEvents();
     EXPECT_EQ(dial->painted, value);
+}
+
+// Colours given faster than frames come are each painted, in order, and the last stays.
+TEST(FramePacer, EveryColourAShapeIsGivenIsPaintedInOrder)
+{
+    QWidget window;
+    window.resize(100, 50);
+    auto* shape = new TShape(&window);
+    shape->resize(20, 20);
+    TFramePacer pacer(&window);
+
+    // A hidden window paints nothing: nothing waits for it.
+    pacer.SetBrushColor(shape, clRed);
+    pacer.SetBrushColor(shape, clGreen);
+    EXPECT_EQ(shape->BrushColor(), clGreen);
+
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    QTest::qWait(50);
+    QList<TColor> painted;
+    struct Recorder : QObject {
+        TShape* shape;
+        QList<TColor>& painted;
+        Recorder(TShape* s, QList<TColor>& p) : shape(s), painted(p) {}
+        bool eventFilter(QObject*, QEvent* e) override
+        {
+            if (e->type() == QEvent::Paint &&
+                (painted.isEmpty() || painted.last() != shape->BrushColor()))
+                painted.append(shape->BrushColor());
+            return false;
+        }
+    } recorder(shape, painted);
+    shape->installEventFilter(&recorder);
+
+    const QList<TColor> given{clRed, clBlue, clGreen, clWhite, clRed};
+    for (const TColor c : given) {
+        pacer.SetBrushColor(shape, c);
+        EXPECT_EQ(pacer.BrushColor(shape), c);
+        QCoreApplication::processEvents();
+    }
+    EXPECT_TRUE(QTest::qWaitFor([&] { return shape->BrushColor() == clRed; }, 1000));
+    QTest::qWait(50);
+    EXPECT_EQ(painted, given);
 }

@@ -19,10 +19,12 @@
 #include <QComboBox>
 #include <QElapsedTimer>
 #include <QHash>
+#include <QStringList>
 #include <QStatusBar>
 #include <QTest>
 #include <QTimer>
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <vector>
@@ -49,9 +51,8 @@ protected:
     }
 
     // A receiver with this ID and speed on COM9, and the window with that port open.
-    void start(int id, int bitRate)
+    void start(int id, int bitRate, VirtualReceiver::Config config = {})
     {
-        VirtualReceiver::Config config;
         config.id = id;
         config.bitRate = bitRate;
         receiver_ = std::make_unique<VirtualReceiver>(config);
@@ -273,6 +274,102 @@ TEST_F(EndToEnd, AStillControllerCostsNoPainting)
     EXPECT_EQ(painted.count(form_->btnLU), 0);
     EXPECT_EQ(painted.count(form_->cpbPA2), 0);
     EXPECT_TRUE(messages_.empty());
+}
+
+// Remembers, for each widget it watches, what was on it at each of its paints.
+class PaintRecorder : public QObject {
+public:
+    using Snapshot = std::function<QString()>;
+    void watch(QWidget* w, Snapshot snapshot)
+    {
+        snapshots_[w] = std::move(snapshot);
+        w->installEventFilter(this);
+    }
+    const QStringList& painted(QObject* w) const { return painted_[w]; }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::Paint)
+            painted_[watched].append(snapshots_[watched]());
+        return false;
+    }
+
+private:
+    QHash<QObject*, Snapshot> snapshots_;
+    mutable QHash<QObject*, QStringList> painted_;
+};
+
+// Presses that last a single poll among channels that change on every poll, so that
+// the window is always painting: each press is on screen, and so is the last state.
+TEST_F(EndToEnd, EveryPressAPollSawIsPainted)
+{
+    const std::uint16_t masks[] = {0x0200, 0x0400, 0x0800, 0x1000, 0x0001, 0x0002,
+                                   0x0004, 0x0008, 0x0010, 0x0020, 0x0040, 0x0100};
+    constexpr int kPresses = 48, kSpacing = 4;  // a press on every fourth poll
+    std::atomic<int> served{0};
+    VirtualReceiver::Config config;
+    config.playback = [&](std::chrono::nanoseconds) {
+        const int k = served++;
+        zub3::sim::ControllerState state;
+        if (k >= kPresses * kSpacing)
+            return state;  // still from here on
+        for (int c = 0; c < 4; ++c)
+            state.channels[static_cast<std::size_t>(c)] = static_cast<zub3::Byte>((k * (c + 1)) % 128);
+        if (k % kSpacing == 1)
+            state.buttons = masks[(k / kSpacing) % std::size(masks)];
+        return state;
+    };
+    start(0, 1250000, config);
+    chooseSpeed("1250000");
+    const int fastest = form_->cbxInterval->findText("5");
+    form_->cbxInterval->setCurrentIndex(fastest);
+    emit form_->cbxInterval->activated(fastest);
+    form_->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(form_.get()));
+
+    PaintRecorder recorder;
+    for (const auto& e : form_->ButtonIndicators)
+        recorder.watch(e.Indicator, [s = e.Indicator] { return QString::number(s->BrushColor()); });
+    clickSwitch();
+    ASSERT_TRUE(waitFor([&] { return served >= kPresses * kSpacing + 10; }, 20000));
+    clickSwitch();
+    ASSERT_TRUE(waitFor([&] { return !form_->Monitoring; }));
+    QTest::qWait(100);
+
+    const QString white = QString::number(clWhite);
+    for (const auto& e : form_->ButtonIndicators) {
+        const QStringList& painted = recorder.painted(e.Indicator);
+        int shownPresses = 0;
+        for (qsizetype i = 0; i < painted.size(); ++i)
+            shownPresses += painted[i] != white && (i == 0 || painted[i - 1] == white);
+        EXPECT_EQ(shownPresses, kPresses / static_cast<int>(std::size(masks)))
+            << "mask " << e.Mask;
+        ASSERT_FALSE(painted.isEmpty());
+        EXPECT_EQ(painted.last(), white);
+    }
+}
+
+// The frame Write sends is on screen before its reply comes, even right after a paint.
+TEST_F(EndToEnd, WritePaintsTheFrameBeforeItWaits)
+{
+    start(0, 115200);
+    chooseSpeed("115200");
+    form_->speID->SetValue(3);
+    form_->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(form_.get()));
+    QTest::qWait(50);
+    form_->repaint();  // a frame just painted: the next is not due for a while
+    PaintRecorder recorder;
+    recorder.watch(form_->memSend, [this] {
+        return form_->memSend->toPlainText() + "|" + form_->memRecv->toPlainText();
+    });
+    form_->btnWrite->click();
+    ASSERT_EQ(form_->StatusText(), QStringLiteral("コマンド送信成功"));
+    QTest::qWait(50);
+    const QStringList& painted = recorder.painted(form_->memSend);
+    ASSERT_FALSE(painted.isEmpty());
+    EXPECT_EQ(painted.first().toStdString(), "C0 00 00 0A 00 03 |");
 }
 
 TEST_F(EndToEnd, FaultyRepliesLeaveTheScreenUnchanged)

@@ -1,9 +1,13 @@
 #include "toolkit/FramePacer.h"
 
+#include "toolkit/Shape.h"
+
 #include <QCoreApplication>
 #include <QEvent>
 #include <QScreen>
 #include <QWidget>
+
+#include <algorithm>
 
 namespace {
 
@@ -15,7 +19,7 @@ TFramePacer::TFramePacer(QWidget* window) : QObject(window), window_(window)
 {
     due_.setSingleShot(true);
     due_.setTimerType(Qt::PreciseTimer);
-    connect(&due_, &QTimer::timeout, this, &TFramePacer::release);
+    connect(&due_, &QTimer::timeout, this, &TFramePacer::paint);
     window_->installEventFilter(this);
 }
 
@@ -29,12 +33,17 @@ qint64 TFramePacer::frameNanoseconds() const
 
 bool TFramePacer::eventFilter(QObject* watched, QEvent* event)
 {
-    if (watched != window_ || event->type() != QEvent::UpdateRequest)
+    if (watched != window_)
+        return false;
+    // A hidden window paints nothing, so nothing may wait for its frames.
+    if (event->type() == QEvent::Hide)
+        setWaiting();
+    if (event->type() != QEvent::UpdateRequest || painting_)
         return false;
     const qint64 frame = frameNanoseconds();
     if (!sincePaint_.isValid() || sincePaint_.nsecsElapsed() >= frame) {
-        sincePaint_.start();
-        return false;
+        paint();
+        return true;
     }
     // Held back: the widgets stay marked dirty, and Qt asks no more until they are painted.
     if (!due_.isActive()) {
@@ -44,9 +53,63 @@ bool TFramePacer::eventFilter(QObject* watched, QEvent* event)
     return true;
 }
 
-void TFramePacer::release()
+void TFramePacer::PaintNow()
 {
-    sincePaint_.invalidate();
+    paint();
+}
+
+void TFramePacer::paint()
+{
+    due_.stop();
+    sincePaint_.start();
+    // Delivered past the filter, so that what follows the frame comes after its painting.
+    painting_ = true;
     QEvent request(QEvent::UpdateRequest);
     QCoreApplication::sendEvent(window_, &request);
+    painting_ = false;
+    ++frames_;
+    setWaiting();
+}
+
+void TFramePacer::setWaiting()
+{
+    for (Paced& p : paced_) {
+        if (!p.waiting)
+            continue;
+        if (p.shape)
+            p.shape->SetBrushColor(*p.waiting);
+        p.waiting.reset();
+        p.setInFrame = frames_;
+    }
+}
+
+std::size_t TFramePacer::indexOf(const TShape* shape) const
+{
+    const auto it = std::find_if(paced_.begin(), paced_.end(),
+                                 [shape](const Paced& p) { return p.shape == shape; });
+    return static_cast<std::size_t>(it - paced_.begin());
+}
+
+TColor TFramePacer::BrushColor(const TShape* shape) const
+{
+    const std::size_t i = indexOf(shape);
+    return i < paced_.size() && paced_[i].waiting ? *paced_[i].waiting : shape->BrushColor();
+}
+
+void TFramePacer::SetBrushColor(TShape* shape, TColor color)
+{
+    const std::size_t i = indexOf(shape);
+    if (i == paced_.size())
+        paced_.push_back({shape, -1, std::nullopt});
+    Paced* const p = &paced_[i];
+    if (color == (p->waiting ? *p->waiting : shape->BrushColor()))
+        return;
+    if (p->waiting)
+        paint();  // sets the colour that waited; it now waits for the next frame in turn
+    if (p->setInFrame == frames_ && window_->isVisible()) {
+        p->waiting = color;
+        return;
+    }
+    shape->SetBrushColor(color);
+    p->setInFrame = frames_;
 }

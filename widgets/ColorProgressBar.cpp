@@ -311,8 +311,8 @@ void TColorProgressBar::SetPeakHoldSampling(int value)
 
 void TColorProgressBar::SetShowRange(bool value)
 {
-    // Shown from the next repaint on.
     showRange_ = value;
+    update();
 }
 
 // The limits keep their share of Max from the time they are set: a later change of Max
@@ -414,6 +414,9 @@ void TColorProgressBar::Clear()
     AverageLevel = 0;
     LevelTotal = 0;
     SampleCount = 0;
+    // The level lines show the statistics just restarted.
+    if (showLevel_)
+        update();
 }
 
 // --- painting ---

@@ -145,7 +145,7 @@ public:
     TTextPosition TextPosition() const { return textPosition_; }
     void SetTextPosition(TTextPosition value);
 
-    // Restarts the statistics; the peak hold and the display are left alone.
+    // Restarts the statistics; the peak hold is left alone.
     void Clear();
 
     // Paints the whole gauge at the control's size onto any device; the control paints
