@@ -289,7 +289,7 @@ TEST_F(NativeWindow, ATerminationSignalClosesTheProgramAsItsCloseButtonDoes)
     const fs::path runtime = registry.Root() / "xdg";
     fs::create_directories(runtime);
     fs::permissions(runtime, fs::perms::owner_all);
-    SetLocation({runtime / "zub3" / "serialcomm", registry.Root() / "sys", "/dev"});
+    SetLocation({runtime / "zub3" / "serialcomm", registry.Root() / "sys", "/dev", {}});
     VirtualReceiver::Config config;
     config.bitRate = 115200;
     VirtualReceiver receiver(config);

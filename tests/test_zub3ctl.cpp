@@ -250,7 +250,7 @@ TEST_F(Zub3ctlTest, AnyTerminalDeviceIsAPortByItsPath)
     EXPECT_EQ(unlisted.Output(), "ID 5, 115200 bit/s\n");
 
     std::ofstream(dir_ / "file") << "not a port\n";
-    for (const std::string path : {std::string("/dev/null"), (dir_ / "file").string()}) {
+    for (const std::string& path : {std::string("/dev/null"), (dir_ / "file").string()}) {
         const Result r = ctl({"read", "--port", path});
         EXPECT_EQ(r.status, 3) << path;
         EXPECT_EQ(r.err, "zub3ctl: " + path + ": not a terminal device, so not a serial port\n");
