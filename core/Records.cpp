@@ -2,6 +2,7 @@
 
 #include "core/ReceiverLink.h"
 
+#include <QDateTime>
 #include <QJsonDocument>
 #include <QJsonObject>
 
@@ -75,6 +76,11 @@ RecordedPoll sample(const Parsed& p, const std::string& where)
 
 }  // namespace
 
+std::string WallClock(std::int64_t msSinceEpoch)
+{
+    const QDateTime at = QDateTime::fromMSecsSinceEpoch(msSinceEpoch);
+    return at.toOffsetFromUtc(at.offsetFromUtc()).toString(Qt::ISODateWithMs).toStdString();
+}
 
 std::string Milliseconds(double ms)
 {

@@ -23,6 +23,10 @@ struct Record {
     std::string received;
 };
 
+// A moment (ms since the epoch) as records carry it: local time, ISO 8601 with milliseconds
+// and the offset from UTC.
+std::string WallClock(std::int64_t msSinceEpoch);
+
 // A time in milliseconds with three decimals, as records carry it.
 std::string Milliseconds(double ms);
 
