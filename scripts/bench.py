@@ -25,6 +25,8 @@ def loops(port, device, rate, interval, count, pid):
         "pyserial": (["/usr/bin/python3", os.path.join(HERE, "bench_pyserial.py"), device] + args + [FRAME], None),
         "window, xcb": ([WINDOW, port] + args, "xcb"),
         "window, offscreen": ([WINDOW, port] + args, "offscreen"),
+        "window + chart, xcb": ([WINDOW, port] + args + ["chart"], "xcb"),
+        "window + recording, xcb": ([WINDOW, port] + args + ["record"], "xcb"),
     }
 
 
@@ -54,6 +56,7 @@ def share(seconds, result):
 
 
 rows, details = [], []
+moving = {}  # the window's loops on the moving receiver, for the chart's and recording's budget
 
 
 def measure(title, rate, interval, chosen, port, device, pid):
@@ -63,6 +66,8 @@ def measure(title, rate, interval, chosen, port, device, pid):
             continue
         print("%s: %d bit/s, %d ms, %s ..." % (title, rate, interval, name), file=sys.stderr)
         results[name] = figures(run(command, platform))
+        if title == "moving":
+            moving[name] = results[name]
     floor = results.get("floor (C++)", {})
     for name, r in results.items():
         if "error" in r:
@@ -121,7 +126,8 @@ for rate in SPEEDS:
     if rate == SPEEDS[0]:
         sim, port, device = receiver(rate, "--replay=" + moving_recording(), "--loop")
         try:
-            measure("moving", rate, INTERVALS[0], ("floor (C++)", "window, xcb", "window, offscreen"),
+            measure("moving", rate, INTERVALS[0], ("floor (C++)", "window, xcb", "window, offscreen",
+                                                   "window + chart, xcb", "window + recording, xcb"),
                     port, device, sim.pid)
         finally:
             sim.terminate()
@@ -137,6 +143,13 @@ print("\n| receiver | line speed (bit/s) | interval (ms) | loop | exchange, medi
       "wait - interval, median (ms) |")
 print("|---|---:|---:|---|---:|---:|")
 print("\n".join(details))
+alone, chart, recording = (moving.get(n, {}) for n in
+                           ("window, xcb", "window + chart, xcb", "window + recording, xcb"))
+if all(r and "error" not in r for r in (alone, chart, recording)):
+    cpu = lambda r: 100 * r["cpu"] / r["wall"]
+    print("\nMoving receiver, 5 ms, xcb: the window %.1f %% of one core; with the chart open %.1f %% "
+          "(%.2f times; aim at most 1.6); recording %.1f %% (%+.2f %% of a core; aim at most +0.3)."
+          % (cpu(alone), cpu(chart), cpu(chart) / cpu(alone), cpu(recording), cpu(recording) - cpu(alone)))
 if idle and "error" not in idle:
     print("\nWindow with the port open and monitoring off, xcb, %d s: CPU %.2f %% of one core."
           % (IDLE_SECONDS, 100 * idle["cpu"] / idle["wall"]))
