@@ -26,6 +26,10 @@
 namespace {
 
 constexpr int kLaneRowHeight = 12;
+// Qt Charts takes about 2.5 ms of a core to redraw four series of a thousand points; ten
+// times a second keeps the chart within 1.6 times the window's own cost at the 5 ms
+// interval and still moves on by a hundredth of the span each time.
+constexpr std::chrono::milliseconds kShortestRefresh{100};
 constexpr std::array<int, 4> kSpanSeconds = {5, 10, 30, 60};
 
 double seconds(std::chrono::steady_clock::duration d)
@@ -177,9 +181,11 @@ void ChartWindow::scheduleRefresh()
 {
     if (!shown() || refresh_.isActive())
         return;
+    // Never more often than the screen shows a frame.
     const QScreen* s = screen();
     const double hz = s && s->refreshRate() > 1 ? s->refreshRate() : 60.0;
-    refresh_.start(static_cast<int>(std::ceil(1000.0 / hz)));
+    refresh_.start(std::max<int>(static_cast<int>(std::ceil(1000.0 / hz)),
+                                 static_cast<int>(kShortestRefresh.count())));
 }
 
 double ChartWindow::secondsBeforeNewest(const Sample& s) const

@@ -10,6 +10,7 @@
 #include "toolkit/Dialogs.h"
 
 #include <QAction>
+#include <QEvent>
 #include <QFileInfo>
 #include <QMessageBox>
 #include <QStandardPaths>
@@ -52,9 +53,19 @@ WindowExtras::WindowExtras(TMainForm& form)
             recordAction_ = action;
     }
     form_.setContextMenuPolicy(Qt::ActionsContextMenu);
+    form_.installEventFilter(this);
 }
 
 WindowExtras::~WindowExtras() = default;
+
+bool WindowExtras::eventFilter(QObject* watched, QEvent* event)
+{
+    // The chart goes with the window it belongs to, so that closing the window ends the
+    // program; a minimised window's hide comes from the window system and leaves it.
+    if (watched == &form_ && event->type() == QEvent::Hide && !event->spontaneous())
+        chart_->close();
+    return false;
+}
 
 void WindowExtras::StartRecording(const QString& file)
 {

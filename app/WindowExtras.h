@@ -27,6 +27,9 @@ public:
     bool Recording() const { return recording_ != nullptr; }
     ChartWindow& Chart() { return *chart_; }
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
     void toggleRecording();
     void recordingFailed(const QString& file, const QString& reason);
