@@ -55,15 +55,14 @@ QString CurrentLanguage()
     return current;
 }
 
-QString StoredLanguage()
+QString StoredLanguage(const QString& file)
 {
-    const QString language = QSettings(QStringLiteral("zub3"), QStringLiteral("ZUB3Manager"))
-                                 .value(kLanguageKey)
-                                 .toString();
+    const QString language =
+        QSettings(file, QSettings::IniFormat).value(kLanguageKey).toString();
     return WindowLanguages().contains(language) ? language : QString();
 }
 
-void StoreLanguage(const QString& language)
+void StoreLanguage(const QString& file, const QString& language)
 {
-    QSettings(QStringLiteral("zub3"), QStringLiteral("ZUB3Manager")).setValue(kLanguageKey, language);
+    QSettings(file, QSettings::IniFormat).setValue(kLanguageKey, language);
 }

@@ -20,6 +20,7 @@ QString InstallTranslation(QCoreApplication& application, const QString& languag
 // The language installed last ("ja" before any).
 QString CurrentLanguage();
 
-// The language chosen in the window, kept between runs; empty when none was chosen.
-QString StoredLanguage();
-void StoreLanguage(const QString& language);
+// The language chosen in the window, kept between runs with the window's other settings
+// in file; empty when none was chosen.
+QString StoredLanguage(const QString& file);
+void StoreLanguage(const QString& file, const QString& language);

@@ -18,6 +18,7 @@
 
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QDateTime>
 #include <QElapsedTimer>
 #include <QGroupBox>
 #include <QStatusBar>
@@ -521,7 +522,10 @@ void TMainForm::TimerTimer(QObject*)
         return;
     }
     ExchangeGuard guard(*this, Exchange::Poll);
+    PollResult result{std::chrono::steady_clock::now(), QDateTime::currentMSecsSinceEpoch(), {}};
     const PollExchange poll = zub3::Poll(*ComPort, CurrentID);
+    result.data = poll.data;
+    emit Polled(result);
     if (!poll.Answered()) {
         ++RecvErrorCount;
         setStatus(tr("データを受信できませんでした [%1]").arg(RecvErrorCount));

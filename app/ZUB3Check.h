@@ -8,7 +8,9 @@
 #include <QWidget>
 
 #include <array>
+#include <chrono>
 #include <cstdint>
+#include <optional>
 #include <span>
 
 class QCloseEvent;
@@ -29,6 +31,13 @@ class TSpinEdit;
 struct TIndicatorEntry {
     std::uint32_t Mask = 0;      // lit when every bit of it is set in the button word
     TShape* Indicator = nullptr;
+};
+
+// One poll as recording and the chart take it: when it was sent and what came back.
+struct PollResult {
+    std::chrono::steady_clock::time_point sent;
+    std::int64_t sentWallMs = 0;          // the wall clock then, ms since the epoch
+    std::optional<zub3::PollData> data;   // none when no valid reply came
 };
 
 class TMainForm : public QWidget {
@@ -131,6 +140,10 @@ public:
     QString StatusText() const;
     // True while a poll, a Read or a Write waits for the receiver.
     bool ExchangeRunning() const { return exchange_ != Exchange::None; }
+
+signals:
+    // After every poll of the timer, answered or not.
+    void Polled(const PollResult& result);
 
 protected:
     void closeEvent(QCloseEvent* event) override;

@@ -318,12 +318,6 @@ void catchTerminationSignals()
         ::sigaction(SIGHUP, &sa, nullptr);
 }
 
-std::string wallClock()
-{
-    const QDateTime now = QDateTime::currentDateTime();
-    return now.toOffsetFromUtc(now.offsetFromUtc()).toString(Qt::ISODateWithMs).toStdString();
-}
-
 struct MonitorSettings {
     int interval = kDefaultInterval;
     std::optional<long long> count;
@@ -432,7 +426,7 @@ private:
         if (first)
             clock_.start();
         const double t = first ? 0.0 : static_cast<double>(clock_.nsecsElapsed()) / 1e6;
-        const std::string time = wallClock();
+        const std::string time = WallClock(QDateTime::currentMSecsSinceEpoch());
         const PollExchange p = zub3::Poll(port_, id_);
         summary_.Poll(t);
         if (!p.Answered()) {

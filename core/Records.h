@@ -53,6 +53,10 @@ inline constexpr std::array<Field, 10> kFields{{
 // are read by programs.
 std::string Decimal(double value, int decimals);
 
+// A moment (ms since the epoch) as records carry it: local time, ISO 8601 with milliseconds
+// and the offset from UTC.
+std::string WallClock(std::int64_t msSinceEpoch);
+
 // A time in milliseconds with three decimals, as records carry it.
 std::string Milliseconds(double ms);
 

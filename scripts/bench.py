@@ -28,6 +28,8 @@ def loops(port, device, rate, interval, count, pid):
         "window, offscreen": ([WINDOW, port] + args, "offscreen"),
         # A scaled screen: everything the window paints itself at two device pixels a pixel.
         "window, xcb, ratio 2": ([WINDOW, port] + args, "xcb@2"),
+        "window + chart, xcb": ([WINDOW, port] + args + ["chart"], "xcb"),
+        "window + recording, xcb": ([WINDOW, port] + args + ["record"], "xcb"),
     }
 
 
@@ -61,6 +63,7 @@ def share(seconds, result):
 
 
 rows, details = [], []
+moving = {}  # the window's loops on the moving receiver, for the chart's and recording's budget
 
 
 def measure(title, rate, interval, chosen, port, device, pid):
@@ -70,6 +73,8 @@ def measure(title, rate, interval, chosen, port, device, pid):
             continue
         print("%s: %d bit/s, %d ms, %s ..." % (title, rate, interval, name), file=sys.stderr)
         results[name] = figures(run(command, platform))
+        if title == "moving":
+            moving[name] = results[name]
     floor = results.get("floor (C++)", {})
     for name, r in results.items():
         if "error" in r:
@@ -210,7 +215,8 @@ for rate in SPEEDS if ONLY != "network" else ():
         sim, port, device = receiver(rate, "--replay=" + moving_recording(), "--loop")
         try:
             measure("moving", rate, INTERVALS[0],
-                    ("floor (C++)", "window, xcb", "window, xcb, ratio 2", "window, offscreen"),
+                    ("floor (C++)", "window, xcb", "window, xcb, ratio 2", "window, offscreen",
+                     "window + chart, xcb", "window + recording, xcb"),
                     port, device, sim.pid)
         finally:
             sim.terminate()
@@ -227,6 +233,13 @@ if rows:
           "wait - interval, median (ms) |")
     print("|---|---:|---:|---|---:|---:|")
     print("\n".join(details))
+    alone, chart, recording = (moving.get(n, {}) for n in
+                               ("window, xcb", "window + chart, xcb", "window + recording, xcb"))
+    if all(r and "error" not in r for r in (alone, chart, recording)):
+        cpu = lambda r: 100 * r["cpu"] / r["wall"]
+        print("\nMoving receiver, 5 ms, xcb: the window %.1f %% of one core; with the chart open %.1f %% "
+              "(%.2f times; aim at most 1.6); recording %.1f %% (%+.2f %% of a core; aim at most +0.3)."
+              % (cpu(alone), cpu(chart), cpu(chart) / cpu(alone), cpu(recording), cpu(recording) - cpu(alone)))
 if net_rows:
     print("\nThrough ser2net on the loopback (the same receiver, one run; the differences are"
           " to pyserial's RFC 2217 client):\n")

@@ -4,10 +4,15 @@
 //                                    own, with fixed buttons and channels (the README)
 //   zub3shot window FILE.png COMn    the main window monitoring the receiver on COMn (the
 //                                    run script, with the demo receiver)
+//   zub3shot chart FILE.png          the window monitoring a demo receiver of its own with
+//                                    the chart open beside it (the README)
 // A trailing "--lang LANG" shows the window in that language.
+#include "app/ChartWindow.h"
 #include "app/Translation.h"
+#include "app/WindowExtras.h"
 #include "app/ZUB3Check.h"
 #include "platform/SerialRegistry.h"
+#include "sim/Controller.h"
 #include "sim/VirtualReceiver.h"
 #include "toolkit/Dialogs.h"
 #include "toolkit/Memo.h"
@@ -79,6 +84,47 @@ bool grabWindow(const QString& file)
     return saved;
 }
 
+// Eight seconds of the demo animation in the chart, beside the window that polls it.
+bool grabChart(const QString& file)
+{
+    namespace reg = platform::registry;
+    const auto dir = std::filesystem::temp_directory_path() /
+                     ("zub3shot-" + std::to_string(::getpid()));
+    reg::SetLocation({dir, dir / "no-sys", "/dev", {}});
+    zub3::sim::VirtualReceiver::Config config;
+    config.playback = [](std::chrono::nanoseconds t) {
+        return zub3::sim::DemoStateAt(std::chrono::duration_cast<std::chrono::milliseconds>(t));
+    };
+    zub3::sim::VirtualReceiver receiver(config);
+    bool saved = false;
+    {
+        const reg::Registration port(0, receiver.SlavePath(), "zub3sim");
+        SetApplicationTitle(QStringLiteral("ZUB-3 Manager"));
+        TMainForm form;
+        WindowExtras extras(form);
+        form.move(10, 10);
+        form.show();
+        form.cbxPort->SetPortNo(port.PortNumber());
+        emit form.cbxPort->activated(form.cbxPort->currentIndex());
+        form.cbxBaudRate->setCurrentIndex(0);
+        emit form.cbxBaudRate->activated(0);
+        QTest::mousePress(form.shpPower, Qt::LeftButton);
+        ChartWindow& chart = extras.Chart();
+        chart.resize(760, form.frameGeometry().height());
+        chart.move(form.frameGeometry().right() + 12, 10);
+        chart.show();
+        QTest::qWait(8000);
+        const QRect both = form.frameGeometry().united(chart.frameGeometry());
+        saved = QGuiApplication::primaryScreen()
+                    ->grabWindow(0, both.x(), both.y(), both.width(), both.height())
+                    .save(file, "PNG");
+        QTest::mousePress(form.shpPower, Qt::LeftButton);
+        form.close();
+    }
+    std::filesystem::remove_all(dir);
+    return saved;
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -93,12 +139,15 @@ int main(int argc, char** argv)
     bool portOk = port.isEmpty();
     const int portNumber = port.startsWith(QLatin1String("COM")) ? port.mid(3).toInt(&portOk) : 0;
     if (!(mode == QLatin1String("screen") && argc == 3) &&
-        !(mode == QLatin1String("window") && argc <= 4 && portOk)) {
-        std::fprintf(stderr, "usage: zub3shot screen FILE.png | window FILE.png [COMn]\n");
+        !(mode == QLatin1String("window") && argc <= 4 && portOk) &&
+        !(mode == QLatin1String("chart") && argc == 3)) {
+        std::fprintf(stderr,
+                     "usage: zub3shot screen FILE.png | window FILE.png [COMn] | chart FILE.png\n");
         return 2;
     }
     const QString file = QString::fromLocal8Bit(argv[2]);
-    const bool done = mode == QLatin1String("screen") ? grabScreen(file)
+    const bool done = mode == QLatin1String("screen")  ? grabScreen(file)
+                      : mode == QLatin1String("chart") ? grabChart(file)
                       : port.isEmpty()                ? grabWindow(file)
                                                       : grabMonitoringWindow(file, portNumber);
     if (!done) {

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <QDateTime>
+
 #include <malloc.h>
 
 #include <algorithm>
@@ -19,6 +21,18 @@ TEST(Records, HeldButtonsAreNamedInTheOrderOfTheButtonTable)
     EXPECT_EQ(HeldNames(0x0009), "up left");           // a diagonal is its two directions
     EXPECT_EQ(HeldNames(0x0110), "triangle square");
     EXPECT_EQ(HeldNames(0xE080), "");                  // bits no button has
+}
+
+TEST(Records, WallClockIsLocalTimeWithMillisecondsAndOffset)
+{
+    // One second formatted once serves the next times of that second, and no other.
+    for (const std::int64_t ms : {1'700'000'000'123LL, 1'700'000'000'999LL, 1'700'000'001'000LL,
+                                  1'700'000'000'000LL, -1LL, -1000LL}) {
+        const QDateTime at = QDateTime::fromMSecsSinceEpoch(ms);
+        EXPECT_EQ(WallClock(ms),
+                  at.toOffsetFromUtc(at.offsetFromUtc()).toString(Qt::ISODateWithMs).toStdString())
+            << ms;
+    }
 }
 
 TEST(Records, EachFormatCarriesTheSameFields)

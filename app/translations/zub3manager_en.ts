@@ -2,6 +2,65 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="en" sourcelanguage="ja">
 <context>
+    <name>ChartWindow</name>
+    <message>
+        <source>ZUB-3 Manager グラフ</source>
+        <translation>ZUB-3 Manager chart</translation>
+    </message>
+    <message>
+        <source>時間 [秒]</source>
+        <translation>Time [s]</translation>
+    </message>
+    <message>
+        <source>%1 秒</source>
+        <translation>%1 s</translation>
+    </message>
+    <message>
+        <source>画像を保存...</source>
+        <translation>Save image...</translation>
+    </message>
+    <message>
+        <source>CSVを保存...</source>
+        <translation>Save CSV...</translation>
+    </message>
+    <message>
+        <source>表示範囲</source>
+        <translation>Span</translation>
+    </message>
+    <message>
+        <source>%1 秒&#x3000;PA1 %2&#x3000;PA2 %3&#x3000;PA3 %4&#x3000;PA4 %5&#x3000;押下 %6</source>
+        <translation>%1 s  PA1 %2  PA2 %3  PA3 %4  PA4 %5  held %6</translation>
+    </message>
+    <message>
+        <source>なし</source>
+        <translation>none</translation>
+    </message>
+    <message>
+        <source>グラフを画像で保存</source>
+        <translation>Save chart as image</translation>
+    </message>
+    <message>
+        <source>PNG 画像 (*.png)</source>
+        <translation>PNG images (*.png)</translation>
+    </message>
+    <message>
+        <source>%1 に保存できませんでした</source>
+        <translation>Could not save %1</translation>
+    </message>
+    <message>
+        <source>グラフの値をCSVで保存</source>
+        <translation>Save chart values as CSV</translation>
+    </message>
+    <message>
+        <source>CSV ファイル (*.csv)</source>
+        <translation>CSV files (*.csv)</translation>
+    </message>
+    <message>
+        <source>%1 に保存できませんでした: %2</source>
+        <translation>Could not save %1: %2</translation>
+    </message>
+</context>
+<context>
     <name>Dialogs</name>
     <message>
         <source>警告</source>
@@ -10,6 +69,13 @@
     <message>
         <source>情報</source>
         <translation>Information</translation>
+    </message>
+</context>
+<context>
+    <name>Recording</name>
+    <message>
+        <source>ファイルが削除されました</source>
+        <translation>The file was deleted</translation>
     </message>
 </context>
 <context>
@@ -137,6 +203,69 @@
     <message>
         <source>コマンド送信失敗</source>
         <translation>Sending the command failed</translation>
+    </message>
+</context>
+<context>
+    <name>WindowExtras</name>
+    <message>
+        <source>記録を開始</source>
+        <translation>Start recording</translation>
+    </message>
+    <message>
+        <source>グラフ</source>
+        <translation>Chart</translation>
+    </message>
+    <message>
+        <source>ヘルプ</source>
+        <translation>Help</translation>
+    </message>
+    <message>
+        <source>バージョン情報</source>
+        <translation>Version information</translation>
+    </message>
+    <message>
+        <source>終了</source>
+        <translation>Quit</translation>
+    </message>
+    <message>
+        <source>記録の保存先</source>
+        <translation>Save recording as</translation>
+    </message>
+    <message>
+        <source>CSV ファイル (*.csv)</source>
+        <translation>CSV files (*.csv)</translation>
+    </message>
+    <message>
+        <source>記録を開始できませんでした。%1</source>
+        <translation>Could not start recording. %1</translation>
+    </message>
+    <message>
+        <source>記録を停止しました。%1 に書き込めません: %2</source>
+        <translation>Recording stopped. Cannot write to %1: %2</translation>
+    </message>
+    <message>
+        <source>%1  [記録中: %2]</source>
+        <translation>%1  [Recording: %2]</translation>
+    </message>
+    <message>
+        <source>記録を停止</source>
+        <translation>Stop recording</translation>
+    </message>
+    <message>
+        <source>&lt;h3&gt;ZUB-3 Manager&lt;/h3&gt;&lt;p&gt;右クリックで次の操作のメニューが開きます。&lt;/p&gt;&lt;table&gt;&lt;tr&gt;&lt;td&gt;Ctrl+R&lt;/td&gt;&lt;td&gt;記録の開始・停止&lt;/td&gt;&lt;/tr&gt;&lt;tr&gt;&lt;td&gt;Ctrl+G&lt;/td&gt;&lt;td&gt;グラフを開く&lt;/td&gt;&lt;/tr&gt;&lt;tr&gt;&lt;td&gt;F1&lt;/td&gt;&lt;td&gt;このヘルプ&lt;/td&gt;&lt;/tr&gt;&lt;tr&gt;&lt;td&gt;Ctrl+Q&lt;/td&gt;&lt;td&gt;終了&lt;/td&gt;&lt;/tr&gt;&lt;/table&gt;&lt;p&gt;&lt;b&gt;設定&lt;/b&gt;（ポート、ボーレート、読込間隔、ID）は閉じるときに %1 に保存され、次の起動で使われます。使わずに起動するには &lt;code&gt;ZUB3Manager --fresh&lt;/code&gt;。&lt;/p&gt;&lt;p&gt;&lt;b&gt;記録&lt;/b&gt;は zub3ctl monitor --format csv と同じ CSV で、既定では %2 に保存されます。zub3sim --replay で再生できます。&lt;/p&gt;&lt;p&gt;&lt;b&gt;ネットワーク上のポート&lt;/b&gt;（RFC 2217、例えば ser2net）は ~/.config/zub3/ports.conf に &lt;code&gt;COM60 rfc2217://ホスト:ポート&lt;/code&gt; の行を書くと、ポート一覧に COM60 として現れます。&lt;/p&gt;</source>
+        <translation>&lt;h3&gt;ZUB-3 Manager&lt;/h3&gt;&lt;p&gt;A right click opens a menu of these actions.&lt;/p&gt;&lt;table&gt;&lt;tr&gt;&lt;td&gt;Ctrl+R&lt;/td&gt;&lt;td&gt;start or stop recording&lt;/td&gt;&lt;/tr&gt;&lt;tr&gt;&lt;td&gt;Ctrl+G&lt;/td&gt;&lt;td&gt;open the chart&lt;/td&gt;&lt;/tr&gt;&lt;tr&gt;&lt;td&gt;F1&lt;/td&gt;&lt;td&gt;this help&lt;/td&gt;&lt;/tr&gt;&lt;tr&gt;&lt;td&gt;Ctrl+Q&lt;/td&gt;&lt;td&gt;quit&lt;/td&gt;&lt;/tr&gt;&lt;/table&gt;&lt;p&gt;&lt;b&gt;Settings&lt;/b&gt; (port, line speed, reading interval, ID) are saved in %1 on closing and used at the next start. To start without them: &lt;code&gt;ZUB3Manager --fresh&lt;/code&gt;.&lt;/p&gt;&lt;p&gt;&lt;b&gt;Recordings&lt;/b&gt; are the same CSV as zub3ctl monitor --format csv, saved by default in %2; zub3sim --replay plays them back.&lt;/p&gt;&lt;p&gt;&lt;b&gt;Ports on the network&lt;/b&gt; (RFC 2217, e.g. ser2net): a line &lt;code&gt;COM60 rfc2217://HOST:PORT&lt;/code&gt; in ~/.config/zub3/ports.conf makes COM60 appear in the port list.&lt;/p&gt;</translation>
+    </message>
+    <message>
+        <source>ZUB-3 Manager %1
+ライセンス: GPL-3.0-or-later
+Qt %2</source>
+        <translation>ZUB-3 Manager %1
+Licence: GPL-3.0-or-later
+Qt %2</translation>
+    </message>
+    <message>
+        <source>次の起動から%1で表示します</source>
+        <translation>From the next start the window is shown in %1</translation>
     </message>
 </context>
 </TS>

@@ -2,15 +2,18 @@
 // environment names, polls a receiver that runs as its own process (scripts/bench.py
 // starts zub3sim), and reports as every poll loop of the benchmark does.
 //
-//   bench_PollCycle PORT BIT-RATE INTERVAL-MS POLLS RECEIVER-PID
+//   bench_PollCycle PORT BIT-RATE INTERVAL-MS POLLS RECEIVER-PID [chart|record]
 //   bench_PollCycle PORT BIT-RATE idle SECONDS RECEIVER-PID
 //
 // The second form opens the port and leaves monitoring off: what the open port costs.
+// "chart" polls with the chart open beside the window, "record" while recording.
 //
 // The window is not changed for this: a filter on the poll timer stamps each tick as it is
 // delivered (the poll starts there), and a slot connected after the window's own stamps the
 // end of the poll, which splits the period into the exchange and the timer's wait.
 
+#include "app/ChartWindow.h"
+#include "app/WindowExtras.h"
 #include "app/ZUB3Check.h"
 
 #include "bench/BenchReport.h"
@@ -21,6 +24,7 @@
 #include "widgets/ComComboBox.h"
 
 #include <QApplication>
+#include <QTemporaryDir>
 #include <QComboBox>
 #include <QEventLoop>
 #include <QTest>
@@ -90,9 +94,10 @@ int main(int argc, char** argv)
 {
     QApplication app(argc, argv);
     SetApplicationTitle("ZUB-3 Manager");
-    if (argc != 6) {
+    const std::string mode = argc == 7 ? argv[6] : "";
+    if ((argc != 6 && argc != 7) || (argc == 7 && mode != "chart" && mode != "record")) {
         std::fprintf(stderr,
-                     "usage: %s PORT BIT-RATE INTERVAL-MS POLLS RECEIVER-PID\n"
+                     "usage: %s PORT BIT-RATE INTERVAL-MS POLLS RECEIVER-PID [chart|record]\n"
                      "       %s PORT BIT-RATE idle SECONDS RECEIVER-PID\n",
                      argv[0], argv[0]);
         return 2;
@@ -110,7 +115,16 @@ int main(int argc, char** argv)
     });
 
     auto form = std::make_unique<TMainForm>();
+    // As the program runs it: the chart and the recording are there, used or not.
+    auto* extras = new WindowExtras(*form);
     form->show();
+    QTemporaryDir recordings;
+    if (mode == "chart") {
+        extras->Chart().move(form->frameGeometry().topRight());
+        extras->Chart().show();
+    } else if (mode == "record") {
+        extras->StartRecording(recordings.filePath("session.csv"));
+    }
     form->cbxPort->RefreshPortList();
     const int portIndex = form->cbxPort->findText(port);
     if (portIndex < 0) {

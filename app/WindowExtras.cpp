@@ -1,0 +1,178 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "app/WindowExtras.h"
+
+#include "Version.h"
+#include "app/ChartWindow.h"
+#include "app/Recording.h"
+#include "app/SaveDialog.h"
+#include "app/Translation.h"
+#include "app/WindowSettings.h"
+#include "app/ZUB3Check.h"
+#include "toolkit/Dialogs.h"
+
+#include <QAction>
+#include <QEvent>
+#include <QFileInfo>
+#include <QMessageBox>
+#include <QStandardPaths>
+
+#include <stdexcept>
+#include <utility>
+
+WindowExtras::WindowExtras(TMainForm& form, QString settingsFile)
+    : QObject(&form),
+      form_(form),
+      caption_(form.windowTitle()),
+      settingsFile_(std::move(settingsFile)),
+      chart_(new ChartWindow(&form))
+{
+    connect(&form_, &TMainForm::Polled, this, [this](const PollResult& poll) {
+        if (recording_)
+            recording_->Add(poll);
+        chart_->Add(poll);
+    });
+
+    // The context menu and the keys: one list, in the menu's order.
+    struct Entry {
+        QString text;
+        QKeySequence key;
+        void (WindowExtras::*run)();
+    };
+    const Entry entries[] = {
+        {tr("記録を開始"), QKeySequence(Qt::CTRL | Qt::Key_R), &WindowExtras::toggleRecording},
+        {tr("グラフ"), QKeySequence(Qt::CTRL | Qt::Key_G), &WindowExtras::showChart},
+        {tr("ヘルプ"), QKeySequence(Qt::Key_F1), &WindowExtras::showHelp},
+        // The other language, by its own name, so that it can be read by who needs it.
+        {LanguageName(CurrentLanguage() == QStringLiteral("en") ? QStringLiteral("ja")
+                                                                 : QStringLiteral("en")),
+         {}, &WindowExtras::switchLanguage},
+        {tr("バージョン情報"), {}, &WindowExtras::showVersion},
+        {tr("終了"), QKeySequence(Qt::CTRL | Qt::Key_Q), nullptr},
+    };
+    for (const Entry& e : entries) {
+        auto* action = new QAction(e.text, &form_);
+        action->setShortcut(e.key);
+        if (e.run)
+            connect(action, &QAction::triggered, this, [this, run = e.run] { (this->*run)(); });
+        else  // as the close button does
+            connect(action, &QAction::triggered, &form_, &QWidget::close);
+        form_.addAction(action);
+        // The keys work in the chart's window too.
+        chart_->addAction(action);
+        if (!recordAction_)
+            recordAction_ = action;
+    }
+    form_.setContextMenuPolicy(Qt::ActionsContextMenu);
+    form_.installEventFilter(this);
+}
+
+WindowExtras::~WindowExtras() = default;
+
+bool WindowExtras::eventFilter(QObject* watched, QEvent* event)
+{
+    // The chart goes with the window it belongs to, so that closing the window ends the
+    // program; a minimised window's hide comes from the window system and leaves it.
+    if (watched == &form_ && event->type() == QEvent::Hide && !event->spontaneous())
+        chart_->close();
+    return false;
+}
+
+void WindowExtras::StartRecording(const QString& file)
+{
+    auto recording = std::make_unique<::Recording>(file);
+    // Queued: the poll that failed to be written ends first, and the box does not open
+    // inside it.
+    connect(recording.get(), &Recording::Failed, this,
+            [this, file](const QString& reason) { recordingFailed(file, reason); },
+            Qt::QueuedConnection);
+    recording_ = std::move(recording);
+    updateTitle();
+}
+
+void WindowExtras::StopRecording()
+{
+    recording_.reset();
+    updateTitle();
+}
+
+void WindowExtras::toggleRecording()
+{
+    if (recording_) {
+        StopRecording();
+        return;
+    }
+    const QString file = AskSaveFile(&form_, tr("記録の保存先"), QStringLiteral("zub3"),
+                                     QStringLiteral("csv"), tr("CSV ファイル (*.csv)"));
+    if (file.isEmpty())
+        return;
+    try {
+        StartRecording(file);
+    } catch (const std::exception& e) {
+        ShowWarning(tr("記録を開始できませんでした。%1").arg(QString::fromUtf8(e.what())));
+    }
+}
+
+void WindowExtras::recordingFailed(const QString& file, const QString& reason)
+{
+    if (!recording_ || recording_->File() != file)
+        return;
+    StopRecording();
+    ShowWarning(tr("記録を停止しました。%1 に書き込めません: %2").arg(file, reason));
+}
+
+void WindowExtras::updateTitle()
+{
+    form_.setWindowTitle(recording_ ? tr("%1  [記録中: %2]")
+                                          .arg(caption_, QFileInfo(recording_->File()).fileName())
+                                    : caption_);
+    recordAction_->setText(recording_ ? tr("記録を停止") : tr("記録を開始"));
+}
+
+void WindowExtras::showChart()
+{
+    chart_->show();
+    chart_->raise();
+    chart_->activateWindow();
+}
+
+void WindowExtras::showHelp()
+{
+    const QString text =
+        tr("<h3>ZUB-3 Manager</h3>"
+           "<p>右クリックで次の操作のメニューが開きます。</p>"
+           "<table>"
+           "<tr><td>Ctrl+R</td><td>記録の開始・停止</td></tr>"
+           "<tr><td>Ctrl+G</td><td>グラフを開く</td></tr>"
+           "<tr><td>F1</td><td>このヘルプ</td></tr>"
+           "<tr><td>Ctrl+Q</td><td>終了</td></tr>"
+           "</table>"
+           "<p><b>設定</b>（ポート、ボーレート、読込間隔、ID）は閉じるときに %1 に保存され、"
+           "次の起動で使われます。使わずに起動するには <code>ZUB3Manager --fresh</code>。</p>"
+           "<p><b>記録</b>は zub3ctl monitor --format csv と同じ CSV で、既定では %2 に"
+           "保存されます。zub3sim --replay で再生できます。</p>"
+           "<p><b>ネットワーク上のポート</b>（RFC 2217、例えば ser2net）は "
+           "~/.config/zub3/ports.conf に <code>COM60 rfc2217://ホスト:ポート</code> "
+           "の行を書くと、ポート一覧に COM60 として現れます。</p>")
+            .arg(DefaultSettingsFile().toHtmlEscaped(),
+                 QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation)
+                     .toHtmlEscaped());
+    QMessageBox box(QMessageBox::NoIcon, tr("ヘルプ"), text, QMessageBox::Ok, &form_);
+    box.setTextFormat(Qt::RichText);
+    box.exec();
+}
+
+void WindowExtras::showVersion()
+{
+    QMessageBox::about(&form_, tr("バージョン情報"),
+                       tr("ZUB-3 Manager %1\nライセンス: GPL-3.0-or-later\nQt %2")
+                           .arg(QString::fromLatin1(zub3::kVersion), QString::fromLatin1(qVersion())));
+}
+
+void WindowExtras::switchLanguage()
+{
+    // The window's texts are set as it is built: the choice takes effect at the next start.
+    const QString other = CurrentLanguage() == QStringLiteral("en") ? QStringLiteral("ja")
+                                                                    : QStringLiteral("en");
+    StoreLanguage(settingsFile_, other);
+    ShowInformation(tr("次の起動から%1で表示します").arg(LanguageName(other)));
+}

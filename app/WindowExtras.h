@@ -1,0 +1,51 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+// What the window offers around its controls: recording, the chart, help and version
+// information, from a context menu and from keys.
+
+#include "app/WindowSettings.h"
+
+#include <QObject>
+#include <QString>
+
+#include <memory>
+
+class ChartWindow;
+class QAction;
+class Recording;
+class TMainForm;
+
+class WindowExtras : public QObject {
+    Q_OBJECT
+
+public:
+    // settingsFile keeps the language chosen in the menu.
+    explicit WindowExtras(TMainForm& form, QString settingsFile = DefaultSettingsFile());
+    ~WindowExtras() override;
+
+    // Records every answered poll from the next on into file; throws std::runtime_error
+    // saying why when the file cannot be written.
+    void StartRecording(const QString& file);
+    void StopRecording();
+    bool Recording() const { return recording_ != nullptr; }
+    ChartWindow& Chart() { return *chart_; }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void toggleRecording();
+    void recordingFailed(const QString& file, const QString& reason);
+    void updateTitle();
+    void showChart();
+    void showHelp();
+    void showVersion();
+    void switchLanguage();
+
+    TMainForm& form_;
+    const QString caption_;
+    const QString settingsFile_;
+    std::unique_ptr<::Recording> recording_;
+    ChartWindow* chart_;
+    QAction* recordAction_ = nullptr;
+};

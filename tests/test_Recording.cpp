@@ -1,0 +1,143 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Recording from the window against the virtual receiver: the rows are the polls it
+// answered, the virtual receiver plays them back, and a file that can take no more stops
+// the recording while monitoring goes on.
+#include "app/Recording.h"
+
+#include "app/WindowExtras.h"
+#include "core/Records.h"
+#include "sim/Replay.h"
+#include "support/WindowRig.h"
+
+#include <gtest/gtest.h>
+
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <algorithm>
+
+using zub3::sim::ControllerState;
+using zub3::sim::Faults;
+
+namespace {
+
+// The controller as the test moves it on before poll k: a different button and channels
+// each time.
+ControllerState stateFor(int k)
+{
+    return {zub3::kButtons[static_cast<std::size_t>(k) % zub3::kButtons.size()].bit,
+            {static_cast<zub3::Byte>(k * 20), static_cast<zub3::Byte>(255 - k), 128,
+             static_cast<zub3::Byte>(k)}};
+}
+
+ControllerState stateOf(const zub3::RecordedPoll& p) { return {p.buttons, p.channels}; }
+
+std::vector<ControllerState> rows(const QString& file)
+{
+    std::vector<ControllerState> out;
+    try {
+        for (const auto& p : zub3::ReadRecords(file.toStdString()))
+            out.push_back(stateOf(p));
+    } catch (const std::runtime_error&) {  // no row yet
+    }
+    return out;
+}
+
+// Monitoring at the shortest interval.
+void monitor(TMainForm& form)
+{
+    WindowRig::Choose(form.cbxBaudRate, "115200");
+    WindowRig::Choose(form.cbxInterval, "5");
+    WindowRig::ClickSwitch(form);
+}
+
+}  // namespace
+
+TEST(Recording, RowsAreTheAnsweredPollsAndTheReceiverPlaysThemBack)
+{
+    QTemporaryDir dir;
+    const QString file = dir.filePath("session.csv");
+    WindowRig rig;
+    std::vector<ControllerState> expected;
+    {
+        auto form = rig.OpenWindow();
+        auto* extras = new WindowExtras(*form);
+        extras->StartRecording(file);
+        EXPECT_TRUE(form->windowTitle().endsWith("[記録中: session.csv]"));
+        // Poll 4 goes unanswered and poll 7 comes back garbled: neither has a row.
+        int poll = 0;
+        rig.receiver->SetState(stateFor(0));
+        QObject::connect(form.get(), &TMainForm::Polled, [&](const PollResult&) {
+            if (poll != 4 && poll != 7)
+                expected.push_back(stateFor(poll));
+            ++poll;
+            Faults faults;
+            faults.noReply = poll == 4;
+            faults.badChecksum = poll == 7;
+            rig.receiver->SetFaults(faults);
+            rig.receiver->SetState(stateFor(poll));
+        });
+        monitor(*form);
+        ASSERT_TRUE(WindowRig::WaitFor([&] { return poll >= 12; }));
+        WindowRig::ClickSwitch(*form);
+        ASSERT_TRUE(WindowRig::WaitFor([&] { return !form->Monitoring; }));
+        extras->StopRecording();
+        EXPECT_FALSE(form->windowTitle().contains("記録中"));
+    }
+    EXPECT_EQ(rows(file), expected);
+    QFile f(file);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    const QList<QByteArray> lines = f.readAll().split('\n');
+    EXPECT_EQ(lines[0], "t_ms,time,buttons,held,pa1,pa2,pa3,pa4");
+    EXPECT_TRUE(lines[1].startsWith("0.000,")) << lines[1].constData();
+    EXPECT_TRUE(lines[2].endsWith(",1024,S2,20,254,128,1")) << lines[2].constData();
+
+    // The virtual receiver replays it, and the window records what it plays.
+    const auto recording = zub3::sim::Recording::Load(file.toStdString());
+    zub3::sim::VirtualReceiver::Config config;
+    config.playback = [recording](std::chrono::nanoseconds t) { return recording.At(t, false); };
+    rig.StartReceiver(config);
+    const QString replayed = dir.filePath("replayed.csv");
+    auto form = rig.OpenWindow();
+    auto* extras = new WindowExtras(*form);
+    extras->StartRecording(replayed);
+    monitor(*form);
+    // Rows are in the file as they come.
+    ASSERT_TRUE(WindowRig::WaitFor([&] {
+        const auto r = rows(replayed);
+        return !r.empty() && r.back() == expected.back();
+    }));
+    // Each row played is a recorded one, in the recorded order, from the first on.
+    const auto played = rows(replayed);
+    EXPECT_EQ(played.front(), expected.front());
+    auto at = expected.begin();
+    for (const auto& row : played) {
+        at = std::find(at, expected.end(), row);
+        ASSERT_NE(at, expected.end()) << "a row out of order or never recorded";
+    }
+}
+
+TEST(Recording, FileThatTakesNoMoreStopsTheRecordingNotMonitoring)
+{
+    WindowRig rig;
+    auto form = rig.OpenWindow();
+    auto* extras = new WindowExtras(*form);
+    for (const char* file : {"/nonexistent-folder/session.csv", "/dev/full"})
+        EXPECT_THROW(extras->StartRecording(file), std::runtime_error) << file;
+    EXPECT_FALSE(extras->Recording());
+
+    auto dir = std::make_unique<QTemporaryDir>();
+    const QString file = dir->filePath("session.csv");
+    extras->StartRecording(file);
+    monitor(*form);
+    ASSERT_TRUE(WindowRig::WaitFor([&] { return !rows(file).empty(); }));
+    dir.reset();  // the folder removed, the file with it
+    ASSERT_TRUE(WindowRig::WaitFor([&] { return !rig.messages.empty(); }));
+    EXPECT_EQ(rig.messages[0].kind, MessageKind::Warning);
+    EXPECT_TRUE(rig.messages[0].text.startsWith("記録を停止しました。" + file));
+    EXPECT_FALSE(extras->Recording());
+    EXPECT_FALSE(form->windowTitle().contains("記録中"));
+    const auto polls = rig.receiver->GetCounters().polls;
+    EXPECT_TRUE(WindowRig::WaitFor([&] { return rig.receiver->GetCounters().polls > polls + 5; }));
+    EXPECT_TRUE(form->Monitoring);
+}
