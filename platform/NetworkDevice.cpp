@@ -405,6 +405,8 @@ private:
     std::size_t take(std::uint8_t* out, std::size_t count)
     {
         const std::size_t n = std::min(count, pending_.size() - head_);
+        if (n == 0)  // an empty vector's data() may be null, which memcpy must not get
+            return 0;
         std::memcpy(out, pending_.data() + head_, n);
         head_ += n;
         if (head_ == pending_.size()) {
