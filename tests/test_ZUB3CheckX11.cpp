@@ -4,20 +4,17 @@
 #include "app/ZUB3Check.h"
 
 #include "app/FormData.h"
+#include "app/WindowSettings.h"
 
 #include "serial/CommX.h"
 #include "sim/VirtualReceiver.h"
 #include "support/TempRegistry.h"
+#include "support/WindowRig.h"
 #include "toolkit/DesktopMetrics.h"
-#include "toolkit/Dialogs.h"
-#include "toolkit/Shape.h"
-#include "widgets/ComComboBox.h"
 
 #include <gtest/gtest.h>
 
 #include <QApplication>
-#include <QComboBox>
-#include <QElapsedTimer>
 #include <QProcess>
 #include <QTest>
 #include <QTimer>
@@ -31,10 +28,8 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
-#include <functional>
 #include <memory>
 #include <optional>
-#include <vector>
 
 using namespace platform::registry;
 using zub3::sim::VirtualReceiver;
@@ -69,20 +64,6 @@ public:
             e.event_x = static_cast<std::int16_t>(at.x());
             e.event_y = static_cast<std::int16_t>(at.y());
             e.state = type == XCB_BUTTON_RELEASE ? XCB_BUTTON_MASK_1 : 0;
-            e.same_screen = 1;
-            send(window, &e);
-        }
-    }
-
-    // A press and release of the key that gives keysym, sent to window.
-    void Key(xcb_window_t window, xcb_keysym_t keysym)
-    {
-        for (const std::uint8_t type : {XCB_KEY_PRESS, XCB_KEY_RELEASE}) {
-            xcb_key_press_event_t e{};
-            e.response_type = type;
-            e.detail = keycode(keysym);
-            e.root = root();
-            e.event = window;
             e.same_screen = 1;
             send(window, &e);
         }
@@ -137,27 +118,6 @@ private:
         xcb_flush(connection_);
     }
 
-    xcb_keycode_t keycode(xcb_keysym_t keysym)
-    {
-        const xcb_setup_t* setup = xcb_get_setup(connection_);
-        const int count = setup->max_keycode - setup->min_keycode + 1;
-        std::unique_ptr<xcb_get_keyboard_mapping_reply_t, decltype(&std::free)> map(
-            xcb_get_keyboard_mapping_reply(
-                connection_,
-                xcb_get_keyboard_mapping(connection_, setup->min_keycode,
-                                         static_cast<std::uint8_t>(count)),
-                nullptr),
-            &std::free);
-        if (!map)
-            return 0;
-        const xcb_keysym_t* syms = xcb_get_keyboard_mapping_keysyms(map.get());
-        for (int k = 0; k < count; ++k)
-            for (int i = 0; i < map->keysyms_per_keycode; ++i)
-                if (syms[k * map->keysyms_per_keycode + i] == keysym)
-                    return static_cast<xcb_keycode_t>(setup->min_keycode + k);
-        return 0;
-    }
-
     xcb_atom_t atom(const char* name)
     {
         std::unique_ptr<xcb_intern_atom_reply_t, decltype(&std::free)> reply(
@@ -173,60 +133,48 @@ private:
     xcb_connection_t* connection_;
 };
 
-bool waitFor(const std::function<bool()>& condition, int limitMs = 10000)
-{
-    QElapsedTimer t;
-    t.start();
-    while (!condition()) {
-        if (t.elapsed() > limitMs)
-            return false;
-        QTest::qWait(10);
-    }
-    return true;
-}
-
 class NativeWindow : public ::testing::Test {
 protected:
     void SetUp() override
     {
         ASSERT_EQ(QGuiApplication::platformName(), "xcb");
         ASSERT_TRUE(other_.Connected());
-        previousHook_ = SetMessageBoxHook([this](const MessageRecord& m) { messages_.push_back(m); });
     }
-    void TearDown() override { SetMessageBoxHook(previousHook_); }
+
+    // ZUB3Manager started in env; its window once shown, nullopt when none came.
+    std::optional<xcb_window_t> startProgram(
+        QProcess& program, const QProcessEnvironment& env = QProcessEnvironment::systemEnvironment())
+    {
+        program.setProcessChannelMode(QProcess::ForwardedChannels);
+        program.setProcessEnvironment(env);
+        program.start(ZUB3MANAGER_PATH, QStringList{});
+        std::optional<xcb_window_t> window;
+        if (program.waitForStarted())
+            WindowRig::WaitFor([&] { return (window = other_.ShownWindowOf(program.processId())).has_value(); });
+        return window;
+    }
 
     OtherClient other_;
-    std::vector<MessageRecord> messages_;
-    MessageBoxHook previousHook_;
 };
 
 }  // namespace
 
 TEST_F(NativeWindow, DestroyedFromOutsideEndsTheToolAsACloseDoes)
 {
-    TempRegistry registry;
     VirtualReceiver::Config config;
     config.bitRate = 115200;
-    VirtualReceiver receiver(config);
-    WriteEntry("zub3sim", ValueType::String, "COM9", receiver.SlavePath());
-
-    TMainForm form;
-    form.cbxPort->showPopup();
-    form.cbxPort->hidePopup();
-    const int port = form.cbxPort->findText("COM9");
-    ASSERT_GE(port, 0);
-    form.cbxPort->setCurrentIndex(port);
-    emit form.cbxPort->activated(port);
+    WindowRig rig(config);
+    VirtualReceiver& receiver = *rig.receiver;
+    const auto owned = rig.OpenWindow();
+    TMainForm& form = *owned;
     ASSERT_NE(form.ComPort->Handle(), INVALID_HANDLE_VALUE);
-    form.cbxBaudRate->setCurrentIndex(0);
-    const int fastest = form.cbxInterval->findText("5");
-    form.cbxInterval->setCurrentIndex(fastest);
-    emit form.cbxInterval->activated(fastest);
+    WindowRig::Choose(form.cbxBaudRate, "115200");
+    WindowRig::Choose(form.cbxInterval, "5");
     form.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
-    QTest::mousePress(form.shpPower, Qt::LeftButton);
+    WindowRig::ClickSwitch(form);
     ASSERT_TRUE(form.Monitoring);
-    ASSERT_TRUE(waitFor([&] { return receiver.GetCounters().polls >= 20; }));
+    ASSERT_TRUE(WindowRig::WaitFor([&] { return receiver.GetCounters().polls >= 20; }));
 
     // Destroyed while a poll waits for its reply, so that the close waits for the poll.
     zub3::sim::Faults slow;
@@ -250,7 +198,7 @@ TEST_F(NativeWindow, DestroyedFromOutsideEndsTheToolAsACloseDoes)
     EXPECT_TRUE(destroyed);
     EXPECT_TRUE(form.isHidden());
     EXPECT_EQ(form.ComPort->Handle(), INVALID_HANDLE_VALUE);
-    EXPECT_TRUE(messages_.empty());
+    EXPECT_TRUE(rig.messages.empty());
 
     // Polling has stopped and the port is free for another copy of the tool.
     const auto polls = receiver.GetCounters().polls;
@@ -265,15 +213,8 @@ TEST_F(NativeWindow, DestroyedFromOutsideEndsTheToolAsACloseDoes)
 TEST_F(NativeWindow, TheProgramEndsWhenItsWindowIsDestroyed)
 {
     QProcess program;
-    program.setProcessChannelMode(QProcess::ForwardedChannels);
-    program.start(ZUB3MANAGER_PATH, QStringList{});
-    ASSERT_TRUE(program.waitForStarted());
-    std::optional<xcb_window_t> window;
-    ASSERT_TRUE(waitFor([&] {
-        window = other_.ShownWindowOf(program.processId());
-        return window.has_value();
-    }));
-
+    const auto window = startProgram(program);
+    ASSERT_TRUE(window);
     other_.DestroyWindow(*window);
     ASSERT_TRUE(program.waitForFinished(10000)) << "still running without its window";
     EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
@@ -298,47 +239,28 @@ TEST_F(NativeWindow, ATerminationSignalClosesTheProgramAsItsCloseButtonDoes)
         return std::distance(fs::directory_iterator(registry.LockDir()), fs::directory_iterator{});
     };
 
-    // Where the controls are, as the program lays them out on this display.
-    const FormScale s(platform::GetLogPixelsY());
-    const QPoint group = s.point(112, 8);
-    const QPoint port = group + s.rect({84, 18, 80, 20}).center();
-    const QPoint speed = group + s.rect({84, 66, 80, 20}).center();
-    const QPoint knob = s.rect({205, 367, 20, 19}).center();
-    constexpr xcb_keysym_t kHome = 0xff50, kEnd = 0xff57, kReturn = 0xff0d;
+    // The receiver's port and line speed kept from a last run: the program opens it at start.
+    const QString configHome = QString::fromStdString((registry.Root() / "config").string());
+    ASSERT_TRUE(SaveSettings(configHome + "/zub3/ZUB3Manager.conf",
+                             {PortIdentity{"COM99", QString::fromStdString(receiver.SlavePath()), {}},
+                              115200, std::nullopt, std::nullopt}));
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("XDG_RUNTIME_DIR", QString::fromStdString(runtime.string()));
+    env.insert("XDG_CONFIG_HOME", configHome);
+    env.insert("ZUB3_LOCK_DIR", QString::fromStdString(registry.LockDir().string()));
+    const QPoint knob = FormScale(platform::GetLogPixelsY()).rect({205, 367, 20, 19}).center();
 
     for (const int signal : {SIGTERM, SIGINT, SIGHUP}) {
         SCOPED_TRACE(signal);
         receiver.SetFaults({});
         QProcess program;
-        program.setProcessChannelMode(QProcess::ForwardedChannels);
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("XDG_RUNTIME_DIR", QString::fromStdString(runtime.string()));
-        env.insert("XDG_CONFIG_HOME", QString::fromStdString((registry.Root() / "config").string()));
-        env.insert("ZUB3_LOCK_DIR", QString::fromStdString(registry.LockDir().string()));
-        program.setProcessEnvironment(env);
-        program.start(ZUB3MANAGER_PATH, QStringList{});
-        ASSERT_TRUE(program.waitForStarted());
-        std::optional<xcb_window_t> window;
-        ASSERT_TRUE(waitFor([&] {
-            window = other_.ShownWindowOf(program.processId());
-            return window.has_value();
-        }));
-
-        // The receiver's port (the last of the list), its line speed, the knob.
+        const auto window = startProgram(program, env);
+        ASSERT_TRUE(window);
+        ASSERT_TRUE(WindowRig::WaitFor([&] { return locks() == 1; })) << "the port did not open";
         QTest::qWait(300);
-        other_.Click(*window, port);
-        QTest::qWait(300);
-        other_.Key(*window, kEnd);
-        other_.Key(*window, kReturn);
-        ASSERT_TRUE(waitFor([&] { return locks() == 1; })) << "the port did not open";
-        other_.Click(*window, speed);
-        QTest::qWait(300);
-        other_.Key(*window, kHome);
-        other_.Key(*window, kReturn);
-        QTest::qWait(100);
         other_.Click(*window, knob);
         const auto polls = receiver.GetCounters().polls;
-        ASSERT_TRUE(waitFor([&] { return receiver.GetCounters().polls >= polls + 5; }))
+        ASSERT_TRUE(WindowRig::WaitFor([&] { return receiver.GetCounters().polls >= polls + 5; }))
             << "monitoring did not start";
 
         zub3::sim::Faults slow;
