@@ -1,5 +1,6 @@
 #include "toolkit/Canvas.h"
 #include "toolkit/Shape.h"
+#include "support/Scaled.h"
 
 #include <gtest/gtest.h>
 
@@ -233,39 +234,17 @@ TEST(Canvas, PixelRulesHoldOnAScaledScreen)
     }
 }
 
-namespace {
-
-// The shape as a screen with ratio device pixels to each of its own shows it.
-QImage RenderShape(TShapeType type, QSize size, double ratio)
-{
-    TShape shape;
-    shape.SetShape(type);
-    shape.resize(size);
-    QImage image(static_cast<int>(std::ceil(size.width() * ratio)),
-                 static_cast<int>(std::ceil(size.height() * ratio)), QImage::Format_RGB32);
-    image.setDevicePixelRatio(ratio);
-    image.fill(ToQColor(kPaper));
-    shape.render(&image, QPoint(), QRegion(), QWidget::DrawChildren);
-    image.setDevicePixelRatio(1);
-    return image;
-}
-
-}  // namespace
-
 TEST(Canvas, CircleOutlineIsDrawnAtTheDeviceResolution)
 {
-    const QImage image = RenderShape(stCircle, {41, 41}, 2);
+    TShape shape;
+    shape.SetShape(stCircle);
+    shape.resize(41, 41);
+    const QImage image = RenderScaled(shape, 2, ToQColor(kPaper));
     const auto pen = PixelsOf(image, clBlack);
     ASSERT_FALSE(pen.empty());
-    // A 1x picture doubled is made of whole 2x2 blocks; along a curve drawn at the device's
-    // resolution, blocks are split between the pen and what lies beside it.
-    int split = 0;
-    for (const auto& [x, y] : pen) {
-        const int bx = x & ~1, by = y & ~1;
-        split += !(pen.count({bx, by}) && pen.count({bx + 1, by}) && pen.count({bx, by + 1}) &&
-                   pen.count({bx + 1, by + 1}));
-    }
-    EXPECT_GT(split, static_cast<int>(pen.size()) / 4);
+    // Along a curve drawn at the device's resolution, blocks are split between the pen and
+    // what lies beside it.
+    EXPECT_GT(SplitBlocks(pen), static_cast<int>(pen.size()) / 4);
     // The outline runs round the whole figure, one pixel of the shape (two device pixels)
     // wide at its sides, and the brush fills the inside.
     for (const int x : {0, 1, 80, 81})
@@ -276,8 +255,10 @@ TEST(Canvas, CircleOutlineIsDrawnAtTheDeviceResolution)
 
 TEST(Canvas, RectanglePenCoversItsPixelsAtEveryRatio)
 {
+    TShape shape;
+    shape.resize(10, 8);
     for (const double ratio : {1.25, 1.5, 2.0, 3.0}) {
-        const QImage image = RenderShape(stRectangle, {10, 8}, ratio);
+        const QImage image = RenderScaled(shape, ratio, ToQColor(kPaper));
         // Device pixel d belongs to the shape's pixel its centre falls in (a centre on the
         // line between two goes to the one before, as Qt fills).
         const auto pixelOf = [ratio](int d) {

@@ -1,6 +1,7 @@
 #include "widgets/PngSpeedButton.h"
 
 #include "support/PngEncode.h"
+#include "support/Scaled.h"
 #include "toolkit/Dialogs.h"
 #include "toolkit/Graphics.h"
 #include "widgets/PngButtonFunctions.h"
@@ -419,10 +420,7 @@ TEST(PngSpeedButton, ScaledScreensShowTheLargeImagePixelForPixel)
     b.button.SetPngImage(rgbaIcon(clGreen));
     b.button.SetPngImage2x(large);
     const auto count = [&](double ratio, QRgb color) {
-        QImage shot(QSize(25, 25) * ratio, QImage::Format_RGB32);
-        shot.setDevicePixelRatio(ratio);
-        b.button.render(&shot);
-        shot.setDevicePixelRatio(1);
+        const QImage shot = RenderScaled(b.button, ratio, Qt::black);
         int n = 0;
         for (int y = 0; y < shot.height(); ++y)
             for (int x = 0; x < shot.width(); ++x)
