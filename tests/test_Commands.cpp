@@ -11,9 +11,6 @@
 
 #include <gtest/gtest.h>
 
-#include <sys/mman.h>
-#include <unistd.h>
-
 #include <memory>
 #include <string>
 #include <thread>
@@ -35,9 +32,7 @@ Outcome run(const std::vector<std::string>& commandLine)
     const std::string& name = commandLine.front();
     const std::vector<std::string> rest(commandLine.begin() + 1, commandLine.end());
     const Arguments args = zub3::cmdline::Parse(rest, FindCommand(name)->options);
-    const int saved = ::dup(STDERR_FILENO);
-    const int file = ::memfd_create("stderr", 0);
-    ::dup2(file, STDERR_FILENO);
+    testing::internal::CaptureStderr();
     Outcome o;
     try {
         o.status = name == "read" ? Read(args) : name == "write" ? Write(args) : Monitor(args);
@@ -45,11 +40,7 @@ Outcome run(const std::vector<std::string>& commandLine)
         o.status = f.Status();
         o.message = f.what();
     }
-    ::dup2(saved, STDERR_FILENO);
-    o.errors.resize(static_cast<std::size_t>(::lseek(file, 0, SEEK_END)));
-    EXPECT_EQ(::pread(file, o.errors.data(), o.errors.size(), 0), ssize_t(o.errors.size()));
-    ::close(file);
-    ::close(saved);
+    o.errors = testing::internal::GetCapturedStderr();
     return o;
 }
 

@@ -11,7 +11,6 @@
 
 #include <gtest/gtest.h>
 
-#include <QFile>
 #include <QTemporaryDir>
 
 #include <algorithm>
@@ -30,14 +29,12 @@ ControllerState stateFor(int k)
              static_cast<zub3::Byte>(k)}};
 }
 
-ControllerState stateOf(const zub3::RecordedPoll& p) { return {p.buttons, p.channels}; }
-
 std::vector<ControllerState> rows(const QString& file)
 {
     std::vector<ControllerState> out;
     try {
         for (const auto& p : zub3::ReadRecords(file.toStdString()))
-            out.push_back(stateOf(p));
+            out.push_back({p.buttons, p.channels});
     } catch (const std::runtime_error&) {  // no row yet
     }
     return out;
@@ -85,12 +82,7 @@ TEST(Recording, RowsAreTheAnsweredPollsAndTheReceiverPlaysThemBack)
         EXPECT_FALSE(form->windowTitle().contains("記録中"));
     }
     EXPECT_EQ(rows(file), expected);
-    QFile f(file);
-    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
-    const QList<QByteArray> lines = f.readAll().split('\n');
-    EXPECT_EQ(lines[0], "t_ms,time,buttons,held,pa1,pa2,pa3,pa4");
-    EXPECT_TRUE(lines[1].startsWith("0.000,")) << lines[1].constData();
-    EXPECT_TRUE(lines[2].endsWith(",1024,S2,20,254,128,1")) << lines[2].constData();
+    EXPECT_EQ(zub3::ReadRecords(file.toStdString()).front().tMs, 0.0);  // timed from the first row
 
     // The virtual receiver replays it, and the window records what it plays.
     const auto recording = zub3::sim::Recording::Load(file.toStdString());
