@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/FormData.h"
 
 void ApplyStoredProperties(QObject& object, const StoredProperties& properties)

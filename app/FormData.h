@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The main window's stored form data that is applied through the components' setters, by
 // property name and in declaration order, as a stored form is loaded.

@@ -187,13 +187,14 @@ void SettingsKeeper::Apply(const StoredSettings& stored)
             if (form_.cbxPort->currentIndex() > 0)
                 emit form_.cbxPort->activated(form_.cbxPort->currentIndex());
         } else {
-            // Said as a refused open of a device that is gone says it.
+            // Said as a refused open of a device that is gone says it, in the port's language.
             platform::ports::PortAccess gone;
             gone.state = platform::ports::Access::Gone;
             gone.device = (stored.port->byId.isEmpty() ? stored.port->device : stored.port->byId)
                               .toStdString();
-            ShowException(std::runtime_error(
-                platform::ports::Explain(gone, platform::ports::Language::Japanese)));
+            ShowException(std::runtime_error(platform::ports::Explain(
+                gone, form_.ComPort->Language == clEnglish ? platform::ports::Language::English
+                                                           : platform::ports::Language::Japanese)));
         }
     }
     if (stored.id)

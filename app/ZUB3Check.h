@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The main window: the drawing of the controller with its 20 indicators and four bar
 // gauges, the power switch, the settings group, the two byte dumps and the status line.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Program entry: the command line, the application titled "ZUB-3 Manager", its one window
 // with what is kept and offered around it, the event loop.
 #include "app/ProgramOptions.h"

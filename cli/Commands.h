@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The four commands of zub3ctl. Each returns the exit status or throws Failure.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // What zub3ctl monitor shows besides its records: the live view on a terminal and the
 // summary of a run.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The ZUB-3 receiver's frames: building requests and checking and decoding replies.
 // Pure data handling: no Qt, no serial port.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The steps of the link to the receiver, shared by the window and the command line: one
 // exchange (purge both sides, send, receive the reply's bytes), the settings read that tries

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Serial communications, with the calls, records and constants the serial component is
 // designed against, so that it reads like its design. On Linux a port is a tty device

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Inside the serial communications unit: what a port is built on. The port (Comm.cpp) does
 // the overlapped I/O, time-outs, event waits and error flags over a non-blocking descriptor;

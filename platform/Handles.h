@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Handles and the basic types of the operating-system calls the serial component is written
 // against. A handle is a 32-bit number naming an object (an event, an open port) in a

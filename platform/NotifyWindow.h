@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Hidden notification windows: a window procedure that always runs on the thread that made
 // the window (the main thread). A message sent from that thread runs at once; one sent from

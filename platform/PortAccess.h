@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // What a serial device is and whether this user can have it now, answered without opening
 // it: the USB adapter's own description from sysfs, and the reasons an open would fail

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The list of serial ports, standing in for the registry key that lists them
 // ("HARDWARE\DEVICEMAP\SERIALCOMM"). Each value has a name (the device), a type and data

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Line settings through the kernel's termios2 interface, which takes any bit rate
 // (625000 and 1250000 are no standard rates). Kept apart because <termios.h> and

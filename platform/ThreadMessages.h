@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Thread message queues. A thread gets its queue with its first call of PeekMessageA or
 // WaitMessage and loses it when it ends; posting to a thread without a queue fails.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Serial ports that are tty devices: real UARTs and USB adapters, and pseudo terminals.
 
 #include "platform/CommDevice.h"

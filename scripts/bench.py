@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Runs the benchmark's poll loops side by side against one virtual receiver (zub3sim, its
 # own process) per line speed and prints the tables. scripts/bench.sh builds and starts it
 # under Xvfb; arguments: the build directory and the polls per run.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Builds and prints the poll-loop figures: the window (on the xcb platform under Xvfb, and
 # offscreen), a bare C++ loop (the floor) and a pyserial loop poll one virtual receiver
 # process side by side, at each line speed and interval. An argument sets the polls per

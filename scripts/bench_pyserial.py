@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The benchmark's pyserial loop: what a user would write instead of the window, with the
 # same rule (the next poll one interval after the reply). Reports as the other loops do.
 #   bench_pyserial.py DEVICE BIT-RATE INTERVAL-MS POLLS RECEIVER-PID POLL-FRAME-HEX

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Fuzzes the PNG decoder with libFuzzer under address and undefined-behaviour checks.
 #   scripts/fuzz-png.sh [seconds]   (default 60)
 # Builds into build-fuzz/ with clang; findings (crash-*, leak-*, timeout-*) land in

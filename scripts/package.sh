@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installs what is missing, builds the programs alone (no tests) with Debian's hardening
 # flags into build-deb/ (or $BUILD_DIR), makes the Debian package there and checks it with
 # lintian, which must report no errors. Extra arguments go to cmake's configure step.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installs what is missing, builds, starts the virtual receiver in demo mode and then the
 # tool. Without a display it shows the main job instead: the command line reads the
 # receiver and monitors it for two seconds, and a screenshot shows the window monitoring it.

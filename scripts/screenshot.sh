@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Makes the README's pictures under Xvfb: the window monitoring a virtual receiver
 # (docs/window.png), the same at device pixel ratios 1.5 and 2 (docs/window@1.5x.png,
 # docs/window@2x.png) and in English (docs/window-en.png), and the chart beside the window

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installs, from Debian's packages, everything the build, the tests and a run need.
 # Quiet when all is present; runs apt-get update only when something is missing.
 set -euo pipefail

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Screenshots without a desktop, where no screenshot tool is installed:
 //   zub3shot screen FILE.png         the whole X screen
 //   zub3shot window FILE.png         the main window monitoring a virtual receiver of its

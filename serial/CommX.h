@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The serial-port component: one COM port with its line settings as properties, a transmit
 // thread that writes what Send hands it, a timed Receive on the caller's thread, and a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The hand-held controller as the virtual receiver sees it: the button word, the four
 // analogue channels, the buttons' names, and the demo animation.

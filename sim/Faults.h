@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Misbehaviour the virtual receiver can be told to show, and their names as the program's
 // options (--fault-NAME[=N]) and the console's "fault NAME [N]" use them.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A recording made by "zub3ctl monitor" (csv or jsonl), played back by the virtual receiver:
 // the controller's state at each recorded time.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The receiver's ID and line speed kept in a small text file across runs, as the device
 // keeps them across power cycles:

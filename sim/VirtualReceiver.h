@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A ZUB-3 receiver on a pseudo-terminal. The tool opens the slave side as it would open the
 // receiver's serial port; this object serves the master side on a thread of its own:

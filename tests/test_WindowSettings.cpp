@@ -87,6 +87,14 @@ TEST(WindowSettings, PortThatHasGoneIsReportedAndKept)
     // Kept for the run where the adapter is back.
     QString fault;
     EXPECT_EQ(LoadSettings(file, &fault), stored);
+
+    // An English window says it in English.
+    TMainForm english;
+    english.ComPort->Language = clEnglish;
+    (new SettingsKeeper(english, file))->Apply(stored);
+    ASSERT_EQ(rig.messages.size(), 2u);
+    EXPECT_TRUE(rig.messages[1].text.contains("is no longer there")) << rig.messages[1].text.toStdString();
+    english.close();
 }
 
 TEST(WindowSettings, DamagedFilesAreRefusedWithTheReason)

@@ -129,8 +129,9 @@ complete_line() {
            COMP_LINE="$*"; COMP_POINT=${#COMP_LINE}; COMP_WORDS=("$@"); COMP_CWORD=$(($# - 1))
            _$1; echo "${COMPREPLY[*]}"' _ "$root/share/bash-completion/completions" "$@"
 }
-for case in "zub3ctl mon|monitor" "zub3ctl monitor --format |text csv jsonl" \
-            "zub3sim --speed |115200 625000 1250000" "zub3sim --fault-s|--fault-short"; do
+for case in "zub3ctl mon|monitor" "zub3ctl monitor --format |text csv jsonl" "zub3ctl ports --|--json --check --help" \
+            "zub3sim --speed |115200 625000 1250000" "zub3sim --fault-s|--fault-short" \
+            "zub3sim --fault-noise --fault-d|--fault-delay"; do
   words=${case%|*} expected=${case#*|}
   [[ " ${programs[*]} " == *" ${words%% *} "* ]] || continue
   read -ra args <<<"$words"

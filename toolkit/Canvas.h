@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A drawing surface with the desktop toolkit's pixel rules, on top of QPainter with
 // antialiasing off:

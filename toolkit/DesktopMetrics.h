@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The desktop's menu font and the screen's vertical pixels per inch, standing in for the
 // non-client metrics and device caps the window takes its font from.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Modal message boxes and the default exception report, as the desktop toolkit gives them:
 // centred, one "OK" button. Tests replace the modal box with a recorder through one seam.

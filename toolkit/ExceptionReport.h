@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The toolkit's default handler for an exception that no event handler caught. The front end
 // decides how it reaches the user: the window shows it in a message box (toolkit/Dialogs), the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Paints a top-level widget at most once per refresh of its screen. An update request that
 // comes sooner after the last paint is held back until the refresh is due; all that was

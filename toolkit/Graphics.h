@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The toolkit's 32-bit colour: 0x00BBGGRR for a plain colour (red in the low byte), or
 // 0x80000000 plus a system colour index, resolved to the desktop's colour when drawing.

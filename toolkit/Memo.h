@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A memo of one line. A line edit lays out its one line of text; a text document would be
 // built and laid out again for every dump the window shows, many times a second.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Shapes and labels: lightweight figures painted in creation order, later ones over
 // earlier ones.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The toolkit's speed button on a Qt tool button: a button without focus that paints its
 // own face, frame, glyph and caption, flat until the mouse is over it, with a pressed and

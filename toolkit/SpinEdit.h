@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A spin edit as the desktop toolkit has it: the arrows and the loss of focus to another
 // control bring the value into range, while typed text is read as it stands (text that is

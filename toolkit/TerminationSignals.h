@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // SIGTERM (a logout, kill), SIGINT (Ctrl+C in the terminal that started it) and SIGHUP (that
 // terminal gone) close a window as its close button does, so that what it holds is given

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The toolkit's thread class: an operating-system thread that is created suspended, runs
 // Execute once resumed, and can free its own object when Execute returns.

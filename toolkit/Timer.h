@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The toolkit's timer: a repeating timer whose ticks come on time to the microsecond.
 // Qt's own timers wake the event loop at whole milliseconds, rounded up from the time left,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The bar gauge: one floating-point value shown as a bar growing in one of four directions,
 // with the value as text, the running maximum, minimum and average (with peak hold), a

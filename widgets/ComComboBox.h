@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A drop-down list of the machine's serial ports, rebuilt from the serial-port registry
 // each time it drops down, that opens the chosen port on a bound serial component.

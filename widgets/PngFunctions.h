@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // PNG images decoded by libpng into 8-bit samples, and what the icon button does with them:
 // drawing with alpha onto an off-screen canvas, fading and greying for a disabled button,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A flat speed button that shows a PNG image with alpha where the base button would put its
 // glyph, and a faded or greyed copy of it while disabled.

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # cmake -DOUTPUT=<file.cpp> -DICONS=<directory> -P EmbedIcons.cmake
 # Writes the two button icons, at one and at two device pixels to a pixel, as byte arrays
 # behind ReadIconPng(), WriteIconPng(), ReadIconPng2x() and WriteIconPng2x().

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Draws the two icons of the settings buttons, 16 by 16 and 32 by 32 for screens with two
 // device pixels to a pixel, and the application's icon, and writes them as PNG files:
 //   make_icons <directory>        writes <directory>/btnRead.png, btnWrite.png,
