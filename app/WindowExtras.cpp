@@ -42,10 +42,9 @@ WindowExtras::WindowExtras(TMainForm& form, QString settingsFile)
         {tr("記録を開始"), QKeySequence(Qt::CTRL | Qt::Key_R), &WindowExtras::toggleRecording},
         {tr("グラフ"), QKeySequence(Qt::CTRL | Qt::Key_G), &WindowExtras::showChart},
         {tr("ヘルプ"), QKeySequence(Qt::Key_F1), &WindowExtras::showHelp},
-        // The other language, by its own name, so that it can be read by who needs it.
-        {LanguageName(CurrentLanguage() == QStringLiteral("en") ? QStringLiteral("ja")
-                                                                 : QStringLiteral("en")),
-         {}, &WindowExtras::switchLanguage},
+        // The language the next start will not use, by its own name, so that whoever needs
+        // it can read it.
+        {LanguageName(otherLanguage(nextLanguage())), {}, &WindowExtras::switchLanguage},
         {tr("バージョン情報"), {}, &WindowExtras::showVersion},
         {tr("終了"), QKeySequence(Qt::CTRL | Qt::Key_Q), nullptr},
     };
@@ -61,6 +60,8 @@ WindowExtras::WindowExtras(TMainForm& form, QString settingsFile)
         chart_->addAction(action);
         if (!recordAction_)
             recordAction_ = action;
+        if (e.run == &WindowExtras::switchLanguage)
+            languageAction_ = action;
     }
     form_.setContextMenuPolicy(Qt::ActionsContextMenu);
     form_.installEventFilter(this);
@@ -168,11 +169,23 @@ void WindowExtras::showVersion()
                            .arg(QString::fromLatin1(zub3::kVersion), QString::fromLatin1(qVersion())));
 }
 
+QString WindowExtras::nextLanguage() const
+{
+    const QString stored = StoredLanguage(settingsFile_);
+    return stored.isEmpty() ? CurrentLanguage() : stored;
+}
+
+QString WindowExtras::otherLanguage(const QString& language)
+{
+    return language == QStringLiteral("en") ? QStringLiteral("ja") : QStringLiteral("en");
+}
+
 void WindowExtras::switchLanguage()
 {
-    // The window's texts are set as it is built: the choice takes effect at the next start.
-    const QString other = CurrentLanguage() == QStringLiteral("en") ? QStringLiteral("ja")
-                                                                    : QStringLiteral("en");
-    StoreLanguage(settingsFile_, other);
-    ShowInformation(tr("次の起動から%1で表示します").arg(LanguageName(other)));
+    // The window's texts are set as it is built: the choice takes effect at the next start,
+    // and the entry then offers the way back.
+    const QString chosen = otherLanguage(nextLanguage());
+    StoreLanguage(settingsFile_, chosen);
+    languageAction_->setText(LanguageName(otherLanguage(chosen)));
+    ShowInformation(tr("次の起動から%1で表示します").arg(LanguageName(chosen)));
 }

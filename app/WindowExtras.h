@@ -41,6 +41,9 @@ private:
     void showHelp();
     void showVersion();
     void switchLanguage();
+    // The language the next start will use: the one chosen in the menu, else this one.
+    QString nextLanguage() const;
+    static QString otherLanguage(const QString& language);
 
     TMainForm& form_;
     const QString caption_;
@@ -48,4 +51,5 @@ private:
     std::unique_ptr<::Recording> recording_;
     ChartWindow* chart_;
     QAction* recordAction_ = nullptr;
+    QAction* languageAction_ = nullptr;
 };
