@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/Translation.h"
+#include "app/WindowExtras.h"
 #include "app/ZUB3Check.h"
 
 #include "serial/CommX.h"
@@ -11,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QAction>
 #include <QApplication>
 #include <QFile>
 #include <QGroupBox>
@@ -121,4 +123,28 @@ TEST_F(Translation, EnglishShowsEveryTextInEnglish)
     for (const QString& text : shown)
         EXPECT_FALSE(HasJapanese(text)) << qPrintable(text);
     EXPECT_EQ(form.ComPort->Language, clEnglish);
+}
+
+// The menu's language entry offers the language the next start will not use, keeps the
+// choice in the settings file, and then offers the way back.
+TEST_F(Translation, TheMenuChoosesTheLanguageOfTheNextStart)
+{
+    const QString file = QString::fromStdString((registry_.Root() / "ZUB3Manager.conf").string());
+    TMainForm form;
+    WindowExtras extras(form, file);
+    const auto entry = [&form](const QString& text) {
+        for (QAction* a : form.actions())
+            if (a->text() == text)
+                return a;
+        return static_cast<QAction*>(nullptr);
+    };
+    QAction* english = entry(QStringLiteral("English"));
+    ASSERT_NE(english, nullptr);
+    english->trigger();
+    EXPECT_EQ(StoredLanguage(file), QStringLiteral("en"));
+    EXPECT_EQ(english->text(), QStringLiteral("日本語"));
+    english->trigger();
+    EXPECT_EQ(StoredLanguage(file), QStringLiteral("ja"));
+    ASSERT_EQ(messages_.size(), 2u);
+    EXPECT_TRUE(messages_[0].text.contains(QStringLiteral("English")));
 }
