@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "toolkit/Canvas.h"
 #include "toolkit/Shape.h"
 #include "support/Scaled.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The virtual receiver over a real pseudo-terminal: the test opens the slave side as the
 // tool does, sets the line speed with termios2 and talks to it byte by byte.
 

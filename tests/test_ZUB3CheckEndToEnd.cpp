@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The main window against the virtual receiver on a pseudo-terminal: the power switch and
 // the poll, Read and Write, with every status text, message box and state change.
 #include "app/ZUB3Check.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The main window on a real X server (ctest runs this under Xvfb on the xcb platform): its
 // native window destroyed by another client, without a request to close, as
 // `xdotool windowclose` does; the program ended by a signal while it polls.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installs the build into a staging directory as a package would (prefix /usr) and checks
 # that the desktop, man and the shell find everything there and that the programs start.
 #   test_package.sh <build dir> <staging dir> <make_icons> <app id> <program>...

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // zub3ctl as a script runs it, against zub3sim on a pseudo-terminal: each command's output
 // and exit status, monitoring in every format, its ends (count, failures, signals, a closed
 // pipe), a port held by another run, and a recording played back by zub3sim.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The zub3sim program as a user or the run script starts it: its port in the registry, its
 // answers on the line, its state across runs, its exit.
 

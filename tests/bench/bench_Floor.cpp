@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The floor of the benchmark: the least a program can do to poll the receiver with the
 // window's rule (the next poll one interval after the reply). Plain termios2, a blocking
 // wait with poll(2), clock_nanosleep for the interval; nothing else.

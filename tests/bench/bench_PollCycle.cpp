@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The window in the benchmark: the real main window, on whatever Qt platform the
 // environment names, polls a receiver that runs as its own process (scripts/bench.py
 // starts zub3sim), and reports as every poll loop of the benchmark does.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // libFuzzer target for the PNG decoder and everything the icon button then does with an
 // image. Built and run by scripts/fuzz-png.sh.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Other programs for the port tests: a child that holds a device open as a separate program
 // would, and a child that runs a check as a user whom permissions stop.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A serial device for tests, behind the same calls as a real port: bytes arrive as the test
 // says, with line errors and breaks counted as a UART counts them; what the port writes

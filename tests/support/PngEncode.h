@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Writes PNG files of any colour type and bit depth with libpng, so that tests can feed the
 // decoder files they know the contents of.

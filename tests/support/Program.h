@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Runs a program of the project as a separate process, as a user or a script would: its
 // standard input, output and error on pipes, extra environment variables, its exit status.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A pseudo terminal for serial tests: the slave is the port under test, registered as a COM
 // port in a temporary serial-port registry; the test plays the far side on the master.
