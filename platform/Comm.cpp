@@ -40,6 +40,15 @@ ssize_t CommDevice::WriteSome(const void* buffer, std::size_t count)
     return ::write(Fd(), buffer, count);
 }
 
+void CommDevice::SetModemLines(const DCB& dcb)
+{
+    const DWORD dtr = dcb.Flags & fDtrControlMask;
+    const DWORD rts = dcb.Flags & fRtsControlMask;
+    SetModemLine(dtr == DTR_CONTROL_ENABLE ? SETDTR : CLRDTR);
+    if (rts == RTS_CONTROL_ENABLE || rts == RTS_CONTROL_DISABLE)
+        SetModemLine(rts == RTS_CONTROL_ENABLE ? SETRTS : CLRRTS);
+}
+
 std::size_t CommDevice::InQueue()
 {
     int n = 0;

@@ -44,6 +44,8 @@ public:
     virtual bool SetState(const DCB& dcb) = 0;
     virtual bool AcceptTimeouts(const COMMTIMEOUTS& timeouts) = 0;
     virtual bool SetModemLine(DWORD escapeFunction) = 0;
+    // DTR and RTS as the block's controls say; a handshake or toggle leaves RTS to the line.
+    void SetModemLines(const DCB& dcb);
     // None where the driver keeps no counters (pseudo terminals).
     virtual std::optional<LineCounters> Counters() const = 0;
     virtual void FlushInput() = 0;

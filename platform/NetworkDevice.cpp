@@ -216,7 +216,6 @@ public:
         const DCB old = state_;
         if (!applyLine(d, old))
             return false;
-        const DWORD dtr = d.Flags & fDtrControlMask;
         const DWORD rts = d.Flags & fRtsControlMask;
         const std::uint8_t flow = ((d.Flags & fOutxCtsFlow) || rts == RTS_CONTROL_HANDSHAKE) ? FLOW_HARDWARE
                                   : (d.Flags & (fOutX | fInX))                             ? FLOW_XONXOFF
@@ -225,9 +224,7 @@ public:
             control(flow);
             flow_ = flow;
         }
-        SetModemLine(dtr == DTR_CONTROL_ENABLE ? SETDTR : CLRDTR);
-        if (rts == RTS_CONTROL_ENABLE || rts == RTS_CONTROL_DISABLE)
-            SetModemLine(rts == RTS_CONTROL_ENABLE ? SETRTS : CLRRTS);
+        SetModemLines(d);
         state_ = d;
         return true;
     }

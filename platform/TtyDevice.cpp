@@ -92,7 +92,6 @@ public:
 
     bool SetState(const DCB& d) override
     {
-        const DWORD dtr = d.Flags & fDtrControlMask;
         const DWORD rts = d.Flags & fRtsControlMask;
         if (!SettingsValid(d))
             return false;
@@ -133,9 +132,7 @@ public:
         }
 
         // Pseudo terminals have no modem lines; that is no refusal.
-        SetModemLine(dtr == DTR_CONTROL_ENABLE ? SETDTR : CLRDTR);
-        if (rts == RTS_CONTROL_ENABLE || rts == RTS_CONTROL_DISABLE)
-            SetModemLine(rts == RTS_CONTROL_ENABLE ? SETRTS : CLRRTS);
+        SetModemLines(d);
         state_ = d;
         return true;
     }
