@@ -8,18 +8,16 @@
 #include "platform/PortAccess.h"
 #include "platform/SerialRegistry.h"
 #include "support/Program.h"
+#include "support/Rfc2217Server.h"
 #include "support/TempRegistry.h"
 
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
 #include <netinet/in.h>
-#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <fstream>
-#include <functional>
 #include <optional>
 #include <sstream>
 #include <thread>
@@ -27,112 +25,9 @@
 namespace fs = std::filesystem;
 using namespace platform::win;
 using namespace std::chrono_literals;
-using Bytes = std::vector<std::uint8_t>;
+using namespace rfc2217test;
 
 namespace {
-
-constexpr std::uint8_t IAC = 255, SB = 250, SE = 240, WILL = 251, DO = 253, DONT = 254;
-
-sockaddr_in loopback(int port)
-{
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(static_cast<std::uint16_t>(port));
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    return a;
-}
-
-// A socket bound to a free port on the loopback, and that port.
-std::pair<int, int> boundSocket()
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a = loopback(0);
-    socklen_t len = sizeof a;
-    ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-    return {fd, ntohs(a.sin_port)};
-}
-
-// A port on the loopback that nobody listens on now.
-int freePort()
-{
-    const auto [fd, port] = boundSocket();
-    ::close(fd);
-    return port;
-}
-
-// One client of an RFC 2217 server written for the case at hand: the script runs on the
-// accepted connection in a thread of its own.
-class TestServer {
-public:
-    explicit TestServer(std::function<void(TestServer&)> script) : script_(std::move(script))
-    {
-        int port = 0;
-        std::tie(listen_, port) = boundSocket();
-        ::listen(listen_, 1);
-        address_ = "rfc2217://127.0.0.1:" + std::to_string(port);
-        thread_ = std::thread([this] {
-            fd_ = ::accept4(listen_, nullptr, nullptr, SOCK_CLOEXEC);
-            if (fd_ >= 0)
-                script_(*this);
-        });
-    }
-    ~TestServer()
-    {
-        ::shutdown(listen_, SHUT_RDWR);
-        thread_.join();
-        Close();
-        ::close(listen_);
-    }
-
-    const std::string& Address() const { return address_; }
-    void Send(const Bytes& b) { ::send(fd_, b.data(), b.size(), MSG_NOSIGNAL); }
-    void Close()
-    {
-        if (fd_ >= 0)
-            ::close(std::exchange(fd_, -1));
-    }
-    // Reads until what came contains `bytes`, and drops what came up to their end; false
-    // after 5 s or at the end of the connection.
-    bool Expect(const Bytes& bytes)
-    {
-        const auto end = std::chrono::steady_clock::now() + 5s;
-        for (;;) {
-            if (const auto at = std::search(got_.begin(), got_.end(), bytes.begin(), bytes.end());
-                at != got_.end()) {
-                got_.erase(got_.begin(), at + static_cast<std::ptrdiff_t>(bytes.size()));
-                return true;
-            }
-            pollfd p{fd_, POLLIN, 0};
-            if (std::chrono::steady_clock::now() > end || ::poll(&p, 1, 100) < 0)
-                return false;
-            std::uint8_t buf[256];
-            if (p.revents) {
-                const ssize_t n = ::recv(fd_, buf, sizeof buf, 0);
-                if (n <= 0)
-                    return false;
-                got_.insert(got_.end(), buf, buf + n);
-            }
-        }
-    }
-    // ser2net's greeting, then answers to the client's four questions about the line (8N1
-    // at 115200); SET-CONTROL goes unanswered, as ser2net leaves it on a pseudo terminal.
-    void Greet()
-    {
-        Send({IAC, WILL, 3, IAC, DO, 0, IAC, WILL, 0, IAC, DO, 44});
-        Expect({IAC, SB, 44, 4, 0, IAC, SE});
-        Send({IAC, SB, 44, 101, 0, 1, 0xC2, 0, IAC, SE, IAC, SB, 44, 102, 8, IAC, SE,
-              IAC, SB, 44, 103, 1, IAC, SE, IAC, SB, 44, 104, 1, IAC, SE});
-    }
-
-private:
-    std::function<void(TestServer&)> script_;
-    int listen_ = -1;
-    int fd_ = -1;
-    std::string address_;
-    std::thread thread_;
-    Bytes got_;
-};
 
 HANDLE openNetwork(const std::string& address)
 {
@@ -165,13 +60,13 @@ std::optional<Bytes> readBytes(HANDLE h, DWORD count, DWORD ms)
 TEST(NetworkDevice, RefusalsSayWhichAndWhere)
 {
     TempRegistry registry;
-    TestServer busy([](TestServer& s) {
+    Rfc2217Server busy([](Rfc2217Server& s) {
         s.Send({IAC, DO, 44});
         s.Send({'P', 'o', 'r', 't', ' ', 'a', 'l', 'r', 'e', 'a', 'd', 'y', ' ', 'i', 'n', ' ',
                 'u', 's', 'e', '\r', '\n'});
         s.Close();
     });
-    TestServer plainTelnet([](TestServer& s) {
+    Rfc2217Server plainTelnet([](Rfc2217Server& s) {
         s.Expect({IAC, WILL, 44});
         s.Send({IAC, DONT, 44});
         s.Expect({0xFF, 0xFF, 0xFF});  // held open until the client leaves
@@ -184,7 +79,7 @@ TEST(NetworkDevice, RefusalsSayWhichAndWhere)
     } cases[] = {
         {nobody, platform::ports::Access::Refused, nobody.substr(10)},
         {busy.Address(), platform::ports::Access::Held, busy.Address().substr(10)},
-        {plainTelnet.Address(), platform::ports::Access::Refused, plainTelnet.Address().substr(10)},
+        {plainTelnet.Address(), platform::ports::Access::NotRfc2217, plainTelnet.Address().substr(10)},
         {"rfc2217://no-such-host.invalid:7000", platform::ports::Access::Unresolved, "no-such-host.invalid:7000"},
     };
     for (const auto& c : cases) {
@@ -199,7 +94,7 @@ TEST(NetworkDevice, RefusalsSayWhichAndWhere)
 TEST(NetworkDevice, DataCrossesTheTelnetLayerUnchanged)
 {
     TempRegistry registry;
-    TestServer server([](TestServer& s) {
+    Rfc2217Server server([](Rfc2217Server& s) {
         s.Greet();
         s.Expect({0x00, 0xFF, 0xFF, 0x7F});
         // A doubled 0xFF cut between two segments, a NOP, a modem-state notice and an
@@ -228,7 +123,7 @@ TEST(NetworkDevice, DataCrossesTheTelnetLayerUnchanged)
 TEST(NetworkDevice, SettingsNeedTheServersAcknowledgement)
 {
     TempRegistry registry;
-    TestServer server([](TestServer& s) {
+    Rfc2217Server server([](Rfc2217Server& s) {
         s.Greet();
         // 8E1 at 625000 is taken; 1250000 comes back as 1000000, an adapter's nearest rate.
         s.Expect({IAC, SB, 44, 1, 0, 0x09, 0x89, 0x68, IAC, SE});
@@ -260,7 +155,7 @@ TEST(NetworkDevice, SettingsNeedTheServersAcknowledgement)
 TEST(NetworkDevice, ADroppedConnectionIsAHangUp)
 {
     TempRegistry registry;
-    TestServer server([](TestServer& s) {
+    Rfc2217Server server([](Rfc2217Server& s) {
         s.Greet();
         std::this_thread::sleep_for(100ms);
         s.Close();
