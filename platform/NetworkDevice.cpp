@@ -281,7 +281,7 @@ private:
     {
         holdOutput_ = true;
         const auto end = std::min(deadline, Clock::now() + kGreetingMost);
-        for (auto quiet = Clock::now() + kGreetingTime; !closed_;
+        for (auto quiet = Clock::now() + kGreetingTime; !closed_ && Clock::now() < end;
              quiet = Clock::now() + kGreetingPause) {
             pollfd p{fd_, POLLIN, 0};
             if (::poll(&p, 1, remainingMs(std::min(quiet, end))) <= 0)

@@ -120,6 +120,21 @@ public:
             }
         }
     }
+    // Everything the client sends for this long, and what Expect left.
+    Bytes Collect(std::chrono::milliseconds time)
+    {
+        const auto end = std::chrono::steady_clock::now() + time;
+        for (std::uint8_t buf[256]; std::chrono::steady_clock::now() < end;) {
+            pollfd p{fd_, POLLIN, 0};
+            if (::poll(&p, 1, 10) > 0) {
+                const ssize_t n = ::recv(fd_, buf, sizeof buf, 0);
+                if (n <= 0)
+                    break;
+                got_.insert(got_.end(), buf, buf + n);
+            }
+        }
+        return std::exchange(got_, {});
+    }
     // Holds the connection until the client leaves.
     void Hold() { Expect({0xEE, 0xEE, 0xEE}); }
     // ser2net's greeting and, once asked, answers to the client's four questions about the
