@@ -227,7 +227,8 @@ ChartWindow::ChartWindow(QWidget* parent) : QWidget(parent, Qt::Window)
     });
     pause_ = new QPushButton(this);
     connect(pause_, &QPushButton::clicked, this, [this] { SetPaused(!Paused()); });
-    auto* pauseKey = new QAction(this);
+    // The window's menu holds it beside the main window's entries that open panels.
+    auto* pauseKey = new QAction(tr("一時停止・再開"), this);
     pauseKey->setShortcut(Qt::Key_Space);
     connect(pauseKey, &QAction::triggered, this, [this] { SetPaused(!Paused()); });
     addAction(pauseKey);
@@ -256,6 +257,7 @@ ChartWindow::ChartWindow(QWidget* parent) : QWidget(parent, Qt::Window)
     layout->addWidget(readout_);
     layout->addLayout(controls);
 
+    setContextMenuPolicy(Qt::ActionsContextMenu);
     refresh_.setSingleShot(true);
     connect(&refresh_, &QTimer::timeout, this, &ChartWindow::Refresh);
     Refresh();

@@ -5,6 +5,7 @@
 #include "app/ChartWindow.h"
 #include "app/Recording.h"
 #include "app/SaveDialog.h"
+#include "app/StickView.h"
 #include "app/Translation.h"
 #include "app/WindowSettings.h"
 #include "app/ZUB3Check.h"
@@ -24,13 +25,16 @@ WindowExtras::WindowExtras(TMainForm& form, QString settingsFile)
       form_(form),
       caption_(form.windowTitle()),
       settingsFile_(std::move(settingsFile)),
-      chart_(new ChartWindow(&form))
+      chart_(new ChartWindow(&form)),
+      sticks_(new StickView(&form))
 {
     connect(&form_, &TMainForm::Polled, this, [this](const PollResult& poll) {
         if (recording_)
             recording_->Add(poll);
         chart_->Add(poll);
+        sticks_->Add(poll);
     });
+    connect(&form_, &TMainForm::MonitoringStarted, sticks_, &StickView::RestartLink);
 
     // The context menu and the keys: one list, in the menu's order.
     struct Entry {
@@ -41,6 +45,7 @@ WindowExtras::WindowExtras(TMainForm& form, QString settingsFile)
     const Entry entries[] = {
         {tr("記録を開始"), QKeySequence(Qt::CTRL | Qt::Key_R), &WindowExtras::toggleRecording},
         {tr("グラフ"), QKeySequence(Qt::CTRL | Qt::Key_G), &WindowExtras::showChart},
+        {tr("スティックと通信品質"), QKeySequence(Qt::CTRL | Qt::Key_K), &WindowExtras::showSticks},
         {tr("ヘルプ"), QKeySequence(Qt::Key_F1), &WindowExtras::showHelp},
         // The language the next start will not use, by its own name, so that whoever needs
         // it can read it.
@@ -58,6 +63,7 @@ WindowExtras::WindowExtras(TMainForm& form, QString settingsFile)
         form_.addAction(action);
         // The keys work in the chart's window too.
         chart_->addAction(action);
+        sticks_->addAction(action);
         if (!recordAction_)
             recordAction_ = action;
         if (e.run == &WindowExtras::switchLanguage)
@@ -73,8 +79,10 @@ bool WindowExtras::eventFilter(QObject* watched, QEvent* event)
 {
     // The chart goes with the window it belongs to, so that closing the window ends the
     // program; a minimised window's hide comes from the window system and leaves it.
-    if (watched == &form_ && event->type() == QEvent::Hide && !event->spontaneous())
+    if (watched == &form_ && event->type() == QEvent::Hide && !event->spontaneous()) {
         chart_->close();
+        sticks_->close();
+    }
     return false;
 }
 
@@ -131,9 +139,19 @@ void WindowExtras::updateTitle()
 
 void WindowExtras::showChart()
 {
-    chart_->show();
-    chart_->raise();
-    chart_->activateWindow();
+    bringUp(*chart_);
+}
+
+void WindowExtras::showSticks()
+{
+    bringUp(*sticks_);
+}
+
+void WindowExtras::bringUp(QWidget& window)
+{
+    window.show();
+    window.raise();
+    window.activateWindow();
 }
 
 void WindowExtras::showHelp()
@@ -144,6 +162,7 @@ void WindowExtras::showHelp()
            "<table>"
            "<tr><td>Ctrl+R</td><td>記録の開始・停止</td></tr>"
            "<tr><td>Ctrl+G</td><td>グラフを開く</td></tr>"
+           "<tr><td>Ctrl+K</td><td>スティックの可動範囲・中立と通信品質</td></tr>"
            "<tr><td>F1</td><td>このヘルプ</td></tr>"
            "<tr><td>Ctrl+Q</td><td>終了</td></tr>"
            "</table>"

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
-// What the window offers around its controls: recording, the chart, help and version
-// information, from a context menu and from keys.
+// What the window offers around its controls: recording, the chart, the sticks and link
+// panel, help and version information, from a context menu and from keys.
 
 #include "app/WindowSettings.h"
 
@@ -13,6 +13,7 @@
 class ChartWindow;
 class QAction;
 class Recording;
+class StickView;
 class TMainForm;
 
 class WindowExtras : public QObject {
@@ -29,6 +30,7 @@ public:
     void StopRecording();
     bool Recording() const { return recording_ != nullptr; }
     ChartWindow& Chart() { return *chart_; }
+    StickView& Sticks() { return *sticks_; }
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -38,6 +40,8 @@ private:
     void recordingFailed(const QString& file, const QString& reason);
     void updateTitle();
     void showChart();
+    void showSticks();
+    static void bringUp(QWidget& window);
     void showHelp();
     void showVersion();
     void switchLanguage();
@@ -50,6 +54,7 @@ private:
     const QString settingsFile_;
     std::unique_ptr<::Recording> recording_;
     ChartWindow* chart_;
+    StickView* sticks_;
     QAction* recordAction_ = nullptr;
     QAction* languageAction_ = nullptr;
 };
