@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // What the window offers around its controls: recording, the chart, the sticks and link
-// panel, help and version information, from a context menu and from keys.
+// panel, the button log, help and version information, from a context menu and from keys.
 
 #include "app/WindowSettings.h"
 
@@ -10,6 +10,7 @@
 
 #include <memory>
 
+class ButtonLog;
 class ChartWindow;
 class QAction;
 class Recording;
@@ -25,12 +26,13 @@ public:
     ~WindowExtras() override;
 
     // Records every answered poll from the next on into file; throws std::runtime_error
-    // saying why when the file cannot be written.
-    void StartRecording(const QString& file);
+    // saying why when the file cannot be written, or is there and not to be overwritten.
+    void StartRecording(const QString& file, bool overwrite = false);
     void StopRecording();
     bool Recording() const { return recording_ != nullptr; }
     ChartWindow& Chart() { return *chart_; }
     StickView& Sticks() { return *sticks_; }
+    ::ButtonLog& ButtonLog() { return *buttonLog_; }
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -42,6 +44,7 @@ private:
     void showChart();
     void showSticks();
     static void bringUp(QWidget& window);
+    void showButtonLog();
     void showHelp();
     void showVersion();
     void switchLanguage();
@@ -55,6 +58,7 @@ private:
     std::unique_ptr<::Recording> recording_;
     ChartWindow* chart_;
     StickView* sticks_;
+    ::ButtonLog* buttonLog_;
     QAction* recordAction_ = nullptr;
     QAction* languageAction_ = nullptr;
 };
