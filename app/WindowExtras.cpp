@@ -105,16 +105,18 @@ void WindowExtras::StartRecording(const QString& file, bool overwrite)
     updateTitle();
 }
 
-void WindowExtras::StopRecording()
+QString WindowExtras::StopRecording()
 {
+    const QString summary = recording_ ? recording_->Summary() : QString();
     recording_.reset();
     updateTitle();
+    return summary;
 }
 
 void WindowExtras::toggleRecording()
 {
     if (recording_) {
-        StopRecording();
+        ShowInformation(StopRecording());
         return;
     }
     const QString file = AskSaveFile(&form_, tr("記録の保存先"), QStringLiteral("zub3"),

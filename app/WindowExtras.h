@@ -28,7 +28,8 @@ public:
     // Records every answered poll from the next on into file; throws std::runtime_error
     // saying why when the file cannot be written, or is there and not to be overwritten.
     void StartRecording(const QString& file, bool overwrite = false);
-    void StopRecording();
+    // The recording's summary, "" when there was none.
+    QString StopRecording();
     bool Recording() const { return recording_ != nullptr; }
     ChartWindow& Chart() { return *chart_; }
     StickView& Sticks() { return *sticks_; }
