@@ -33,6 +33,8 @@ public:
     bool Recording() const { return recording_ != nullptr; }
     ChartWindow& Chart() { return *chart_; }
     StickView& Sticks() { return *sticks_; }
+    // What F1 shows: first steps, what each part shows, the keys, the files in use.
+    static QString HelpText();
     ::ButtonLog& ButtonLog() { return *buttonLog_; }
 
 protected:
