@@ -519,7 +519,6 @@ void ChartWindow::showReadout()
     if (later != samples_.begin() && later != samples_.end() &&
         at - seconds(*std::prev(later)) < seconds(*later) - at)
         nearest = std::prev(later);
-    const QString time = QString::number(seconds(*nearest), 'f', 3);
     if (!nearest->data) {
         readout_->setText(describeGap(static_cast<std::size_t>(nearest - samples_.begin())));
         return;
@@ -530,7 +529,7 @@ void ChartWindow::showReadout()
             held << symbolOf(b);
     const auto& pa = nearest->data->channels;
     readout_->setText(tr("%1 秒　PA1 %2　PA2 %3　PA3 %4　PA4 %5　押下 %6")
-                          .arg(time)
+                          .arg(QString::number(seconds(*nearest), 'f', 3))
                           .arg(pa[0])
                           .arg(pa[1])
                           .arg(pa[2])

@@ -18,7 +18,6 @@
 #include <optional>
 #include <vector>
 
-class QAction;
 class QChart;
 class QComboBox;
 class QLabel;
