@@ -48,7 +48,6 @@ std::optional<std::string> MqttLink::Start()
     m_ = mosquitto_new(nullptr, true, this);
     if (!m_)
         return std::string("cannot start the MQTT client");
-    mosquitto_threaded_set(m_, true);
     mosquitto_int_option(m_, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V311);
     mosquitto_connect_callback_set(m_, onConnect);
     mosquitto_disconnect_callback_set(m_, onDisconnect);

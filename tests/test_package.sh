@@ -99,7 +99,7 @@ for program in "${programs[@]}"; do
     grep -qx "$section" <<<"$text" || fail "$program's page has no $section"
   done
   case $program in
-    zub3ctl) help=$(for c in "" ports read write monitor; do zub3ctl $c --help; done) ;;
+    zub3ctl) help=$(for c in "" ports read write monitor serve; do zub3ctl $c --help; done) ;;
     # The window's --help needs no display: none is given.
     ZUB3Manager) help=$(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM timeout 10 ZUB3Manager --help) ;;
     *) help=$($program --help) ;;
