@@ -1,11 +1,18 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // ZUB3Manager's command line: help and version need no display, and what cannot start says
-// why on one line with the status a script can tell apart.
+// why on one line with the status a script can tell apart; an unattended run records what
+// it monitors, and a fresh start leaves the kept settings alone.
+#include "core/Records.h"
+#include "support/KeptPortRun.h"
+
 #include <gtest/gtest.h>
 
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QTemporaryDir>
+
+#include <csignal>
+#include <thread>
 
 TEST(ZUB3Manager, CommandLine)
 {
@@ -21,8 +28,13 @@ TEST(ZUB3Manager, CommandLine)
         {{"--version"}, false, 0, "ZUB3Manager (ZUB-3 Manager) 1.", ""},
         {{"--colour"}, false, 2, "", "ZUB3Manager: unknown option '--colour'\n"},
         {{"--record"}, false, 2, "", "ZUB3Manager: "},
-        {{"--record", "/nonexistent-folder/s.csv"}, true, 1, "",
+        // The file is checked before the display.
+        {{"--record", "/nonexistent-folder/s.csv"}, false, 1, "",
          "ZUB3Manager: cannot record: /nonexistent-folder/s.csv: "},
+        {{"--record", "/dev/null"}, false, 1, "",
+         "ZUB3Manager: cannot record: /dev/null: File exists (--overwrite replaces it)\n"},
+        {{}, false, 1, "",
+         "ZUB3Manager: no display (DISPLAY/WAYLAND_DISPLAY unset); zub3ctl works without one\n"},
     };
     QTemporaryDir runtime;  // private to the user, as Qt wants it
     for (const Case& c : cases) {
@@ -43,4 +55,75 @@ TEST(ZUB3Manager, CommandLine)
         EXPECT_TRUE(err.startsWith(c.err)) << err.constData();
         EXPECT_EQ(err.count('\n'), c.status == 0 ? 0 : c.status == 2 ? 2 : 1) << err.constData();
     }
+}
+
+namespace {
+
+// The program on the offscreen platform, with the virtual receiver and the settings of a
+// last run that chose it.
+class Unattended : public ::testing::Test {
+protected:
+    Unattended() : run_(config(), "interval=20\n[receiver]\nid=5\n")
+    {
+        run_.Receiver().SetButtons(0x0200);
+        env_ = run_.Environment();
+        env_.insert("QT_QPA_PLATFORM", "offscreen");
+    }
+
+    static zub3::sim::VirtualReceiver::Config config()
+    {
+        zub3::sim::VirtualReceiver::Config c;
+        c.id = 5;
+        c.bitRate = 625000;
+        return c;
+    }
+
+    // Ends the program as a session's end does; true when it closed as its window does.
+    static bool terminate(QProcess& program)
+    {
+        ::kill(static_cast<pid_t>(program.processId()), SIGTERM);
+        return program.waitForFinished(10000) && program.exitStatus() == QProcess::NormalExit &&
+               program.exitCode() == 0;
+    }
+
+    KeptPortRun run_;
+    QProcessEnvironment env_;
+};
+
+}  // namespace
+
+TEST_F(Unattended, MonitorRecordsWithTheKeptPortSpeedAndID)
+{
+    QTemporaryDir dir;
+    const QString file = dir.filePath("session.csv");
+    QProcess program;
+    program.setProcessEnvironment(env_);
+    program.start(ZUB3MANAGER_PATH, {"--monitor", "--record", file});
+    ASSERT_TRUE(program.waitForStarted());
+    std::vector<zub3::RecordedPoll> rows;
+    for (int i = 0; i < 100 && rows.size() < 5; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        try {
+            rows = zub3::ReadRecords(file.toStdString());
+        } catch (const std::runtime_error&) {  // no row yet
+        }
+    }
+    EXPECT_TRUE(terminate(program)) << program.readAllStandardError().constData();
+    ASSERT_GE(rows.size(), 5u);
+    EXPECT_EQ(rows.back().buttons, 0x0200);
+}
+
+TEST_F(Unattended, FreshStartLeavesTheKeptSettingsAsTheyWere)
+{
+    const QByteArray kept = run_.Settings();
+    QProcess program;
+    program.setProcessEnvironment(env_);
+    // --monitor, which finds no port, says when the window is up.
+    program.setReadChannel(QProcess::StandardError);
+    program.start(ZUB3MANAGER_PATH, {"--fresh", "--monitor"});
+    ASSERT_TRUE(program.waitForReadyRead(20000));
+    EXPECT_EQ(program.readAllStandardError(),
+              "ZUB3Manager: cannot start monitoring: no port is open\n");
+    EXPECT_TRUE(terminate(program));
+    EXPECT_EQ(run_.Settings(), kept);
 }
