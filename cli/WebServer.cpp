@@ -27,7 +27,9 @@ constexpr int kRequestDeadlineMs = 10'000;
 constexpr std::size_t kMaxScreening = 128;
 // What may wait in a WebSocket client's queue (some hundred records); beyond it records
 // are dropped for that client, and a client whose queue stays full this long is closed.
-constexpr qint64 kQueueBytes = 64 * 1024;
+constexpr qint64 kQueueBytes = 32 * 1024;
+// The kernel's part of the queue, fixed so that it does not grow to megabytes unseen.
+constexpr int kSocketSendBuffer = 32 * 1024;
 constexpr qint64 kBehindLimitMs = 5'000;
 constexpr qint64 kChangesHeartbeatMs = 1'000;
 // Clients only listen; what they send is read and dropped.
@@ -427,6 +429,7 @@ void WebServer::toWebSocket(QTcpSocket* socket)
 {
     release(socket);
     socket->setReadBufferSize(0);
+    socket->setSocketOption(QAbstractSocket::SendBufferSizeSocketOption, kSocketSendBuffer);
     handshaking_.emplace_back(socket);
     sockets_.handleConnection(socket);
     emit socket->readyRead();
