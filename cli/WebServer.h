@@ -93,7 +93,6 @@ public:
     void Publish(const std::string& json, bool changed);
 
     quint16 Port() const { return gate_->serverPort(); }
-    int Clients() const { return static_cast<int>(clients_.size()); }
     const WebSettings& Settings() const { return settings_; }
     const std::string& Latest() const { return latest_; }
 
