@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Program entry: the command line, the application titled "ZUB-3 Manager", its one window
 // with what is kept and offered around it, the event loop.
+#include "app/PortNotices.h"
 #include "app/ProgramOptions.h"
 #include "app/Translation.h"
 #include "app/WindowExtras.h"
@@ -41,6 +42,7 @@ int main(int argc, char** argv)
 
     TMainForm MainForm;
     CloseOnTerminationSignals(&MainForm);
+    new PortNotices(MainForm);  // the form's child
     WindowExtras extras(MainForm, settingsFile);
     if (!start.options->record.isEmpty()) {
         try {
