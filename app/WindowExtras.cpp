@@ -190,6 +190,7 @@ QString WindowExtras::HelpText()
               "<table>"
               "<tr><td>Ctrl+R</td><td>記録の開始・停止</td></tr>"
               "<tr><td>Ctrl+G</td><td>グラフ（チャンネルとボタンの推移）を開く</td></tr>"
+              "<tr><td>Ctrl+K</td><td>スティックの可動範囲・中立と通信品質</td></tr>"
               "<tr><td>Ctrl+B</td><td>ボタンを押した・離した時刻の一覧を開く</td></tr>"
               "<tr><td>F1</td><td>このヘルプ</td></tr>"
               "<tr><td>Ctrl+Q</td><td>終了</td></tr>"
