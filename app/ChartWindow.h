@@ -19,7 +19,9 @@ class QComboBox;
 class QLabel;
 class QLineSeries;
 class QValueAxis;
+namespace zub3 {
 struct PollResult;
+}
 
 class ChartWindow : public QWidget {
     Q_OBJECT
@@ -34,7 +36,7 @@ public:
     explicit ChartWindow(QWidget* parent = nullptr);
 
     // Takes an answered poll; what is older than the span before the newest is dropped.
-    void Add(const PollResult& poll);
+    void Add(const zub3::PollResult& poll);
     void SetSpan(std::chrono::milliseconds span);
     std::chrono::milliseconds Span() const { return span_; }
     const std::deque<Sample>& Samples() const { return samples_; }

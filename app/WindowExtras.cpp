@@ -26,7 +26,7 @@ WindowExtras::WindowExtras(TMainForm& form, QString settingsFile)
       settingsFile_(std::move(settingsFile)),
       chart_(new ChartWindow(&form))
 {
-    connect(&form_, &TMainForm::Polled, this, [this](const PollResult& poll) {
+    connect(&form_, &TMainForm::Polled, this, [this](const zub3::PollResult& poll) {
         if (recording_)
             recording_->Add(poll);
         chart_->Add(poll);

@@ -3,7 +3,6 @@
 // points as the plot can show without losing a peak.
 #include "app/ChartWindow.h"
 
-#include "app/ZUB3Check.h"
 #include "core/Records.h"
 
 #include <gtest/gtest.h>
@@ -19,7 +18,7 @@ namespace {
 
 const auto kStart = std::chrono::steady_clock::time_point{} + 1h;
 
-PollResult poll(int i, std::chrono::milliseconds every)
+zub3::PollResult poll(int i, std::chrono::milliseconds every)
 {
     return {kStart + i * every, 1'700'000'000'000 + i,
             zub3::PollData{static_cast<std::uint16_t>(i % 2 ? 0x0001 : 0x0200),
@@ -36,7 +35,7 @@ TEST(ChartWindow, SeriesHoldThePolledValuesOfTheSpan)
     chart.show();
     // 12 s at 10 ms, a poll without a reply among them.
     for (int i = 0; i <= 1200; ++i) {
-        PollResult p = poll(i, 10ms);
+        zub3::PollResult p = poll(i, 10ms);
         if (i == 1100)
             p.data.reset();
         chart.Add(p);
@@ -78,7 +77,7 @@ TEST(ChartWindow, MorePollsThanPixelsKeepEveryPeak)
     chart.show();
     // 2 ms apart, PA1 at 0 and 255 in turn.
     for (int i = 0; i <= 5000; ++i) {
-        PollResult p = poll(i, 2ms);
+        zub3::PollResult p = poll(i, 2ms);
         p.data->channels[0] = i % 2 ? 255 : 0;
         chart.Add(p);
     }

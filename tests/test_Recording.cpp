@@ -64,7 +64,7 @@ TEST(Recording, RowsAreTheAnsweredPollsAndTheReceiverPlaysThemBack)
         // Poll 4 goes unanswered and poll 7 comes back garbled: neither has a row.
         int poll = 0;
         rig.receiver->SetState(stateFor(0));
-        QObject::connect(form.get(), &TMainForm::Polled, [&](const PollResult&) {
+        QObject::connect(form.get(), &TMainForm::Polled, [&](const zub3::PollResult&) {
             if (poll != 4 && poll != 7)
                 expected.push_back(stateFor(poll));
             ++poll;
