@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace platform::registry {
@@ -43,6 +44,9 @@ Location CurrentLocation();
 // read. A ports.conf line that cannot be used is skipped and reported once on standard
 // error.
 std::optional<std::vector<Value>> ReadSerialComm();
+
+// The number of a port name "COMn" (n up to nine digits), or -1 when it is not one.
+int PortNumber(std::string_view portName);
 
 // The device path behind a port name ("COM3" or "\\.\COM3"), if one is registered.
 std::optional<std::string> ResolvePort(const std::string& portName);
