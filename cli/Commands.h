@@ -11,7 +11,4 @@ int Read(const Arguments& args);
 int Write(const Arguments& args);
 int Monitor(const Arguments& args);
 
-// Writes text to standard output; throws Failure when it is lost, unless the reader went away.
-void Say(std::string_view text);
-
 }  // namespace zub3::cli
