@@ -137,6 +137,8 @@ public:
 signals:
     // After every poll of the timer, answered or not.
     void Polled(const zub3::PollResult& result);
+    // The switch went on: what is counted per monitoring run starts again.
+    void MonitoringStarted();
 
 protected:
     void closeEvent(QCloseEvent* event) override;

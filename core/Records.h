@@ -34,6 +34,7 @@ struct PollResult {
     std::chrono::steady_clock::time_point sent;
     std::int64_t sentWallMs = 0;         // the wall clock then, ms since the epoch
     std::optional<PollData> data;        // none when no valid reply came
+    PollFault fault = PollFault::None;   // why not
 };
 
 // A poll about to be sent, stamped with both clocks now.
@@ -101,6 +102,9 @@ struct RecordedPoll {
 // Reads a csv file (a header line naming at least t_ms, buttons and pa1 to pa4) or a jsonl
 // file (one object per line with those keys), as written by FormatRecord. Throws
 // std::runtime_error naming the file, the line and the fault; times must not go backwards.
-std::vector<RecordedPoll> ReadRecords(const std::filesystem::path& file);
+// Given skipped, a last line without its newline (a row cut short) is left out and said
+// there.
+std::vector<RecordedPoll> ReadRecords(const std::filesystem::path& file,
+                                      std::string* skipped = nullptr);
 
 }  // namespace zub3
