@@ -261,7 +261,7 @@ int Ports(const Arguments& args)
 {
     const bool json = args.Has("json");
     const bool check = args.Has("check");
-    auto values = registry::ReadSerialComm().value_or(std::vector<registry::Value>{});
+    auto values = ListedPorts();
     std::stable_sort(values.begin(), values.end(), [](const auto& a, const auto& b) {
         return portOrder(a.data) < portOrder(b.data);
     });

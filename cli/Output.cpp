@@ -21,6 +21,11 @@ void SetQuiet(bool quiet)
     g_quiet = quiet;
 }
 
+bool Quiet()
+{
+    return g_quiet;
+}
+
 void Say(std::string_view text)
 {
     // Output that is lost is a failure, unless its reader went away ("| head").
@@ -32,7 +37,12 @@ void Say(std::string_view text)
 void Note(std::string_view text)
 {
     if (!g_quiet)
-        platform::WriteAll(STDERR_FILENO, text);
+        Warn(text);
+}
+
+void Warn(std::string_view text)
+{
+    platform::WriteAll(STDERR_FILENO, text);
 }
 
 }  // namespace zub3::cli

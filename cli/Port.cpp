@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cstdlib>
 #include <filesystem>
 
@@ -78,6 +79,19 @@ std::string upper(std::string text)
 
 }  // namespace
 
+std::vector<registry::Value> ListedPorts(const std::string& portUsed)
+{
+    registry::SetPortsFileSink([](const registry::PortsFileProblem& p) {
+        Note(std::string(program_invocation_short_name) + ": " + p.message + "\n");
+    });
+    auto values = registry::ReadSerialComm().value_or(std::vector<registry::Value>{});
+    if (Quiet() && !portUsed.empty())
+        for (const auto& p : registry::PortsFileProblems())
+            if (p.port == portUsed)
+                Warn(std::string(program_invocation_short_name) + ": " + p.message + "\n");
+    return values;
+}
+
 std::string PortText(const Arguments& args)
 {
     if (const auto value = args.Get("port"))
@@ -91,7 +105,8 @@ std::string PortText(const Arguments& args)
 
 PortChoice ChoosePort(const std::string& text)
 {
-    const auto values = registry::ReadSerialComm().value_or(std::vector<registry::Value>{});
+    const std::string name = upper(text);
+    const auto values = ListedPorts(name);
     if (registry::IsNetworkAddress(text)) {
         if (!registry::ParseNetworkAddress(text))
             throw UsageError("--port: '" + text + "' is not an address such as rfc2217://HOST:PORT");
@@ -102,7 +117,6 @@ PortChoice ChoosePort(const std::string& text)
         return {text, number, text};
     }
     const bool isPath = text.find('/') != std::string::npos;
-    const std::string name = upper(text);
     for (const auto& v : values) {
         const bool match = isPath ? canonical(v.devicePath) == canonical(text) : v.data == name;
         // Only a port the serial component can open by number: "COM" and the number.

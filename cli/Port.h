@@ -6,6 +6,7 @@
 
 #include "cli/Options.h"
 #include "core/ReceiverLink.h"
+#include "platform/SerialRegistry.h"
 
 #include <functional>
 #include <memory>
@@ -17,6 +18,10 @@
 class TCommX;
 
 namespace zub3::cli {
+
+// The ports the system lists. What ports.conf holds that cannot be used is a note; one
+// about portUsed, the port the command is to use, is told even with -q.
+std::vector<platform::registry::Value> ListedPorts(const std::string& portUsed = {});
 
 // The port a command is given: --port, else $ZUB3_PORT; a UsageError when neither.
 std::string PortText(const Arguments& args);
