@@ -257,6 +257,11 @@ std::pair<int, std::string> portOrder(const std::string& name)
 
 }  // namespace
 
+PollSettings ReadPollSettings(const Arguments& args)
+{
+    return monitorSettings(args).poll;
+}
+
 int Ports(const Arguments& args)
 {
     const bool json = args.Has("json");
@@ -359,26 +364,11 @@ int Write(const Arguments& args)
         present = *ReadOrFail(*port, choice, SpeedsToTry(*port, choice, std::nullopt));
         Say("Read: " + Describe(present) + "\n");
     }
-    const WriteFrame frame = BuildWriteFrame(present.id, newSpeed.code, newID);
-    const ReceiverSettings wanted{static_cast<Byte>(newID), newSpeed};
-    Say("Write: " + Describe(wanted) + ", sent " + Dump(frame) + "\n");
-    const WriteExchange reply = zub3::Write(*port, frame);
-    if (!reply.Answered())
-        throw Failure(kExitNoAnswer, choice.name + ": no reply to the write at " +
-                                         std::to_string(present.speed.bitRate) + " bit/s");
-    if (!reply.accepted)
-        throw Failure(kExitNoAnswer, choice.name + ": the receiver refused the write (reply " +
-                                         Dump(reply.received) + ")");
-    Say("Reply: " + Dump(reply.received) + ", accepted\n");
-    const auto check = SearchSettings(*port, choice, std::span(&newSpeed, 1));
-    if (!check)
-        throw Failure(kExitNoAnswer, choice.name + ": no answer at the new speed " +
-                                         std::to_string(newSpeed.bitRate) +
-                                         " bit/s; the receiver may not have taken the settings");
-    if (check->id != newID)
-        throw Failure(kExitNoAnswer, choice.name + ": the receiver reports " + Describe(*check) +
-                                         " instead of " + Describe(wanted));
-    Say("Confirmed: " + Describe(*check) + "\n");
+    const WriteResult result = WriteSettings(*port, choice, present,
+                                             {static_cast<Byte>(newID), newSpeed},
+                                             [](const std::string& line) { Say(line + "\n"); });
+    if (!result.error.empty())
+        throw Failure(kExitNoAnswer, result.error);
     return kExitDone;
 }
 

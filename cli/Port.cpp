@@ -2,6 +2,7 @@
 #include "cli/Port.h"
 
 #include "cli/Output.h"
+#include "core/Records.h"
 #include "platform/PortAccess.h"
 #include "platform/SerialRegistry.h"
 #include "serial/CommX.h"
@@ -228,6 +229,40 @@ std::optional<ReceiverSettings> ReadOrFail(TCommX& port, const PortChoice& choic
         throw Failure(kExitNoAnswer, choice.name + ": no receiver answered at " +
                                          speedList(speeds) + " bit/s");
     return found;
+}
+
+WriteResult WriteSettings(TCommX& port, const PortChoice& choice, const ReceiverSettings& present,
+                          const ReceiverSettings& wanted,
+                          const std::function<void(const std::string&)>& step)
+{
+    const auto tell = [&](const std::string& line) {
+        if (step)
+            step(line);
+    };
+    // A receiver set to a speed the port cannot run could not be reached again.
+    if (!runsAt(port, choice, wanted.speed))
+        return {present, cannotRun(choice, std::span(&wanted.speed, 1))};
+    port.SetBitRate(present.speed.bitRate);
+    const WriteFrame frame = BuildWriteFrame(present.id, wanted.speed.code, wanted.id);
+    tell("Write: " + Describe(wanted) + ", sent " + Dump(frame));
+    const WriteExchange reply = zub3::Write(port, frame);
+    if (!reply.Answered())
+        return {present, choice.name + ": no reply to the write at " +
+                             std::to_string(present.speed.bitRate) + " bit/s"};
+    if (!reply.accepted)
+        return {present, choice.name + ": the receiver refused the write (reply " +
+                             Dump(reply.received) + ")"};
+    tell("Reply: " + Dump(reply.received) + ", accepted");
+    const auto check = SearchSettings(port, choice, std::span(&wanted.speed, 1));
+    if (!check)
+        return {wanted, choice.name + ": no answer at the new speed " +
+                            std::to_string(wanted.speed.bitRate) +
+                            " bit/s; the receiver may not have taken the settings"};
+    if (check->id != wanted.id)
+        return {check, choice.name + ": the receiver reports " + Describe(*check) +
+                           " instead of " + Describe(wanted)};
+    tell("Confirmed: " + Describe(*check));
+    return {check, {}};
 }
 
 std::string Describe(const ReceiverSettings& s)

@@ -73,6 +73,17 @@ std::optional<ReceiverSettings> ReadOrFail(TCommX& port, const PortChoice& choic
                                            std::span<const LineSpeed> speeds,
                                            const std::function<bool()>& cancelled = {});
 
+// Gives the receiver new settings as "zub3ctl write" does: the port must run the new
+// speed, the write frame goes at the present speed, the reply is checked and the settings
+// are read back at the new speed. step is told of each step as a line.
+struct WriteResult {
+    std::optional<ReceiverSettings> now;  // what the receiver answers at afterwards
+    std::string error;                    // empty when written and confirmed
+};
+WriteResult WriteSettings(TCommX& port, const PortChoice& choice, const ReceiverSettings& present,
+                          const ReceiverSettings& wanted,
+                          const std::function<void(const std::string&)>& step = {});
+
 // "ID 7, 625000 bit/s"
 std::string Describe(const ReceiverSettings& settings);
 

@@ -3,6 +3,7 @@
 
 #include "cli/Commands.h"
 #include "cli/Output.h"
+#include "cli/Serve.h"
 #include "serial/CommX.h"
 #include "toolkit/ExceptionReport.h"
 
@@ -60,6 +61,8 @@ int run(const std::vector<std::string>& all)
             return Read(given);
         if (name == "write")
             return Write(given);
+        if (name == "serve")
+            return Serve(given);
         return Monitor(given);
     } catch (const UsageError& e) {
         throw UsageError(name + ": " + e.what() + "; " + zub3::cmdline::TryHelp("zub3ctl " + name));

@@ -14,6 +14,8 @@ packages=(
   xvfb xauth
   desktop-file-utils appstream man-db file dpkg-dev lintian bash-completion
   python3-serial ser2net
+  qt6-httpserver-dev qt6-websockets-dev libmosquitto-dev
+  mosquitto mosquitto-clients chromium python3-websocket systemd
   locales
   clang libclang-rt-14-dev
 )
