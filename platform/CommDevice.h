@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
-// Inside the serial communications unit: what a port is built on. The port (Comm.cpp) does
+// Inside the serial communications unit: what a port is built on. The port (CommPort.cpp) does
 // the overlapped I/O, time-outs, event waits and error flags over a non-blocking descriptor;
 // a device supplies the descriptor and everything that differs between a tty, a network
 // port and the fake.

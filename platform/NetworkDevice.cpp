@@ -3,10 +3,11 @@
 // Telnet with the COM-PORT-OPTION. Data bytes 0xFF travel doubled; the line settings, purges
 // and modem lines travel as sub-negotiations, which the server answers with the value it
 // applied. The port's I/O thread watches the socket as it watches a tty; the Telnet layer
-// lives in ReadSome and WriteSome.
+// (Rfc2217Codec) sits between the socket and ReadSome and WriteSome.
 
 #include "platform/CommDevice.h"
 #include "platform/PortAccess.h"
+#include "platform/Rfc2217Codec.h"
 #include "platform/SerialRegistry.h"
 
 #include <netdb.h>
@@ -18,7 +19,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <array>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -33,44 +33,13 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
-
-// Telnet (RFC 854, 856, 858)
-constexpr std::uint8_t IAC = 255;
-constexpr std::uint8_t DONT = 254;
-constexpr std::uint8_t DO = 253;
-constexpr std::uint8_t WONT = 252;
-constexpr std::uint8_t WILL = 251;
-constexpr std::uint8_t SB = 250;
-constexpr std::uint8_t SE = 240;
-constexpr std::uint8_t BINARY = 0;
-constexpr std::uint8_t SGA = 3;
-constexpr std::uint8_t COM_PORT = 44;
-
-// COM-PORT-OPTION commands (RFC 2217); the server answers each with its code plus 100.
-constexpr std::uint8_t SET_BAUDRATE = 1;
-constexpr std::uint8_t SET_DATASIZE = 2;
-constexpr std::uint8_t SET_PARITY = 3;
-constexpr std::uint8_t SET_STOPSIZE = 4;
-constexpr std::uint8_t SET_CONTROL = 5;
-constexpr std::uint8_t PURGE_DATA = 12;
-constexpr std::uint8_t kAnswerOffset = 100;
-
-constexpr std::uint8_t FLOW_NONE = 1;
-constexpr std::uint8_t FLOW_XONXOFF = 2;
-constexpr std::uint8_t FLOW_HARDWARE = 3;
-constexpr std::uint8_t DTR_ON = 8;
-constexpr std::uint8_t DTR_OFF = 9;
-constexpr std::uint8_t RTS_ON = 11;
-constexpr std::uint8_t RTS_OFF = 12;
-constexpr std::uint8_t PURGE_RECEIVED = 1;
-constexpr std::uint8_t PURGE_TRANSMIT = 2;
+using namespace telnet;
 
 constexpr auto kConnectTime = 5s;  // for the connection, and again for the first answers
 constexpr auto kAnswerTime = 3s;   // for the answer to a line setting
 // ser2net leaves SET-CONTROL unanswered on a device without modem lines (a pseudo
 // terminal); a server that did so once is not waited for again.
 constexpr auto kControlTime = 300ms;
-constexpr std::size_t kMaxSubnegotiation = 64;
 // A server's greeting comes at once, in a burst.
 constexpr auto kGreetingTime = 100ms;
 constexpr auto kGreetingPause = 10ms;
@@ -108,21 +77,20 @@ public:
             }
         }
         holdOutput_ = false;
-        askedUs_[BINARY] = askedUs_[COM_PORT] = askedHim_[BINARY] = true;
-        send({IAC, WILL, BINARY, IAC, DO, BINARY, IAC, WILL, COM_PORT});
+        codec_.Offer();
         // Value 0 asks for the present setting without changing it.
         for (const std::uint8_t code : {SET_BAUDRATE, SET_DATASIZE, SET_PARITY, SET_STOPSIZE})
-            request(code, code == SET_BAUDRATE ? std::vector<std::uint8_t>(4, 0)
-                                               : std::vector<std::uint8_t>{0});
+            request(code, code == SET_BAUDRATE ? Rfc2217Codec::Value32(0) : Rfc2217Codec::Bytes{0});
         const bool ready = waitFor(
             [this] {
-                return comPortRefused_ || (answered(SET_BAUDRATE) && answered(SET_DATASIZE) &&
-                                           answered(SET_PARITY) && answered(SET_STOPSIZE));
+                return codec_.ComPortRefused() ||
+                       (codec_.Answered(SET_BAUDRATE) && codec_.Answered(SET_DATASIZE) &&
+                        codec_.Answered(SET_PARITY) && codec_.Answered(SET_STOPSIZE));
             },
             Clock::now() + kConnectTime);
-        if (!ready || comPortRefused_) {
+        if (!ready || codec_.ComPortRefused()) {
             // ser2net greets a second client, says the port is in use, and hangs up.
-            const std::string said(pending_.begin() + static_cast<std::ptrdiff_t>(head_), pending_.end());
+            const std::string said = codec_.DataText();
             ports::PortAccess why;
             why.device = address_;
             why.state = said.find("in use") != std::string::npos ? ports::Access::Held
@@ -130,11 +98,11 @@ public:
             ports::SetLastOpenRefusal(why);
             return false;
         }
-        state_.BaudRate = value32(SET_BAUDRATE);
-        state_.ByteSize = replies_[SET_DATASIZE]->at(0);
-        const std::uint8_t parity = replies_[SET_PARITY]->at(0);
+        state_.BaudRate = codec_.Answer32(SET_BAUDRATE);
+        state_.ByteSize = codec_.Answer(SET_DATASIZE).at(0);
+        const std::uint8_t parity = codec_.Answer(SET_PARITY).at(0);
         state_.Parity = parity >= 1 && parity <= 5 ? static_cast<BYTE>(parity - 1) : NOPARITY;
-        const std::uint8_t stop = replies_[SET_STOPSIZE]->at(0);
+        const std::uint8_t stop = codec_.Answer(SET_STOPSIZE).at(0);
         state_.StopBits = stop == 2 ? TWOSTOPBITS : stop == 3 ? ONE5STOPBITS : ONESTOPBIT;
         return true;
     }
@@ -144,11 +112,11 @@ public:
     ssize_t ReadSome(void* buffer, std::size_t count) override
     {
         auto* out = static_cast<std::uint8_t*>(buffer);
-        std::size_t n = take(out, count);
+        std::size_t n = codec_.TakeData(out, count);
         while (n < count) {
             const ssize_t r = fill();
             if (r > 0) {
-                n += take(out + n, count - n);
+                n += codec_.TakeData(out + n, count - n);
                 continue;
             }
             if (n > 0 && (r == 0 || errno == EAGAIN || errno == EWOULDBLOCK))
@@ -163,13 +131,9 @@ public:
         if (!flush())
             return -1;
         const auto* in = static_cast<const std::uint8_t*>(buffer);
-        std::vector<std::uint8_t> encoded;
+        Rfc2217Codec::Bytes encoded;
         encoded.reserve(count + 8);
-        for (std::size_t i = 0; i < count; ++i) {
-            encoded.push_back(in[i]);
-            if (in[i] == IAC)
-                encoded.push_back(IAC);
-        }
+        Rfc2217Codec::Escape(in, count, encoded);
         const ssize_t sent = writeRaw(encoded.data(), encoded.size());
         if (sent < 0)
             return -1;
@@ -182,7 +146,7 @@ public:
             ++done;
         }
         if (at > static_cast<std::size_t>(sent)) {
-            out_.push_back(IAC);
+            codec_.Output().push_back(IAC);
             // Nothing else would send it should this byte end the write.
             if (done == count)
                 waitWritable(Clock::now() + 1s);
@@ -198,7 +162,7 @@ public:
     {
         while (fill() > 0) {
         }
-        return pending_.size() - head_;
+        return codec_.DataSize();
     }
 
     bool SetQueues(DWORD inQueue, DWORD outQueue) override
@@ -251,15 +215,14 @@ public:
     void FlushInput() override
     {
         const std::size_t stale = InQueue();
-        pending_.clear();
-        head_ = 0;
+        codec_.DropData();
         if (stale > 0)
             request(PURGE_DATA, {PURGE_RECEIVED});
     }
 
     void FlushOutput() override
     {
-        if (!out_.empty() && !flush())
+        if (!codec_.Output().empty() && !flush())
             request(PURGE_DATA, {PURGE_TRANSMIT});
     }
 
@@ -292,35 +255,23 @@ private:
     // True once nothing waits to be sent; errno set otherwise.
     bool flush()
     {
-        if (out_.empty() || holdOutput_)
-            return out_.empty();
-        const ssize_t n = writeRaw(out_.data(), out_.size());
+        auto& out = codec_.Output();
+        if (out.empty() || holdOutput_)
+            return out.empty();
+        const ssize_t n = writeRaw(out.data(), out.size());
         if (n < 0) {
             closed_ = true;
             return false;
         }
-        out_.erase(out_.begin(), out_.begin() + n);
-        if (!out_.empty())
+        out.erase(out.begin(), out.begin() + n);
+        if (!out.empty())
             errno = EAGAIN;
-        return out_.empty();
+        return out.empty();
     }
 
-    void send(std::initializer_list<std::uint8_t> bytes)
+    void request(std::uint8_t code, const Rfc2217Codec::Bytes& value)
     {
-        out_.insert(out_.end(), bytes);
-        flush();
-    }
-
-    void request(std::uint8_t code, const std::vector<std::uint8_t>& value)
-    {
-        replies_[code].reset();
-        out_.insert(out_.end(), {IAC, SB, COM_PORT, code});
-        for (const std::uint8_t b : value) {
-            out_.push_back(b);
-            if (b == IAC)
-                out_.push_back(IAC);
-        }
-        out_.insert(out_.end(), {IAC, SE});
+        codec_.Request(code, value);
         flush();
     }
 
@@ -329,7 +280,7 @@ private:
         request(SET_CONTROL, {value});
         if (controlSilent_)
             return;
-        if (!waitFor([this] { return answered(SET_CONTROL); }, Clock::now() + kControlTime))
+        if (!waitFor([this] { return codec_.Answered(SET_CONTROL); }, Clock::now() + kControlTime))
             controlSilent_ = true;
     }
 
@@ -356,15 +307,12 @@ private:
         const auto ask = [this](const std::vector<Field>& list, bool wanted) {
             for (const Field& f : list) {
                 const std::uint32_t v = wanted ? f.wanted : f.before;
-                if (f.code == SET_BAUDRATE)
-                    request(f.code, {static_cast<std::uint8_t>(v >> 24), static_cast<std::uint8_t>(v >> 16),
-                                     static_cast<std::uint8_t>(v >> 8), static_cast<std::uint8_t>(v)});
-                else
-                    request(f.code, {static_cast<std::uint8_t>(v)});
+                request(f.code, f.code == SET_BAUDRATE ? Rfc2217Codec::Value32(v)
+                                                       : Rfc2217Codec::Bytes{static_cast<std::uint8_t>(v)});
             }
             return waitFor(
                 [this, &list] {
-                    return std::all_of(list.begin(), list.end(), [this](const Field& f) { return answered(f.code); });
+                    return std::all_of(list.begin(), list.end(), [this](const Field& f) { return codec_.Answered(f.code); });
                 },
                 Clock::now() + kAnswerTime);
         };
@@ -375,7 +323,7 @@ private:
         std::vector<Field> taken;
         bool refused = false;
         for (const Field& f : changed) {
-            const std::uint32_t got = f.code == SET_BAUDRATE ? value32(f.code) : replies_[f.code]->at(0);
+            const std::uint32_t got = f.code == SET_BAUDRATE ? codec_.Answer32(f.code) : codec_.Answer(f.code).at(0);
             const bool ok = f.code == SET_BAUDRATE ? RateTaken(f.wanted, got) : got == f.wanted;
             refused = refused || !ok;
             if (got != f.before)
@@ -388,31 +336,6 @@ private:
 
     // --- receiving ---
 
-    bool answered(std::uint8_t code) const { return replies_[code].has_value() && !replies_[code]->empty(); }
-
-    std::uint32_t value32(std::uint8_t code) const
-    {
-        const auto& v = *replies_[code];
-        std::uint32_t x = 0;
-        for (std::size_t i = 0; i < 4 && i < v.size(); ++i)
-            x = (x << 8) | v[i];
-        return x;
-    }
-
-    std::size_t take(std::uint8_t* out, std::size_t count)
-    {
-        const std::size_t n = std::min(count, pending_.size() - head_);
-        if (n == 0)  // an empty vector's data() may be null, which memcpy must not get
-            return 0;
-        std::memcpy(out, pending_.data() + head_, n);
-        head_ += n;
-        if (head_ == pending_.size()) {
-            pending_.clear();
-            head_ = 0;
-        }
-        return n;
-    }
-
     // One read of the socket, decoded: > 0 bytes read, 0 at the end of the connection, -1
     // with errno otherwise.
     ssize_t fill()
@@ -424,12 +347,12 @@ private:
         do
             n = ::recv(fd_, raw, sizeof raw, 0);
         while (n < 0 && errno == EINTR);
-        if (n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK)) {
-            closed_ = true;
+        if (n <= 0) {
+            closed_ = n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK);
             return n;
         }
-        for (ssize_t i = 0; i < n; ++i)
-            decode(raw[i]);
+        codec_.Feed(raw, static_cast<std::size_t>(n));
+        flush();  // the negotiation replies
         return n;
     }
 
@@ -444,7 +367,7 @@ private:
                 return true;
             if (closed_)
                 return false;
-            pollfd p{fd_, static_cast<short>(POLLIN | (out_.empty() ? 0 : POLLOUT)), 0};
+            pollfd p{fd_, static_cast<short>(POLLIN | (codec_.Output().empty() ? 0 : POLLOUT)), 0};
             const int r = ::poll(&p, 1, remainingMs(deadline));
             if (r == 0)
                 return done();
@@ -457,7 +380,7 @@ private:
 
     void waitWritable(Clock::time_point deadline)
     {
-        while (!out_.empty() && !closed_) {
+        while (!codec_.Output().empty() && !closed_) {
             pollfd p{fd_, POLLOUT, 0};
             if (::poll(&p, 1, remainingMs(deadline)) <= 0)
                 return;
@@ -465,125 +388,15 @@ private:
         }
     }
 
-    void decode(std::uint8_t b)
-    {
-        switch (rx_) {
-        case Rx::Data:
-            if (b == IAC)
-                rx_ = Rx::Command;
-            else
-                pending_.push_back(b);
-            return;
-        case Rx::Command:
-            rx_ = Rx::Data;
-            if (b == IAC) {
-                pending_.push_back(IAC);
-            } else if (b == SB) {
-                sub_.clear();
-                rx_ = Rx::Sub;
-            } else if (b >= WILL) {
-                verb_ = b;
-                rx_ = Rx::Option;
-            }
-            // NOP, go-ahead, data mark and the like mean nothing on a serial line.
-            return;
-        case Rx::Option:
-            rx_ = Rx::Data;
-            negotiate(verb_, b);
-            return;
-        case Rx::Sub:
-            if (b == IAC)
-                rx_ = Rx::SubCommand;
-            else if (sub_.size() < kMaxSubnegotiation)
-                sub_.push_back(b);
-            return;
-        case Rx::SubCommand:
-            if (b == IAC) {
-                if (sub_.size() < kMaxSubnegotiation)
-                    sub_.push_back(IAC);
-                rx_ = Rx::Sub;
-                return;
-            }
-            subnegotiation();
-            // Anything but SE ends the sub-negotiation too, and is a command of its own.
-            rx_ = Rx::Command;
-            if (b != SE)
-                decode(b);
-            else
-                rx_ = Rx::Data;
-            return;
-        }
-    }
-
-    void subnegotiation()
-    {
-        if (sub_.size() < 2 || sub_[0] != COM_PORT || sub_[1] < kAnswerOffset)
-            return;  // notifications of modem and line state, among others
-        const std::uint8_t code = sub_[1] - kAnswerOffset;
-        if (code < replies_.size())
-            replies_[code] = std::vector<std::uint8_t>(sub_.begin() + 2, sub_.end());
-    }
-
-    // The options this client takes: binary both ways, the serial-port control for itself,
-    // and no go-ahead; everything else is declined. An answer goes only to a change, so
-    // that two sides never echo each other without end.
-    void negotiate(std::uint8_t verb, std::uint8_t option)
-    {
-        const bool ours = option == BINARY || option == COM_PORT || option == SGA;
-        const bool theirs = option == BINARY || option == SGA;
-        switch (verb) {
-        case DO:
-            if (!ours)
-                send({IAC, WONT, option});
-            else if (!us_[option] && !std::exchange(askedUs_[option], false))
-                send({IAC, WILL, option});
-            if (ours)
-                us_[option] = true;
-            break;
-        case DONT:
-            if (option == COM_PORT)
-                comPortRefused_ = true;
-            if (us_[option])
-                send({IAC, WONT, option});
-            us_[option] = askedUs_[option] = false;
-            break;
-        case WILL:
-            if (!theirs)
-                send({IAC, DONT, option});
-            else if (!him_[option] && !std::exchange(askedHim_[option], false))
-                send({IAC, DO, option});
-            if (theirs)
-                him_[option] = true;
-            break;
-        case WONT:
-            if (him_[option])
-                send({IAC, DONT, option});
-            him_[option] = askedHim_[option] = false;
-            break;
-        default:
-            break;
-        }
-    }
-
-    enum class Rx { Data, Command, Option, Sub, SubCommand };
-
     const int fd_;
     const std::string address_;  // "HOST:PORT"
     DCB state_;
     bool closed_ = false;         // the connection ended or failed
-    bool comPortRefused_ = false;
     bool controlSilent_ = false;
     bool holdOutput_ = false;  // while the greeting is read
     std::optional<bool> dtr_, rts_;  // as last sent; unknown at first
     std::uint8_t flow_ = FLOW_NONE;
-    Rx rx_ = Rx::Data;
-    std::uint8_t verb_ = 0;
-    std::vector<std::uint8_t> sub_;
-    std::array<bool, 256> us_{}, him_{}, askedUs_{}, askedHim_{};
-    std::array<std::optional<std::vector<std::uint8_t>>, 16> replies_;
-    std::vector<std::uint8_t> pending_;  // data received, not yet read
-    std::size_t head_ = 0;
-    std::vector<std::uint8_t> out_;  // bytes the socket did not take yet
+    Rfc2217Codec codec_;  // its output holds the bytes the socket did not take yet
 };
 
 ports::PortAccess refusal(ports::Access state, const std::string& address)
