@@ -37,7 +37,7 @@ if $window; then
   done
 fi
 for package in "${packages[@]}"; do
-  expected+=("share/doc/$package/copyright" "share/doc/$package/changelog.gz")
+  expected+=("share/doc/$package/copyright" "share/doc/$package/changelog.gz" "share/lintian/overrides/$package")
 done
 for program in "${programs[@]}"; do
   expected+=("bin/$program" "share/man/man1/$program.1.gz")
