@@ -75,7 +75,8 @@ if [ -n "$manager" ]; then
   dpkg-deb --root-owner-group -b "$old" "$work/zub3-manager_1.1.0.deb" >/dev/null
   in_root -i "$work/zub3-manager_1.1.0.deb" || fail "installing the package of 1.1.0"
 fi
-in_root -i "${new[@]}" || { cat "$work/dpkg.log"; fail "installing ${new[*]##*/}"; }
+# As apt unpacks an upgrade: the old package is deconfigured while zub3-tools takes its files.
+in_root --auto-deconfigure -i "${new[@]}" || { cat "$work/dpkg.log"; fail "installing ${new[*]##*/}"; }
 for deb in "${new[@]}"; do
   package=$(dpkg-deb -f "$deb" Package)
   [ "$(status "$package")" = "install ok installed $version" ] || fail "$package: $(status "$package")"
