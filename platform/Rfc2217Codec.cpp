@@ -11,8 +11,24 @@ using namespace telnet;
 
 void Rfc2217Codec::Feed(const std::uint8_t* bytes, std::size_t count)
 {
+    overran_ = false;
     for (std::size_t i = 0; i < count; ++i)
         decode(bytes[i]);
+    if (overran_)
+        ++counters_.overrun;
+}
+
+void Rfc2217Codec::keep(std::uint8_t b)
+{
+    if (DataSize() >= capacity_) {
+        overran_ = true;
+        return;
+    }
+    if (head_ > 0 && data_.size() == data_.capacity()) {  // reuse what was taken
+        data_.erase(data_.begin(), data_.begin() + static_cast<std::ptrdiff_t>(head_));
+        head_ = 0;
+    }
+    data_.push_back(b);
 }
 
 std::size_t Rfc2217Codec::TakeData(std::uint8_t* out, std::size_t count)
@@ -40,13 +56,20 @@ std::string Rfc2217Codec::DataText() const
 
 void Rfc2217Codec::Offer()
 {
-    askedUs_[BINARY] = askedUs_[COM_PORT] = askedHim_[BINARY] = true;
-    send({IAC, WILL, BINARY, IAC, DO, BINARY, IAC, WILL, COM_PORT});
+    // An option already agreed is not offered again (RFC 854): that would start a loop.
+    for (const std::uint8_t option : {BINARY, COM_PORT})
+        if (!us_[option] && !std::exchange(askedUs_[option], true))
+            output_.insert(output_.end(), {IAC, WILL, option});
+    if (!him_[BINARY] && !std::exchange(askedHim_[BINARY], true))
+        output_.insert(output_.end(), {IAC, DO, BINARY});
 }
 
 void Rfc2217Codec::Request(std::uint8_t code, const Bytes& value)
 {
-    answers_[code].reset();
+    Reply& a = answers_[code];
+    a.asked = value;
+    a.fresh = false;
+    ++a.owed;
     output_.insert(output_.end(), {IAC, SB, COM_PORT, code});
     Escape(value.data(), value.size(), output_);
     output_.insert(output_.end(), {IAC, SE});
@@ -60,12 +83,12 @@ Rfc2217Codec::Bytes Rfc2217Codec::Value32(std::uint32_t v)
 
 bool Rfc2217Codec::Answered(std::uint8_t code) const
 {
-    return answers_[code].has_value() && !answers_[code]->empty();
+    return answers_[code].fresh;
 }
 
 std::uint32_t Rfc2217Codec::Answer32(std::uint8_t code) const
 {
-    const Bytes& v = *answers_[code];
+    const Bytes& v = answers_[code].value;
     std::uint32_t x = 0;
     for (std::size_t i = 0; i < 4 && i < v.size(); ++i)
         x = (x << 8) | v[i];
@@ -81,9 +104,10 @@ void Rfc2217Codec::Escape(const std::uint8_t* bytes, std::size_t count, Bytes& o
     }
 }
 
-void Rfc2217Codec::send(std::initializer_list<std::uint8_t> bytes)
+void Rfc2217Codec::reply(std::initializer_list<std::uint8_t> bytes)
 {
-    output_.insert(output_.end(), bytes);
+    if (output_.size() < kMaxOutput)
+        output_.insert(output_.end(), bytes);
 }
 
 void Rfc2217Codec::decode(std::uint8_t b)
@@ -93,12 +117,12 @@ void Rfc2217Codec::decode(std::uint8_t b)
         if (b == IAC)
             rx_ = Rx::Command;
         else
-            data_.push_back(b);
+            keep(b);
         return;
     case Rx::Command:
         rx_ = Rx::Data;
         if (b == IAC) {
-            data_.push_back(IAC);
+            keep(IAC);
         } else if (b == SB) {
             sub_.clear();
             rx_ = Rx::Sub;
@@ -139,10 +163,41 @@ void Rfc2217Codec::decode(std::uint8_t b)
 void Rfc2217Codec::subnegotiation()
 {
     if (sub_.size() < 2 || sub_[0] != COM_PORT || sub_[1] < kAnswerOffset)
-        return;  // notifications of modem and line state, among others
+        return;
     const std::uint8_t code = sub_[1] - kAnswerOffset;
-    if (code < answers_.size())
-        answers_[code] = Bytes(sub_.begin() + 2, sub_.end());
+    const Bytes value(sub_.begin() + 2, sub_.end());
+    switch (code) {
+    case NOTIFY_LINESTATE:
+        if (!value.empty()) {
+            const std::uint8_t line = value[0];
+            counters_.overrun += (line & LINE_OVERRUN) ? 1 : 0;
+            counters_.parity += (line & LINE_PARITY) ? 1 : 0;
+            counters_.frame += (line & LINE_FRAMING) ? 1 : 0;
+            counters_.brk += (line & LINE_BREAK) ? 1 : 0;
+        }
+        return;
+    case NOTIFY_MODEMSTATE:  // the lines this client does not watch
+        return;
+    case FLOWCONTROL_SUSPEND:
+    case FLOWCONTROL_RESUME:
+        suspended_ = code == FLOWCONTROL_SUSPEND;
+        return;
+    default:
+        break;
+    }
+    if (code >= answers_.size() || value.empty())
+        return;
+    Reply& a = answers_[code];
+    // With earlier requests still owed an answer, this one may be theirs; it counts for the
+    // latest only when it says what the latest asked. Value 0 asks without changing.
+    const bool owedEarlier = a.owed > 1;
+    if (a.owed > 0)
+        --a.owed;
+    a.value = value;
+    const bool query = std::all_of(a.asked.begin(), a.asked.end(), [](std::uint8_t b) { return b == 0; });
+    a.fresh = !owedEarlier || (!query && value == a.asked);
+    if (a.fresh)
+        a.owed = 0;
 }
 
 // The options this client takes: binary both ways, the serial-port control for itself, and
@@ -155,9 +210,9 @@ void Rfc2217Codec::negotiate(std::uint8_t verb, std::uint8_t option)
     switch (verb) {
     case DO:
         if (!ours)
-            send({IAC, WONT, option});
+            reply({IAC, WONT, option});
         else if (!us_[option] && !std::exchange(askedUs_[option], false))
-            send({IAC, WILL, option});
+            reply({IAC, WILL, option});
         if (ours)
             us_[option] = true;
         break;
@@ -165,20 +220,20 @@ void Rfc2217Codec::negotiate(std::uint8_t verb, std::uint8_t option)
         if (option == COM_PORT)
             comPortRefused_ = true;
         if (us_[option])
-            send({IAC, WONT, option});
+            reply({IAC, WONT, option});
         us_[option] = askedUs_[option] = false;
         break;
     case WILL:
         if (!theirs)
-            send({IAC, DONT, option});
+            reply({IAC, DONT, option});
         else if (!him_[option] && !std::exchange(askedHim_[option], false))
-            send({IAC, DO, option});
+            reply({IAC, DO, option});
         if (theirs)
             him_[option] = true;
         break;
     case WONT:
         if (him_[option])
-            send({IAC, DONT, option});
+            reply({IAC, DONT, option});
         him_[option] = askedHim_[option] = false;
         break;
     default:

@@ -18,7 +18,7 @@ tools=(
 )
 window=(
   libgl-dev libglx-dev libxcb1-dev
-  qt6-charts-dev libqt6opengl6-dev qt6-l10n-tools
+  qt6-charts-dev libqt6opengl6-dev qt6-l10n-tools qt6-translations-l10n
   libpng-dev zlib1g-dev
   fonts-noto-cjk
   xvfb xauth
