@@ -5,8 +5,8 @@
 # and checks them with lintian --pedantic, which must report nothing. Extra arguments go to
 # cmake's configure step.
 #   scripts/package.sh [--arch ARCH] [cmake arguments...]
-# --arch arm64 (or armhf) cross-builds zub3-tools alone for that architecture into
-# build-deb-ARCH/, with Debian's cross compilers and that architecture's Qt beside ours.
+# --arch arm64 cross-builds zub3-tools alone for that Debian architecture into
+# build-deb-arm64/, with Debian's cross compilers and that architecture's Qt beside ours.
 # Install the packages with
 #   sudo apt install ./build-deb/zub3-tools_*.deb ./build-deb/zub3-manager_*.deb
 set -euo pipefail

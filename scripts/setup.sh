@@ -5,8 +5,8 @@
 #   setup.sh              everything: the window, the tests, the sanitizers, the package
 #   setup.sh --tools      the tools-only build (-DZUB3_WINDOW=OFF) and its tests: zub3ctl
 #                         and zub3sim on a computer without a display
-#   setup.sh --cross ARCH the tools-only build for another Debian architecture (arm64,
-#                         armhf) and its smoke test under qemu-user
+#   setup.sh --cross ARCH the tools-only build for another Debian architecture (arm64)
+#                         and its smoke test under qemu-user
 set -euo pipefail
 
 tools=(
