@@ -73,7 +73,7 @@ void ButtonLog::Add(const PollResult& poll)
         list_->addItem(line(entries_.back()));
     }
     while (entries_.size() > kMaxEntries) {
-        entries_.erase(entries_.begin());
+        entries_.pop_front();
         delete list_->takeItem(0);
     }
     list_->scrollToBottom();

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <deque>
 #include <vector>
 
 class QListWidget;
@@ -43,7 +44,7 @@ private:
     void save();
 
     std::vector<Indicator> indicators_;
-    std::vector<Entry> entries_;
+    std::deque<Entry> entries_;
     QListWidget* list_;
     std::optional<std::uint16_t> buttons_;  // of the last answered poll
 };

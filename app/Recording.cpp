@@ -40,6 +40,8 @@ QString Recording::Refusal(const QString& file, bool overwrite)
     const QByteArray path = QFile::encodeName(file);
     struct stat st{};
     const bool existed = ::lstat(path.constData(), &st) == 0;
+    if (existed && S_ISDIR(st.st_mode))  // not "exists": no --overwrite would help
+        return file + QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(EISDIR));
     // As the constructor opens it, but without emptying a file that is there.
     const int fd = ::open(path.constData(), openFlags(overwrite) & ~O_TRUNC, 0666);
     if (fd < 0)

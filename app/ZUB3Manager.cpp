@@ -2,6 +2,7 @@
 // Program entry: the command line, the application titled "ZUB-3 Manager", its one window
 // with what is kept and offered around it, the event loop.
 #include "app/ChartWindow.h"
+#include "app/PortNotices.h"
 #include "app/ProgramOptions.h"
 #include "app/Recording.h"
 #include "app/Translation.h"
@@ -98,7 +99,8 @@ int main(int argc, char** argv)
     if (!options.record.isEmpty()) {
         if (const QString why = Recording::Refusal(options.record, options.overwrite);
             !why.isEmpty()) {
-            const bool exists = !options.overwrite && QFileInfo::exists(options.record);
+            const QFileInfo target(options.record);
+            const bool exists = !options.overwrite && target.exists() && !target.isDir();
             std::fprintf(stderr, "ZUB3Manager: cannot record: %s%s\n", qPrintable(why),
                          exists ? " (--overwrite replaces it)" : "");
             return 1;
@@ -126,6 +128,7 @@ int main(int argc, char** argv)
 
     TMainForm MainForm;
     CloseOnTerminationSignals(&MainForm);
+    new PortNotices(MainForm);  // the form's child
     WindowExtras extras(MainForm, settingsFile);
     if (!options.record.isEmpty()) {
         try {

@@ -33,6 +33,8 @@ TEST(ZUB3Manager, CommandLine)
          "ZUB3Manager: cannot record: /nonexistent-folder/s.csv: "},
         {{"--record", "/dev/null"}, false, 1, "",
          "ZUB3Manager: cannot record: /dev/null: File exists (--overwrite replaces it)\n"},
+        {{"--record", "/tmp"}, false, 1, "",
+         "ZUB3Manager: cannot record: /tmp: Is a directory\n"},
         {{}, false, 1, "",
          "ZUB3Manager: no display (DISPLAY/WAYLAND_DISPLAY unset); zub3ctl works without one\n"},
     };
