@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "cli/Commands.h"
 
+#include "cli/PortSession.h"
 #include "cli/Summary.h"
 #include "core/ReceiverLink.h"
 #include "core/Records.h"
@@ -81,12 +82,6 @@ std::string require(const Arguments& args, std::string_view name)
         throw UsageError("--" + std::string(name) + " is required");
     return *value;
 }
-
-struct PortChoice {
-    std::string name;    // "COM51", or the path given
-    int number = 0;
-    std::string device;  // "/dev/pts/3"
-};
 
 std::filesystem::path canonical(const std::string& path)
 {
@@ -469,21 +464,9 @@ private:
     {
         summary_.Failure();
         const long long n = summary_.Failures();
-        if (lineLost && registry::IsNetworkAddress(choice_.device)) {
-            ports::PortAccess lost;
-            lost.state = ports::Access::Dropped;
-            lost.device = registry::ParseNetworkAddress(choice_.device)->Text();
-            end(kExitCannotOpen, choice_.name + ": " + ports::Explain(lost, ports::Language::English));
-            return;
-        }
-        if (lineLost) {
-            const ports::PortAccess access = ports::CheckAccess(choice_.device);
-            if (access.state == ports::Access::Gone) {
-                end(kExitCannotOpen,
-                    choice_.name + ": " + ports::Explain(access, ports::Language::English));
-                return;
-            }
-        }
+        if (lineLost)
+            if (const auto gone = LostLine(choice_))
+                return end(kExitCannotOpen, *gone);
         if (live_)
             draw(last_.value_or(Record{}), true);
         else
@@ -548,6 +531,135 @@ std::pair<int, std::string> portOrder(const std::string& name)
 }
 
 }  // namespace
+
+PortChoice ChoosePort(const std::string& text)
+{
+    return choosePort(text);
+}
+
+std::unique_ptr<TCommX> OpenPort(const PortChoice& choice)
+{
+    return openPort(choice);
+}
+
+std::optional<LineSpeed> AskedSpeed(const Arguments& args)
+{
+    return askedSpeed(args);
+}
+
+std::vector<LineSpeed> SpeedsToTry(TCommX& port, const PortChoice& choice,
+                                   const std::optional<LineSpeed>& asked)
+{
+    return speedsToTry(port, choice, asked);
+}
+
+std::optional<ReceiverSettings> ReadOrFail(TCommX& port, const PortChoice& choice,
+                                           std::span<const LineSpeed> speeds,
+                                           const std::function<bool()>& cancelled)
+{
+    return readOrFail(port, choice, speeds, cancelled);
+}
+
+std::string Describe(const ReceiverSettings& s)
+{
+    return describe(s);
+}
+
+std::string RequireOption(const Arguments& args, std::string_view name)
+{
+    return require(args, name);
+}
+
+std::optional<std::string> LostLine(const PortChoice& choice)
+{
+    if (registry::IsNetworkAddress(choice.device)) {
+        ports::PortAccess lost;
+        lost.state = ports::Access::Dropped;
+        lost.device = registry::ParseNetworkAddress(choice.device)->Text();
+        return choice.name + ": " + ports::Explain(lost, ports::Language::English);
+    }
+    const ports::PortAccess access = ports::CheckAccess(choice.device);
+    if (access.state == ports::Access::Gone)
+        return choice.name + ": " + ports::Explain(access, ports::Language::English);
+    return std::nullopt;
+}
+
+PollOptions ReadPollOptions(const Arguments& args)
+{
+    const MonitorSettings m = monitorSettings(args);
+    return {m.interval, m.maxFailures};
+}
+
+WriteResult WriteSettings(TCommX& port, const PortChoice& choice, const ReceiverSettings& present,
+                          const ReceiverSettings& wanted,
+                          const std::function<void(const std::string&)>& step)
+{
+    const auto tell = [&](const std::string& line) {
+        if (step)
+            step(line);
+    };
+    // A receiver set to a speed the port cannot run could not be reached again.
+    if (!runsAt(port, choice, wanted.speed))
+        return {present, cannotRun(choice, std::span(&wanted.speed, 1))};
+    port.SetBitRate(present.speed.bitRate);
+    const WriteFrame frame = BuildWriteFrame(present.id, wanted.speed.code, wanted.id);
+    tell("Write: " + describe(wanted) + ", sent " + Dump(frame));
+    const WriteExchange reply = zub3::Write(port, frame);
+    if (!reply.Answered())
+        return {present, choice.name + ": no reply to the write at " +
+                             std::to_string(present.speed.bitRate) + " bit/s"};
+    if (!reply.accepted)
+        return {present, choice.name + ": the receiver refused the write (reply " +
+                             Dump(reply.received) + ")"};
+    tell("Reply: " + Dump(reply.received) + ", accepted");
+    const auto check = searchSettings(port, choice, std::span(&wanted.speed, 1));
+    if (!check)
+        return {wanted, choice.name + ": no answer at the new speed " +
+                            std::to_string(wanted.speed.bitRate) +
+                            " bit/s; the receiver may not have taken the settings"};
+    if (check->id != wanted.id)
+        return {check, choice.name + ": the receiver reports " + describe(*check) +
+                           " instead of " + describe(wanted)};
+    tell("Confirmed: " + describe(*check));
+    return {check, {}};
+}
+
+void SetQuiet(bool quiet)
+{
+    g_quiet = quiet;
+}
+
+void Note(const std::string& text)
+{
+    note(text);
+}
+
+void CatchTerminationSignals()
+{
+    catchTerminationSignals();
+}
+
+int TerminationFd()
+{
+    return g_signalPipe[0];
+}
+
+void ClearTermination()
+{
+    char buf[16];
+    while (::read(g_signalPipe[0], buf, sizeof buf) > 0) {
+    }
+}
+
+bool TerminationRequested()
+{
+    return g_stopRequested != 0;
+}
+
+std::string JsonString(const std::string& s)
+{
+    return jsonString(s);
+}
 
 void Say(std::string_view text)
 {
@@ -656,26 +768,11 @@ int Write(const Arguments& args)
         present = *readOrFail(*port, choice, runnableSpeeds(*port, choice, kLineSpeeds));
         say("Read: " + describe(present) + "\n");
     }
-    const WriteFrame frame = BuildWriteFrame(present.id, newSpeed.code, newID);
-    const ReceiverSettings wanted{static_cast<Byte>(newID), newSpeed};
-    say("Write: " + describe(wanted) + ", sent " + Dump(frame) + "\n");
-    const WriteExchange reply = zub3::Write(*port, frame);
-    if (!reply.Answered())
-        throw Failure(kExitNoAnswer, choice.name + ": no reply to the write at " +
-                                         std::to_string(present.speed.bitRate) + " bit/s");
-    if (!reply.accepted)
-        throw Failure(kExitNoAnswer, choice.name + ": the receiver refused the write (reply " +
-                                         Dump(reply.received) + ")");
-    say("Reply: " + Dump(reply.received) + ", accepted\n");
-    const auto check = searchSettings(*port, choice, std::span(&newSpeed, 1));
-    if (!check)
-        throw Failure(kExitNoAnswer, choice.name + ": no answer at the new speed " +
-                                         std::to_string(newSpeed.bitRate) +
-                                         " bit/s; the receiver may not have taken the settings");
-    if (check->id != newID)
-        throw Failure(kExitNoAnswer, choice.name + ": the receiver reports " + describe(*check) +
-                                         " instead of " + describe(wanted));
-    say("Confirmed: " + describe(*check) + "\n");
+    const WriteResult result = WriteSettings(*port, choice, present,
+                                             {static_cast<Byte>(newID), newSpeed},
+                                             [](const std::string& line) { say(line + "\n"); });
+    if (!result.error.empty())
+        throw Failure(kExitNoAnswer, result.error);
     return kExitDone;
 }
 

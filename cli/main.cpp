@@ -2,6 +2,7 @@
 // zub3ctl: the ZUB-3 receiver from the command line, for scripts, robots and logs.
 
 #include "cli/Commands.h"
+#include "cli/Serve.h"
 #include "serial/CommX.h"
 #include "toolkit/ExceptionReport.h"
 
@@ -58,6 +59,8 @@ int run(const std::vector<std::string>& all)
             return Read(given);
         if (name == "write")
             return Write(given);
+        if (name == "serve")
+            return Serve(given);
         return Monitor(given);
     } catch (const UsageError& e) {
         throw UsageError(name + ": " + e.what() + "; try \"zub3ctl " + name + " --help\"");

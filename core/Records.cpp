@@ -180,6 +180,13 @@ std::string FormatRecord(Format format, bool hex, const Record& r)
     return out + "\n";
 }
 
+std::string AddJsonField(std::string_view record, std::string_view key, long long value)
+{
+    const std::size_t brace = record.rfind('}');
+    return std::string(record.substr(0, brace)) + ", \"" + std::string(key) +
+           "\": " + std::to_string(value) + "}";
+}
+
 std::vector<RecordedPoll> ReadRecords(const std::filesystem::path& file, std::string* skipped)
 {
     std::ifstream in(file);

@@ -68,6 +68,10 @@ std::string Header(Format format, bool hex);
 // One record with its newline.
 std::string FormatRecord(Format format, bool hex, const Record& record);
 
+// A JSON record (FormatRecord's, with or without its newline) with one more whole-number
+// field after the others, for front ends that number or count the records they pass on.
+std::string AddJsonField(std::string_view record, std::string_view key, long long value);
+
 // A frame as the window dumps it, without the trailing space.
 std::string Dump(std::span<const Byte> frame);
 

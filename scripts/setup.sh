@@ -15,6 +15,8 @@ tools=(
   libgtest-dev
   man-db bash-completion ser2net
   locales
+  qt6-httpserver-dev qt6-websockets-dev libmosquitto-dev
+  mosquitto mosquitto-clients chromium python3-websocket systemd
 )
 window=(
   libgl-dev libglx-dev libxcb1-dev
@@ -37,7 +39,8 @@ case "${1:-}" in
     cross=${2:?setup.sh: --cross needs a Debian architecture, such as arm64}
     # The build machine's Qt runs moc; the other architecture's is linked.
     packages=("${tools[@]}" "${packaging[@]}" qemu-user "crossbuild-essential-$cross"
-              "qt6-base-dev:$cross")
+              "qt6-base-dev:$cross" "qt6-httpserver-dev:$cross" "qt6-websockets-dev:$cross"
+              "libmosquitto-dev:$cross")
     ;;
   *) echo "setup.sh: unknown option '$1' (--tools or --cross ARCH)" >&2; exit 2 ;;
 esac

@@ -32,10 +32,12 @@ for field in Breaks Replaces; do
     || fail "zub3-tools' $field is '$(dpkg-deb -f "$tools" $field)'"
 done
 tool_files=$(files "$tools")
-for file in /usr/bin/zub3ctl /usr/bin/zub3sim /usr/share/man/man1/zub3ctl.1.gz; do
+for file in /usr/bin/zub3ctl /usr/bin/zub3sim /usr/share/man/man1/zub3ctl.1.gz /etc/default/zub3-serve; do
   grep -qx "$file" <<<"$tool_files" || fail "zub3-tools does not hold $file"
 done
 ! grep -E "ZUB3Manager|/icons/|/applications/|/metainfo/" <<<"$tool_files" || fail "zub3-tools holds the window's files"
+# The service's options are the administrator's: an upgrade keeps them.
+[ "$(dpkg-deb -I "$tools" conffiles)" = /etc/default/zub3-serve ] || fail "zub3-tools' conffiles: $(dpkg-deb -I "$tools" conffiles)"
 
 # Debian's tools strip the compiler's notes along with the symbols.
 unpacked=$work/unpacked

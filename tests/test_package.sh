@@ -40,12 +40,15 @@ for package in "${packages[@]}"; do
   expected+=("share/doc/$package/copyright" "share/doc/$package/changelog.gz" "share/lintian/overrides/$package")
 done
 for program in "${programs[@]}"; do
+  [ "$program" = zub3ctl ] && expected+=("lib/systemd/system/zub3-serve@.service")
   expected+=("bin/$program" "share/man/man1/$program.1.gz")
   [ "$program" = ZUB3Manager ] || expected+=("share/bash-completion/completions/$program")
 done
 diff <(printf '%s\n' "${expected[@]}" | sort) <(cd "$root" && find . -type f -printf '%P\n' | sort) \
   || fail "installed files differ from the expected ones (< expected, > installed)"
-[ -z "$(find "$staging" -mindepth 1 -maxdepth 1 ! -name usr)" ] || fail "files outside /usr"
+# Outside /usr only the service's options, a configuration file of the administrator's.
+[ -z "$(cd "$staging" && find . -type f ! -path './usr/*' ! -path ./etc/default/zub3-serve)" ] \
+  || fail "files outside /usr"
 
 for program in "${programs[@]}"; do
   [ -x "$root/bin/$program" ] || fail "bin/$program is not executable"
@@ -113,7 +116,7 @@ for program in "${programs[@]}"; do
     grep -qx "$section" <<<"$text" || fail "$program's page has no $section"
   done
   case $program in
-    zub3ctl) help=$(for c in "" ports read write monitor; do zub3ctl $c --help; done) ;;
+    zub3ctl) help=$(for c in "" ports read write monitor serve; do zub3ctl $c --help; done) ;;
     # The window's --help needs no display: none is given.
     ZUB3Manager) help=$(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM timeout 10 ZUB3Manager --help) ;;
     *) help=$($program --help) ;;
