@@ -2,7 +2,6 @@
 #include "app/ChartWindow.h"
 
 #include "app/SaveDialog.h"
-#include "app/ZUB3Check.h"
 #include "core/Records.h"
 #include "toolkit/Dialogs.h"
 
@@ -263,11 +262,11 @@ ChartWindow::ChartWindow(QWidget* parent) : QWidget(parent, Qt::Window)
     Refresh();
 }
 
-void ChartWindow::Add(const PollResult& poll)
+void ChartWindow::Add(const zub3::PollResult& poll)
 {
     if (samples_.empty())
         origin_ = poll.sent;
-    samples_.push_back({poll.sent, poll.sentWallMs, poll.data, poll.fault});
+    samples_.push_back(poll);
     if (samples_.size() > kHistoryPolls)
         samples_.pop_front();
     if (poll.data && std::any_of(poll.data->channels.begin(), poll.data->channels.end(),
@@ -335,7 +334,7 @@ void ChartWindow::scheduleRefresh()
 
 double ChartWindow::seconds(const Sample& s) const
 {
-    return std::chrono::duration<double>(s.t - origin_).count();
+    return std::chrono::duration<double>(s.sent - origin_).count();
 }
 
 std::pair<std::size_t, std::size_t> ChartWindow::indexRange(double from, double to) const
@@ -579,11 +578,8 @@ std::string ChartWindow::Csv(Extent extent) const
         if (!s.data)
             continue;  // as in zub3ctl's records, a failed poll has no row
         if (!start)
-            start = s.t;
-        out += zub3::FormatRecord(
-            zub3::Format::Csv, false,
-            {std::chrono::duration<double, std::milli>(s.t - *start).count(),
-             zub3::WallClock(s.wallMs), *s.data, {}, {}});
+            start = s.sent;
+        out += zub3::FormatRecord(zub3::Format::Csv, false, zub3::MakeRecord(s, *start));
     }
     return out;
 }

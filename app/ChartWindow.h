@@ -6,7 +6,7 @@
 // it, zooms in time with the wheel, breaks its lines where polls failed, and saves what it
 // shows as PNG, or the visible span or the whole session as CSV.
 
-#include "core/Protocol.h"
+#include "core/Records.h"
 
 #include <QTimer>
 #include <QWidget>
@@ -25,18 +25,15 @@ class QLineSeries;
 class QPushButton;
 class QScrollBar;
 class QValueAxis;
-struct PollResult;
+namespace zub3 {
+}
 
 class ChartWindow : public QWidget {
     Q_OBJECT
 
 public:
-    struct Sample {
-        std::chrono::steady_clock::time_point t;
-        std::int64_t wallMs = 0;
-        std::optional<zub3::PollData> data;  // none: the poll failed, for fault's reason
-        zub3::PollFault fault = zub3::PollFault::None;
-    };
+    // Failed polls too: no data, for fault's reason.
+    using Sample = zub3::PollResult;
     // An hour of polls at the shortest interval, 5 ms: about 23 MB.
     static constexpr std::size_t kHistoryPolls = 720'000;
     enum class Extent { Visible, Session };
@@ -44,7 +41,7 @@ public:
     explicit ChartWindow(QWidget* parent = nullptr);
 
     // Takes every poll, failed ones too, so that their place shows as a gap.
-    void Add(const PollResult& poll);
+    void Add(const zub3::PollResult& poll);
     void SetSpan(std::chrono::milliseconds span);
     std::chrono::milliseconds Span() const { return span_; }
     // Paused, the view stays where it is while polls go on being kept.

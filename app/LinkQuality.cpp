@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/LinkQuality.h"
 
-#include "app/ZUB3Check.h"
+#include "core/Records.h"
 
 #include <QCoreApplication>
 
@@ -18,7 +18,7 @@ void LinkQuality::Restart()
     *this = {};
 }
 
-void LinkQuality::Add(const PollResult& poll)
+void LinkQuality::Add(const zub3::PollResult& poll)
 {
     ++polls_;
     ++byFault_[static_cast<std::size_t>(poll.fault)];

@@ -12,14 +12,16 @@
 #include <chrono>
 #include <deque>
 
+namespace zub3 {
 struct PollResult;
+}
 
 class LinkQuality {
 public:
     using Clock = std::chrono::steady_clock;
 
     void Restart();
-    void Add(const PollResult& poll);
+    void Add(const zub3::PollResult& poll);
 
     int Polls() const { return polls_; }
     int Count(zub3::PollFault fault) const { return byFault_[static_cast<std::size_t>(fault)]; }

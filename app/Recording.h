@@ -14,7 +14,9 @@
 #include <chrono>
 #include <optional>
 
+namespace zub3 {
 struct PollResult;
+}
 
 class Recording : public QObject {
     Q_OBJECT
@@ -33,7 +35,7 @@ public:
     // Writes the row of an answered poll at once, timed from the first poll it is given.
     // Polls without a valid reply have no row, as in zub3ctl's records. A row is in the file
     // whole or not at all.
-    void Add(const PollResult& poll);
+    void Add(const zub3::PollResult& poll);
     // The file and the polls since the start, with what came of them, for people.
     QString Summary() const;
 

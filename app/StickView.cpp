@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/StickView.h"
 
-#include "app/ZUB3Check.h"
+#include "core/Records.h"
 
 #include <QGridLayout>
 #include <QGroupBox>
@@ -136,7 +136,7 @@ StickView::StickView(QWidget* parent) : QWidget(parent, Qt::Window)
     Refresh();
 }
 
-void StickView::Add(const PollResult& poll)
+void StickView::Add(const zub3::PollResult& poll)
 {
     link_.Add(poll);
     if (!poll.data)

@@ -14,7 +14,9 @@
 #include <deque>
 
 class QLabel;
+namespace zub3 {
 struct PollResult;
+}
 
 class StickView : public QWidget {
     Q_OBJECT
@@ -23,7 +25,7 @@ public:
     explicit StickView(QWidget* parent = nullptr);
 
     // Takes every poll: the answered ones move the sticks, all of them count for the link.
-    void Add(const PollResult& poll);
+    void Add(const zub3::PollResult& poll);
     // The switch went on: the link's counts start again; the sticks' travel does not.
     void RestartLink();
     // Forgets the sticks' travel, resting values and trace.

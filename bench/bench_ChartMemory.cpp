@@ -42,7 +42,7 @@ int main(int argc, char** argv)
     std::printf("| 0 | 0 | %.1f |\n", residentKiB() / 1024.0);
     for (int half = 1, i = 0; half <= 4; ++half) {
         for (; i < half * kPerHalfHour; ++i) {
-            PollResult p{start + i * kEvery, 1'700'000'000'000 + i * 5, std::nullopt,
+            zub3::PollResult p{start + i * kEvery, 1'700'000'000'000 + i * 5, std::nullopt,
                          zub3::PollFault::Checksum};
             if (i % 50) {
                 const auto v = static_cast<zub3::Byte>(64 + 60 * ((i / 200) % 3 - 1));

@@ -410,7 +410,14 @@ void WebServer::screen(QTcpSocket* socket)
     if (const auto origin = head->Field("origin"); origin && !originAllowed(*origin, *host))
         return refuse(socket, 403, "WebSocket connections from " + origin->toStdString() +
                                        " are not taken; see --allow-origin");
-    std::erase_if(handshaking_, [](const QPointer<QTcpSocket>& s) { return s.isNull(); });
+    // A handshake that failed or timed out leaves its socket closed here.
+    std::erase_if(handshaking_, [](const QPointer<QTcpSocket>& s) {
+        if (s && s->state() == QAbstractSocket::ConnectedState)
+            return false;
+        if (s)
+            s->deleteLater();
+        return true;
+    });
     if (clients_.size() + handshaking_.size() >= static_cast<std::size_t>(settings_.maxClients))
         return refuse(socket, 503, "the server has its most clients (--max-clients)");
     toWebSocket(socket);
