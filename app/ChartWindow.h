@@ -25,8 +25,6 @@ class QLineSeries;
 class QPushButton;
 class QScrollBar;
 class QValueAxis;
-namespace zub3 {
-}
 
 class ChartWindow : public QWidget {
     Q_OBJECT
