@@ -1,0 +1,13 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+
+// Tests of what runs on an event loop without widgets (the notification window, zub3ctl's
+// commands) get the application object zub3ctl has, so they run in a build without Gui too.
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
