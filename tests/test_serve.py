@@ -473,6 +473,6 @@ class BrowserTest(unittest.TestCase):
 
 if __name__ == "__main__":
     try:
-        unittest.main(argv=sys.argv[:1], verbosity=2)
+        unittest.main(argv=sys.argv[:1] + sys.argv[3:], verbosity=2)
     finally:
         shutil.rmtree(HOME, ignore_errors=True)
