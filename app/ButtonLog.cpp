@@ -53,7 +53,7 @@ ButtonLog::ButtonLog(TMainForm& form) : QWidget(&form, Qt::Window)
     resize(280, 360);
 }
 
-void ButtonLog::Add(const PollResult& poll)
+void ButtonLog::Add(const zub3::PollResult& poll)
 {
     if (!poll.data)
         return;

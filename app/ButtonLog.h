@@ -12,7 +12,9 @@
 
 class QListWidget;
 class TMainForm;
+namespace zub3 {
 struct PollResult;
+}
 
 class ButtonLog : public QWidget {
     Q_OBJECT
@@ -22,7 +24,7 @@ public:
     explicit ButtonLog(TMainForm& form);
 
     // Logs what changed since the last answered poll; a poll without a reply changes nothing.
-    void Add(const PollResult& poll);
+    void Add(const zub3::PollResult& poll);
     void Clear();
     // The log as CSV (time,event,indicator), the same in every locale; false when the file
     // could not be written.

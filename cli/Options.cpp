@@ -24,8 +24,8 @@ constexpr Option kQuiet{"quiet", 'q', Takes::Nothing, {},
 constexpr Option kPort{"port", 'p', Takes::Value, "PORT",
                        "the receiver's port: a COM name as \"zub3ctl ports\" lists it\n"
                        "(COM51), a device path (/dev/ttyUSB0) or a port an RFC 2217\n"
-                       "server (ser2net) shares (rfc2217://robot:7000,\n"
-                       "rfc2217://[::1]:7000)"};
+                       "server (ser2net) shares (rfc2217://localhost:7000,\n"
+                       "rfc2217://[::1]:7000); default: $ZUB3_PORT"};
 
 constexpr std::array<Option, 3> kPortsOptions{{
     {"check", 0, Takes::Nothing, {}, "ask the server of each network port whether it takes a\nclient now"},
@@ -53,7 +53,7 @@ constexpr std::array<Option, 7> kWriteOptions{{
     kQuiet,
     kHelp,
 }};
-constexpr std::array<Option, 11> kMonitorOptions{{
+constexpr std::array<Option, 14> kMonitorOptions{{
     kPort,
     {"id", 'i', Takes::Value, "N", "the receiver's ID, 0 to 31 (give --speed with it)"},
     {"speed", 's', Takes::Value, "BPS", "its line speed; alone, the read tries only this one"},
@@ -67,6 +67,12 @@ constexpr std::array<Option, 11> kMonitorOptions{{
     {"hex", 0, Takes::Nothing, {}, "add the frames sent and received, in hexadecimal"},
     {"max-failures", 0, Takes::Value, "N",
      "stop with status 1 after N polls without a reply\n(default: never stop for failures)"},
+    {"wait", 'w', Takes::Nothing, {},
+     "wait for a port that is absent or goes away, then\nopen it again and go on"},
+    {"changes", 0, Takes::Nothing, {},
+     "write a record only when the buttons or channels\nchange, and a heartbeat"},
+    {"heartbeat", 0, Takes::Value, "TIME",
+     "with --changes, a record at least this often even\nwhen nothing changes (default 1s)"},
     kQuiet,
     kHelp,
 }};
@@ -105,7 +111,7 @@ constexpr std::array<Option, 18> kServeOptions{{
 }};
 
 // Every option of every command, for the program's help.
-constexpr std::array<Option, 27> kAllOptions{{
+constexpr std::array<Option, 29> kAllOptions{{
     kPort,
     {"speed", 's', Takes::Value, "BPS",
      "115200, 625000 or 1250000; for read and monitor, the\n"
@@ -126,6 +132,12 @@ constexpr std::array<Option, 27> kAllOptions{{
     {"hex", 0, Takes::Nothing, {}, "monitor: add the frames sent and received"},
     {"max-failures", 0, Takes::Value, "N",
      "monitor: stop with status 1 after N polls without a\nreply (default: never)"},
+    {"wait", 'w', Takes::Nothing, {},
+     "monitor: wait for a port that is absent or goes away"},
+    {"changes", 0, Takes::Nothing, {},
+     "monitor: write only changes and heartbeats; serve:\npublish only records that differ"},
+    {"heartbeat", 0, Takes::Value, "TIME",
+     "monitor --changes: a record at least this often\n(default 1s)"},
     {"listen", 'l', Takes::Value, "ADDR:PORT",
      "serve: the address for HTTP and WebSocket\n(default 127.0.0.1:8734)"},
     {"token-file", 0, Takes::Value, "FILE", "serve: the token that allows writes"},
@@ -137,7 +149,6 @@ constexpr std::array<Option, 27> kAllOptions{{
     {"mqtt-user", 0, Takes::Value, "USER", "serve: the MQTT user name"},
     {"mqtt-password-file", 0, Takes::Value, "FILE", "serve: the MQTT password, in a private file"},
     {"mqtt-cafile", 0, Takes::Value, "FILE", "serve: MQTT over TLS with this certificate authority"},
-    {"changes", 0, Takes::Nothing, {}, "serve: publish only records that differ"},
     {"quiet", 'q', Takes::Nothing, {},
      "read, write, monitor, serve: leave out the notes and\nthe summary on standard error"},
     kHelp,
@@ -189,15 +200,26 @@ redrawn in place. Numbers are written with a decimal point whatever the locale. 
 fields, their names, units and order stay as they are; fields added later come last.
 
 %FIELDS%
+With --changes a record is written only when the held buttons or a channel differ
+from the record written before, and one at least every --heartbeat (1 s unless given),
+so that a still controller is told apart from a dead link.
+
+With --wait a port that is absent at the start, or that goes away during the run (an
+adapter unplugged, a virtual receiver ended), is waited for: a line on standard error
+says so, and another when it is back. The port is looked for again (a COM name looked
+up afresh, a USB adapter by its /dev/serial/by-id name), opened again and polled with
+the same ID and speed. The summary counts the gaps.
+
 Polls without a reply are counted on standard error, not in the records. Ctrl+C,
-SIGTERM or a hang-up (SIGHUP, unless ignored as under nohup) completes the record
-being written and ends the run; so does the end of a pipe the records go to. At the
+SIGTERM or a hang-up (SIGHUP) completes the record being written and ends the run,
+unless that signal was ignored when the run began (nohup, a script's background job);
+so does the end of a pipe the records go to. At the
 end a summary goes to standard error: polls, failures, median and 95th-percentile
 period, and the minimum, maximum and mean of each channel.
 
 Exit status: 0 done (also after Ctrl+C, a hang-up or a closed pipe), 1 no receiver
 answered or --max-failures was reached, 2 bad usage, 3 the port could not be opened
-or went away.
+or went away (without --wait).
 )";
 
 constexpr std::string_view kServeUsage = R"(Usage: zub3ctl serve --port PORT [OPTION]...
@@ -344,12 +366,18 @@ Exit status:
 
 Errors are one line on standard error.
 
+Environment:
+  ZUB3_PORT  the port of every command that is given no --port (COM51,
+             /dev/ttyUSB0 or rfc2217://localhost:7000)
+
 Examples:
   zub3ctl read --port COM51
 
   zub3ctl write --port /dev/ttyUSB0 --id 7 --speed 625000
 
   zub3ctl monitor --port COM51 --duration 60 --format csv > session.csv
+
+  ZUB3_PORT=/dev/ttyUSB0 zub3ctl monitor --wait --changes --format jsonl
 
   zub3sim --replay session.csv
 

@@ -2,7 +2,11 @@
 #include "cli/Serve.h"
 
 #include "cli/MqttLink.h"
-#include "cli/PortSession.h"
+#include "cli/Commands.h"
+#include "cli/Json.h"
+#include "cli/Output.h"
+#include "cli/Port.h"
+#include "platform/TerminationSignals.h"
 #include "cli/WebServer.h"
 #include "core/ReceiverLink.h"
 #include "core/Records.h"
@@ -153,8 +157,10 @@ struct ServeSettings {
 class ServeRun {
 public:
     ServeRun(TCommX& port, const PortChoice& choice, ReceiverSettings present,
-             const ServeSettings& s, WebServer& web, MqttLink* mqtt)
-        : port_(port), choice_(choice), present_(present), s_(s), web_(web), mqtt_(mqtt)
+             const ServeSettings& s, WebServer& web, MqttLink* mqtt,
+             platform::TerminationSignals& stopSignals)
+        : port_(port), choice_(choice), present_(present), s_(s), web_(web), mqtt_(mqtt),
+          signals_(stopSignals)
     {
         web_.ReceiverJson = [this] { return receiverJson(present_); };
         web_.OnWrite = [this](int id, const LineSpeed& speed, WebServer::WriteReply reply) {
@@ -166,9 +172,9 @@ public:
 
     int Run()
     {
-        QSocketNotifier signalNotifier(TerminationFd(), QSocketNotifier::Read);
+        QSocketNotifier signalNotifier(signals_.Fd(), QSocketNotifier::Read);
         QObject::connect(&signalNotifier, &QSocketNotifier::activated, [this] {
-            ClearTermination();
+            signals_.Clear();
             end(kExitDone);
         });
         timer_.setSingleShot(true);
@@ -251,8 +257,8 @@ private:
     void noReply(bool lineLost)
     {
         if (lineLost)
-            if (const auto gone = LostLine(choice_))
-                return end(kExitCannotOpen, *gone);
+            if (const std::string gone = LostReason(choice_); !gone.empty())
+                return end(kExitCannotOpen, gone);
         ++noReplies_;
         if (s_.maxFailures && noReplies_ >= *s_.maxFailures)
             end(kExitNoAnswer, choice_.name + ": " + std::to_string(noReplies_) +
@@ -279,6 +285,7 @@ private:
     const ServeSettings& s_;
     WebServer& web_;
     MqttLink* mqtt_;
+    platform::TerminationSignals& signals_;
     QEventLoop loop_;
     QTimer timer_;
     QElapsedTimer clock_;
@@ -295,8 +302,8 @@ private:
 ServeSettings serveSettings(const Arguments& args, const PortChoice& choice)
 {
     ServeSettings s;
-    const PollOptions poll = ReadPollOptions(args);
-    s.interval = poll.interval;
+    const PollSettings poll = ReadPollSettings(args);
+    s.interval = poll.intervalMs;
     s.maxFailures = poll.maxFailures;
     if (const auto v = args.Get("listen"))
         std::tie(s.web.address, s.web.port) = parseListen(*v);
@@ -341,7 +348,7 @@ ServeSettings serveSettings(const Arguments& args, const PortChoice& choice)
 int Serve(const Arguments& args)
 {
     SetQuiet(args.Has("quiet"));
-    const std::string portText = RequireOption(args, "port");
+    const std::string portText = PortText(args);
     if (args.Has("id") && !args.Has("speed"))
         throw UsageError("--id needs --speed");
     const std::optional<int> id =
@@ -366,12 +373,12 @@ int Serve(const Arguments& args)
 
     // Before the port is opened: a signal while the receiver is sought still closes it and
     // removes its lock.
-    CatchTerminationSignals();
+    platform::TerminationSignals stopSignals;
     const auto port = OpenPort(choice);
     const auto speeds = SpeedsToTry(*port, choice, asked);
     const auto present =
         id ? ReceiverSettings{static_cast<Byte>(*id), speeds.front()}
-           : ReadOrFail(*port, choice, speeds, TerminationRequested);
+           : ReadOrFail(*port, choice, speeds, &platform::TerminationSignals::Caught);
     if (!present)
         return kExitDone;
     Note("zub3ctl: serving " + choice.name + " (" + Describe(*present) + ") on http://" +
@@ -379,7 +386,7 @@ int Serve(const Arguments& args)
               ? "[" + settings.web.address.toString().toStdString() + "]"
               : settings.web.address.toString().toStdString()) +
          ":" + std::to_string(web.Port()) + "/\n");
-    return ServeRun(*port, choice, *present, settings, web, mqtt ? &*mqtt : nullptr)
+    return ServeRun(*port, choice, *present, settings, web, mqtt ? &*mqtt : nullptr, stopSignals)
         .Run();
 }
 

@@ -112,7 +112,7 @@ private:
     void toWebSocket(QTcpSocket* socket);
     void toRoutes(QTcpSocket* socket);
     void welcome();
-    void send(Client& client, const std::string& json);
+    void send(Client& client, const std::string& json, const QString& text);
     void drop(QWebSocket* socket);
     bool hostAllowed(const QByteArray& host) const;
     bool originAllowed(const QByteArray& origin, const QByteArray& host) const;

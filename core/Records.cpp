@@ -1,8 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "core/Records.h"
 
-#include "core/ReceiverLink.h"
-
 #include <QDateTime>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -122,6 +120,31 @@ std::string HeldNames(std::uint16_t buttons)
             out += b.name;
         }
     return out;
+}
+
+PollResult StampPoll()
+{
+    return {std::chrono::steady_clock::now(), QDateTime::currentMSecsSinceEpoch(), {}};
+}
+
+Record MakeRecord(const PollResult& poll, std::chrono::steady_clock::time_point first)
+{
+    return {std::chrono::duration<double, std::milli>(poll.sent - first).count(),
+            WallClock(poll.sentWallMs), poll.data.value_or(PollData{}), {}, {}};
+}
+
+QString HexDump(std::span<const Byte> data, int last)
+{
+    // Made for every poll, so without formatting machinery.
+    static constexpr char digits[] = "0123456789ABCDEF";
+    const int count = std::clamp(last + 1, 0, static_cast<int>(data.size()));
+    QString text(3 * count, u' ');
+    for (int i = 0; i < count; ++i) {
+        const Byte b = data[static_cast<std::size_t>(i)];
+        text[3 * i] = QLatin1Char(digits[b >> 4]);
+        text[3 * i + 1] = QLatin1Char(digits[b & 0x0F]);
+    }
+    return text;
 }
 
 std::string Dump(std::span<const Byte> frame)

@@ -13,9 +13,9 @@
 
 namespace {
 
-PollResult poll(std::int64_t wallMs, std::optional<std::uint16_t> buttons)
+zub3::PollResult poll(std::int64_t wallMs, std::optional<std::uint16_t> buttons)
 {
-    PollResult p{std::chrono::steady_clock::now(), wallMs, {}};
+    zub3::PollResult p{std::chrono::steady_clock::now(), wallMs, {}};
     if (buttons)
         p.data = zub3::PollData{*buttons, {}};
     return p;
