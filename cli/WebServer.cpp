@@ -213,8 +213,10 @@ bool WebRoutes::handleRequest(const QHttpServerRequest& request, QTcpSocket* soc
         else
             respond(responder, 200, "application/json", QByteArray::fromStdString(server_.Latest()));
     } else if (path == "/api/receiver") {
-        respond(responder, 200, "application/json",
-                QByteArray::fromStdString(server_.ReceiverJson()));
+        if (const auto receiver = server_.ReceiverJson())
+            respond(responder, 200, "application/json", QByteArray::fromStdString(*receiver));
+        else
+            respond(responder, 503, "application/json", errorJson("the receiver is not found yet"));
     } else {
         respond(responder, 404, "application/json", errorJson("no such route"));
     }
@@ -456,7 +458,7 @@ void WebServer::welcome()
         connect(ws, &QWebSocket::disconnected, this, [this, ws] { drop(ws); });
         // The newest state at once, so that a page shows something before the next poll.
         if (!latest_.empty())
-            send(clients_.back(), latest_);
+            send(clients_.back(), latest_, QString::fromStdString(latest_));
     }
 }
 
@@ -466,7 +468,7 @@ void WebServer::drop(QWebSocket* socket)
     socket->deleteLater();
 }
 
-void WebServer::send(Client& c, const std::string& json)
+void WebServer::send(Client& c, const std::string& json, const QString& text)
 {
     if (c.socket->bytesToWrite() > kQueueBytes) {
         ++c.dropped;
@@ -475,21 +477,23 @@ void WebServer::send(Client& c, const std::string& json)
         return;
     }
     c.behindSince.invalidate();
-    const std::string text = c.dropped ? AddJsonField(json, "dropped", c.dropped) : json;
+    // Only a client that missed records needs a text of its own.
+    c.socket->sendTextMessage(
+        c.dropped ? QString::fromStdString(AddJsonField(json, "dropped", c.dropped)) : text);
     c.dropped = 0;
-    c.socket->sendTextMessage(QString::fromStdString(text));
     c.lastSent.start();
 }
 
 void WebServer::Publish(const std::string& json, bool changed)
 {
     latest_ = json;
+    const QString text = QString::fromStdString(json);
     std::vector<QWebSocket*> stuck;
     for (Client& c : clients_) {
         if (c.changesOnly && !changed && c.lastSent.isValid() &&
             c.lastSent.elapsed() < kChangesHeartbeatMs)
             continue;
-        send(c, json);
+        send(c, json, text);
         if (c.behindSince.isValid() && c.behindSince.elapsed() > kBehindLimitMs)
             stuck.push_back(c.socket);
     }
