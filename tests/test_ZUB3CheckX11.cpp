@@ -10,6 +10,7 @@
 #include "serial/CommX.h"
 #include "sim/VirtualReceiver.h"
 #include "support/TempRegistry.h"
+#include "support/Wait.h"
 #include "support/WindowRig.h"
 #include "toolkit/DesktopMetrics.h"
 
@@ -151,7 +152,7 @@ protected:
         program.start(ZUB3MANAGER_PATH, QStringList{});
         std::optional<xcb_window_t> window;
         if (program.waitForStarted())
-            WindowRig::WaitFor([&] { return (window = other_.ShownWindowOf(program.processId())).has_value(); });
+            WaitUntil([&] { return (window = other_.ShownWindowOf(program.processId())).has_value(); });
         return window;
     }
 
@@ -175,7 +176,7 @@ TEST_F(NativeWindow, DestroyedFromOutsideEndsTheToolAsACloseDoes)
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
     WindowRig::ClickSwitch(form);
     ASSERT_TRUE(form.Monitoring);
-    ASSERT_TRUE(WindowRig::WaitFor([&] { return receiver.GetCounters().polls >= 20; }));
+    ASSERT_TRUE(WaitUntil([&] { return receiver.GetCounters().polls >= 20; }));
 
     // Destroyed while a poll waits for its reply, so that the close waits for the poll.
     zub3::sim::Faults slow;
@@ -205,7 +206,7 @@ TEST_F(NativeWindow, DestroyedFromOutsideEndsTheToolAsACloseDoes)
     const auto polls = receiver.GetCounters().polls;
     QTest::qWait(100);
     EXPECT_EQ(receiver.GetCounters().polls, polls);
-    TCommX next(nullptr);
+    QuickCommX next(nullptr);
     next.SetPortNo(9);
     EXPECT_NO_THROW(next.Open());
     next.Close();
@@ -257,11 +258,11 @@ TEST_F(NativeWindow, ATerminationSignalClosesTheProgramAsItsCloseButtonDoes)
         QProcess program;
         const auto window = startProgram(program, env);
         ASSERT_TRUE(window);
-        ASSERT_TRUE(WindowRig::WaitFor([&] { return locks() == 1; })) << "the port did not open";
+        ASSERT_TRUE(WaitUntil([&] { return locks() == 1; })) << "the port did not open";
         QTest::qWait(300);
         other_.Click(*window, knob);
         const auto polls = receiver.GetCounters().polls;
-        ASSERT_TRUE(WindowRig::WaitFor([&] { return receiver.GetCounters().polls >= polls + 5; }))
+        ASSERT_TRUE(WaitUntil([&] { return receiver.GetCounters().polls >= polls + 5; }))
             << "monitoring did not start";
 
         zub3::sim::Faults slow;
