@@ -6,22 +6,29 @@
 #include "core/Records.h"
 #include "toolkit/Dialogs.h"
 
+#include <QAction>
 #include <QChart>
 #include <QChartView>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineSeries>
+#include <QMenu>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPushButton>
 #include <QSaveFile>
 #include <QScreen>
+#include <QScrollBar>
+#include <QToolButton>
 #include <QValueAxis>
 #include <QVBoxLayout>
+#include <QWheelEvent>
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 namespace {
 
@@ -30,22 +37,53 @@ constexpr int kLaneRowHeight = 12;
 // times a second keeps the chart within 1.6 times the window's own cost at the 5 ms
 // interval and still moves on by a hundredth of the span each time.
 constexpr std::chrono::milliseconds kShortestRefresh{100};
-constexpr std::array<int, 4> kSpanSeconds = {5, 10, 30, 60};
+constexpr std::array<int, 8> kSpanSeconds = {1, 2, 5, 10, 30, 60, 600, 3600};
+constexpr double kShortestSpanS = 0.5;
+constexpr double kLongestSpanS = 3600;
+// Longer than the longest interval plus a reply's time-out: polls this far apart were not
+// running (the switch was off), and no line joins them.
+constexpr double kSilenceS = 1.5;
+const QColor kHeld(0x20, 0x60, 0xC0);
+const QColor kGapShade(0xFF, 0x40, 0x40, 0x40);
 
-double seconds(std::chrono::steady_clock::duration d)
+QString symbolOf(const zub3::ButtonName& b)
 {
-    return std::chrono::duration<double>(d).count();
+    return QString::fromUtf8(b.symbol.data(), static_cast<int>(b.symbol.size()));
 }
 
 }  // namespace
 
-// Which buttons were held when: one row per button, filled where it was held, on the same
-// time scale as the plot area above it.
+// The plot, shading the spans where polls failed.
+class ChartWindow::PlotView : public QChartView {
+public:
+    PlotView(QChart* chart, const ChartWindow& owner) : QChartView(chart), owner_(owner) {}
+
+protected:
+    void drawForeground(QPainter* p, const QRectF&) override
+    {
+        const QRectF area = owner_.chart_->plotArea();
+        for (const Gap& g : owner_.gaps_) {
+            const double x1 = std::max(area.left(), owner_.chart_->mapToPosition({g.from, 0}).x());
+            const double x2 = std::min(area.right(), owner_.chart_->mapToPosition({g.to, 0}).x());
+            if (x2 > x1)
+                p->fillRect(QRectF(x1, area.top(), x2 - x1, area.height()), kGapShade);
+        }
+    }
+
+private:
+    const ChartWindow& owner_;
+};
+
+// Which buttons were held when: one row per button shown, filled where it was held, on the
+// same time scale as the plot area above it.
 class ChartWindow::ButtonLane : public QWidget {
 public:
-    explicit ButtonLane(ChartWindow& owner) : QWidget(&owner), owner_(owner)
+    explicit ButtonLane(ChartWindow& owner) : QWidget(&owner), owner_(owner) {}
+
+    void Fit()
     {
-        setFixedHeight(static_cast<int>(zub3::kButtons.size()) * kLaneRowHeight + 4);
+        const auto rows = std::count(owner_.buttonShown_.begin(), owner_.buttonShown_.end(), true);
+        setFixedHeight(static_cast<int>(rows) * kLaneRowHeight + 4);
     }
 
 protected:
@@ -54,33 +92,47 @@ protected:
         QPainter p(this);
         p.fillRect(rect(), Qt::white);
         const QRectF area = owner_.chart_->plotArea();
-        const double spanS = std::chrono::duration<double>(owner_.span_).count();
-        auto x = [&](double s) { return area.left() + (s + spanS) / spanS * area.width(); };
+        const double span = owner_.shownTo_ - owner_.shownFrom_;
+        auto x = [&](double s) {
+            return std::clamp(area.left() + (s - owner_.shownFrom_) / span * area.width(),
+                              area.left(), area.right() + 1);
+        };
+        for (const Gap& g : owner_.gaps_)
+            p.fillRect(QRectF(x(g.from), 0, x(g.to) - x(g.from), height()), kGapShade);
         const auto& samples = owner_.samples_;
-        for (std::size_t row = 0; row < zub3::kButtons.size(); ++row) {
-            const int top = 2 + static_cast<int>(row) * kLaneRowHeight;
-            const auto& button = zub3::kButtons[row];
+        const auto [first, last] = owner_.indexRange(owner_.shownFrom_, owner_.shownTo_);
+        int row = 0;
+        for (std::size_t b = 0; b < zub3::kButtons.size(); ++b) {
+            if (!owner_.buttonShown_[b])
+                continue;
+            const int top = 2 + row++ * kLaneRowHeight;
+            const auto& button = zub3::kButtons[b];
             p.setPen(Qt::black);
             p.drawText(QRectF(0, top, area.left() - 4, kLaneRowHeight),
-                       Qt::AlignRight | Qt::AlignVCenter, QString::fromUtf8(button.symbol.data(),
-                                                       static_cast<int>(button.symbol.size())));
+                       Qt::AlignRight | Qt::AlignVCenter, symbolOf(button));
             p.setPen(QColor(0xE0, 0xE0, 0xE0));
             p.drawLine(QPointF(area.left(), top + kLaneRowHeight - 0.5),
                        QPointF(area.right(), top + kLaneRowHeight - 0.5));
-            // Runs of polls that found it held, each to the poll that found it released.
-            for (std::size_t i = 0; i < samples.size();) {
-                if (!(samples[i].data.buttons & button.bit)) {
+            const auto held = [&](std::size_t i) {
+                return samples[i].data && (samples[i].data->buttons & button.bit);
+            };
+            // Runs of polls that found it held, each to the poll that found it released, to
+            // a failed poll or to the last poll before the polls stopped.
+            for (std::size_t i = first; i < last;) {
+                if (!held(i)) {
                     ++i;
                     continue;
                 }
-                const std::size_t start = i;
-                while (i < samples.size() && (samples[i].data.buttons & button.bit))
+                const std::size_t start = i++;
+                while (i < last && held(i) &&
+                       owner_.seconds(samples[i]) - owner_.seconds(samples[i - 1]) <= kSilenceS)
                     ++i;
-                const double x1 = x(owner_.secondsBeforeNewest(samples[start]));
-                const double x2 = i < samples.size() ? x(owner_.secondsBeforeNewest(samples[i]))
-                                                     : x(0) + 1;
-                p.fillRect(QRectF(x1, top + 1, std::max(1.0, x2 - x1), kLaneRowHeight - 3),
-                           QColor(0x20, 0x60, 0xC0));
+                const bool ended = i < last && (!samples[i].data || owner_.seconds(samples[i]) -
+                                                  owner_.seconds(samples[i - 1]) <= kSilenceS);
+                const double x1 = x(owner_.seconds(samples[start]));
+                const double x2 = ended ? x(owner_.seconds(samples[i]))
+                                        : x(owner_.seconds(samples[i - 1])) + 1;
+                p.fillRect(QRectF(x1, top + 1, std::max(1.0, x2 - x1), kLaneRowHeight - 3), kHeld);
             }
         }
     }
@@ -92,58 +144,116 @@ private:
 ChartWindow::ChartWindow(QWidget* parent) : QWidget(parent, Qt::Window)
 {
     setWindowTitle(tr("ZUB-3 Manager グラフ"));
+    buttonShown_.fill(true);
     chart_ = new QChart;
     chart_->setMargins({4, 4, 4, 4});
+    chart_->legend()->hide();  // the check boxes below name the channels in their colours
     timeAxis_ = new QValueAxis;
     timeAxis_->setTitleText(tr("時間 [秒]"));
-    timeAxis_->setLabelFormat(QStringLiteral("%.0f"));
-    auto* valueAxis = new QValueAxis;
-    valueAxis->setRange(0, 255);
-    valueAxis->setLabelFormat(QStringLiteral("%.0f"));
-    valueAxis->setTickCount(6);
+    timeAxis_->setLabelFormat(QStringLiteral("%.1f"));
+    valueAxis_ = new QValueAxis;
+    valueAxis_->setLabelFormat(QStringLiteral("%.0f"));
+    valueAxis_->setTickType(QValueAxis::TicksDynamic);
+    valueAxis_->setTickAnchor(0);
     chart_->addAxis(timeAxis_, Qt::AlignBottom);
-    chart_->addAxis(valueAxis, Qt::AlignLeft);
+    chart_->addAxis(valueAxis_, Qt::AlignLeft);
+    auto* channels = new QHBoxLayout;
     for (std::size_t c = 0; c < series_.size(); ++c) {
         series_[c] = new QLineSeries;
         series_[c]->setName(QStringLiteral("PA%1").arg(c + 1));
         chart_->addSeries(series_[c]);
         series_[c]->attachAxis(timeAxis_);
-        series_[c]->attachAxis(valueAxis);
+        series_[c]->attachAxis(valueAxis_);
+        auto* shown = new QCheckBox(series_[c]->name(), this);
+        shown->setChecked(true);
+        QPalette palette = shown->palette();
+        palette.setColor(QPalette::WindowText, series_[c]->color());
+        shown->setPalette(palette);
+        connect(shown, &QCheckBox::toggled, series_[c], &QLineSeries::setVisible);
+        channels->addWidget(shown);
     }
-    auto* view = new QChartView(chart_);
-    view->setMinimumSize(560, 300);
-    view->viewport()->setMouseTracking(true);
-    view->viewport()->installEventFilter(this);
+    auto* buttons = new QToolButton(this);
+    buttons->setText(tr("ボタン"));
+    buttons->setPopupMode(QToolButton::InstantPopup);
+    auto* buttonMenu = new QMenu(buttons);
+    for (std::size_t b = 0; b < zub3::kButtons.size(); ++b) {
+        QAction* a = buttonMenu->addAction(symbolOf(zub3::kButtons[b]));
+        a->setCheckable(true);
+        a->setChecked(true);
+        connect(a, &QAction::toggled, this, [this, b](bool on) {
+            buttonShown_[b] = on;
+            lane_->Fit();
+            lane_->update();
+        });
+    }
+    buttons->setMenu(buttonMenu);
+    channels->addWidget(buttons);
+    channels->addStretch(1);
+
+    view_ = new PlotView(chart_, *this);
+    view_->setMinimumSize(560, 300);
+    view_->viewport()->setMouseTracking(true);
+    view_->viewport()->installEventFilter(this);
 
     lane_ = new ButtonLane(*this);
+    lane_->Fit();
     plots_ = new QWidget(this);
     auto* plotsLayout = new QVBoxLayout(plots_);
     plotsLayout->setContentsMargins(0, 0, 0, 0);
     plotsLayout->setSpacing(0);
-    plotsLayout->addWidget(view, 1);
+    plotsLayout->addWidget(view_, 1);
     plotsLayout->addWidget(lane_);
 
+    scroll_ = new QScrollBar(Qt::Horizontal, this);
+    connect(scroll_, &QScrollBar::valueChanged, this, [this](int ms) {
+        if (settingScroll_)
+            return;
+        following_ = ms >= scroll_->maximum();
+        viewEnd_ = ms / 1000.0;
+        updatePauseButton();
+        Refresh();
+    });
+
+    // Long texts are cut rather than widening the window.
     readout_ = new QLabel(this);
+    readout_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    readout_->setMinimumHeight(readout_->fontMetrics().height());
     spanBox_ = new QComboBox(this);
     for (const int s : kSpanSeconds)
         spanBox_->addItem(tr("%1 秒").arg(s), s);
-    spanBox_->setCurrentIndex(1);
+    spanBox_->setCurrentIndex(3);
     connect(spanBox_, &QComboBox::activated, this, [this] {
         SetSpan(std::chrono::seconds(spanBox_->currentData().toInt()));
     });
+    pause_ = new QPushButton(this);
+    connect(pause_, &QPushButton::clicked, this, [this] { SetPaused(!Paused()); });
+    auto* pauseKey = new QAction(this);
+    pauseKey->setShortcut(Qt::Key_Space);
+    connect(pauseKey, &QAction::triggered, this, [this] { SetPaused(!Paused()); });
+    addAction(pauseKey);
+    updatePauseButton();
     auto* png = new QPushButton(tr("画像を保存..."), this);
     connect(png, &QPushButton::clicked, this, &ChartWindow::savePng);
-    auto* csv = new QPushButton(tr("CSVを保存..."), this);
-    connect(csv, &QPushButton::clicked, this, &ChartWindow::saveCsv);
+    auto* csv = new QPushButton(tr("CSVを保存"), this);
+    auto* csvMenu = new QMenu(csv);
+    connect(csvMenu->addAction(tr("表示中の範囲...")), &QAction::triggered, this,
+            [this] { saveCsv(Extent::Visible); });
+    connect(csvMenu->addAction(tr("セッション全体...")), &QAction::triggered, this,
+            [this] { saveCsv(Extent::Session); });
+    csv->setMenu(csvMenu);
 
     auto* controls = new QHBoxLayout;
-    controls->addWidget(readout_, 1);
+    controls->addWidget(pause_);
+    controls->addStretch(1);
     controls->addWidget(new QLabel(tr("表示範囲"), this));
     controls->addWidget(spanBox_);
     controls->addWidget(png);
     controls->addWidget(csv);
     auto* layout = new QVBoxLayout(this);
+    layout->addLayout(channels);
     layout->addWidget(plots_, 1);
+    layout->addWidget(scroll_);
+    layout->addWidget(readout_);
     layout->addLayout(controls);
 
     refresh_.setSingleShot(true);
@@ -153,23 +263,56 @@ ChartWindow::ChartWindow(QWidget* parent) : QWidget(parent, Qt::Window)
 
 void ChartWindow::Add(const PollResult& poll)
 {
-    if (!poll.data)
-        return;
-    samples_.push_back({poll.sent, poll.sentWallMs, *poll.data});
-    while (poll.sent - samples_.front().t > span_)
+    if (samples_.empty())
+        origin_ = poll.sent;
+    samples_.push_back({poll.sent, poll.sentWallMs, poll.data, poll.fault});
+    if (samples_.size() > kHistoryPolls)
         samples_.pop_front();
-    scheduleRefresh();
+    if (poll.data && std::any_of(poll.data->channels.begin(), poll.data->channels.end(),
+                                 [](zub3::Byte v) { return v > 127; }))
+        wide_ = true;
+    if (following_)
+        scheduleRefresh();
+    else if (shown())
+        updateScrollBar();
 }
 
 void ChartWindow::SetSpan(std::chrono::milliseconds span)
 {
     span_ = span;
-    while (!samples_.empty() && samples_.back().t - samples_.front().t > span_)
-        samples_.pop_front();
-    for (int i = 0; i < spanBox_->count(); ++i)
-        if (std::chrono::seconds(spanBox_->itemData(i).toInt()) == span_)
-            spanBox_->setCurrentIndex(i);
+    const auto preset = std::find_if(kSpanSeconds.begin(), kSpanSeconds.end(),
+                                     [&](int s) { return std::chrono::seconds(s) == span; });
+    if (preset != kSpanSeconds.end()) {
+        spanBox_->setCurrentIndex(static_cast<int>(preset - kSpanSeconds.begin()));
+    } else {
+        // A span the wheel made: told in the box without becoming one of its choices.
+        spanBox_->setCurrentIndex(-1);
+        spanBox_->setPlaceholderText(
+            tr("%1 秒").arg(QString::number(std::chrono::duration<double>(span).count(), 'g', 3)));
+    }
     Refresh();
+}
+
+void ChartWindow::SetPaused(bool paused)
+{
+    if (paused && following_)
+        viewEnd_ = shownTo_;
+    following_ = !paused;
+    updatePauseButton();
+    Refresh();
+}
+
+void ChartWindow::ScrollTo(double endSeconds)
+{
+    following_ = false;
+    viewEnd_ = endSeconds;
+    updatePauseButton();
+    Refresh();
+}
+
+void ChartWindow::updatePauseButton()
+{
+    pause_->setText(following_ ? tr("一時停止 (Space)") : tr("再開 (Space)"));
 }
 
 bool ChartWindow::shown() const
@@ -188,54 +331,136 @@ void ChartWindow::scheduleRefresh()
                                  static_cast<int>(kShortestRefresh.count())));
 }
 
-double ChartWindow::secondsBeforeNewest(const Sample& s) const
+double ChartWindow::seconds(const Sample& s) const
 {
-    return seconds(s.t - samples_.back().t);
+    return std::chrono::duration<double>(s.t - origin_).count();
+}
+
+std::pair<std::size_t, std::size_t> ChartWindow::indexRange(double from, double to) const
+{
+    const auto before = [this](const Sample& s, double t) { return seconds(s) < t; };
+    const auto after = [this](double t, const Sample& s) { return t < seconds(s); };
+    auto first = std::lower_bound(samples_.begin(), samples_.end(), from, before);
+    auto last = std::upper_bound(first, samples_.end(), to, after);
+    // One poll beyond each edge, so that the lines run to the edges.
+    if (first != samples_.begin())
+        --first;
+    if (last != samples_.end())
+        ++last;
+    return {static_cast<std::size_t>(first - samples_.begin()),
+            static_cast<std::size_t>(last - samples_.begin())};
+}
+
+void ChartWindow::updateScrollBar()
+{
+    const double spanS = std::chrono::duration<double>(span_).count();
+    const double oldest = samples_.empty() ? 0 : seconds(samples_.front());
+    const double newest = samples_.empty() ? 0 : seconds(samples_.back());
+    const int low = static_cast<int>(std::lround((oldest + spanS) * 1000));
+    settingScroll_ = true;
+    scroll_->setRange(low, std::max(low, static_cast<int>(std::lround(newest * 1000))));
+    scroll_->setPageStep(static_cast<int>(span_.count()));
+    scroll_->setSingleStep(std::max(1, static_cast<int>(span_.count() / 10)));
+    scroll_->setValue(following_ ? scroll_->maximum()
+                                 : static_cast<int>(std::lround(shownTo_ * 1000)));
+    settingScroll_ = false;
 }
 
 void ChartWindow::Refresh()
 {
     refresh_.stop();
     const double spanS = std::chrono::duration<double>(span_).count();
-    timeAxis_->setRange(-spanS, 0);
-    timeAxis_->setTickCount(spanS <= 10 ? static_cast<int>(spanS) + 1 : 7);
+    const double oldest = samples_.empty() ? 0 : seconds(samples_.front());
+    const double newest = samples_.empty() ? 0 : seconds(samples_.back());
+    shownTo_ = std::max(following_ ? newest : std::min(viewEnd_, newest), oldest + spanS);
+    shownFrom_ = shownTo_ - spanS;
+    timeAxis_->setRange(shownFrom_, shownTo_);
+    timeAxis_->setLabelFormat(spanS < 10 ? QStringLiteral("%.1f") : QStringLiteral("%.0f"));
+    valueAxis_->setRange(0, wide_ ? 255 : 127);
+    valueAxis_->setTickInterval(wide_ ? 64 : 32);
+    updateScrollBar();
+
     // More polls than the plot has pixel columns draw over one another: each column keeps
     // its lowest and its highest value, in the order they came, so the line looks the same.
     const int columns = std::max(1, static_cast<int>(chart_->plotArea().width()));
-    const bool thin = samples_.size() > 2 * static_cast<std::size_t>(columns);
-    for (std::size_t c = 0; c < series_.size(); ++c) {
-        QList<QPointF> points;
-        points.reserve(static_cast<qsizetype>(std::min<std::size_t>(samples_.size(), 2 * columns + 2)));
-        int column = -1;
-        QPointF low, high;
-        auto flush = [&] {
-            if (column < 0)
-                return;
-            points.append(low.x() <= high.x() ? low : high);
-            if (low != high)
-                points.append(low.x() <= high.x() ? high : low);
-        };
-        for (const Sample& s : samples_) {
-            const QPointF p(secondsBeforeNewest(s), s.data.channels[c]);
-            if (!thin) {
-                points.append(p);
-                continue;
+    const auto [first, last] = indexRange(shownFrom_, shownTo_);
+    const bool thin = last - first > 2 * static_cast<std::size_t>(columns);
+    std::array<QList<QPointF>, 4> points;
+    for (auto& p : points)
+        p.reserve(static_cast<qsizetype>(std::min<std::size_t>(last - first, 2 * columns + 2) + 16));
+    int column = -1;
+    std::array<QPointF, 4> low, high;
+    const auto flush = [&] {
+        if (column >= 0)
+            for (std::size_t c = 0; c < points.size(); ++c) {
+                const bool lowFirst = low[c].x() <= high[c].x();
+                points[c].append(lowFirst ? low[c] : high[c]);
+                if (low[c] != high[c])
+                    points[c].append(lowFirst ? high[c] : low[c]);
             }
-            const int col = static_cast<int>((p.x() + spanS) / spanS * columns);
-            if (col != column) {
-                flush();
-                column = col;
-                low = high = p;
-            } else if (p.y() < low.y()) {
-                low = p;
-            } else if (p.y() > high.y()) {
-                high = p;
-            }
-        }
+        column = -1;
+    };
+    // A point that is no number breaks a line.
+    const auto breakLines = [&](double x) {
         flush();
-        series_[c]->replace(points);
+        for (auto& p : points)
+            p.append(QPointF(x, std::numeric_limits<double>::quiet_NaN()));
+    };
+    gaps_.clear();
+    const Sample* previous = nullptr;
+    for (std::size_t i = first; i < last; ++i) {
+        const Sample& s = samples_[i];
+        const double x = seconds(s);
+        if (!s.data) {
+            if (!previous || previous->data) {
+                breakLines(x);
+                gaps_.push_back({previous ? seconds(*previous) : x, x});
+            }
+            gaps_.back().to = x;
+            previous = &s;
+            continue;
+        }
+        if (previous && !previous->data)
+            gaps_.back().to = x;
+        else if (previous && x - seconds(*previous) > kSilenceS)
+            breakLines(x);
+        previous = &s;
+        const int col = static_cast<int>((x - shownFrom_) / spanS * columns);
+        const bool newColumn = thin && col != column;
+        if (newColumn) {
+            flush();
+            column = col;
+        }
+        for (std::size_t c = 0; c < points.size(); ++c) {
+            const QPointF p(x, s.data->channels[c]);
+            if (!thin)
+                points[c].append(p);
+            else if (newColumn)
+                low[c] = high[c] = p;
+            else if (p.y() < low[c].y())
+                low[c] = p;
+            else if (p.y() > high[c].y())
+                high[c] = p;
+        }
     }
+    flush();
+    for (std::size_t c = 0; c < series_.size(); ++c)
+        series_[c]->replace(points[c]);
+    view_->viewport()->update();
     lane_->update();
+    showReadout();
+}
+
+void ChartWindow::zoom(double factor, double anchorX)
+{
+    const double spanS = std::chrono::duration<double>(span_).count();
+    const double newSpan = std::clamp(spanS * factor, kShortestSpanS, kLongestSpanS);
+    if (!following_) {
+        // The time under the pointer stays under it.
+        const double at = chart_->mapToValue({anchorX, 0}).x();
+        viewEnd_ = at + (shownTo_ - at) * newSpan / spanS;
+    }
+    SetSpan(std::chrono::milliseconds(std::lround(newSpan * 1000)));
 }
 
 void ChartWindow::showEvent(QShowEvent* event)
@@ -253,33 +478,57 @@ void ChartWindow::changeEvent(QEvent* event)
 
 bool ChartWindow::eventFilter(QObject*, QEvent* event)
 {
-    if (event->type() == QEvent::MouseMove)
-        showReadout(static_cast<QMouseEvent*>(event)->position());
-    else if (event->type() == QEvent::Leave)
+    switch (event->type()) {
+    case QEvent::MouseMove:
+        pointer_ = static_cast<QMouseEvent*>(event)->position();
+        showReadout();
+        break;
+    case QEvent::Leave:
+        pointer_.reset();
         readout_->clear();
+        break;
+    case QEvent::Wheel: {
+        const auto* wheel = static_cast<QWheelEvent*>(event);
+        // One notch of a wheel is 120; up zooms in.
+        zoom(std::pow(0.8, wheel->angleDelta().y() / 120.0), wheel->position().x());
+        return true;
+    }
+    default:
+        break;
+    }
     return false;
 }
 
-void ChartWindow::showReadout(const QPointF& viewPosition)
+QString ChartWindow::ReadoutText() const
 {
-    if (samples_.empty())
+    return readout_->text();
+}
+
+// The poll nearest in time to the pointer; kept up to date while the plot moves under it.
+void ChartWindow::showReadout()
+{
+    if (!pointer_ || samples_.empty())
         return;
-    const double at = chart_->mapToValue(viewPosition).x();
-    // The poll nearest in time to the pointer.
+    const double at = chart_->mapToValue(*pointer_).x();
     const auto later = std::lower_bound(
         samples_.begin(), samples_.end(), at,
-        [this](const Sample& s, double t) { return secondsBeforeNewest(s) < t; });
+        [this](const Sample& s, double t) { return seconds(s) < t; });
     auto nearest = later == samples_.end() ? std::prev(later) : later;
     if (later != samples_.begin() && later != samples_.end() &&
-        at - secondsBeforeNewest(*std::prev(later)) < secondsBeforeNewest(*later) - at)
+        at - seconds(*std::prev(later)) < seconds(*later) - at)
         nearest = std::prev(later);
+    const QString time = QString::number(seconds(*nearest), 'f', 3);
+    if (!nearest->data) {
+        readout_->setText(describeGap(static_cast<std::size_t>(nearest - samples_.begin())));
+        return;
+    }
     QStringList held;
     for (const auto& b : zub3::kButtons)
-        if (nearest->data.buttons & b.bit)
-            held << QString::fromUtf8(b.symbol.data(), static_cast<int>(b.symbol.size()));
-    const auto& pa = nearest->data.channels;
+        if (nearest->data->buttons & b.bit)
+            held << symbolOf(b);
+    const auto& pa = nearest->data->channels;
     readout_->setText(tr("%1 秒　PA1 %2　PA2 %3　PA3 %4　PA4 %5　押下 %6")
-                          .arg(QString::number(secondsBeforeNewest(*nearest), 'f', 3))
+                          .arg(time)
                           .arg(pa[0])
                           .arg(pa[1])
                           .arg(pa[2])
@@ -287,13 +536,54 @@ void ChartWindow::showReadout(const QPointF& viewPosition)
                           .arg(held.isEmpty() ? tr("なし") : held.join(QLatin1Char(' '))));
 }
 
-std::string ChartWindow::Csv() const
+// The run of failed polls around one of them, counted by what went wrong.
+QString ChartWindow::describeGap(std::size_t failed) const
 {
+    std::size_t first = failed, last = failed;
+    while (first > 0 && !samples_[first - 1].data)
+        --first;
+    while (last + 1 < samples_.size() && !samples_[last + 1].data)
+        ++last;
+    std::array<int, 5> count{};
+    for (std::size_t i = first; i <= last; ++i)
+        ++count[static_cast<std::size_t>(samples_[i].fault)];
+    using F = zub3::PollFault;
+    const auto n = [&](F f) { return count[static_cast<std::size_t>(f)]; };
+    return tr("%1〜%2 秒　受信失敗 %3 回（応答なし %4、短い応答 %5、ヘッダ不一致 %6、"
+              "チェックサム不一致 %7）")
+        .arg(QString::number(seconds(samples_[first]), 'f', 3),
+             QString::number(seconds(samples_[last]), 'f', 3))
+        .arg(last - first + 1)
+        .arg(n(F::Missed))
+        .arg(n(F::Short))
+        .arg(n(F::Header))
+        .arg(n(F::Checksum));
+}
+
+std::string ChartWindow::Csv(Extent extent) const
+{
+    auto [first, last] = std::pair<std::size_t, std::size_t>{0, samples_.size()};
+    if (extent == Extent::Visible) {
+        std::tie(first, last) = indexRange(shownFrom_, shownTo_);
+        // Only what lies inside the span, not the polls the lines run to.
+        while (first < last && seconds(samples_[first]) < shownFrom_)
+            ++first;
+        while (last > first && seconds(samples_[last - 1]) > shownTo_)
+            --last;
+    }
     std::string out = zub3::Header(zub3::Format::Csv, false);
-    for (const Sample& s : samples_)
+    std::optional<std::chrono::steady_clock::time_point> start;
+    for (std::size_t i = first; i < last; ++i) {
+        const Sample& s = samples_[i];
+        if (!s.data)
+            continue;  // as in zub3ctl's records, a failed poll has no row
+        if (!start)
+            start = s.t;
         out += zub3::FormatRecord(
             zub3::Format::Csv, false,
-            {seconds(s.t - samples_.front().t) * 1000, zub3::WallClock(s.wallMs), s.data, {}, {}});
+            {std::chrono::duration<double, std::milli>(s.t - *start).count(),
+             zub3::WallClock(s.wallMs), *s.data, {}, {}});
+    }
     return out;
 }
 
@@ -311,14 +601,14 @@ void ChartWindow::savePng()
         ShowWarning(tr("%1 に保存できませんでした").arg(file));
 }
 
-void ChartWindow::saveCsv()
+void ChartWindow::saveCsv(Extent extent)
 {
     const QString file = AskSaveFile(this, tr("グラフの値をCSVで保存"), QStringLiteral("zub3-chart"),
                                      QStringLiteral("csv"), tr("CSV ファイル (*.csv)"));
     if (file.isEmpty())
         return;
     QSaveFile out(file);
-    const std::string text = Csv();
+    const std::string text = Csv(extent);
     if (!out.open(QIODevice::WriteOnly) ||
         out.write(text.data(), static_cast<qint64>(text.size())) != static_cast<qint64>(text.size()) ||
         !out.commit())

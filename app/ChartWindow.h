@@ -1,8 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
-// The live chart: PA1 to PA4 over the last seconds, a lane below them showing which buttons
-// were held when, and a readout of the poll under the mouse. It keeps what it shows when
-// monitoring stops, and saves it as PNG or as CSV.
+// The chart: PA1 to PA4 over time, a lane below them showing which buttons were held when,
+// and a readout of the poll under the mouse. It keeps the whole session (up to
+// kHistoryPolls polls), follows the newest poll or stays where the user paused or scrolled
+// it, zooms in time with the wheel, breaks its lines where polls failed, and saves what it
+// shows as PNG, or the visible span or the whole session as CSV.
 
 #include "core/Protocol.h"
 
@@ -13,11 +15,16 @@
 #include <chrono>
 #include <cstdint>
 #include <deque>
+#include <optional>
+#include <vector>
 
+class QAction;
 class QChart;
 class QComboBox;
 class QLabel;
 class QLineSeries;
+class QPushButton;
+class QScrollBar;
 class QValueAxis;
 struct PollResult;
 
@@ -28,22 +35,33 @@ public:
     struct Sample {
         std::chrono::steady_clock::time_point t;
         std::int64_t wallMs = 0;
-        zub3::PollData data;
+        std::optional<zub3::PollData> data;  // none: the poll failed, for fault's reason
+        zub3::PollFault fault = zub3::PollFault::None;
     };
+    // An hour of polls at the shortest interval, 5 ms: about 23 MB.
+    static constexpr std::size_t kHistoryPolls = 720'000;
+    enum class Extent { Visible, Session };
 
     explicit ChartWindow(QWidget* parent = nullptr);
 
-    // Takes an answered poll; what is older than the span before the newest is dropped.
+    // Takes every poll, failed ones too, so that their place shows as a gap.
     void Add(const PollResult& poll);
     void SetSpan(std::chrono::milliseconds span);
     std::chrono::milliseconds Span() const { return span_; }
+    // Paused, the view stays where it is while polls go on being kept.
+    void SetPaused(bool paused);
+    bool Paused() const { return !following_; }
+    // Moves the view so that it ends this many seconds into the session, and pauses it.
+    void ScrollTo(double endSeconds);
     const std::deque<Sample>& Samples() const { return samples_; }
     QLineSeries* Series(int channel) const { return series_[static_cast<std::size_t>(channel)]; }
+    QValueAxis* ValueAxis() const { return valueAxis_; }
+    QString ReadoutText() const;
     // Shows the samples now; otherwise this happens at most once per screen refresh, and
     // not while the window is hidden or minimised.
     void Refresh();
-    // What is shown, as zub3ctl's CSV records, timed from the oldest sample.
-    std::string Csv() const;
+    // As zub3ctl's CSV records, timed from the first poll exported.
+    std::string Csv(Extent extent) const;
     QImage Image();
 
 protected:
@@ -53,22 +71,45 @@ protected:
 
 private:
     class ButtonLane;
+    class PlotView;
+    struct Gap {
+        double from, to;  // seconds into the session
+    };
 
     bool shown() const;
     void scheduleRefresh();
-    double secondsBeforeNewest(const Sample& s) const;
-    void showReadout(const QPointF& viewPosition);
+    double seconds(const Sample& s) const;
+    // The samples from the last before `from` to the first after `to`.
+    std::pair<std::size_t, std::size_t> indexRange(double from, double to) const;
+    void updateScrollBar();
+    void zoom(double factor, double anchorX);
+    void showReadout();
+    QString describeGap(std::size_t failed) const;
+    void updatePauseButton();
     void savePng();
-    void saveCsv();
+    void saveCsv(Extent extent);
 
     std::deque<Sample> samples_;
+    std::chrono::steady_clock::time_point origin_{};
     std::chrono::milliseconds span_{10'000};
+    bool following_ = true;
+    double viewEnd_ = 0;                     // while not following
+    double shownFrom_ = 0, shownTo_ = 10;    // what Refresh last drew
+    bool wide_ = false;                      // a value above 127 came
+    std::vector<Gap> gaps_;                  // in the shown span
+    std::array<bool, zub3::kButtons.size()> buttonShown_{};
+    std::optional<QPointF> pointer_;         // over the plot, in its coordinates
     QChart* chart_;
     QValueAxis* timeAxis_;
+    QValueAxis* valueAxis_;
     std::array<QLineSeries*, 4> series_{};
+    PlotView* view_;
     ButtonLane* lane_;
     QWidget* plots_;  // the chart and the lane: what a PNG shows
+    QScrollBar* scroll_;
     QComboBox* spanBox_;
+    QPushButton* pause_;
     QLabel* readout_;
     QTimer refresh_;
+    bool settingScroll_ = false;
 };

@@ -499,6 +499,7 @@ void TMainForm::shpPowerMouseDown(QObject*, Qt::MouseButton, Qt::KeyboardModifie
             shpPower->move(s.point(kKnobLeftOn, 367));
             setMonitoringControls(true);
             setStatus(tr("データ受信中"));
+            emit MonitoringStarted();
         } catch (const std::exception&) {
             ShowPlainMessage(QStringLiteral("ERROR"),
                              tr("ポート%1に接続できません").arg(cbxPort->currentText()));
@@ -529,6 +530,7 @@ void TMainForm::TimerTimer(QObject*)
     PollResult result{std::chrono::steady_clock::now(), QDateTime::currentMSecsSinceEpoch(), {}};
     const PollExchange poll = zub3::Poll(*ComPort, CurrentID);
     result.data = poll.data;
+    result.fault = poll.fault;
     emit Polled(result);
     if (!poll.Answered()) {
         ++RecvErrorCount;

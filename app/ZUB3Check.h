@@ -39,6 +39,7 @@ struct PollResult {
     std::chrono::steady_clock::time_point sent;
     std::int64_t sentWallMs = 0;          // the wall clock then, ms since the epoch
     std::optional<zub3::PollData> data;   // none when no valid reply came
+    zub3::PollFault fault = zub3::PollFault::None;  // why not
 };
 
 class TMainForm : public QWidget {
@@ -147,6 +148,8 @@ public:
 signals:
     // After every poll of the timer, answered or not.
     void Polled(const PollResult& result);
+    // The switch went on: what is counted per monitoring run starts again.
+    void MonitoringStarted();
 
 protected:
     void closeEvent(QCloseEvent* event) override;

@@ -564,6 +564,8 @@ int Ports(const Arguments& args)
                                  : a.state == ports::Access::Refused     ? "\"refused\""
                                  : a.state == ports::Access::Unreachable ? "\"unreachable\""
                                  : a.state == ports::Access::Unresolved  ? "\"unresolved\""
+                                 : a.state == ports::Access::NotRfc2217  ? "\"not-rfc2217\""
+                                 : a.state == ports::Access::LookupFailed ? "\"lookup-failed\""
                                                                          : "null";
             out += std::string(first ? "\n" : ",\n") + "  {\"port\": " + jsonString(v.data) +
                    ", \"kind\": " + (network ? "\"network\"" : "\"serial\"") +

@@ -16,13 +16,18 @@ Byte UnpackNibblePair(Byte high, Byte low)
 }
 
 std::optional<PollData> DecodePollReply(std::span<const Byte, kPollReplySize> reply,
-                                        const PollFrame& poll)
+                                        const PollFrame& poll, PollFault* fault)
 {
+    const auto refuse = [fault](PollFault why) {
+        if (fault)
+            *fault = why;
+        return std::nullopt;
+    };
     const bool headerMatches = static_cast<Byte>(reply[4] | 0x80) == poll[0] &&
                                reply[5] == poll[1] && reply[6] == poll[2] &&
                                reply[7] == poll[3];
     if (!headerMatches)
-        return std::nullopt;
+        return refuse(PollFault::Header);
 
     std::array<Byte, 7> v{};  // D0..D5, then the checksum C
     for (std::size_t k = 0; k < v.size(); ++k)
@@ -32,7 +37,9 @@ std::optional<PollData> DecodePollReply(std::span<const Byte, kPollReplySize> re
     for (std::size_t k = 0; k < 6; ++k)
         sum += v[k];
     if ((sum & 0x7F) != v[6])
-        return std::nullopt;
+        return refuse(PollFault::Checksum);
+    if (fault)
+        *fault = PollFault::None;
 
     PollData data;
     data.buttons = static_cast<std::uint16_t>(v[0] * 256 + v[1]);

@@ -60,11 +60,16 @@ inline constexpr std::array<ButtonName, 12> kButtons{{
 
 PollFrame BuildPollFrame(Byte currentID);
 
+// Why a poll brought no controller state: no byte came back, fewer than a reply's bytes,
+// an echoed header that is not the poll's, or a checksum that does not match.
+enum class PollFault : std::uint8_t { None, Missed, Short, Header, Checksum };
+
 // Accepts a 22-byte reply only when the echoed header matches the poll and the 7-bit
 // checksum matches C. A header that does not match is rejected like a bad checksum: a
 // misaddressed or garbled reply must not read as "nothing held, all channels 0".
+// fault, when given, is told which check refused the reply (None when it was accepted).
 std::optional<PollData> DecodePollReply(std::span<const Byte, kPollReplySize> reply,
-                                        const PollFrame& poll);
+                                        const PollFrame& poll, PollFault* fault = nullptr);
 
 // Unpacks one value sent as two nibble bytes, high first, without masking them.
 Byte UnpackNibblePair(Byte high, Byte low);

@@ -51,7 +51,9 @@ PollExchange Poll(TCustomCommX& port, Byte currentID)
     p.sent = BuildPollFrame(currentID);
     p.count = Exchange(port, p.sent, p.received);
     if (p.Answered())
-        p.data = DecodePollReply(p.received, p.sent);
+        p.data = DecodePollReply(p.received, p.sent, &p.fault);
+    else
+        p.fault = p.count > 0 ? PollFault::Short : PollFault::Missed;
     return p;
 }
 

@@ -44,6 +44,7 @@ struct PollExchange {
     std::array<Byte, kPollReplySize> received{};
     int count = 0;                  // what Receive returned
     std::optional<PollData> data;   // set when the reply came whole and passed its checks
+    PollFault fault = PollFault::None;  // why data is not set
 
     bool Answered() const { return count == kPollReplySize; }
 };

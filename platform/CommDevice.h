@@ -40,14 +40,16 @@ public:
 
     virtual bool SetQueues(DWORD inQueue, DWORD outQueue) = 0;
     virtual DCB State() const = 0;
-    // False when the device refuses the settings; it then keeps its previous ones.
+    // False when the device refuses the settings; it then keeps its previous ones. errno
+    // ENOTCONN says the device went meanwhile (a network port's connection).
     virtual bool SetState(const DCB& dcb) = 0;
     virtual bool AcceptTimeouts(const COMMTIMEOUTS& timeouts) = 0;
     virtual bool SetModemLine(DWORD escapeFunction) = 0;
     // DTR and RTS as the block's controls say; a handshake or toggle leaves RTS to the line.
     void SetModemLines(const DCB& dcb);
-    // None where the driver keeps no counters (pseudo terminals).
-    virtual std::optional<LineCounters> Counters() const = 0;
+    // None where the driver keeps no counters (pseudo terminals). Not const: a device may
+    // have to read what came to know them.
+    virtual std::optional<LineCounters> Counters() = 0;
     virtual void FlushInput() = 0;
     virtual void FlushOutput() = 0;
     // Blocks until what was written has left the line, or FlushOutput discards it. Runs

@@ -95,7 +95,14 @@ BOOL CommPort::SetState(const DCB& dcb)
     std::lock_guard lock(mutex_);
     if (const DWORD e = unusable())
         return Fail(e);
-    return device_->SetState(dcb) ? TRUE : Fail(ERROR_INVALID_PARAMETER);
+    errno = 0;
+    if (device_->SetState(dcb))
+        return TRUE;
+    if (errno == ENOTCONN) {
+        hangUp();
+        return Fail(ERROR_DEVICE_NOT_CONNECTED);
+    }
+    return Fail(ERROR_INVALID_PARAMETER);
 }
 
 BOOL CommPort::GetTimeouts(COMMTIMEOUTS* timeouts)

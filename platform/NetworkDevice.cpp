@@ -3,10 +3,11 @@
 // Telnet with the COM-PORT-OPTION. Data bytes 0xFF travel doubled; the line settings, purges
 // and modem lines travel as sub-negotiations, which the server answers with the value it
 // applied. The port's I/O thread watches the socket as it watches a tty; the Telnet layer
-// lives in ReadSome and WriteSome.
+// (Rfc2217Codec) sits between the socket and ReadSome and WriteSome.
 
 #include "platform/CommDevice.h"
 #include "platform/PortAccess.h"
+#include "platform/Rfc2217Codec.h"
 #include "platform/SerialRegistry.h"
 
 #include <netdb.h>
@@ -17,11 +18,17 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <QCoreApplication>
+#include <QThread>
+
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
 #include <cstring>
+#include <mutex>
 #include <optional>
 #include <thread>
 #include <utility>
@@ -33,47 +40,26 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
+using namespace telnet;
+using ports::Access;
 
-// Telnet (RFC 854, 856, 858)
-constexpr std::uint8_t IAC = 255;
-constexpr std::uint8_t DONT = 254;
-constexpr std::uint8_t DO = 253;
-constexpr std::uint8_t WONT = 252;
-constexpr std::uint8_t WILL = 251;
-constexpr std::uint8_t SB = 250;
-constexpr std::uint8_t SE = 240;
-constexpr std::uint8_t BINARY = 0;
-constexpr std::uint8_t SGA = 3;
-constexpr std::uint8_t COM_PORT = 44;
-
-// COM-PORT-OPTION commands (RFC 2217); the server answers each with its code plus 100.
-constexpr std::uint8_t SET_BAUDRATE = 1;
-constexpr std::uint8_t SET_DATASIZE = 2;
-constexpr std::uint8_t SET_PARITY = 3;
-constexpr std::uint8_t SET_STOPSIZE = 4;
-constexpr std::uint8_t SET_CONTROL = 5;
-constexpr std::uint8_t PURGE_DATA = 12;
-constexpr std::uint8_t kAnswerOffset = 100;
-
-constexpr std::uint8_t FLOW_NONE = 1;
-constexpr std::uint8_t FLOW_XONXOFF = 2;
-constexpr std::uint8_t FLOW_HARDWARE = 3;
-constexpr std::uint8_t DTR_ON = 8;
-constexpr std::uint8_t DTR_OFF = 9;
-constexpr std::uint8_t RTS_ON = 11;
-constexpr std::uint8_t RTS_OFF = 12;
-constexpr std::uint8_t PURGE_RECEIVED = 1;
-constexpr std::uint8_t PURGE_TRANSMIT = 2;
-
-constexpr auto kConnectTime = 5s;  // for the connection, and again for the first answers
-constexpr auto kAnswerTime = 3s;   // for the answer to a line setting
+// Resolving, connecting and the first answers together: an open waits for its port as long
+// as a tty open may, whatever the server sends or withholds.
+constexpr auto kOpenTime = 5s;
+constexpr auto kAnswerTime = 3s;  // for the answer to a line setting
 // ser2net leaves SET-CONTROL unanswered on a device without modem lines (a pseudo
 // terminal); a server that did so once is not waited for again.
 constexpr auto kControlTime = 300ms;
-constexpr std::size_t kMaxSubnegotiation = 64;
-// A server's greeting comes at once, in a burst.
+// A server's greeting comes at once, in a burst; one that never pauses is not waited out.
 constexpr auto kGreetingTime = 100ms;
 constexpr auto kGreetingPause = 10ms;
+constexpr auto kGreetingMost = 300ms;
+// Raw bytes one call reads from the socket at most, so that a server sending without end
+// (data, NOPs, negotiations) cannot keep a call from returning.
+constexpr std::size_t kReadBudget = 64 * 1024;
+// A lost link (no acknowledgement, no keepalive answer) becomes a hang-up after this long.
+constexpr int kUserTimeoutMs = 10000;
+constexpr int kKeepIdleS = 10, kKeepIntervalS = 5, kKeepCount = 3;
 
 int remainingMs(Clock::time_point deadline)
 {
@@ -93,50 +79,42 @@ public:
 
     ~NetworkDevice() override { ::close(fd_); }
 
-    // Negotiates the options and asks for the present line settings; false (refusal set) when
-    // the server turns the port down.
-    bool Start()
+    // Negotiates the options and asks for the present line settings by the deadline;
+    // Access::Free when the port is ready, otherwise why not.
+    Access Start(Clock::time_point deadline)
     {
-        // ser2net greets at once and, when its port is busy, says so and hangs up. That is
-        // read before anything is sent: a server that closes with our bytes unread resets
-        // the connection, and the reset discards what it said.
-        holdOutput_ = true;
-        auto quiet = Clock::now() + kGreetingTime;
-        for (pollfd p{fd_, POLLIN, 0}; !closed_ && ::poll(&p, 1, remainingMs(quiet)) > 0;
-             quiet = Clock::now() + kGreetingPause) {
-            while (fill() > 0) {
-            }
+        readGreeting(deadline);
+        codec_.Offer();
+        // Sub-negotiations only once the server has taken the serial-port control.
+        waitFor([this] { return codec_.ComPortAgreed() || codec_.ComPortRefused(); }, deadline);
+        if (codec_.ComPortAgreed()) {
+            request(SET_LINESTATE_MASK, {LINE_ERRORS});
+            // Value 0 asks for the present setting without changing it.
+            for (const std::uint8_t code : {SET_BAUDRATE, SET_DATASIZE, SET_PARITY, SET_STOPSIZE})
+                request(code, code == SET_BAUDRATE ? Rfc2217Codec::Value32(0) : Rfc2217Codec::Bytes{0});
         }
-        holdOutput_ = false;
-        askedUs_[BINARY] = askedUs_[COM_PORT] = askedHim_[BINARY] = true;
-        send({IAC, WILL, BINARY, IAC, DO, BINARY, IAC, WILL, COM_PORT});
-        // Value 0 asks for the present setting without changing it.
-        for (const std::uint8_t code : {SET_BAUDRATE, SET_DATASIZE, SET_PARITY, SET_STOPSIZE})
-            request(code, code == SET_BAUDRATE ? std::vector<std::uint8_t>(4, 0)
-                                               : std::vector<std::uint8_t>{0});
-        const bool ready = waitFor(
+        const bool ready = codec_.ComPortAgreed() && waitFor(
             [this] {
-                return comPortRefused_ || (answered(SET_BAUDRATE) && answered(SET_DATASIZE) &&
-                                           answered(SET_PARITY) && answered(SET_STOPSIZE));
+                return codec_.ComPortRefused() ||
+                       (codec_.Answered(SET_BAUDRATE) && codec_.Answered(SET_DATASIZE) &&
+                        codec_.Answered(SET_PARITY) && codec_.Answered(SET_STOPSIZE));
             },
-            Clock::now() + kConnectTime);
-        if (!ready || comPortRefused_) {
+            deadline);
+        if (codec_.ComPortRefused())
+            return Access::NotRfc2217;
+        if (!ready) {
             // ser2net greets a second client, says the port is in use, and hangs up.
-            const std::string said(pending_.begin() + static_cast<std::ptrdiff_t>(head_), pending_.end());
-            ports::PortAccess why;
-            why.device = address_;
-            why.state = said.find("in use") != std::string::npos ? ports::Access::Held
-                                                                 : ports::Access::Refused;
-            ports::SetLastOpenRefusal(why);
-            return false;
+            if (closed_)
+                return codec_.DataText().find("in use") != std::string::npos ? Access::Held : Access::Refused;
+            return Access::NotRfc2217;  // silent, or a raw port sending data
         }
-        state_.BaudRate = value32(SET_BAUDRATE);
-        state_.ByteSize = replies_[SET_DATASIZE]->at(0);
-        const std::uint8_t parity = replies_[SET_PARITY]->at(0);
+        state_.BaudRate = codec_.Answer32(SET_BAUDRATE);
+        state_.ByteSize = codec_.Answer(SET_DATASIZE).at(0);
+        const std::uint8_t parity = codec_.Answer(SET_PARITY).at(0);
         state_.Parity = parity >= 1 && parity <= 5 ? static_cast<BYTE>(parity - 1) : NOPARITY;
-        const std::uint8_t stop = replies_[SET_STOPSIZE]->at(0);
+        const std::uint8_t stop = codec_.Answer(SET_STOPSIZE).at(0);
         state_.StopBits = stop == 2 ? TWOSTOPBITS : stop == 3 ? ONE5STOPBITS : ONESTOPBIT;
-        return true;
+        return Access::Free;
     }
 
     int Fd() const override { return fd_; }
@@ -144,32 +122,40 @@ public:
     ssize_t ReadSome(void* buffer, std::size_t count) override
     {
         auto* out = static_cast<std::uint8_t*>(buffer);
-        std::size_t n = take(out, count);
-        while (n < count) {
-            const ssize_t r = fill();
+        std::size_t n = codec_.TakeData(out, count);
+        for (std::size_t budget = kReadBudget; n < count && budget > 0;) {
+            const ssize_t r = fill(budget);
             if (r > 0) {
-                n += take(out + n, count - n);
+                budget -= static_cast<std::size_t>(r);
+                n += codec_.TakeData(out + n, count - n);
                 continue;
             }
             if (n > 0 && (r == 0 || errno == EAGAIN || errno == EWOULDBLOCK))
                 return static_cast<ssize_t>(n);
             return r;
         }
+        if (n == 0) {  // the budget went on Telnet commands alone
+            errno = EAGAIN;
+            return -1;
+        }
         return static_cast<ssize_t>(n);
     }
 
     ssize_t WriteSome(const void* buffer, std::size_t count) override
     {
+        if (unsure_)
+            resend();
+        pull(kReadBudget);  // a resume may wait there
         if (!flush())
             return -1;
-        const auto* in = static_cast<const std::uint8_t*>(buffer);
-        std::vector<std::uint8_t> encoded;
-        encoded.reserve(count + 8);
-        for (std::size_t i = 0; i < count; ++i) {
-            encoded.push_back(in[i]);
-            if (in[i] == IAC)
-                encoded.push_back(IAC);
+        if (codec_.Suspended()) {
+            errno = EAGAIN;
+            return -1;
         }
+        const auto* in = static_cast<const std::uint8_t*>(buffer);
+        Rfc2217Codec::Bytes encoded;
+        encoded.reserve(count + 8);
+        Rfc2217Codec::Escape(in, count, encoded);
         const ssize_t sent = writeRaw(encoded.data(), encoded.size());
         if (sent < 0)
             return -1;
@@ -182,7 +168,7 @@ public:
             ++done;
         }
         if (at > static_cast<std::size_t>(sent)) {
-            out_.push_back(IAC);
+            codec_.Output().push_back(IAC);
             // Nothing else would send it should this byte end the write.
             if (done == count)
                 waitWritable(Clock::now() + 1s);
@@ -196,26 +182,27 @@ public:
 
     std::size_t InQueue() override
     {
-        while (fill() > 0) {
-        }
-        return pending_.size() - head_;
+        pull(kReadBudget);
+        return codec_.DataSize();
     }
 
+    // The input queue holds what the port's buffer holds, as a driver's would.
     bool SetQueues(DWORD inQueue, DWORD outQueue) override
     {
         const auto valid = [](DWORD n) { return n >= 1 && n <= 0x7FFFFFFF; };
-        return valid(inQueue) && valid(outQueue);
+        if (!valid(inQueue) || !valid(outQueue))
+            return false;
+        codec_.SetCapacity(inQueue);
+        return true;
     }
 
     DCB State() const override { return state_; }
 
+    // False with errno ENOTCONN when the connection is gone.
     bool SetState(const DCB& d) override
     {
-        if (!SettingsValid(d) || closed_)
-            return false;
-        const DCB old = state_;
-        if (!applyLine(d, old))
-            return false;
+        if (closed_ || !SettingsValid(d) || !applyLine(d, state_))
+            return refused();
         const DWORD rts = d.Flags & fRtsControlMask;
         const std::uint8_t flow = ((d.Flags & fOutxCtsFlow) || rts == RTS_CONTROL_HANDSHAKE) ? FLOW_HARDWARE
                                   : (d.Flags & (fOutX | fInX))                             ? FLOW_XONXOFF
@@ -226,7 +213,7 @@ public:
         }
         SetModemLines(d);
         state_ = d;
-        return true;
+        return !closed_ || refused();
     }
 
     bool AcceptTimeouts(const COMMTIMEOUTS&) override { return true; }
@@ -243,23 +230,30 @@ public:
         return !closed_;
     }
 
-    // The server counts no line errors for its clients.
-    std::optional<LineCounters> Counters() const override { return std::nullopt; }
+    // What the server reported of the line, with what came so far read first.
+    std::optional<LineCounters> Counters() override
+    {
+        pull(kReadBudget);
+        return codec_.Counters();
+    }
 
     // Every exchange purges both ways. Only bytes that came late are news to the server;
-    // telling it of every purge would cost each poll a round trip and a wake.
+    // telling it of every purge would cost each poll a round trip and a wake. What is
+    // queued now goes; what keeps coming is the next read's.
     void FlushInput() override
     {
-        const std::size_t stale = InQueue();
-        pending_.clear();
-        head_ = 0;
-        if (stale > 0)
+        int queued = 0;
+        if (::ioctl(fd_, FIONREAD, &queued) == 0 && queued > 0)
+            pull(static_cast<std::size_t>(queued));
+        const bool stale = codec_.DataSize() > 0;
+        codec_.DropData();
+        if (stale)
             request(PURGE_DATA, {PURGE_RECEIVED});
     }
 
     void FlushOutput() override
     {
-        if (!out_.empty() && !flush())
+        if (!codec_.Output().empty() && !flush())
             request(PURGE_DATA, {PURGE_TRANSMIT});
     }
 
@@ -273,6 +267,30 @@ public:
     }
 
 private:
+    // False, with errno ENOTCONN when the connection has ended.
+    bool refused() const
+    {
+        errno = closed_ ? ENOTCONN : EINVAL;
+        return false;
+    }
+
+    // ser2net greets at once and, when its port is busy, says so and hangs up. That is read
+    // before anything is sent: a server that closes with our bytes unread resets the
+    // connection, and the reset discards what it said.
+    void readGreeting(Clock::time_point deadline)
+    {
+        holdOutput_ = true;
+        const auto end = std::min(deadline, Clock::now() + kGreetingMost);
+        for (auto quiet = Clock::now() + kGreetingTime; !closed_ && Clock::now() < end;
+             quiet = Clock::now() + kGreetingPause) {
+            pollfd p{fd_, POLLIN, 0};
+            if (::poll(&p, 1, remainingMs(std::min(quiet, end))) <= 0)
+                break;
+            pull(kReadBudget);
+        }
+        holdOutput_ = false;
+    }
+
     // --- sending ---
 
     ssize_t writeRaw(const std::uint8_t* bytes, std::size_t count)
@@ -292,35 +310,23 @@ private:
     // True once nothing waits to be sent; errno set otherwise.
     bool flush()
     {
-        if (out_.empty() || holdOutput_)
-            return out_.empty();
-        const ssize_t n = writeRaw(out_.data(), out_.size());
+        auto& out = codec_.Output();
+        if (out.empty() || holdOutput_)
+            return out.empty();
+        const ssize_t n = writeRaw(out.data(), out.size());
         if (n < 0) {
             closed_ = true;
             return false;
         }
-        out_.erase(out_.begin(), out_.begin() + n);
-        if (!out_.empty())
+        out.erase(out.begin(), out.begin() + n);
+        if (!out.empty())
             errno = EAGAIN;
-        return out_.empty();
+        return out.empty();
     }
 
-    void send(std::initializer_list<std::uint8_t> bytes)
+    void request(std::uint8_t code, const Rfc2217Codec::Bytes& value)
     {
-        out_.insert(out_.end(), bytes);
-        flush();
-    }
-
-    void request(std::uint8_t code, const std::vector<std::uint8_t>& value)
-    {
-        replies_[code].reset();
-        out_.insert(out_.end(), {IAC, SB, COM_PORT, code});
-        for (const std::uint8_t b : value) {
-            out_.push_back(b);
-            if (b == IAC)
-                out_.push_back(IAC);
-        }
-        out_.insert(out_.end(), {IAC, SE});
+        codec_.Request(code, value);
         flush();
     }
 
@@ -329,44 +335,60 @@ private:
         request(SET_CONTROL, {value});
         if (controlSilent_)
             return;
-        if (!waitFor([this] { return answered(SET_CONTROL); }, Clock::now() + kControlTime))
+        if (!waitFor([this] { return codec_.Answered(SET_CONTROL); }, Clock::now() + kControlTime))
             controlSilent_ = true;
     }
 
-    // Sends the settings that changed and checks the values the server says it applied; a
-    // refusal puts back those it took.
-    bool applyLine(const DCB& d, const DCB& old)
+    struct Field {
+        std::uint8_t code;
+        std::uint32_t wanted;
+        std::uint32_t before;
+    };
+
+    static Rfc2217Codec::Bytes encoded(std::uint8_t code, std::uint32_t v)
     {
-        struct Field {
-            std::uint8_t code;
-            std::uint32_t wanted;
-            std::uint32_t before;
-        };
+        return code == SET_BAUDRATE ? Rfc2217Codec::Value32(v) : Rfc2217Codec::Bytes{static_cast<std::uint8_t>(v)};
+    }
+
+    static std::array<Field, 4> fields(const DCB& d, const DCB& old)
+    {
         static constexpr std::uint8_t stopCodes[] = {1, 3, 2};  // by ONESTOPBIT, ONE5STOPBITS, TWOSTOPBITS
-        const Field fields[] = {
+        return {{
             {SET_BAUDRATE, d.BaudRate, old.BaudRate},
             {SET_DATASIZE, d.ByteSize, old.ByteSize},
             {SET_PARITY, d.Parity + 1u, old.Parity + 1u},
-            {SET_STOPSIZE, stopCodes[d.StopBits], stopCodes[old.StopBits % 3]},
-        };
+            {SET_STOPSIZE, stopCodes[d.StopBits % 3], stopCodes[old.StopBits % 3]},
+        }};
+    }
+
+    // After a setting the server did not answer, its line may be anything: the settings
+    // this device reports go to it again, ahead of the next data, without waiting.
+    void resend()
+    {
+        for (const Field& f : fields(state_, state_))
+            request(f.code, encoded(f.code, f.wanted));
+        unsure_ = false;
+    }
+
+    // Sends the settings that changed (all of them while the server's line is not known)
+    // and checks the values the server says it applied; a refusal puts back those it took.
+    bool applyLine(const DCB& d, const DCB& old)
+    {
         std::vector<Field> changed;
-        for (const Field& f : fields)
-            if (f.wanted != f.before)
+        for (const Field& f : fields(d, old))
+            if (f.wanted != f.before || unsure_)
                 changed.push_back(f);
         const auto ask = [this](const std::vector<Field>& list, bool wanted) {
-            for (const Field& f : list) {
-                const std::uint32_t v = wanted ? f.wanted : f.before;
-                if (f.code == SET_BAUDRATE)
-                    request(f.code, {static_cast<std::uint8_t>(v >> 24), static_cast<std::uint8_t>(v >> 16),
-                                     static_cast<std::uint8_t>(v >> 8), static_cast<std::uint8_t>(v)});
-                else
-                    request(f.code, {static_cast<std::uint8_t>(v)});
-            }
-            return waitFor(
+            for (const Field& f : list)
+                request(f.code, encoded(f.code, wanted ? f.wanted : f.before));
+            const bool answered = waitFor(
                 [this, &list] {
-                    return std::all_of(list.begin(), list.end(), [this](const Field& f) { return answered(f.code); });
+                    return std::all_of(list.begin(), list.end(),
+                                       [this](const Field& f) { return codec_.Answered(f.code); });
                 },
                 Clock::now() + kAnswerTime);
+            unsure_ = !answered;
+            return answered;
         };
         if (changed.empty())
             return true;
@@ -375,7 +397,7 @@ private:
         std::vector<Field> taken;
         bool refused = false;
         for (const Field& f : changed) {
-            const std::uint32_t got = f.code == SET_BAUDRATE ? value32(f.code) : replies_[f.code]->at(0);
+            const std::uint32_t got = f.code == SET_BAUDRATE ? codec_.Answer32(f.code) : codec_.Answer(f.code).at(0);
             const bool ok = f.code == SET_BAUDRATE ? RateTaken(f.wanted, got) : got == f.wanted;
             refused = refused || !ok;
             if (got != f.before)
@@ -388,49 +410,31 @@ private:
 
     // --- receiving ---
 
-    bool answered(std::uint8_t code) const { return replies_[code].has_value() && !replies_[code]->empty(); }
-
-    std::uint32_t value32(std::uint8_t code) const
-    {
-        const auto& v = *replies_[code];
-        std::uint32_t x = 0;
-        for (std::size_t i = 0; i < 4 && i < v.size(); ++i)
-            x = (x << 8) | v[i];
-        return x;
-    }
-
-    std::size_t take(std::uint8_t* out, std::size_t count)
-    {
-        const std::size_t n = std::min(count, pending_.size() - head_);
-        if (n == 0)  // an empty vector's data() may be null, which memcpy must not get
-            return 0;
-        std::memcpy(out, pending_.data() + head_, n);
-        head_ += n;
-        if (head_ == pending_.size()) {
-            pending_.clear();
-            head_ = 0;
-        }
-        return n;
-    }
-
-    // One read of the socket, decoded: > 0 bytes read, 0 at the end of the connection, -1
-    // with errno otherwise.
-    ssize_t fill()
+    // One read of the socket of at most `most` bytes, decoded: > 0 bytes read, 0 at the end
+    // of the connection, -1 with errno otherwise.
+    ssize_t fill(std::size_t most)
     {
         if (closed_)
             return 0;
         std::uint8_t raw[4096];
         ssize_t n;
         do
-            n = ::recv(fd_, raw, sizeof raw, 0);
+            n = ::recv(fd_, raw, std::min(most, sizeof raw), 0);
         while (n < 0 && errno == EINTR);
-        if (n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK)) {
-            closed_ = true;
+        if (n <= 0) {
+            closed_ = n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK);
             return n;
         }
-        for (ssize_t i = 0; i < n; ++i)
-            decode(raw[i]);
+        codec_.Feed(raw, static_cast<std::size_t>(n));
+        flush();  // the negotiation replies
         return n;
+    }
+
+    // Reads and decodes what the socket has, up to `most` bytes.
+    void pull(std::size_t most)
+    {
+        for (ssize_t r = 0; most > 0 && (r = fill(most)) > 0;)
+            most -= static_cast<std::size_t>(r);
     }
 
     // Waits, reading, until done() or the deadline; false at the deadline or the end of the
@@ -444,20 +448,21 @@ private:
                 return true;
             if (closed_)
                 return false;
-            pollfd p{fd_, static_cast<short>(POLLIN | (out_.empty() ? 0 : POLLOUT)), 0};
+            pollfd p{fd_, static_cast<short>(POLLIN | (codec_.Output().empty() ? 0 : POLLOUT)), 0};
             const int r = ::poll(&p, 1, remainingMs(deadline));
             if (r == 0)
                 return done();
             if (r < 0 && errno != EINTR)
                 return false;
-            while (fill() > 0) {
-            }
+            pull(kReadBudget);
+            if (Clock::now() >= deadline)  // a flood keeps the socket readable
+                return done();
         }
     }
 
     void waitWritable(Clock::time_point deadline)
     {
-        while (!out_.empty() && !closed_) {
+        while (!codec_.Output().empty() && !closed_) {
             pollfd p{fd_, POLLOUT, 0};
             if (::poll(&p, 1, remainingMs(deadline)) <= 0)
                 return;
@@ -465,155 +470,26 @@ private:
         }
     }
 
-    void decode(std::uint8_t b)
-    {
-        switch (rx_) {
-        case Rx::Data:
-            if (b == IAC)
-                rx_ = Rx::Command;
-            else
-                pending_.push_back(b);
-            return;
-        case Rx::Command:
-            rx_ = Rx::Data;
-            if (b == IAC) {
-                pending_.push_back(IAC);
-            } else if (b == SB) {
-                sub_.clear();
-                rx_ = Rx::Sub;
-            } else if (b >= WILL) {
-                verb_ = b;
-                rx_ = Rx::Option;
-            }
-            // NOP, go-ahead, data mark and the like mean nothing on a serial line.
-            return;
-        case Rx::Option:
-            rx_ = Rx::Data;
-            negotiate(verb_, b);
-            return;
-        case Rx::Sub:
-            if (b == IAC)
-                rx_ = Rx::SubCommand;
-            else if (sub_.size() < kMaxSubnegotiation)
-                sub_.push_back(b);
-            return;
-        case Rx::SubCommand:
-            if (b == IAC) {
-                if (sub_.size() < kMaxSubnegotiation)
-                    sub_.push_back(IAC);
-                rx_ = Rx::Sub;
-                return;
-            }
-            subnegotiation();
-            // Anything but SE ends the sub-negotiation too, and is a command of its own.
-            rx_ = Rx::Command;
-            if (b != SE)
-                decode(b);
-            else
-                rx_ = Rx::Data;
-            return;
-        }
-    }
-
-    void subnegotiation()
-    {
-        if (sub_.size() < 2 || sub_[0] != COM_PORT || sub_[1] < kAnswerOffset)
-            return;  // notifications of modem and line state, among others
-        const std::uint8_t code = sub_[1] - kAnswerOffset;
-        if (code < replies_.size())
-            replies_[code] = std::vector<std::uint8_t>(sub_.begin() + 2, sub_.end());
-    }
-
-    // The options this client takes: binary both ways, the serial-port control for itself,
-    // and no go-ahead; everything else is declined. An answer goes only to a change, so
-    // that two sides never echo each other without end.
-    void negotiate(std::uint8_t verb, std::uint8_t option)
-    {
-        const bool ours = option == BINARY || option == COM_PORT || option == SGA;
-        const bool theirs = option == BINARY || option == SGA;
-        switch (verb) {
-        case DO:
-            if (!ours)
-                send({IAC, WONT, option});
-            else if (!us_[option] && !std::exchange(askedUs_[option], false))
-                send({IAC, WILL, option});
-            if (ours)
-                us_[option] = true;
-            break;
-        case DONT:
-            if (option == COM_PORT)
-                comPortRefused_ = true;
-            if (us_[option])
-                send({IAC, WONT, option});
-            us_[option] = askedUs_[option] = false;
-            break;
-        case WILL:
-            if (!theirs)
-                send({IAC, DONT, option});
-            else if (!him_[option] && !std::exchange(askedHim_[option], false))
-                send({IAC, DO, option});
-            if (theirs)
-                him_[option] = true;
-            break;
-        case WONT:
-            if (him_[option])
-                send({IAC, DONT, option});
-            him_[option] = askedHim_[option] = false;
-            break;
-        default:
-            break;
-        }
-    }
-
-    enum class Rx { Data, Command, Option, Sub, SubCommand };
-
     const int fd_;
     const std::string address_;  // "HOST:PORT"
     DCB state_;
-    bool closed_ = false;         // the connection ended or failed
-    bool comPortRefused_ = false;
+    bool closed_ = false;  // the connection ended or failed
     bool controlSilent_ = false;
     bool holdOutput_ = false;  // while the greeting is read
+    bool unsure_ = false;      // a line setting went unanswered
     std::optional<bool> dtr_, rts_;  // as last sent; unknown at first
     std::uint8_t flow_ = FLOW_NONE;
-    Rx rx_ = Rx::Data;
-    std::uint8_t verb_ = 0;
-    std::vector<std::uint8_t> sub_;
-    std::array<bool, 256> us_{}, him_{}, askedUs_{}, askedHim_{};
-    std::array<std::optional<std::vector<std::uint8_t>>, 16> replies_;
-    std::vector<std::uint8_t> pending_;  // data received, not yet read
-    std::size_t head_ = 0;
-    std::vector<std::uint8_t> out_;  // bytes the socket did not take yet
+    Rfc2217Codec codec_;  // its output holds the bytes the socket did not take yet
 };
 
-ports::PortAccess refusal(ports::Access state, const std::string& address)
+void setOption(int fd, int level, int name, int value)
 {
-    ports::PortAccess a;
-    a.state = state;
-    a.device = address;
-    return a;
+    ::setsockopt(fd, level, name, &value, sizeof value);
 }
 
-// A connected, non-blocking socket, or -1 with the refusal set. Blocking at most
-// kConnectTime: an open waits for its port as long as a tty open may.
-int connectTo(const registry::NetworkAddress& a, DWORD& error)
+// A connected, non-blocking socket by the deadline, or -1 and the reason.
+int connectTo(const addrinfo* found, Clock::time_point deadline, Access& why)
 {
-    const std::string text = a.Text();
-    addrinfo hints{};
-    hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = SOCK_STREAM;
-    addrinfo* found = nullptr;
-    if (const int e = ::getaddrinfo(a.host.c_str(), a.port.c_str(), &hints, &found); e != 0) {
-        const bool unknown = e == EAI_NONAME || e == EAI_AGAIN || e == EAI_FAIL
-#ifdef EAI_NODATA
-                             || e == EAI_NODATA
-#endif
-            ;
-        error = ERROR_FILE_NOT_FOUND;
-        ports::SetLastOpenRefusal(refusal(unknown ? ports::Access::Unresolved : ports::Access::Unreachable, text));
-        return -1;
-    }
-    const auto deadline = Clock::now() + kConnectTime;
     int fd = -1;
     int lastError = ETIMEDOUT;
     for (const addrinfo* ai = found; ai && fd < 0 && Clock::now() < deadline; ai = ai->ai_next) {
@@ -640,17 +516,73 @@ int connectTo(const registry::NetworkAddress& a, DWORD& error)
             fd = -1;
         }
     }
-    ::freeaddrinfo(found);
     if (fd < 0) {
-        error = ERROR_FILE_NOT_FOUND;
-        ports::SetLastOpenRefusal(refusal(
-            lastError == ECONNREFUSED ? ports::Access::Refused : ports::Access::Unreachable, text));
+        why = lastError == ECONNREFUSED ? Access::Refused : Access::Unreachable;
         return -1;
     }
     // A poll's few bytes go out at once, not after the previous ones are acknowledged.
-    const int one = 1;
-    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    setOption(fd, IPPROTO_TCP, TCP_NODELAY, 1);
+    // A path that died silently ends the connection rather than leaving it open for ever.
+    setOption(fd, SOL_SOCKET, SO_KEEPALIVE, 1);
+    setOption(fd, IPPROTO_TCP, TCP_KEEPIDLE, kKeepIdleS);
+    setOption(fd, IPPROTO_TCP, TCP_KEEPINTVL, kKeepIntervalS);
+    setOption(fd, IPPROTO_TCP, TCP_KEEPCNT, kKeepCount);
+    setOption(fd, IPPROTO_TCP, TCP_USER_TIMEOUT, kUserTimeoutMs);
     return fd;
+}
+
+// One open in progress. The resolver cannot be stopped, so the thread that opens may
+// outlive a caller that stopped waiting for it; what it makes then goes with it.
+struct Opening {
+    enum class Step { Resolving, Connecting, Negotiating };
+    std::mutex mutex;
+    std::condition_variable finished;
+    bool done = false;
+    std::atomic<Step> step{Step::Resolving};
+    std::unique_ptr<NetworkDevice> device;
+    Access why = Access::Free;
+};
+
+void open(Opening& o, const registry::NetworkAddress& a, Clock::time_point deadline)
+{
+    Access why = Access::Free;
+    std::unique_ptr<NetworkDevice> device;
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* found = nullptr;
+    if (const int e = ::getaddrinfo(a.host.c_str(), a.port.c_str(), &hints, &found); e != 0) {
+        why = e == EAI_AGAIN ? Access::LookupFailed
+              : e == EAI_NONAME || e == EAI_FAIL
+#ifdef EAI_NODATA
+                      || e == EAI_NODATA
+#endif
+                  ? Access::Unresolved
+                  : Access::Unreachable;
+    } else {
+        o.step = Opening::Step::Connecting;
+        const int fd = connectTo(found, deadline, why);
+        ::freeaddrinfo(found);
+        if (fd >= 0) {
+            o.step = Opening::Step::Negotiating;
+            device = std::make_unique<NetworkDevice>(fd, a.Text());
+            why = device->Start(deadline);
+            if (why != Access::Free)
+                device.reset();
+        }
+    }
+    std::lock_guard lock(o.mutex);
+    o.device = std::move(device);
+    o.why = why;
+    o.done = true;
+    o.finished.notify_all();
+}
+
+// On the window's thread the wait lets the window go on painting and answering.
+bool onGuiThread()
+{
+    const QCoreApplication* app = QCoreApplication::instance();
+    return app && QThread::currentThread() == app->thread();
 }
 
 }  // namespace
@@ -662,16 +594,36 @@ std::unique_ptr<CommDevice> OpenNetworkDevice(const std::string& address, DWORD&
         error = ERROR_FILE_NOT_FOUND;
         return nullptr;
     }
-    const int fd = connectTo(*parsed, error);
-    if (fd < 0)
-        return nullptr;
-    auto device = std::make_unique<NetworkDevice>(fd, parsed->Text());
-    if (!device->Start()) {
-        error = ports::LastOpenRefusal().state == ports::Access::Held ? ERROR_ACCESS_DENIED
-                                                                       : ERROR_GEN_FAILURE;
-        return nullptr;
+    const auto deadline = Clock::now() + kOpenTime;
+    auto opening = std::make_shared<Opening>();
+    std::thread([opening, a = *parsed, deadline] { open(*opening, a, deadline); }).detach();
+
+    const bool pump = onGuiThread();
+    // The opener keeps to the deadline but for the resolver, which may run on.
+    const auto giveUp = deadline + 100ms;
+    std::unique_lock lock(opening->mutex);
+    while (!opening->done && Clock::now() < giveUp) {
+        if (!pump) {
+            opening->finished.wait_until(lock, giveUp);
+            continue;
+        }
+        lock.unlock();
+        QCoreApplication::processEvents();
+        lock.lock();
+        opening->finished.wait_for(lock, 1ms);
     }
-    return device;
+    ports::PortAccess why;
+    why.device = parsed->Text();
+    why.state = opening->done ? opening->why
+                : opening->step == Opening::Step::Resolving ? Access::LookupFailed
+                                                             : Access::Unreachable;
+    ports::SetLastOpenRefusal(why);
+    if (why.state == Access::Free)
+        return std::move(opening->device);
+    error = why.state == Access::Held ? ERROR_ACCESS_DENIED
+            : why.state == Access::NotRfc2217 || why.state == Access::Refused ? ERROR_GEN_FAILURE
+                                                                               : ERROR_FILE_NOT_FOUND;
+    return nullptr;
 }
 
 }  // namespace platform::win::detail

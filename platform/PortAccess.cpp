@@ -540,6 +540,12 @@ std::string Explain(const PortAccess& a, Language language)
     case Access::Dropped:
         return en ? "The connection to " + dev + " was lost: check the server and the network, then open the port again."
                   : dev + " との接続が切れました。サーバーとネットワークを確認してから、もう一度オープンしてください";
+    case Access::NotRfc2217:
+        return en ? dev + " does not answer as an RFC 2217 server: check that ser2net shares the port with telnet(rfc2217), not raw."
+                  : dev + " は RFC 2217 サーバーとして応答しません。ser2net がポートを raw ではなく telnet(rfc2217) で共有しているか確認してください";
+    case Access::LookupFailed:
+        return en ? "The name server did not answer for the host of " + dev + ": check the network, then open the port again."
+                  : dev + " のホスト名を調べる間に、ネームサーバーが応答しませんでした。ネットワークを確認してから、もう一度オープンしてください";
     }
     return {};
 }

@@ -56,6 +56,8 @@ enum class Access {
     Unreachable,  // no answer from the address in time, or no route to it
     Unresolved,   // the host name is not known
     Dropped,      // the connection ended while the port was open
+    NotRfc2217,   // the server took the connection but does not speak RFC 2217 (a raw port)
+    LookupFailed, // the name server did not answer in time
 };
 
 struct PortAccess {

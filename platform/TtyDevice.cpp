@@ -146,7 +146,7 @@ public:
         return ::ioctl(fd_, on ? TIOCMBIS : TIOCMBIC, &bits) == 0;
     }
 
-    std::optional<LineCounters> Counters() const override
+    std::optional<LineCounters> Counters() override
     {
         serial_icounter_struct c{};
         if (::ioctl(fd_, TIOCGICOUNT, &c) != 0)

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The chart's series: the values polled, in order, nothing older than the span, and as many
-// points as the plot can show without losing a peak.
+// The chart as an instrument: what it keeps, what it draws where polls failed, how the view
+// moves, and what its readout and exports say.
 #include "app/ChartWindow.h"
 
 #include "app/ZUB3Check.h"
@@ -8,9 +8,15 @@
 
 #include <gtest/gtest.h>
 
+#include <QChart>
+#include <QGraphicsScene>
+#include <QGraphicsView>
 #include <QLineSeries>
 #include <QTemporaryDir>
+#include <QTest>
+#include <QValueAxis>
 
+#include <cmath>
 #include <fstream>
 
 using namespace std::chrono_literals;
@@ -23,52 +29,185 @@ PollResult poll(int i, std::chrono::milliseconds every)
 {
     return {kStart + i * every, 1'700'000'000'000 + i,
             zub3::PollData{static_cast<std::uint16_t>(i % 2 ? 0x0001 : 0x0200),
-                           {static_cast<zub3::Byte>(i), static_cast<zub3::Byte>(i * 3),
-                            static_cast<zub3::Byte>(255 - i % 256), 9}}};
+                           {static_cast<zub3::Byte>(i % 128), static_cast<zub3::Byte>(i * 3 % 128),
+                            static_cast<zub3::Byte>(127 - i % 128), 9}},
+            zub3::PollFault::None};
+}
+
+PollResult failed(int i, std::chrono::milliseconds every, zub3::PollFault why)
+{
+    return {kStart + i * every, 1'700'000'000'000 + i, std::nullopt, why};
+}
+
+std::vector<zub3::RecordedPoll> exported(const ChartWindow& chart, ChartWindow::Extent extent)
+{
+    QTemporaryDir dir;
+    const std::string file = dir.filePath("chart.csv").toStdString();
+    std::ofstream(file) << chart.Csv(extent);
+    return zub3::ReadRecords(file);
+}
+
+QWidget* plotViewport(const ChartWindow& chart)
+{
+    return chart.Series(0)->chart()->scene()->views().first()->viewport();
+}
+
+// As the pointer moving over the plot reaches the chart.
+void movePointer(const ChartWindow& chart, QPointF at)
+{
+    QWidget* viewport = plotViewport(chart);
+    QMouseEvent move(QEvent::MouseMove, at, viewport->mapToGlobal(at), Qt::NoButton, Qt::NoButton,
+                     Qt::NoModifier);
+    QCoreApplication::sendEvent(viewport, &move);
+}
+
+qsizetype numbers(const QList<QPointF>& points)
+{
+    return std::count_if(points.begin(), points.end(), [](QPointF p) { return !std::isnan(p.y()); });
 }
 
 }  // namespace
 
-TEST(ChartWindow, SeriesHoldThePolledValuesOfTheSpan)
+TEST(ChartWindow, SpanChangesAndExportsKeepTheWholeSession)
 {
     ChartWindow chart;
     chart.resize(1400, 600);
     chart.show();
-    // 12 s at 10 ms, a poll without a reply among them.
-    for (int i = 0; i <= 1200; ++i) {
-        PollResult p = poll(i, 10ms);
-        if (i == 1100)
-            p.data.reset();
+    for (int i = 0; i <= 1200; ++i)  // 12 s at 10 ms
+        chart.Add(poll(i, 10ms));
+    chart.SetSpan(5s);
+    chart.SetSpan(10s);
+    // 10 s back from the newest poll, plus the one the line comes in from.
+    const QList<QPointF> points = chart.Series(0)->points();
+    EXPECT_EQ(points.size(), 1002);
+    EXPECT_DOUBLE_EQ(points.back().x(), 12.0);
+    EXPECT_EQ(points.back().y(), 1200 % 128);
+
+    chart.SetSpan(5s);
+    const auto visible = exported(chart, ChartWindow::Extent::Visible);
+    ASSERT_EQ(visible.size(), 501u);
+    EXPECT_EQ(visible.front().tMs, 0.0);
+    EXPECT_EQ(visible.front().channels[0], 700 % 128);
+    const auto session = exported(chart, ChartWindow::Extent::Session);
+    ASSERT_EQ(session.size(), 1201u);
+    EXPECT_EQ(session.back().tMs, 12000.0);
+}
+
+TEST(ChartWindow, FailedPollsBreakTheLinesAndTheHeldButtons)
+{
+    ChartWindow chart;
+    chart.resize(1000, 600);
+    chart.show();
+    // S1 held throughout; the receiver silent from 4 s to 7 s.
+    for (int i = 0; i <= 100; ++i) {
+        PollResult p = i > 40 && i < 70 ? failed(i, 100ms, i % 3 ? zub3::PollFault::Missed
+                                                                  : zub3::PollFault::Checksum)
+                                        : poll(i, 100ms);
+        if (p.data)
+            p.data->buttons = 0x0200;
         chart.Add(p);
     }
     chart.Refresh();
-    // The newest poll is at 0 s, the oldest kept 10 s before it.
-    for (int c = 0; c < 4; ++c) {
-        const QList<QPointF> points = chart.Series(c)->points();
-        ASSERT_EQ(points.size(), 1000) << c;  // 200 .. 1200 without 1100
-        EXPECT_DOUBLE_EQ(points.front().x(), -10.0);
-        EXPECT_DOUBLE_EQ(points.back().x(), 0.0);
-        EXPECT_TRUE(std::is_sorted(points.begin(), points.end(),
-                                   [](QPointF a, QPointF b) { return a.x() < b.x(); }));
-    }
-    const QList<QPointF> pa2 = chart.Series(1)->points();
-    EXPECT_EQ(pa2.front().y(), static_cast<zub3::Byte>(200 * 3));
-    EXPECT_EQ(pa2[899].y(), static_cast<zub3::Byte>(1099 * 3));
-    EXPECT_EQ(pa2[900].y(), static_cast<zub3::Byte>(1101 * 3));
+    const QList<QPointF> points = chart.Series(0)->points();
+    EXPECT_EQ(numbers(points), 72);
+    const auto broken = std::find_if(points.begin(), points.end(),
+                                     [](QPointF p) { return std::isnan(p.y()); });
+    ASSERT_NE(broken, points.end());
+    EXPECT_DOUBLE_EQ(std::prev(broken)->x(), 4.0);
+    EXPECT_DOUBLE_EQ(std::next(broken)->x(), 7.0);
 
-    chart.SetSpan(5s);
-    EXPECT_EQ(chart.Series(0)->points().size(), 500);  // 700 .. 1200 without 1100
+    // The S1 row of the button lane is filled before the gap and not inside it.
+    const QImage image = chart.Image();
+    const QRectF area = chart.Series(0)->chart()->plotArea();
+    const int row = image.height() - (12 * 12 + 4) + 2 + 6;
+    const auto at = [&](double s) {
+        return image.pixelColor(static_cast<int>(area.left() + s / 10.0 * area.width()), row);
+    };
+    EXPECT_EQ(at(2.0), QColor(0x20, 0x60, 0xC0));
+    EXPECT_NE(at(5.5), QColor(0x20, 0x60, 0xC0));
 
-    // Saved as zub3ctl's records, timed from the oldest shown.
-    QTemporaryDir dir;
-    const std::string file = dir.filePath("chart.csv").toStdString();
-    std::ofstream(file) << chart.Csv();
-    const auto records = zub3::ReadRecords(file);
-    ASSERT_EQ(records.size(), 500u);
-    EXPECT_EQ(records.front().tMs, 0.0);
-    EXPECT_EQ(records.front().channels[0], 700 % 256);
-    EXPECT_EQ(records.back().tMs, 5000.0);
-    EXPECT_EQ(records.back().buttons, 0x0200);
+    // The readout over the gap counts its failures by kind.
+    movePointer(chart, {area.left() + 0.55 * area.width(), area.center().y()});
+    EXPECT_TRUE(chart.ReadoutText().contains(QStringLiteral("受信失敗 29 回（応答なし 19、短い応答 0、"
+                                                            "ヘッダ不一致 0、チェックサム不一致 10）")))
+        << chart.ReadoutText().toStdString();
+}
+
+TEST(ChartWindow, PauseScrollAndZoomMoveOnlyTheView)
+{
+    ChartWindow chart;
+    chart.resize(1000, 600);
+    chart.show();
+    chart.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&chart));
+    for (int i = 0; i <= 3000; ++i)  // 30 s
+        chart.Add(poll(i, 10ms));
+    chart.Refresh();
+    auto* time = qobject_cast<QValueAxis*>(chart.Series(0)->attachedAxes().first());
+    ASSERT_TRUE(time);
+    QTest::keyClick(&chart, Qt::Key_Space);
+    EXPECT_TRUE(chart.Paused());
+    for (int i = 3001; i <= 3500; ++i)
+        chart.Add(poll(i, 10ms));
+    chart.Refresh();
+    EXPECT_DOUBLE_EQ(time->max(), 30.0);
+    EXPECT_EQ(chart.Samples().size(), 3501u);
+
+    chart.ScrollTo(12.5);
+    EXPECT_DOUBLE_EQ(time->min(), 2.5);
+    EXPECT_DOUBLE_EQ(time->max(), 12.5);
+
+    // A notch of the wheel zooms in around the pointer, which stays at the same time.
+    QWidget* viewport = plotViewport(chart);
+    const QRectF area = chart.Series(0)->chart()->plotArea();
+    const QPointF middle(area.center().x(), area.center().y());
+    QWheelEvent wheel(middle, viewport->mapToGlobal(middle), {}, {0, 120}, Qt::NoButton,
+                      Qt::NoModifier, Qt::NoScrollPhase, false);
+    QCoreApplication::sendEvent(viewport, &wheel);
+    EXPECT_EQ(chart.Span(), 8000ms);
+    EXPECT_NEAR((time->min() + time->max()) / 2, 7.5, 0.01);
+
+    QTest::keyClick(&chart, Qt::Key_Space);
+    EXPECT_FALSE(chart.Paused());
+    EXPECT_DOUBLE_EQ(time->max(), 35.0);
+}
+
+TEST(ChartWindow, ReadoutFollowsThePlotWithoutWideningTheWindow)
+{
+    ChartWindow chart;
+    chart.resize(chart.minimumSizeHint().width(), 400);
+    chart.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&chart));
+    const int width = chart.width();
+    // 18 s at 10 ms, the receiver silent from 13 s to 13.5 s.
+    const auto add = [&](int from, int to) {
+        for (int i = from; i <= to; ++i)
+            chart.Add(i >= 1300 && i < 1350 ? failed(i, 10ms, zub3::PollFault::Short) : poll(i, 10ms));
+        chart.Refresh();
+    };
+    add(0, 1500);
+    movePointer(chart, chart.Series(0)->chart()->plotArea().center());
+    EXPECT_TRUE(chart.ReadoutText().startsWith(QStringLiteral("10.000 秒"))) << chart.ReadoutText().toStdString();
+    // The plot moves on by 3 s: the gap is under the pointer now.
+    add(1501, 1800);
+    EXPECT_TRUE(chart.ReadoutText().startsWith(QStringLiteral("13.000〜13.490 秒　受信失敗 50 回")))
+        << chart.ReadoutText().toStdString();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(chart.width(), width);
+}
+
+TEST(ChartWindow, ValueAxisIsTheChannelsRangeUntilAValueAboveIt)
+{
+    ChartWindow chart;
+    chart.Add(poll(0, 10ms));
+    chart.Refresh();
+    EXPECT_EQ(chart.ValueAxis()->max(), 127);
+    PollResult high = poll(1, 10ms);
+    high.data->channels[2] = 200;
+    chart.Add(high);
+    chart.Add(poll(2, 10ms));
+    chart.Refresh();
+    EXPECT_EQ(chart.ValueAxis()->max(), 255);
 }
 
 TEST(ChartWindow, MorePollsThanPixelsKeepEveryPeak)
@@ -76,17 +215,27 @@ TEST(ChartWindow, MorePollsThanPixelsKeepEveryPeak)
     ChartWindow chart;
     chart.resize(700, 400);
     chart.show();
-    // 2 ms apart, PA1 at 0 and 255 in turn.
+    // 2 ms apart, PA1 at 0 and 127 in turn.
     for (int i = 0; i <= 5000; ++i) {
         PollResult p = poll(i, 2ms);
-        p.data->channels[0] = i % 2 ? 255 : 0;
+        p.data->channels[0] = i % 2 ? 127 : 0;
         chart.Add(p);
     }
     chart.Refresh();
     const QList<QPointF> points = chart.Series(0)->points();
     EXPECT_LT(points.size(), 2 * 700);
     EXPECT_TRUE(std::any_of(points.begin(), points.end(), [](QPointF p) { return p.y() == 0; }));
-    EXPECT_TRUE(std::any_of(points.begin(), points.end(), [](QPointF p) { return p.y() == 255; }));
+    EXPECT_TRUE(std::any_of(points.begin(), points.end(), [](QPointF p) { return p.y() == 127; }));
     EXPECT_TRUE(std::is_sorted(points.begin(), points.end(),
                                [](QPointF a, QPointF b) { return a.x() < b.x(); }));
+}
+
+TEST(ChartWindow, HistoryIsBounded)
+{
+    ChartWindow chart;
+    const int extra = 5;
+    for (int i = 0; i < static_cast<int>(ChartWindow::kHistoryPolls) + extra; ++i)
+        chart.Add(poll(i, 5ms));
+    EXPECT_EQ(chart.Samples().size(), ChartWindow::kHistoryPolls);
+    EXPECT_EQ(chart.Samples().front().wallMs, 1'700'000'000'000 + extra);
 }

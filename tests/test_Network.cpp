@@ -4,20 +4,21 @@
 // ser2net on the loopback.
 
 #include "platform/Comm.h"
+#include "platform/CommDevice.h"
 #include "platform/Events.h"
 #include "platform/PortAccess.h"
 #include "platform/SerialRegistry.h"
 #include "support/Program.h"
+#include "support/Rfc2217Server.h"
 #include "support/TempRegistry.h"
 
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
 #include <netinet/in.h>
-#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <fstream>
 #include <functional>
 #include <optional>
@@ -27,112 +28,9 @@
 namespace fs = std::filesystem;
 using namespace platform::win;
 using namespace std::chrono_literals;
-using Bytes = std::vector<std::uint8_t>;
+using namespace rfc2217test;
 
 namespace {
-
-constexpr std::uint8_t IAC = 255, SB = 250, SE = 240, WILL = 251, DO = 253, DONT = 254;
-
-sockaddr_in loopback(int port)
-{
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(static_cast<std::uint16_t>(port));
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    return a;
-}
-
-// A socket bound to a free port on the loopback, and that port.
-std::pair<int, int> boundSocket()
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a = loopback(0);
-    socklen_t len = sizeof a;
-    ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-    return {fd, ntohs(a.sin_port)};
-}
-
-// A port on the loopback that nobody listens on now.
-int freePort()
-{
-    const auto [fd, port] = boundSocket();
-    ::close(fd);
-    return port;
-}
-
-// One client of an RFC 2217 server written for the case at hand: the script runs on the
-// accepted connection in a thread of its own.
-class TestServer {
-public:
-    explicit TestServer(std::function<void(TestServer&)> script) : script_(std::move(script))
-    {
-        int port = 0;
-        std::tie(listen_, port) = boundSocket();
-        ::listen(listen_, 1);
-        address_ = "rfc2217://127.0.0.1:" + std::to_string(port);
-        thread_ = std::thread([this] {
-            fd_ = ::accept4(listen_, nullptr, nullptr, SOCK_CLOEXEC);
-            if (fd_ >= 0)
-                script_(*this);
-        });
-    }
-    ~TestServer()
-    {
-        ::shutdown(listen_, SHUT_RDWR);
-        thread_.join();
-        Close();
-        ::close(listen_);
-    }
-
-    const std::string& Address() const { return address_; }
-    void Send(const Bytes& b) { ::send(fd_, b.data(), b.size(), MSG_NOSIGNAL); }
-    void Close()
-    {
-        if (fd_ >= 0)
-            ::close(std::exchange(fd_, -1));
-    }
-    // Reads until what came contains `bytes`, and drops what came up to their end; false
-    // after 5 s or at the end of the connection.
-    bool Expect(const Bytes& bytes)
-    {
-        const auto end = std::chrono::steady_clock::now() + 5s;
-        for (;;) {
-            if (const auto at = std::search(got_.begin(), got_.end(), bytes.begin(), bytes.end());
-                at != got_.end()) {
-                got_.erase(got_.begin(), at + static_cast<std::ptrdiff_t>(bytes.size()));
-                return true;
-            }
-            pollfd p{fd_, POLLIN, 0};
-            if (std::chrono::steady_clock::now() > end || ::poll(&p, 1, 100) < 0)
-                return false;
-            std::uint8_t buf[256];
-            if (p.revents) {
-                const ssize_t n = ::recv(fd_, buf, sizeof buf, 0);
-                if (n <= 0)
-                    return false;
-                got_.insert(got_.end(), buf, buf + n);
-            }
-        }
-    }
-    // ser2net's greeting, then answers to the client's four questions about the line (8N1
-    // at 115200); SET-CONTROL goes unanswered, as ser2net leaves it on a pseudo terminal.
-    void Greet()
-    {
-        Send({IAC, WILL, 3, IAC, DO, 0, IAC, WILL, 0, IAC, DO, 44});
-        Expect({IAC, SB, 44, 4, 0, IAC, SE});
-        Send({IAC, SB, 44, 101, 0, 1, 0xC2, 0, IAC, SE, IAC, SB, 44, 102, 8, IAC, SE,
-              IAC, SB, 44, 103, 1, IAC, SE, IAC, SB, 44, 104, 1, IAC, SE});
-    }
-
-private:
-    std::function<void(TestServer&)> script_;
-    int listen_ = -1;
-    int fd_ = -1;
-    std::string address_;
-    std::thread thread_;
-    Bytes got_;
-};
 
 HANDLE openNetwork(const std::string& address)
 {
@@ -165,13 +63,13 @@ std::optional<Bytes> readBytes(HANDLE h, DWORD count, DWORD ms)
 TEST(NetworkDevice, RefusalsSayWhichAndWhere)
 {
     TempRegistry registry;
-    TestServer busy([](TestServer& s) {
+    Rfc2217Server busy([](Rfc2217Server& s) {
         s.Send({IAC, DO, 44});
         s.Send({'P', 'o', 'r', 't', ' ', 'a', 'l', 'r', 'e', 'a', 'd', 'y', ' ', 'i', 'n', ' ',
                 'u', 's', 'e', '\r', '\n'});
         s.Close();
     });
-    TestServer plainTelnet([](TestServer& s) {
+    Rfc2217Server plainTelnet([](Rfc2217Server& s) {
         s.Expect({IAC, WILL, 44});
         s.Send({IAC, DONT, 44});
         s.Expect({0xFF, 0xFF, 0xFF});  // held open until the client leaves
@@ -184,7 +82,7 @@ TEST(NetworkDevice, RefusalsSayWhichAndWhere)
     } cases[] = {
         {nobody, platform::ports::Access::Refused, nobody.substr(10)},
         {busy.Address(), platform::ports::Access::Held, busy.Address().substr(10)},
-        {plainTelnet.Address(), platform::ports::Access::Refused, plainTelnet.Address().substr(10)},
+        {plainTelnet.Address(), platform::ports::Access::NotRfc2217, plainTelnet.Address().substr(10)},
         {"rfc2217://no-such-host.invalid:7000", platform::ports::Access::Unresolved, "no-such-host.invalid:7000"},
     };
     for (const auto& c : cases) {
@@ -199,7 +97,7 @@ TEST(NetworkDevice, RefusalsSayWhichAndWhere)
 TEST(NetworkDevice, DataCrossesTheTelnetLayerUnchanged)
 {
     TempRegistry registry;
-    TestServer server([](TestServer& s) {
+    Rfc2217Server server([](Rfc2217Server& s) {
         s.Greet();
         s.Expect({0x00, 0xFF, 0xFF, 0x7F});
         // A doubled 0xFF cut between two segments, a NOP, a modem-state notice and an
@@ -228,7 +126,7 @@ TEST(NetworkDevice, DataCrossesTheTelnetLayerUnchanged)
 TEST(NetworkDevice, SettingsNeedTheServersAcknowledgement)
 {
     TempRegistry registry;
-    TestServer server([](TestServer& s) {
+    Rfc2217Server server([](Rfc2217Server& s) {
         s.Greet();
         // 8E1 at 625000 is taken; 1250000 comes back as 1000000, an adapter's nearest rate.
         s.Expect({IAC, SB, 44, 1, 0, 0x09, 0x89, 0x68, IAC, SE});
@@ -260,7 +158,7 @@ TEST(NetworkDevice, SettingsNeedTheServersAcknowledgement)
 TEST(NetworkDevice, ADroppedConnectionIsAHangUp)
 {
     TempRegistry registry;
-    TestServer server([](TestServer& s) {
+    Rfc2217Server server([](Rfc2217Server& s) {
         s.Greet();
         std::this_thread::sleep_for(100ms);
         s.Close();
@@ -271,6 +169,198 @@ TEST(NetworkDevice, ADroppedConnectionIsAHangUp)
     EXPECT_EQ(GetLastError(), ERROR_DEVICE_NOT_CONNECTED);
     EXPECT_EQ(readBytes(h, 4, 5000), std::nullopt);
     CloseHandle(h);
+}
+
+// --- a server that misbehaves ---
+
+namespace {
+
+long rssKiB()
+{
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);)
+        if (line.rfind("VmRSS:", 0) == 0)
+            return std::stol(line.substr(6));
+    return 0;
+}
+
+std::size_t count(const Bytes& in, const Bytes& what)
+{
+    std::size_t n = 0;
+    for (auto at = in.begin(); (at = std::search(at, in.end(), what.begin(), what.end())) != in.end(); ++at)
+        ++n;
+    return n;
+}
+
+bool setSpeed(HANDLE h, DWORD speed)
+{
+    DCB dcb{};
+    GetCommState(h, &dcb);
+    dcb.BaudRate = speed;
+    return SetCommState(h, &dcb);
+}
+
+}  // namespace
+
+// Whatever a server sends or withholds, an open ends within its 5 s and says the server is
+// no RFC 2217 server, and the memory it took stays small. The cases run side by side.
+TEST(HostileServer, AnOpenEndsInTimeWhateverComes)
+{
+    TempRegistry registry;
+    const struct {
+        const char* what;
+        std::function<void(Rfc2217Server&)> script;
+    } cases[] = {
+        {"silence", [](Rfc2217Server& s) { s.Hold(); }},
+        {"NOPs without pause", [](Rfc2217Server& s) { s.Flood({IAC, NOP}); }},
+        {"negotiations, never reading", [](Rfc2217Server& s) { s.Flood({IAC, DO, 24, IAC, WILL, 24}); }},
+        {"data, a raw port", [](Rfc2217Server& s) { s.Flood({0x55}); }},
+        {"an endless sub-negotiation",
+         [](Rfc2217Server& s) {
+             s.Send({IAC, DO, COM_PORT, IAC, SB, COM_PORT, 101});
+             s.Flood({0x41});
+         }},
+        {"NOPs after taking the serial-port control",
+         [](Rfc2217Server& s) {
+             s.Send({IAC, DO, COM_PORT});
+             s.Flood({IAC, NOP});
+         }},
+    };
+    std::vector<std::unique_ptr<Rfc2217Server>> servers;
+    for (const auto& c : cases)
+        servers.push_back(std::make_unique<Rfc2217Server>(c.script));
+    const long before = rssKiB();
+    std::vector<std::thread> opens;
+    std::vector<platform::ports::Access> why(std::size(cases));
+    std::vector<double> seconds(std::size(cases));
+    for (std::size_t i = 0; i < std::size(cases); ++i)
+        opens.emplace_back([&, i] {
+            const auto start = std::chrono::steady_clock::now();
+            DWORD error = 0;
+            EXPECT_EQ(platform::win::detail::OpenNetworkDevice(servers[i]->Address(), error), nullptr);
+            why[i] = platform::ports::LastOpenRefusal().state;
+            seconds[i] = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        });
+    for (auto& t : opens)
+        t.join();
+    EXPECT_LT(rssKiB() - before, 64 * 1024);
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        EXPECT_EQ(why[i], platform::ports::Access::NotRfc2217) << cases[i].what;
+        EXPECT_LT(seconds[i], 5.5) << cases[i].what;
+    }
+}
+
+// A server that floods data once the port is open: the input queue holds what the port's
+// buffer holds, a purge returns, and the loss shows as an overrun.
+TEST(HostileServer, AFloodOfDataIsBoundedAndPurged)
+{
+    TempRegistry registry;
+    Rfc2217Server server([](Rfc2217Server& s) {
+        s.Greet();
+        s.Flood({0x55, IAC, IAC});
+    });
+    const HANDLE h = openNetwork(server.Address());
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    ASSERT_TRUE(SetupComm(h, 2048, 2048));
+    const long before = rssKiB();
+    DWORD errors = 0;
+    COMSTAT stat{};
+    for (int i = 0; i < 20; ++i) {
+        std::this_thread::sleep_for(50ms);
+        const auto start = std::chrono::steady_clock::now();
+        ASSERT_TRUE(PurgeComm(h, PURGE_RXCLEAR | PURGE_RXABORT));
+        EXPECT_LT(std::chrono::steady_clock::now() - start, 500ms);
+        DWORD e = 0;
+        ASSERT_TRUE(ClearCommError(h, &e, &stat));
+        errors |= e;
+        EXPECT_LE(stat.cbInQue, 2048u);
+    }
+    EXPECT_TRUE(errors & CE_OVERRUN);
+    EXPECT_EQ(readBytes(h, 4, 1000)->size(), 4u);
+    EXPECT_LT(rssKiB() - before, 16 * 1024);
+    CloseHandle(h);
+}
+
+// A server that takes a speed at once but answers late: the late answer is not taken for
+// the next request, and the next setting reaches the server whatever the device believed.
+TEST(HostileServer, ALateAnswerLeavesNoWrongSpeed)
+{
+    TempRegistry registry;
+    std::atomic<bool> resent{false};
+    Rfc2217Server server([&resent](Rfc2217Server& s) {
+        s.Greet();
+        s.Expect({IAC, SB, COM_PORT, 1, 0, 0x09, 0x89, 0x68, IAC, SE});
+        std::this_thread::sleep_for(3500ms);
+        s.Send({IAC, SB, COM_PORT, 101, 0, 0x09, 0x89, 0x68, IAC, SE});
+        resent = s.Expect({IAC, SB, COM_PORT, 1, 0, 1, 0xC2, 0, IAC, SE});
+        s.Send({IAC, SB, COM_PORT, 101, 0, 1, 0xC2, 0, IAC, SE, IAC, SB, COM_PORT, 102, 8, IAC, SE,
+                IAC, SB, COM_PORT, 103, 1, IAC, SE, IAC, SB, COM_PORT, 104, 1, IAC, SE});
+        s.Hold();
+    });
+    const HANDLE h = openNetwork(server.Address());
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    EXPECT_FALSE(setSpeed(h, 625000));
+    EXPECT_TRUE(setSpeed(h, 115200));
+    EXPECT_TRUE(resent);
+    DCB dcb{};
+    GetCommState(h, &dcb);
+    EXPECT_EQ(dcb.BaudRate, 115200u);
+    CloseHandle(h);
+}
+
+TEST(HostileServer, AConnectionDroppedMidSettingIsLost)
+{
+    TempRegistry registry;
+    Rfc2217Server server([](Rfc2217Server& s) {
+        s.Greet();
+        s.Expect({IAC, SB, COM_PORT, 1});
+        s.Close();
+    });
+    const HANDLE h = openNetwork(server.Address());
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    EXPECT_FALSE(setSpeed(h, 625000));
+    EXPECT_EQ(GetLastError(), ERROR_DEVICE_NOT_CONNECTED);
+    CloseHandle(h);
+}
+
+// Telnet manners: agreed options are not offered again, the COM-PORT requests wait for the
+// server's DO, the line-state mask asks for errors and breaks, and a notified framing error
+// and break reach the port's error event.
+TEST(HostileServer, LineStateReachesTheErrorEvent)
+{
+    TempRegistry registry;
+    Bytes beforeDo, afterDo;
+    Rfc2217Server server([&](Rfc2217Server& s) {
+        s.Send({IAC, WILL, 3, IAC, DO, 0, IAC, WILL, 0});
+        beforeDo = s.Collect(300ms);
+        s.Send({IAC, DO, COM_PORT});
+        afterDo = s.Collect(300ms);
+        s.Send({IAC, SB, COM_PORT, 101, 0, 1, 0xC2, 0, IAC, SE, IAC, SB, COM_PORT, 102, 8, IAC, SE,
+                IAC, SB, COM_PORT, 103, 1, IAC, SE, IAC, SB, COM_PORT, 104, 1, IAC, SE});
+        s.Send({IAC, SB, COM_PORT, 106, 0x18, IAC, SE});
+        s.Hold();
+    });
+    const HANDLE h = openNetwork(server.Address());
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    ASSERT_TRUE(SetCommMask(h, EV_ERR | EV_BREAK));
+    OVERLAPPED wait{};
+    wait.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    DWORD mask = 0;
+    if (!WaitCommEvent(h, &mask, &wait))
+        ASSERT_EQ(WaitForSingleObject(wait.hEvent, 3000), WAIT_OBJECT_0);
+    EXPECT_EQ(mask, EV_ERR | EV_BREAK);
+    DWORD errors = 0;
+    ClearCommError(h, &errors, nullptr);
+    EXPECT_EQ(errors, DWORD{CE_FRAME | CE_BREAK});
+    CloseHandle(wait.hEvent);
+    CloseHandle(h);
+
+    EXPECT_EQ(count(beforeDo, {IAC, WILL, 0}), 1u);
+    EXPECT_EQ(count(beforeDo, {IAC, DO, 0}), 1u);
+    EXPECT_EQ(count(beforeDo, {IAC, WILL, COM_PORT}), 1u);
+    EXPECT_EQ(count(beforeDo, {IAC, SB}), 0u);
+    EXPECT_EQ(count(afterDo, {IAC, SB, COM_PORT, 10, 0x1E, IAC, SE}), 1u);
+    EXPECT_EQ(count(afterDo, {IAC, SB, COM_PORT, 1, 0, 0, 0, 0, IAC, SE}), 1u);
 }
 
 TEST(NetworkPorts, PortsConfJoinsTheListLineByLine)

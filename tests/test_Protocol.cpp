@@ -77,6 +77,26 @@ TEST(Protocol, HeaderEchoTest)
     }
 }
 
+TEST(Protocol, RefusedReplyNamesTheCheckThatFailed)
+{
+    const PollFrame poll = BuildPollFrame(5);
+    const Reply good = encodeReply(poll, 0x1234, {1, 2, 3, 4});
+    struct Case {
+        int byte;
+        Byte flip;
+        PollFault fault;
+    };
+    for (const Case c : {Case{0, 0, PollFault::None}, Case{4, 0x01, PollFault::Header},
+                         Case{7, 0x01, PollFault::Header}, Case{9, 0x01, PollFault::Checksum},
+                         Case{21, 0x01, PollFault::Checksum}}) {
+        Reply r = good;
+        r[static_cast<std::size_t>(c.byte)] ^= c.flip;
+        PollFault fault = PollFault::Missed;
+        EXPECT_EQ(DecodePollReply(r, poll, &fault).has_value(), c.fault == PollFault::None);
+        EXPECT_EQ(fault, c.fault) << "byte " << c.byte;
+    }
+}
+
 TEST(Protocol, NibblesAreNotMasked)
 {
     EXPECT_EQ(UnpackNibblePair(0x01, 0x1F), 0x2F);

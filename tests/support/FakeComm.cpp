@@ -162,7 +162,7 @@ public:
         return true;
     }
 
-    std::optional<LineCounters> Counters() const override
+    std::optional<LineCounters> Counters() override
     {
         std::lock_guard lock(line_->mutex);
         return line_->counters;
