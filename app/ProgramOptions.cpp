@@ -14,11 +14,16 @@ namespace cmd = zub3::cmdline;
 
 namespace {
 
-constexpr std::array<cmd::Option, 5> kOptions{{
+constexpr std::array<cmd::Option, 7> kOptions{{
     {"fresh", 0, cmd::Takes::Nothing, {}, "start without the settings kept from the last run"},
+    {"monitor", 0, cmd::Takes::Nothing, {},
+     "switch monitoring on at once, with the kept port, line\n"
+     "speed and ID"},
     {"record", 0, cmd::Takes::Value, "FILE",
      "record every poll into FILE from the first on, as CSV\n"
-     "as zub3ctl monitor --format csv writes it"},
+     "as zub3ctl monitor --format csv writes it; FILE must\n"
+     "not exist yet"},
+    {"overwrite", 0, cmd::Takes::Nothing, {}, "let --record replace a FILE that exists"},
     {"lang", 0, cmd::Takes::Value, "LANG",
      "the window's language for this run: ja (Japanese, the\n"
      "default) or en (English); over the one chosen in its menu"},
@@ -57,6 +62,8 @@ ProgramStart ReadProgramOptions(const std::vector<std::string>& args)
         return print(cmd::VersionText("ZUB3Manager", zub3::kVersion) + "Qt " + qVersion() + "\n");
     ProgramOptions options;
     options.fresh = parsed.Has("fresh");
+    options.monitor = parsed.Has("monitor");
+    options.overwrite = parsed.Has("overwrite");
     if (const auto language = parsed.Get("lang"))
         options.language = QString::fromStdString(*language);
     if (const auto file = parsed.Get("record")) {

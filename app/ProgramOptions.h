@@ -10,8 +10,10 @@
 #include <vector>
 
 struct ProgramOptions {
-    bool fresh = false;  // start without the settings kept from the last run
-    QString record;      // record into this file from the first poll on; "" for none
+    bool fresh = false;      // start without the settings kept from the last run
+    bool monitor = false;    // switch monitoring on at once
+    QString record;          // record into this file from the first poll on; "" for none
+    bool overwrite = false;  // record over a file that is there
     QString language;    // "" for the one kept from the last run
 };
 

@@ -14,16 +14,40 @@
 #include <cstring>
 #include <stdexcept>
 
-Recording::Recording(const QString& file, QObject* parent) : QObject(parent), file_(file)
+namespace {
+
+int openFlags(bool overwrite)
 {
-    fd_ = ::open(QFile::encodeName(file).constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC,
-                 0666);
+    return O_WRONLY | O_CREAT | O_CLOEXEC | (overwrite ? O_TRUNC : O_EXCL);
+}
+
+}  // namespace
+
+Recording::Recording(const QString& file, bool overwrite, QObject* parent)
+    : QObject(parent), file_(file)
+{
+    fd_ = ::open(QFile::encodeName(file).constData(), openFlags(overwrite), 0666);
     if (fd_ < 0 || !write(zub3::Header(zub3::Format::Csv, false))) {
         const std::string reason = std::strerror(errno);
         if (fd_ >= 0)
             ::close(fd_);
         throw std::runtime_error(QFile::encodeName(file).toStdString() + ": " + reason);
     }
+}
+
+QString Recording::Refusal(const QString& file, bool overwrite)
+{
+    const QByteArray path = QFile::encodeName(file);
+    struct stat st{};
+    const bool existed = ::lstat(path.constData(), &st) == 0;
+    // As the constructor opens it, but without emptying a file that is there.
+    const int fd = ::open(path.constData(), openFlags(overwrite) & ~O_TRUNC, 0666);
+    if (fd < 0)
+        return file + QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(errno));
+    ::close(fd);
+    if (!existed)
+        ::unlink(path.constData());
+    return {};
 }
 
 Recording::~Recording()
@@ -50,9 +74,10 @@ void Recording::Add(const PollResult& poll)
     emit Failed(reason);
 }
 
-// Straight to the file, so that a crash loses at most the row being written. A file that
-// has been unlinked (its folder removed) takes writes that nobody will ever read: that
-// fails too, with errno 0.
+// Straight to the file, so that a crash loses at most the row being written. A row the
+// file took only in part (a full disk, a size limit) is cut off again, so that what is
+// there can still be read to its end. A file that has been unlinked (its folder removed)
+// takes writes that nobody will ever read: that fails too, with errno 0.
 bool Recording::write(const std::string& text)
 {
     for (std::size_t done = 0; done < text.size();) {
@@ -60,12 +85,15 @@ bool Recording::write(const std::string& text)
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0) {
-            if (n == 0)
-                errno = EIO;
+            const int error = n == 0 ? EIO : errno;
+            if (done > 0)
+                (void)::ftruncate(fd_, whole_);
+            errno = error;
             return false;
         }
         done += static_cast<std::size_t>(n);
     }
+    whole_ += static_cast<off_t>(text.size());
     struct stat st{};
     if (::fstat(fd_, &st) == 0 && st.st_nlink == 0) {
         errno = 0;

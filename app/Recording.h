@@ -7,6 +7,8 @@
 #include <QObject>
 #include <QString>
 
+#include <sys/types.h>
+
 #include <chrono>
 #include <optional>
 
@@ -16,16 +18,19 @@ class Recording : public QObject {
     Q_OBJECT
 
 public:
-    // Creates (or empties) file and writes the header; throws std::runtime_error saying why
-    // it cannot.
-    explicit Recording(const QString& file, QObject* parent = nullptr);
+    // Creates file and writes the header; throws std::runtime_error saying why it cannot.
+    // An existing file is refused unless overwrite, and then emptied.
+    Recording(const QString& file, bool overwrite, QObject* parent = nullptr);
+    // Why the constructor would refuse file ("" when it would not), leaving no file behind.
+    static QString Refusal(const QString& file, bool overwrite);
     ~Recording() override;
     Recording(const Recording&) = delete;
     Recording& operator=(const Recording&) = delete;
 
     const QString& File() const { return file_; }
     // Writes the row of an answered poll at once, timed from the first poll it is given.
-    // Polls without a valid reply have no row, as in zub3ctl's records.
+    // Polls without a valid reply have no row, as in zub3ctl's records. A row is in the file
+    // whole or not at all.
     void Add(const PollResult& poll);
 
 signals:
@@ -37,5 +42,6 @@ private:
 
     QString file_;
     int fd_ = -1;
+    off_t whole_ = 0;  // the length of the file up to its last whole row
     std::optional<std::chrono::steady_clock::time_point> first_;
 };

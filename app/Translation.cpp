@@ -2,6 +2,7 @@
 #include "app/Translation.h"
 
 #include <QCoreApplication>
+#include <QLibraryInfo>
 #include <QPointer>
 #include <QSettings>
 #include <QTranslator>
@@ -15,7 +16,28 @@ const QString kEnglishFile = QStringLiteral(":/translations/zub3manager_en.qm");
 const QString kLanguageKey = QStringLiteral("language");
 
 QPointer<QTranslator> installed;
+QPointer<QTranslator> installedQt;
 QString current = kJapanese;
+
+// Qt's own texts (file dialogs, a memo's context menu) in the window's language, from
+// Debian's qt6-translations-l10n; without it they stay English.
+void installQtTranslation(QCoreApplication& application, const QString& language)
+{
+    if (installedQt) {
+        QCoreApplication::removeTranslator(installedQt);
+        delete installedQt;
+    }
+    if (language == kEnglish)
+        return;  // Qt's texts are English already
+    auto* translator = new QTranslator(&application);
+    if (!translator->load(QStringLiteral("qtbase_") + language,
+                          QLibraryInfo::path(QLibraryInfo::TranslationsPath)) ||
+        !QCoreApplication::installTranslator(translator)) {
+        delete translator;
+        return;
+    }
+    installedQt = translator;
+}
 
 }  // namespace
 
@@ -36,17 +58,18 @@ QString InstallTranslation(QCoreApplication& application, const QString& languag
         delete installed;
     }
     current = kJapanese;
-    if (language != kEnglish)
-        return current;
-    auto* translator = new QTranslator(&application);
-    // Built into the program: a missing file is a broken build, not a user's mistake.
-    if (!translator->load(kEnglishFile) || !QCoreApplication::installTranslator(translator)) {
-        delete translator;
-        qWarning("ZUB3Manager: the English translation is missing; the window stays Japanese");
-        return current;
+    if (language == kEnglish) {
+        auto* translator = new QTranslator(&application);
+        // Built into the program: a missing file is a broken build, not a user's mistake.
+        if (translator->load(kEnglishFile) && QCoreApplication::installTranslator(translator)) {
+            installed = translator;
+            current = kEnglish;
+        } else {
+            delete translator;
+            qWarning("ZUB3Manager: the English translation is missing; the window stays Japanese");
+        }
     }
-    installed = translator;
-    current = kEnglish;
+    installQtTranslation(application, current);
     return current;
 }
 

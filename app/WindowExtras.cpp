@@ -2,12 +2,14 @@
 #include "app/WindowExtras.h"
 
 #include "Version.h"
+#include "app/ButtonLog.h"
 #include "app/ChartWindow.h"
 #include "app/Recording.h"
 #include "app/SaveDialog.h"
 #include "app/Translation.h"
 #include "app/WindowSettings.h"
 #include "app/ZUB3Check.h"
+#include "platform/SerialRegistry.h"
 #include "toolkit/Dialogs.h"
 
 #include <QAction>
@@ -24,12 +26,14 @@ WindowExtras::WindowExtras(TMainForm& form, QString settingsFile)
       form_(form),
       caption_(form.windowTitle()),
       settingsFile_(std::move(settingsFile)),
-      chart_(new ChartWindow(&form))
+      chart_(new ChartWindow(&form)),
+      buttonLog_(new ::ButtonLog(form))
 {
     connect(&form_, &TMainForm::Polled, this, [this](const PollResult& poll) {
         if (recording_)
             recording_->Add(poll);
         chart_->Add(poll);
+        buttonLog_->Add(poll);
     });
 
     // The context menu and the keys: one list, in the menu's order.
@@ -41,6 +45,7 @@ WindowExtras::WindowExtras(TMainForm& form, QString settingsFile)
     const Entry entries[] = {
         {tr("記録を開始"), QKeySequence(Qt::CTRL | Qt::Key_R), &WindowExtras::toggleRecording},
         {tr("グラフ"), QKeySequence(Qt::CTRL | Qt::Key_G), &WindowExtras::showChart},
+        {tr("ボタンの記録"), QKeySequence(Qt::CTRL | Qt::Key_B), &WindowExtras::showButtonLog},
         {tr("ヘルプ"), QKeySequence(Qt::Key_F1), &WindowExtras::showHelp},
         // The language the next start will not use, by its own name, so that whoever needs
         // it can read it.
@@ -56,8 +61,9 @@ WindowExtras::WindowExtras(TMainForm& form, QString settingsFile)
         else  // as the close button does
             connect(action, &QAction::triggered, &form_, &QWidget::close);
         form_.addAction(action);
-        // The keys work in the chart's window too.
+        // The keys work in the other windows too.
         chart_->addAction(action);
+        buttonLog_->addAction(action);
         if (!recordAction_)
             recordAction_ = action;
         if (e.run == &WindowExtras::switchLanguage)
@@ -73,14 +79,16 @@ bool WindowExtras::eventFilter(QObject* watched, QEvent* event)
 {
     // The chart goes with the window it belongs to, so that closing the window ends the
     // program; a minimised window's hide comes from the window system and leaves it.
-    if (watched == &form_ && event->type() == QEvent::Hide && !event->spontaneous())
+    if (watched == &form_ && event->type() == QEvent::Hide && !event->spontaneous()) {
         chart_->close();
+        buttonLog_->close();
+    }
     return false;
 }
 
-void WindowExtras::StartRecording(const QString& file)
+void WindowExtras::StartRecording(const QString& file, bool overwrite)
 {
-    auto recording = std::make_unique<::Recording>(file);
+    auto recording = std::make_unique<::Recording>(file, overwrite);
     // Queued: the poll that failed to be written ends first, and the box does not open
     // inside it.
     connect(recording.get(), &Recording::Failed, this,
@@ -107,7 +115,7 @@ void WindowExtras::toggleRecording()
     if (file.isEmpty())
         return;
     try {
-        StartRecording(file);
+        StartRecording(file, true);  // the dialog has asked before a file is replaced
     } catch (const std::exception& e) {
         ShowWarning(tr("記録を開始できませんでした。%1").arg(QString::fromUtf8(e.what())));
     }
@@ -136,14 +144,37 @@ void WindowExtras::showChart()
     chart_->activateWindow();
 }
 
+void WindowExtras::showButtonLog()
+{
+    buttonLog_->show();
+    buttonLog_->raise();
+    buttonLog_->activateWindow();
+}
+
 void WindowExtras::showHelp()
 {
     const QString text =
         tr("<h3>ZUB-3 Manager</h3>"
+           "<p><b>はじめに</b></p>"
+           "<ol>"
+           "<li>「ポート」で ZUB-3 をつないだポートを選びます。</li>"
+           "<li>読込ボタン（虫めがね）で ZUB-3 の ID とボーレートを読み込みます。</li>"
+           "<li>スイッチを ON にすると、読込間隔ごとに ZPT の状態を受信します。"
+           "もう一度押すと止まります。</li>"
+           "</ol>"
+           "<p><b>表示</b></p>"
+           "<ul>"
+           "<li>ZPT の図: 押されているボタンに色が付きます。丸は十字の斜め"
+           "（隣り合う二つを同時に押したとき）です。</li>"
+           "<li>四本のバー: アナログチャンネル PA1〜PA4 の値（0〜127）。</li>"
+           "<li>Send / Recv: 最後に送った・受け取ったバイト列（16 進）。</li>"
+           "<li>下の行: 操作の結果と、受信できなかった回数。</li>"
+           "</ul>"
            "<p>右クリックで次の操作のメニューが開きます。</p>"
            "<table>"
            "<tr><td>Ctrl+R</td><td>記録の開始・停止</td></tr>"
-           "<tr><td>Ctrl+G</td><td>グラフを開く</td></tr>"
+           "<tr><td>Ctrl+G</td><td>グラフ（チャンネルとボタンの推移）を開く</td></tr>"
+           "<tr><td>Ctrl+B</td><td>ボタンを押した・離した時刻の一覧を開く</td></tr>"
            "<tr><td>F1</td><td>このヘルプ</td></tr>"
            "<tr><td>Ctrl+Q</td><td>終了</td></tr>"
            "</table>"
@@ -152,10 +183,12 @@ void WindowExtras::showHelp()
            "<p><b>記録</b>は zub3ctl monitor --format csv と同じ CSV で、既定では %2 に"
            "保存されます。zub3sim --replay で再生できます。</p>"
            "<p><b>ネットワーク上のポート</b>（RFC 2217、例えば ser2net）は "
-           "~/.config/zub3/ports.conf に <code>COM60 rfc2217://ホスト:ポート</code> "
+           "%3 に <code>COM60 rfc2217://ホスト:ポート</code> "
            "の行を書くと、ポート一覧に COM60 として現れます。</p>")
             .arg(DefaultSettingsFile().toHtmlEscaped(),
                  QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation)
+                     .toHtmlEscaped(),
+                 QString::fromStdString(platform::registry::CurrentLocation().portsFile.string())
                      .toHtmlEscaped());
     QMessageBox box(QMessageBox::NoIcon, tr("ヘルプ"), text, QMessageBox::Ok, &form_);
     box.setTextFormat(Qt::RichText);

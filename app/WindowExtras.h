@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
-// What the window offers around its controls: recording, the chart, help and version
-// information, from a context menu and from keys.
+// What the window offers around its controls: recording, the chart, the button log, help
+// and version information, from a context menu and from keys.
 
 #include "app/WindowSettings.h"
 
@@ -10,6 +10,7 @@
 
 #include <memory>
 
+class ButtonLog;
 class ChartWindow;
 class QAction;
 class Recording;
@@ -24,11 +25,12 @@ public:
     ~WindowExtras() override;
 
     // Records every answered poll from the next on into file; throws std::runtime_error
-    // saying why when the file cannot be written.
-    void StartRecording(const QString& file);
+    // saying why when the file cannot be written, or is there and not to be overwritten.
+    void StartRecording(const QString& file, bool overwrite = false);
     void StopRecording();
     bool Recording() const { return recording_ != nullptr; }
     ChartWindow& Chart() { return *chart_; }
+    ::ButtonLog& ButtonLog() { return *buttonLog_; }
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -38,6 +40,7 @@ private:
     void recordingFailed(const QString& file, const QString& reason);
     void updateTitle();
     void showChart();
+    void showButtonLog();
     void showHelp();
     void showVersion();
     void switchLanguage();
@@ -50,6 +53,7 @@ private:
     const QString settingsFile_;
     std::unique_ptr<::Recording> recording_;
     ChartWindow* chart_;
+    ::ButtonLog* buttonLog_;
     QAction* recordAction_ = nullptr;
     QAction* languageAction_ = nullptr;
 };

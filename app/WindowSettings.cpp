@@ -6,7 +6,6 @@
 #include "platform/PortAccess.h"
 #include "platform/SerialRegistry.h"
 #include "serial/CommX.h"
-#include "toolkit/Dialogs.h"
 #include "toolkit/SpinEdit.h"
 #include "widgets/ComComboBox.h"
 
@@ -15,13 +14,16 @@
 #include <QEvent>
 #include <QFile>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QSettings>
 #include <QStandardPaths>
+#include <QStatusBar>
+#include <QWidget>
 
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
-#include <stdexcept>
+#include <utility>
 
 namespace fs = std::filesystem;
 namespace registry = platform::registry;
@@ -34,6 +36,9 @@ const QString kPortById = QStringLiteral("port/by_id");
 const QString kBitRate = QStringLiteral("line/speed");
 const QString kInterval = QStringLiteral("line/interval");
 const QString kID = QStringLiteral("receiver/id");
+const QString kWindowLeft = QStringLiteral("window/left");
+const QString kWindowTop = QStringLiteral("window/top");
+const QString kChartGeometry = QStringLiteral("chart/geometry");
 
 bool isPseudoTerminal(const std::string& device) { return device.starts_with("/dev/pts/"); }
 
@@ -74,38 +79,46 @@ std::optional<StoredSettings> LoadSettings(const QString& file, QString* fault)
         return std::nullopt;
     }
     StoredSettings s;
-    QString bad;
+    QStringList bad;
     auto number = [&](const QString& key, int min, int max) -> std::optional<int> {
         if (!ini.contains(key))
             return std::nullopt;
         bool ok = false;
         const int v = ini.value(key).toString().toInt(&ok, 10);
         if (!ok || v < min || v > max) {
-            bad = key;
+            bad << key;
             return std::nullopt;
         }
         return v;
     };
     s.bitRate = number(kBitRate, 0, 2'000'000);
     if (s.bitRate && !std::any_of(zub3::kLineSpeeds.begin(), zub3::kLineSpeeds.end(),
-                                  [&](const auto& l) { return l.bitRate == *s.bitRate; }))
-        bad = kBitRate;
+                                  [&](const auto& l) { return l.bitRate == *s.bitRate; })) {
+        bad << kBitRate;
+        s.bitRate.reset();
+    }
     s.intervalMs = number(kInterval, 5, 500);
     s.id = number(kID, 0, zub3::kMaxID);
+    // Far beyond any desktop, yet clear of overflow when a frame is added.
+    constexpr int kFar = 1'000'000;
+    const auto left = number(kWindowLeft, -kFar, kFar);
+    const auto top = number(kWindowTop, -kFar, kFar);
+    if (left && top)
+        s.windowPos = QPoint(*left, *top);
+    s.chartGeometry = ini.value(kChartGeometry).toByteArray();
     if (ini.contains(kPortName)) {
         PortIdentity port{ini.value(kPortName).toString(), ini.value(kPortDevice).toString(),
                           ini.value(kPortById).toString()};
         bool numbered = false;
         if (port.name.startsWith(QLatin1String("COM")))
             port.name.mid(3).toInt(&numbered, 10);
-        if (!numbered || port.device.isEmpty())
-            bad = kPortName;
-        s.port = port;
+        if (numbered && !port.device.isEmpty())
+            s.port = port;
+        else
+            bad << kPortName;
     }
-    if (!bad.isEmpty()) {
-        *fault = bad + QStringLiteral(" holds no value the window can take");
-        return std::nullopt;
-    }
+    if (!bad.isEmpty())
+        *fault = bad.join(QStringLiteral(", "));
     return s;
 }
 
@@ -130,6 +143,10 @@ bool SaveSettings(const QString& file, const StoredSettings& s)
     put(kBitRate, opt(s.bitRate));
     put(kInterval, opt(s.intervalMs));
     put(kID, opt(s.id));
+    put(kWindowLeft, s.windowPos ? std::optional<QVariant>(s.windowPos->x()) : std::nullopt);
+    put(kWindowTop, s.windowPos ? std::optional<QVariant>(s.windowPos->y()) : std::nullopt);
+    put(kChartGeometry, s.chartGeometry.isEmpty() ? std::nullopt
+                                                  : std::optional<QVariant>(s.chartGeometry));
     ini.sync();
     return ini.status() == QSettings::NoError;
 }
@@ -166,8 +183,8 @@ std::optional<int> FindPort(const PortIdentity& identity)
     return std::nullopt;
 }
 
-SettingsKeeper::SettingsKeeper(TMainForm& form, QString file)
-    : QObject(&form), form_(form), file_(std::move(file))
+SettingsKeeper::SettingsKeeper(TMainForm& form, QString file, QWidget* chart)
+    : QObject(&form), form_(form), file_(std::move(file)), chart_(chart)
 {
     // Connected after the port selector's own handler: the port is open (or not) by then.
     connect(form_.cbxPort, &QComboBox::activated, this, &SettingsKeeper::portChosen);
@@ -177,24 +194,44 @@ SettingsKeeper::SettingsKeeper(TMainForm& form, QString file)
     form_.installEventFilter(this);
 }
 
+std::optional<StoredSettings> SettingsKeeper::Load()
+{
+    QString fault;
+    const auto stored = LoadSettings(file_, &fault);
+    if (!stored) {
+        // Written over, the file would lose whatever made it unreadable for good.
+        readOnly_ = true;
+        tell(tr("設定ファイル %1 を読めません（%2）。この実行の設定は保存しません。")
+                 .arg(file_, fault));
+        return std::nullopt;
+    }
+    written_ = *stored;
+    badValues_ = fault;
+    // Only onto a screen that is still there: a window off every screen cannot be moved
+    // back by the user.
+    if (stored->windowPos && QGuiApplication::screenAt(*stored->windowPos + QPoint(40, 10)))
+        form_.move(*stored->windowPos);
+    chartGeometry_ = stored->chartGeometry;
+    if (chart_ && !chartGeometry_.isEmpty())
+        chart_->restoreGeometry(chartGeometry_);
+    return stored;
+}
+
 void SettingsKeeper::Apply(const StoredSettings& stored)
 {
     applying_ = true;
-    current_.port = stored.port;
+    port_ = stored.port;
+    QStringList notices;
     if (stored.port) {
         if (const auto portNo = FindPort(*stored.port)) {
             form_.cbxPort->SetPortNo(*portNo);
             if (form_.cbxPort->currentIndex() > 0)
                 emit form_.cbxPort->activated(form_.cbxPort->currentIndex());
         } else {
-            // Said as a refused open of a device that is gone says it, in the port's language.
-            platform::ports::PortAccess gone;
-            gone.state = platform::ports::Access::Gone;
-            gone.device = (stored.port->byId.isEmpty() ? stored.port->device : stored.port->byId)
-                              .toStdString();
-            ShowException(std::runtime_error(platform::ports::Explain(
-                gone, form_.ComPort->Language == clEnglish ? platform::ports::Language::English
-                                                           : platform::ports::Language::Japanese)));
+            // Not a box: it would come back at every start until the port is back.
+            const QString where = stored.port->byId.isEmpty() ? stored.port->device
+                                                              : stored.port->byId;
+            notices << tr("前回使ったポート %1（%2）が見つかりません。").arg(stored.port->name, where);
         }
     }
     if (stored.id)
@@ -211,6 +248,11 @@ void SettingsKeeper::Apply(const StoredSettings& stored)
     if (stored.intervalMs)
         choose(form_.cbxInterval, *stored.intervalMs);
     applying_ = false;
+    if (!badValues_.isEmpty())
+        notices << tr("設定ファイル %1 の %2 は使えない値なので、既定の値にしました。")
+                       .arg(file_, std::exchange(badValues_, {}));
+    if (!notices.isEmpty())
+        tell(notices.join(QLatin1Char(' ')));
     store();
 }
 
@@ -227,32 +269,44 @@ void SettingsKeeper::portChosen()
     if (applying_)
         return;
     if (form_.ComPort->Handle() != INVALID_HANDLE_VALUE)
-        current_.port = IdentifyPort(form_.ComPort->PortNo());
+        port_ = IdentifyPort(form_.ComPort->PortNo());
     else
-        current_.port.reset();
+        port_.reset();
     store();
 }
 
 void SettingsKeeper::store()
 {
-    if (applying_)
+    if (applying_ || readOnly_)
         return;
     StoredSettings s;
-    s.port = current_.port;
+    s.port = port_;
     if (const auto speed = zub3::LineSpeedByIndex(form_.cbxBaudRate->currentIndex()))
         s.bitRate = speed->bitRate;
     if (form_.cbxInterval->currentIndex() >= 0)
         s.intervalMs = form_.cbxInterval->currentText().toInt();
     if (const int id = form_.speID->Value(); id >= 0 && id <= zub3::kMaxID)
         s.id = id;
-    if (s == current_)
+    s.windowPos = form_.pos();
+    // A chart never shown this run keeps the place it had.
+    s.chartGeometry = chart_ && chart_->windowHandle() ? chart_->saveGeometry() : chartGeometry_;
+    if (s == written_)
         return;
     if (!SaveSettings(file_, s)) {
-        if (!writeFailed_)
+        if (!writeFailed_) {
             std::fprintf(stderr, "ZUB3Manager: cannot write the settings to %s\n",
                          qPrintable(file_));
+            tell(tr("設定を %1 に保存できません。").arg(file_));
+        }
         writeFailed_ = true;
         return;
     }
-    current_ = s;
+    written_ = s;
+}
+
+void SettingsKeeper::tell(const QString& text)
+{
+    // Queued: the handler that made the change reports it too, and would hide this.
+    QMetaObject::invokeMethod(
+        this, [this, text] { form_.StatusBar->showMessage(text); }, Qt::QueuedConnection);
 }

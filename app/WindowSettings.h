@@ -1,10 +1,14 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // What the window keeps between runs: the port (by what identifies it lastingly), the line
-// speed, the reading interval and the ID, in an INI file under $XDG_CONFIG_HOME/zub3.
+// speed, the reading interval, the ID and where the windows were, in an INI file under
+// $XDG_CONFIG_HOME/zub3.
 
+#include <QByteArray>
 #include <QObject>
+#include <QPoint>
 #include <QString>
+#include <QStringList>
 
 #include <optional>
 
@@ -25,14 +29,17 @@ struct StoredSettings {
     std::optional<int> bitRate;
     std::optional<int> intervalMs;
     std::optional<int> id;
+    std::optional<QPoint> windowPos;  // the main window's top left
+    QByteArray chartGeometry;         // as QWidget::saveGeometry gives it; empty for none
     bool operator==(const StoredSettings&) const = default;
 };
 
 // $XDG_CONFIG_HOME/zub3/ZUB3Manager.conf (~/.config when the variable is unset).
 QString DefaultSettingsFile();
 
-// The settings in file; none stored when it does not exist. A file that cannot be read or
-// holds values the window cannot take gives nullopt and the reason in fault.
+// The settings in file; none stored when it does not exist. A file that cannot be read
+// gives nullopt and the reason in fault. Values the window cannot take are left out and
+// named in fault; the others are kept.
 std::optional<StoredSettings> LoadSettings(const QString& file, QString* fault);
 // False when the file could not be written.
 bool SaveSettings(const QString& file, const StoredSettings& settings);
@@ -42,15 +49,24 @@ PortIdentity IdentifyPort(int portNo);
 // The number of the listed port that identity names; nullopt when it is no longer there.
 std::optional<int> FindPort(const PortIdentity& identity);
 
-// Keeps a window's settings in file: applies stored ones as if the user chose them, and
-// writes them again whenever one changes and when the window closes.
+// Keeps a window's settings in file: reads them and applies them as if the user chose them,
+// and writes them again whenever one changes and when the window closes. What goes wrong
+// with the file is said in the window's status line.
 class SettingsKeeper : public QObject {
-public:
-    SettingsKeeper(TMainForm& form, QString file);
+    Q_OBJECT
 
+public:
+    // chart: the window whose geometry is kept beside the main window's position.
+    SettingsKeeper(TMainForm& form, QString file, QWidget* chart = nullptr);
+
+    // Reads the file and puts the windows where they were (on a screen that is still
+    // there); the rest is for Apply. A file that cannot be read is said, gives nullopt and
+    // is never written over in this run; values it holds that the window cannot take are
+    // said by Apply.
+    std::optional<StoredSettings> Load();
     // Chooses the port (so opening it), the line speed, the interval and the ID, each
-    // through the window's own handlers. A port no longer listed is reported and left
-    // unchosen, yet kept for the next run.
+    // through the window's own handlers. A port no longer listed is told in the status
+    // line and left unchosen, yet kept for the next run.
     void Apply(const StoredSettings& stored);
 
 protected:
@@ -59,10 +75,16 @@ protected:
 private:
     void portChosen();
     void store();
+    void tell(const QString& text);
 
     TMainForm& form_;
     const QString file_;
-    StoredSettings current_;
+    QWidget* const chart_;
+    std::optional<PortIdentity> port_;  // the port to keep, open or not
+    QByteArray chartGeometry_;          // kept until the chart has been shown
+    QString badValues_;                 // keys of the file that held no usable value
+    StoredSettings written_;            // what the file holds now
     bool applying_ = false;
+    bool readOnly_ = false;
     bool writeFailed_ = false;
 };

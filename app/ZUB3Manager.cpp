@@ -1,35 +1,120 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Program entry: the command line, the application titled "ZUB-3 Manager", its one window
 // with what is kept and offered around it, the event loop.
+#include "app/ChartWindow.h"
 #include "app/ProgramOptions.h"
+#include "app/Recording.h"
 #include "app/Translation.h"
 #include "app/WindowExtras.h"
 #include "app/WindowSettings.h"
 #include "app/ZUB3Check.h"
+#include "serial/CommX.h"
 #include "toolkit/Dialogs.h"
+#include "toolkit/Shape.h"
+#include "toolkit/SpinEdit.h"
 #include "toolkit/TerminationSignals.h"
 
 #include <QApplication>
+#include <QComboBox>
+#include <QEvent>
+#include <QFileInfo>
 #include <QIcon>
+#include <QStatusBar>
 #include <QTimer>
 
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <exception>
+
+namespace {
+
+// Qt aborts without a display it can reach; say so first. Another platform chosen on
+// purpose (offscreen, vnc) needs none.
+bool displayMissing()
+{
+    auto set = [](const char* name) {
+        const char* value = std::getenv(name);
+        return value && *value;
+    };
+    const QString platform = QString::fromLocal8Bit(std::getenv("QT_QPA_PLATFORM"));
+    for (const QString& name : platform.split(QLatin1Char(';'), Qt::SkipEmptyParts))
+        if (!name.startsWith(QLatin1String("xcb")) && !name.startsWith(QLatin1String("wayland")))
+            return false;
+    return !set("DISPLAY") && !set("WAYLAND_DISPLAY");
+}
+
+// Once the window has closed the program ends, even from inside a message box's own loop
+// (a window manager or the session's end destroys the window under the box).
+class QuitOnClose : public QObject {
+public:
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        if (event->type() == QEvent::Hide && !event->spontaneous())
+            QCoreApplication::exit(0);
+        return false;
+    }
+};
+
+// --monitor: as a click on the switch, polling the ID the window shows. Nobody may be there
+// to close a box: what stops it is said in the status line and on standard error.
+void startMonitoring(TMainForm& form)
+{
+    const char* refusal = nullptr;
+    const char* english = nullptr;
+    const auto speed = zub3::LineSpeedByIndex(form.cbxBaudRate->currentIndex());
+    if (form.ComPort->Handle() == INVALID_HANDLE_VALUE) {
+        refusal = QT_TRANSLATE_NOOP("TMainForm", "ポートが接続されていません。");
+        english = "no port is open";
+    } else if (!speed) {
+        refusal = QT_TRANSLATE_NOOP("TMainForm", "ボーレート設定が正しくないか、設定されていません。");
+        english = "no line speed is chosen";
+    }
+    if (refusal) {
+        form.StatusBar->showMessage(QCoreApplication::translate("TMainForm", refusal));
+        std::fprintf(stderr, "ZUB3Manager: cannot start monitoring: %s\n", english);
+        return;
+    }
+    form.CurrentID = static_cast<std::uint8_t>(form.speID->Value());
+    form.LineSpeedCode = speed->code;
+    RunGuarded([&] { form.shpPowerMouseDown(form.shpPower, Qt::LeftButton, {}, 0, 0); });
+}
+
+}  // namespace
 
 int main(int argc, char** argv)
 {
     const ProgramStart start = ReadProgramOptions({argv + 1, argv + argc});
     if (!start.options)
         return start.exitStatus;
+    const ProgramOptions& options = *start.options;
     // A recording into a pipe whose reader has gone fails as a write, not as a kill.
     std::signal(SIGPIPE, SIG_IGN);
+
+    // A file that cannot be recorded into is the first thing to say, display or not.
+    if (!options.record.isEmpty()) {
+        if (const QString why = Recording::Refusal(options.record, options.overwrite);
+            !why.isEmpty()) {
+            const bool exists = !options.overwrite && QFileInfo::exists(options.record);
+            std::fprintf(stderr, "ZUB3Manager: cannot record: %s%s\n", qPrintable(why),
+                         exists ? " (--overwrite replaces it)" : "");
+            return 1;
+        }
+    }
+    if (displayMissing()) {
+        std::fprintf(stderr, "ZUB3Manager: no display (DISPLAY/WAYLAND_DISPLAY unset); "
+                             "zub3ctl works without one\n");
+        return 1;
+    }
 
     QApplication application(argc, argv);
     const QString settingsFile = DefaultSettingsFile();
     // The language asked for, else the one chosen last time (unless starting afresh).
-    QString language = start.options->language;
-    if (language.isEmpty() && !start.options->fresh)
+    QString language = options.language;
+    if (language.isEmpty() && !options.fresh)
         language = StoredLanguage(settingsFile);
     InstallTranslation(application, language);
     SetApplicationTitle(QStringLiteral("ZUB-3 Manager"));
@@ -42,26 +127,26 @@ int main(int argc, char** argv)
     TMainForm MainForm;
     CloseOnTerminationSignals(&MainForm);
     WindowExtras extras(MainForm, settingsFile);
-    if (!start.options->record.isEmpty()) {
+    if (!options.record.isEmpty()) {
         try {
-            extras.StartRecording(start.options->record);
+            extras.StartRecording(options.record, options.overwrite);
         } catch (const std::exception& e) {
             std::fprintf(stderr, "ZUB3Manager: cannot record: %s\n", e.what());
             return 1;
         }
     }
-    std::optional<StoredSettings> stored;
-    if (!start.options->fresh) {
-        QString fault;
-        stored = LoadSettings(settingsFile, &fault);
-        if (!stored)
-            std::fprintf(stderr, "ZUB3Manager: ignoring %s: %s\n", qPrintable(settingsFile),
-                         qPrintable(fault));
-    }
-    auto* settings = new SettingsKeeper(MainForm, settingsFile);
+    // A fresh start neither reads nor writes what is kept.
+    SettingsKeeper* settings =
+        options.fresh ? nullptr : new SettingsKeeper(MainForm, settingsFile, &extras.Chart());
+    const auto stored = settings ? settings->Load() : std::nullopt;
+    MainForm.installEventFilter(new QuitOnClose(&MainForm));
     MainForm.show();
     // Once the window is up, so that a refusal to open the port shows over it.
-    if (stored)
-        QTimer::singleShot(0, settings, [settings, s = *stored] { settings->Apply(s); });
+    QTimer::singleShot(0, &MainForm, [&] {
+        if (stored)
+            settings->Apply(*stored);
+        if (options.monitor)
+            startMonitoring(MainForm);
+    });
     return application.exec();
 }

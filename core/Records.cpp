@@ -180,7 +180,7 @@ std::string FormatRecord(Format format, bool hex, const Record& r)
     return out + "\n";
 }
 
-std::vector<RecordedPoll> ReadRecords(const std::filesystem::path& file)
+std::vector<RecordedPoll> ReadRecords(const std::filesystem::path& file, std::string* skipped)
 {
     std::ifstream in(file);
     if (!in)
@@ -204,6 +204,12 @@ std::vector<RecordedPoll> ReadRecords(const std::filesystem::path& file)
                     throw std::runtime_error(where + ": the header has no " + key + " column");
             continue;
         }
+        // Every row is written with its newline: a last line without one was cut off (a
+        // full disk, a killed writer), perhaps inside a number. What came before is good.
+        if (in.eof() && skipped) {
+            *skipped = where + ": the last row is cut short; skipped";
+            break;
+        }
         if (csv) {
             const auto fields = splitCsv(line);
             auto field = [&](const char* key) -> std::optional<double> {
@@ -224,7 +230,7 @@ std::vector<RecordedPoll> ReadRecords(const std::filesystem::path& file)
             p = {field("t_ms"), field("buttons"),
                  {field("pa1"), field("pa2"), field("pa3"), field("pa4")}};
         }
-        RecordedPoll s = sample(p, where);
+        const RecordedPoll s = sample(p, where);
         if (!samples.empty() && s.tMs < samples.back().tMs)
             throw std::runtime_error(where + ": t_ms goes backwards");
         samples.push_back(s);

@@ -81,6 +81,9 @@ struct RecordedPoll {
 // Reads a csv file (a header line naming at least t_ms, buttons and pa1 to pa4) or a jsonl
 // file (one object per line with those keys), as written by FormatRecord. Throws
 // std::runtime_error naming the file, the line and the fault; times must not go backwards.
-std::vector<RecordedPoll> ReadRecords(const std::filesystem::path& file);
+// Given skipped, a last line without its newline (a row cut short) is left out and said
+// there.
+std::vector<RecordedPoll> ReadRecords(const std::filesystem::path& file,
+                                      std::string* skipped = nullptr);
 
 }  // namespace zub3

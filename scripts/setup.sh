@@ -7,7 +7,7 @@ set -euo pipefail
 packages=(
   cmake g++ make pkg-config
   qt6-base-dev libgl-dev libglx-dev libxcb1-dev
-  qt6-charts-dev libqt6opengl6-dev qt6-l10n-tools
+  qt6-charts-dev libqt6opengl6-dev qt6-l10n-tools qt6-translations-l10n
   libpng-dev zlib1g-dev
   libgtest-dev
   fonts-noto-cjk

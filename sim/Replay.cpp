@@ -10,10 +10,10 @@
 
 namespace zub3::sim {
 
-Recording Recording::Load(const std::filesystem::path& file)
+Recording Recording::Load(const std::filesystem::path& file, std::string* skipped)
 {
     std::vector<Sample> samples;
-    for (const RecordedPoll& p : ReadRecords(file))
+    for (const RecordedPoll& p : ReadRecords(file, skipped))
         samples.push_back({p.tMs, {p.buttons, p.channels}});
     return Recording(std::move(samples));
 }

@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <string>
 #include <vector>
 
 namespace zub3::sim {
@@ -20,8 +21,9 @@ public:
 
     // Reads a csv file (a header line naming at least t_ms, buttons and pa1 to pa4) or a
     // jsonl file (one object per line with those keys). Throws std::runtime_error naming the
-    // file, the line and the fault; times must not go backwards.
-    static Recording Load(const std::filesystem::path& file);
+    // file, the line and the fault; times must not go backwards. A last row cut short is
+    // left out and said in skipped.
+    static Recording Load(const std::filesystem::path& file, std::string* skipped = nullptr);
     explicit Recording(std::vector<Sample> samples);
 
     // The state recorded nearest to time t: a poll a little early or late in the playback

@@ -136,8 +136,12 @@ int main(int argc, char** argv)
             return 0;
         }
         settings = startSettings(options);
-        if (!options.replay.empty())
-            recording = Recording::Load(options.replay);
+        if (!options.replay.empty()) {
+            std::string skipped;
+            recording = Recording::Load(options.replay, &skipped);
+            if (!skipped.empty())
+                complain("warning: " + skipped);
+        }
     } catch (const UsageError& e) {
         complain(std::string(e.what()) + "\nTry 'zub3sim --help' for more information.");
         return kExitUsage;

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Recording from the window against the virtual receiver: the rows are the polls it
 // answered, the virtual receiver plays them back, and a file that can take no more stops
-// the recording while monitoring goes on.
+// the recording while monitoring goes on, ending with a whole row.
 #include "app/Recording.h"
 
 #include "app/WindowExtras.h"
@@ -12,9 +12,13 @@
 
 #include <gtest/gtest.h>
 
+#include <QFile>
 #include <QTemporaryDir>
 
+#include <sys/resource.h>
+
 #include <algorithm>
+#include <csignal>
 
 using zub3::sim::ControllerState;
 using zub3::sim::Faults;
@@ -116,7 +120,9 @@ TEST(Recording, FileThatTakesNoMoreStopsTheRecordingNotMonitoring)
     auto form = rig.OpenWindow();
     auto* extras = new WindowExtras(*form);
     for (const char* file : {"/nonexistent-folder/session.csv", "/dev/full"})
-        EXPECT_THROW(extras->StartRecording(file), std::runtime_error) << file;
+        EXPECT_THROW(extras->StartRecording(file, true), std::runtime_error) << file;
+    // A file that is there is replaced only when asked to.
+    EXPECT_THROW(extras->StartRecording("/dev/null"), std::runtime_error);
     EXPECT_FALSE(extras->Recording());
 
     auto dir = std::make_unique<QTemporaryDir>();
@@ -133,4 +139,34 @@ TEST(Recording, FileThatTakesNoMoreStopsTheRecordingNotMonitoring)
     const auto polls = rig.receiver->GetCounters().polls;
     EXPECT_TRUE(WaitUntil([&] { return rig.receiver->GetCounters().polls > polls + 5; }));
     EXPECT_TRUE(form->Monitoring);
+}
+
+TEST(Recording, AFileCutShortEndsWithItsLastWholeRow)
+{
+    // A file size limit stands in for a full disk: the row that crosses it is taken in part.
+    std::signal(SIGXFSZ, SIG_IGN);
+    rlimit old{};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old), 0);
+    QTemporaryDir dir;
+    const QString file = dir.filePath("session.csv");
+    WindowRig rig;
+    auto form = rig.OpenWindow();
+    auto* extras = new WindowExtras(*form);
+    extras->StartRecording(file);
+    rlimit limit = old;
+    limit.rlim_cur = 1000;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limit), 0);
+    int poll = 0;
+    QObject::connect(form.get(), &TMainForm::Polled,
+                     [&](const PollResult&) { rig.receiver->SetState(stateFor(++poll)); });
+    monitor(*form);
+    const bool stopped = WindowRig::WaitFor([&] { return !rig.messages.empty(); });
+    ::setrlimit(RLIMIT_FSIZE, &old);
+    ASSERT_TRUE(stopped);
+    EXPECT_FALSE(extras->Recording());
+    QFile f(file);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    const QByteArray content = f.readAll();
+    EXPECT_TRUE(content.endsWith('\n')) << content.right(40).constData();
+    EXPECT_GT(zub3::ReadRecords(file.toStdString()).size(), 5u);
 }

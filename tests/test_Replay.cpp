@@ -99,6 +99,20 @@ TEST_F(ReplayTest, NamesTheLineAndTheFaultOfABadFile)
     }
 }
 
+TEST_F(ReplayTest, ARowCutShortAtTheEndIsSkippedAndSaid)
+{
+    // Cut inside a number, the row would still read, with a wrong value.
+    const auto file = write("cut.csv", "t_ms,buttons,pa1,pa2,pa3,pa4\n0,1,2,3,4,5\n"
+                                       "10,1,2,3,4,127\n20,1,2,3,4,12");
+    std::string skipped;
+    const auto r = Recording::Load(file, &skipped);
+    EXPECT_EQ(r.Size(), 2u);
+    EXPECT_EQ(skipped, file.string() + ":4: the last row is cut short; skipped");
+    skipped.clear();
+    Recording::Load(write("whole.csv", "t_ms,buttons,pa1,pa2,pa3,pa4\n0,1,2,3,4,5\n"), &skipped);
+    EXPECT_EQ(skipped, "");
+}
+
 TEST(Replay, AnswersWithTheNearestSampleAndHoldsOrLoopsAtTheEnd)
 {
     const Recording r({{100, state(1, 0)}, {110, state(2, 0)}, {120, state(3, 0)}});

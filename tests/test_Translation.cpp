@@ -87,7 +87,13 @@ TEST_F(Translation, JapaneseUnlessEnglishIsAskedFor)
             << language;
         TMainForm form;
         EXPECT_EQ(form.GroupBox1->title(), QStringLiteral("\u3000設定\u3000")) << language;
+        // Qt's own texts too: a memo's context menu, the file dialogs.
+        EXPECT_EQ(QCoreApplication::translate("QWidgetTextControl", "Cu&t"),
+                  QStringLiteral("切り取り(&T)"))
+            << language;
     }
+    InstallTranslation(*qApp, QStringLiteral("en"));
+    EXPECT_EQ(QCoreApplication::translate("QWidgetTextControl", "Cu&t"), QStringLiteral("Cu&t"));
 }
 
 // Every text an English window shows, at start and in a run of refusals and reports, is

@@ -71,8 +71,9 @@ public:
         }
     }
 
-    // The mapped top-level window that the process pid has put up.
-    std::optional<xcb_window_t> ShownWindowOf(qint64 pid)
+    // The mapped top-level window that the process pid has put up; given a title, the one
+    // with that title.
+    std::optional<xcb_window_t> ShownWindowOf(qint64 pid, const QByteArray& title = {})
     {
         const xcb_atom_t pidAtom = atom("_NET_WM_PID");
         const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(connection_)).data->root;
@@ -99,13 +100,28 @@ public:
                 &std::free);
             if (property && xcb_get_property_value_length(property.get()) == 4 &&
                 *static_cast<const std::uint32_t*>(xcb_get_property_value(property.get())) ==
-                    static_cast<std::uint32_t>(pid))
+                    static_cast<std::uint32_t>(pid) &&
+                (title.isEmpty() || titleOf(w) == title))
                 return w;
         }
         return std::nullopt;
     }
 
 private:
+    QByteArray titleOf(xcb_window_t w)
+    {
+        std::unique_ptr<xcb_get_property_reply_t, decltype(&std::free)> name(
+            xcb_get_property_reply(connection_,
+                                   xcb_get_property(connection_, 0, w, atom("_NET_WM_NAME"),
+                                                    atom("UTF8_STRING"), 0, 256),
+                                   nullptr),
+            &std::free);
+        if (!name)
+            return {};
+        return QByteArray(static_cast<const char*>(xcb_get_property_value(name.get())),
+                          xcb_get_property_value_length(name.get()));
+    }
+
     xcb_window_t root() const
     {
         return xcb_setup_roots_iterator(xcb_get_setup(connection_)).data->root;
@@ -221,6 +237,45 @@ TEST_F(NativeWindow, TheProgramEndsWhenItsWindowIsDestroyed)
     ASSERT_TRUE(program.waitForFinished(10000)) << "still running without its window";
     EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(program.exitCode(), 0);
+}
+
+// Also while a message box is up over it: the kept port is held by another program, and
+// the refusal to open it waits for an OK nobody will click.
+TEST_F(NativeWindow, TheProgramEndsWhenItsWindowIsDestroyedUnderABox)
+{
+    namespace fs = std::filesystem;
+    TempRegistry registry;
+    const fs::path runtime = registry.Root() / "xdg";
+    fs::create_directories(runtime);
+    fs::permissions(runtime, fs::perms::owner_all);
+    SetLocation({runtime / "zub3" / "serialcomm", registry.Root() / "sys", "/dev", {}});
+    VirtualReceiver receiver({});
+    WriteEntry("zub3sim", ValueType::String, "COM99", receiver.SlavePath());
+    TCommX holder(nullptr);
+    holder.SetPortNo(99);
+    holder.Open();
+    const QString configHome = QString::fromStdString((registry.Root() / "config").string());
+    ASSERT_TRUE(SaveSettings(configHome + "/zub3/ZUB3Manager.conf",
+                             {PortIdentity{"COM99", QString::fromStdString(receiver.SlavePath()), {}},
+                              115200, std::nullopt, std::nullopt}));
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("XDG_RUNTIME_DIR", QString::fromStdString(runtime.string()));
+    env.insert("XDG_CONFIG_HOME", configHome);
+    env.insert("ZUB3_LOCK_DIR", QString::fromStdString(registry.LockDir().string()));
+
+    QProcess program;
+    ASSERT_TRUE(startProgram(program, env));
+    std::optional<xcb_window_t> box, window;
+    ASSERT_TRUE(WindowRig::WaitFor([&] {
+        box = other_.ShownWindowOf(program.processId(), "ZUB-3 Manager");
+        window = other_.ShownWindowOf(program.processId(), "ZUB-3 Manager Ver.1.1.0 Rev.20101007");
+        return box && window && *box != *window;
+    })) << "no box came up";
+    other_.DestroyWindow(*window);
+    ASSERT_TRUE(program.waitForFinished(10000)) << "still running without its window";
+    EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(program.exitCode(), 0);
+    holder.Close();
 }
 
 // SIGTERM, SIGINT and SIGHUP end the program as its close button does, in the middle of a

@@ -1,11 +1,22 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // ZUB3Manager's command line: help and version need no display, and what cannot start says
-// why on one line with the status a script can tell apart.
+// why on one line with the status a script can tell apart; an unattended run records what
+// it monitors, and a fresh start leaves the kept settings alone.
+#include "core/Records.h"
+#include "sim/VirtualReceiver.h"
+#include "support/TempRegistry.h"
+
 #include <gtest/gtest.h>
 
+#include <QDir>
+#include <QFile>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QTemporaryDir>
+
+#include <csignal>
+#include <filesystem>
+#include <thread>
 
 TEST(ZUB3Manager, CommandLine)
 {
@@ -21,8 +32,13 @@ TEST(ZUB3Manager, CommandLine)
         {{"--version"}, false, 0, "ZUB3Manager (ZUB-3 Manager) 1.", ""},
         {{"--colour"}, false, 2, "", "ZUB3Manager: unknown option '--colour'\n"},
         {{"--record"}, false, 2, "", "ZUB3Manager: "},
-        {{"--record", "/nonexistent-folder/s.csv"}, true, 1, "",
+        // The file is checked before the display.
+        {{"--record", "/nonexistent-folder/s.csv"}, false, 1, "",
          "ZUB3Manager: cannot record: /nonexistent-folder/s.csv: "},
+        {{"--record", "/dev/null"}, false, 1, "",
+         "ZUB3Manager: cannot record: /dev/null: File exists (--overwrite replaces it)\n"},
+        {{}, false, 1, "",
+         "ZUB3Manager: no display (DISPLAY/WAYLAND_DISPLAY unset); zub3ctl works without one\n"},
     };
     QTemporaryDir runtime;  // private to the user, as Qt wants it
     for (const Case& c : cases) {
@@ -43,4 +59,97 @@ TEST(ZUB3Manager, CommandLine)
         EXPECT_TRUE(err.startsWith(c.err)) << err.constData();
         EXPECT_EQ(err.count('\n'), c.status == 0 ? 0 : c.status == 2 ? 2 : 1) << err.constData();
     }
+}
+
+namespace {
+
+// The program on the offscreen platform with a virtual receiver as COM99 and the settings
+// of a last run that chose it.
+class Unattended : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        namespace fs = std::filesystem;
+        const fs::path runtime = registry_.Root() / "xdg";
+        fs::create_directories(runtime);
+        fs::permissions(runtime, fs::perms::owner_all);
+        platform::registry::SetLocation(
+            {runtime / "zub3" / "serialcomm", registry_.Root() / "sys", "/dev", {}});
+        zub3::sim::VirtualReceiver::Config config;
+        config.id = 5;
+        config.bitRate = 625000;
+        receiver_ = std::make_unique<zub3::sim::VirtualReceiver>(config);
+        receiver_->SetButtons(0x0200);
+        platform::registry::WriteEntry("zub3sim", platform::registry::ValueType::String, "COM99",
+                                       receiver_->SlavePath());
+        const QString configHome = QString::fromStdString((registry_.Root() / "config").string());
+        settingsFile_ = configHome + "/zub3/ZUB3Manager.conf";
+        QDir().mkpath(configHome + "/zub3");
+        QFile f(settingsFile_);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("[port]\nname=COM99\ndevice=" + QByteArray::fromStdString(receiver_->SlavePath()) +
+                "\n[line]\nspeed=625000\ninterval=20\n[receiver]\nid=5\n");
+        env_ = QProcessEnvironment::systemEnvironment();
+        env_.insert("QT_QPA_PLATFORM", "offscreen");
+        env_.insert("XDG_RUNTIME_DIR", QString::fromStdString(runtime.string()));
+        env_.insert("XDG_CONFIG_HOME", configHome);
+        env_.insert("ZUB3_LOCK_DIR", QString::fromStdString(registry_.LockDir().string()));
+    }
+
+    QByteArray settings() const
+    {
+        QFile f(settingsFile_);
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    }
+
+    // Ends the program as a session's end does; true when it closed as its window does.
+    static bool terminate(QProcess& program)
+    {
+        ::kill(static_cast<pid_t>(program.processId()), SIGTERM);
+        return program.waitForFinished(10000) && program.exitStatus() == QProcess::NormalExit &&
+               program.exitCode() == 0;
+    }
+
+    TempRegistry registry_;
+    std::unique_ptr<zub3::sim::VirtualReceiver> receiver_;
+    QString settingsFile_;
+    QProcessEnvironment env_;
+};
+
+}  // namespace
+
+TEST_F(Unattended, MonitorRecordsWithTheKeptPortSpeedAndID)
+{
+    QTemporaryDir dir;
+    const QString file = dir.filePath("session.csv");
+    QProcess program;
+    program.setProcessEnvironment(env_);
+    program.start(ZUB3MANAGER_PATH, {"--monitor", "--record", file});
+    ASSERT_TRUE(program.waitForStarted());
+    std::vector<zub3::RecordedPoll> rows;
+    for (int i = 0; i < 100 && rows.size() < 5; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        try {
+            rows = zub3::ReadRecords(file.toStdString());
+        } catch (const std::runtime_error&) {  // no row yet
+        }
+    }
+    EXPECT_TRUE(terminate(program)) << program.readAllStandardError().constData();
+    ASSERT_GE(rows.size(), 5u);
+    EXPECT_EQ(rows.back().buttons, 0x0200);
+}
+
+TEST_F(Unattended, FreshStartLeavesTheKeptSettingsAsTheyWere)
+{
+    const QByteArray kept = settings();
+    QProcess program;
+    program.setProcessEnvironment(env_);
+    // --monitor, which finds no port, says when the window is up.
+    program.setReadChannel(QProcess::StandardError);
+    program.start(ZUB3MANAGER_PATH, {"--fresh", "--monitor"});
+    ASSERT_TRUE(program.waitForReadyRead(20000));
+    EXPECT_EQ(program.readAllStandardError(),
+              "ZUB3Manager: cannot start monitoring: no port is open\n");
+    EXPECT_TRUE(terminate(program));
+    EXPECT_EQ(settings(), kept);
 }

@@ -2,6 +2,41 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="en" sourcelanguage="ja">
 <context>
+    <name>ButtonLog</name>
+    <message>
+        <source>ボタンの記録</source>
+        <translation>Button log</translation>
+    </message>
+    <message>
+        <source>クリア</source>
+        <translation>Clear</translation>
+    </message>
+    <message>
+        <source>保存...</source>
+        <translation>Save...</translation>
+    </message>
+    <message>
+        <source>押した</source>
+        <translation>pressed</translation>
+    </message>
+    <message>
+        <source>離した</source>
+        <translation>released</translation>
+    </message>
+    <message>
+        <source>ボタンの記録の保存先</source>
+        <translation>Save the button log as</translation>
+    </message>
+    <message>
+        <source>CSV ファイル (*.csv)</source>
+        <translation>CSV files (*.csv)</translation>
+    </message>
+    <message>
+        <source>%1 に書き込めません。</source>
+        <translation>Cannot write to %1.</translation>
+    </message>
+</context>
+<context>
     <name>ChartWindow</name>
     <message>
         <source>ZUB-3 Manager グラフ</source>
@@ -76,6 +111,25 @@
     <message>
         <source>ファイルが削除されました</source>
         <translation>The file was deleted</translation>
+    </message>
+</context>
+<context>
+    <name>SettingsKeeper</name>
+    <message>
+        <source>設定ファイル %1 を読めません（%2）。この実行の設定は保存しません。</source>
+        <translation>Cannot read the settings file %1 (%2). The settings of this run are not saved.</translation>
+    </message>
+    <message>
+        <source>前回使ったポート %1（%2）が見つかりません。</source>
+        <translation>%1 (%2), the port kept from the last run, is not there.</translation>
+    </message>
+    <message>
+        <source>設定ファイル %1 の %2 は使えない値なので、既定の値にしました。</source>
+        <translation>The settings file %1 holds no usable value for %2; the default is used.</translation>
+    </message>
+    <message>
+        <source>設定を %1 に保存できません。</source>
+        <translation>Cannot save the settings to %1.</translation>
     </message>
 </context>
 <context>
@@ -252,10 +306,6 @@
         <translation>Stop recording</translation>
     </message>
     <message>
-        <source>&lt;h3&gt;ZUB-3 Manager&lt;/h3&gt;&lt;p&gt;右クリックで次の操作のメニューが開きます。&lt;/p&gt;&lt;table&gt;&lt;tr&gt;&lt;td&gt;Ctrl+R&lt;/td&gt;&lt;td&gt;記録の開始・停止&lt;/td&gt;&lt;/tr&gt;&lt;tr&gt;&lt;td&gt;Ctrl+G&lt;/td&gt;&lt;td&gt;グラフを開く&lt;/td&gt;&lt;/tr&gt;&lt;tr&gt;&lt;td&gt;F1&lt;/td&gt;&lt;td&gt;このヘルプ&lt;/td&gt;&lt;/tr&gt;&lt;tr&gt;&lt;td&gt;Ctrl+Q&lt;/td&gt;&lt;td&gt;終了&lt;/td&gt;&lt;/tr&gt;&lt;/table&gt;&lt;p&gt;&lt;b&gt;設定&lt;/b&gt;（ポート、ボーレート、読込間隔、ID）は閉じるときに %1 に保存され、次の起動で使われます。使わずに起動するには &lt;code&gt;ZUB3Manager --fresh&lt;/code&gt;。&lt;/p&gt;&lt;p&gt;&lt;b&gt;記録&lt;/b&gt;は zub3ctl monitor --format csv と同じ CSV で、既定では %2 に保存されます。zub3sim --replay で再生できます。&lt;/p&gt;&lt;p&gt;&lt;b&gt;ネットワーク上のポート&lt;/b&gt;（RFC 2217、例えば ser2net）は ~/.config/zub3/ports.conf に &lt;code&gt;COM60 rfc2217://ホスト:ポート&lt;/code&gt; の行を書くと、ポート一覧に COM60 として現れます。&lt;/p&gt;</source>
-        <translation>&lt;h3&gt;ZUB-3 Manager&lt;/h3&gt;&lt;p&gt;A right click opens a menu of these actions.&lt;/p&gt;&lt;table&gt;&lt;tr&gt;&lt;td&gt;Ctrl+R&lt;/td&gt;&lt;td&gt;start or stop recording&lt;/td&gt;&lt;/tr&gt;&lt;tr&gt;&lt;td&gt;Ctrl+G&lt;/td&gt;&lt;td&gt;open the chart&lt;/td&gt;&lt;/tr&gt;&lt;tr&gt;&lt;td&gt;F1&lt;/td&gt;&lt;td&gt;this help&lt;/td&gt;&lt;/tr&gt;&lt;tr&gt;&lt;td&gt;Ctrl+Q&lt;/td&gt;&lt;td&gt;quit&lt;/td&gt;&lt;/tr&gt;&lt;/table&gt;&lt;p&gt;&lt;b&gt;Settings&lt;/b&gt; (port, line speed, reading interval, ID) are saved in %1 on closing and used at the next start. To start without them: &lt;code&gt;ZUB3Manager --fresh&lt;/code&gt;.&lt;/p&gt;&lt;p&gt;&lt;b&gt;Recordings&lt;/b&gt; are the same CSV as zub3ctl monitor --format csv, saved by default in %2; zub3sim --replay plays them back.&lt;/p&gt;&lt;p&gt;&lt;b&gt;Ports on the network&lt;/b&gt; (RFC 2217, e.g. ser2net): a line &lt;code&gt;COM60 rfc2217://HOST:PORT&lt;/code&gt; in ~/.config/zub3/ports.conf makes COM60 appear in the port list.&lt;/p&gt;</translation>
-    </message>
-    <message>
         <source>ZUB-3 Manager %1
 ライセンス: GPL-3.0-or-later
 Qt %2</source>
@@ -266,6 +316,14 @@ Qt %2</translation>
     <message>
         <source>次の起動から%1で表示します</source>
         <translation>From the next start the window is shown in %1</translation>
+    </message>
+    <message>
+        <source>ボタンの記録</source>
+        <translation>Button log</translation>
+    </message>
+    <message>
+        <source>&lt;h3&gt;ZUB-3 Manager&lt;/h3&gt;&lt;p&gt;&lt;b&gt;はじめに&lt;/b&gt;&lt;/p&gt;&lt;ol&gt;&lt;li&gt;「ポート」で ZUB-3 をつないだポートを選びます。&lt;/li&gt;&lt;li&gt;読込ボタン（虫めがね）で ZUB-3 の ID とボーレートを読み込みます。&lt;/li&gt;&lt;li&gt;スイッチを ON にすると、読込間隔ごとに ZPT の状態を受信します。もう一度押すと止まります。&lt;/li&gt;&lt;/ol&gt;&lt;p&gt;&lt;b&gt;表示&lt;/b&gt;&lt;/p&gt;&lt;ul&gt;&lt;li&gt;ZPT の図: 押されているボタンに色が付きます。丸は十字の斜め（隣り合う二つを同時に押したとき）です。&lt;/li&gt;&lt;li&gt;四本のバー: アナログチャンネル PA1〜PA4 の値（0〜127）。&lt;/li&gt;&lt;li&gt;Send / Recv: 最後に送った・受け取ったバイト列（16 進）。&lt;/li&gt;&lt;li&gt;下の行: 操作の結果と、受信できなかった回数。&lt;/li&gt;&lt;/ul&gt;&lt;p&gt;右クリックで次の操作のメニューが開きます。&lt;/p&gt;&lt;table&gt;&lt;tr&gt;&lt;td&gt;Ctrl+R&lt;/td&gt;&lt;td&gt;記録の開始・停止&lt;/td&gt;&lt;/tr&gt;&lt;tr&gt;&lt;td&gt;Ctrl+G&lt;/td&gt;&lt;td&gt;グラフ（チャンネルとボタンの推移）を開く&lt;/td&gt;&lt;/tr&gt;&lt;tr&gt;&lt;td&gt;Ctrl+B&lt;/td&gt;&lt;td&gt;ボタンを押した・離した時刻の一覧を開く&lt;/td&gt;&lt;/tr&gt;&lt;tr&gt;&lt;td&gt;F1&lt;/td&gt;&lt;td&gt;このヘルプ&lt;/td&gt;&lt;/tr&gt;&lt;tr&gt;&lt;td&gt;Ctrl+Q&lt;/td&gt;&lt;td&gt;終了&lt;/td&gt;&lt;/tr&gt;&lt;/table&gt;&lt;p&gt;&lt;b&gt;設定&lt;/b&gt;（ポート、ボーレート、読込間隔、ID）は閉じるときに %1 に保存され、次の起動で使われます。使わずに起動するには &lt;code&gt;ZUB3Manager --fresh&lt;/code&gt;。&lt;/p&gt;&lt;p&gt;&lt;b&gt;記録&lt;/b&gt;は zub3ctl monitor --format csv と同じ CSV で、既定では %2 に保存されます。zub3sim --replay で再生できます。&lt;/p&gt;&lt;p&gt;&lt;b&gt;ネットワーク上のポート&lt;/b&gt;（RFC 2217、例えば ser2net）は %3 に &lt;code&gt;COM60 rfc2217://ホスト:ポート&lt;/code&gt; の行を書くと、ポート一覧に COM60 として現れます。&lt;/p&gt;</source>
+        <translation>&lt;h3&gt;ZUB-3 Manager&lt;/h3&gt;&lt;p&gt;&lt;b&gt;Getting started&lt;/b&gt;&lt;/p&gt;&lt;ol&gt;&lt;li&gt;Choose the port the ZUB-3 is connected to under “Port”.&lt;/li&gt;&lt;li&gt;The Read button (the magnifying glass) reads the ZUB-3's ID and line speed.&lt;/li&gt;&lt;li&gt;Turn the switch ON to receive the ZPT's state at every reading interval. Click it again to stop.&lt;/li&gt;&lt;/ol&gt;&lt;p&gt;&lt;b&gt;What the window shows&lt;/b&gt;&lt;/p&gt;&lt;ul&gt;&lt;li&gt;The ZPT drawing: the buttons held are coloured. The circles are the pad's diagonals (two neighbouring directions held together).&lt;/li&gt;&lt;li&gt;The four bars: the analogue channels PA1 to PA4 (0 to 127).&lt;/li&gt;&lt;li&gt;Send / Recv: the bytes last sent and received (hexadecimal).&lt;/li&gt;&lt;li&gt;The bottom line: the result of each action, and how many replies did not come.&lt;/li&gt;&lt;/ul&gt;&lt;p&gt;A right click opens a menu of these actions.&lt;/p&gt;&lt;table&gt;&lt;tr&gt;&lt;td&gt;Ctrl+R&lt;/td&gt;&lt;td&gt;start or stop recording&lt;/td&gt;&lt;/tr&gt;&lt;tr&gt;&lt;td&gt;Ctrl+G&lt;/td&gt;&lt;td&gt;open the chart (channels and buttons over time)&lt;/td&gt;&lt;/tr&gt;&lt;tr&gt;&lt;td&gt;Ctrl+B&lt;/td&gt;&lt;td&gt;open the list of button presses and releases&lt;/td&gt;&lt;/tr&gt;&lt;tr&gt;&lt;td&gt;F1&lt;/td&gt;&lt;td&gt;this help&lt;/td&gt;&lt;/tr&gt;&lt;tr&gt;&lt;td&gt;Ctrl+Q&lt;/td&gt;&lt;td&gt;quit&lt;/td&gt;&lt;/tr&gt;&lt;/table&gt;&lt;p&gt;&lt;b&gt;Settings&lt;/b&gt; (port, line speed, reading interval, ID) are saved in %1 on closing and used at the next start. To start without them: &lt;code&gt;ZUB3Manager --fresh&lt;/code&gt;.&lt;/p&gt;&lt;p&gt;&lt;b&gt;Recordings&lt;/b&gt; are the same CSV as zub3ctl monitor --format csv, saved by default in %2; zub3sim --replay plays them back.&lt;/p&gt;&lt;p&gt;&lt;b&gt;Ports on the network&lt;/b&gt; (RFC 2217, e.g. ser2net): a line &lt;code&gt;COM60 rfc2217://HOST:PORT&lt;/code&gt; in %3 makes COM60 appear in the port list.&lt;/p&gt;</translation>
     </message>
 </context>
 </TS>
