@@ -5,6 +5,7 @@
 #include "core/ReceiverLink.h"
 #include "core/Records.h"
 #include "platform/PortAccess.h"
+#include "platform/PortTexts.h"
 #include "platform/SerialRegistry.h"
 #include "serial/CommX.h"
 

@@ -160,7 +160,7 @@ TEST(Recording, AFileCutShortEndsWithItsLastWholeRow)
     QObject::connect(form.get(), &TMainForm::Polled,
                      [&](const PollResult&) { rig.receiver->SetState(stateFor(++poll)); });
     monitor(*form);
-    const bool stopped = WindowRig::WaitFor([&] { return !rig.messages.empty(); });
+    const bool stopped = WaitUntil([&] { return !rig.messages.empty(); });
     ::setrlimit(RLIMIT_FSIZE, &old);
     ASSERT_TRUE(stopped);
     EXPECT_FALSE(extras->Recording());

@@ -74,7 +74,7 @@ TEST(WindowSettings, PortChosenAloneIsKept)
     const QString file = dir.filePath("ZUB3Manager.conf");
     WindowRig rig;
     {
-        TMainForm form;
+        TMainForm form(nullptr, new QuickCommX(nullptr));
         (new SettingsKeeper(form, file))->Apply({std::nullopt, 115200, 10, 0});
         form.cbxPort->SetPortNo(9);
         emit form.cbxPort->activated(form.cbxPort->currentIndex());

@@ -9,6 +9,7 @@
 
 #include "serial/CommX.h"
 #include "sim/VirtualReceiver.h"
+#include "support/QuickCommX.h"
 #include "support/TempRegistry.h"
 #include "support/Wait.h"
 #include "support/WindowRig.h"
@@ -251,7 +252,7 @@ TEST_F(NativeWindow, TheProgramEndsWhenItsWindowIsDestroyedUnderABox)
     SetLocation({runtime / "zub3" / "serialcomm", registry.Root() / "sys", "/dev", {}});
     VirtualReceiver receiver({});
     WriteEntry("zub3sim", ValueType::String, "COM99", receiver.SlavePath());
-    TCommX holder(nullptr);
+    QuickCommX holder(nullptr);
     holder.SetPortNo(99);
     holder.Open();
     const QString configHome = QString::fromStdString((registry.Root() / "config").string());
@@ -266,7 +267,7 @@ TEST_F(NativeWindow, TheProgramEndsWhenItsWindowIsDestroyedUnderABox)
     QProcess program;
     ASSERT_TRUE(startProgram(program, env));
     std::optional<xcb_window_t> box, window;
-    ASSERT_TRUE(WindowRig::WaitFor([&] {
+    ASSERT_TRUE(WaitUntil([&] {
         box = other_.ShownWindowOf(program.processId(), "ZUB-3 Manager");
         window = other_.ShownWindowOf(program.processId(), "ZUB-3 Manager Ver.1.1.0 Rev.20101007");
         return box && window && *box != *window;
