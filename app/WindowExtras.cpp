@@ -151,46 +151,49 @@ void WindowExtras::showButtonLog()
     buttonLog_->activateWindow();
 }
 
-void WindowExtras::showHelp()
+QString WindowExtras::HelpText()
 {
-    const QString text =
-        tr("<h3>ZUB-3 Manager</h3>"
-           "<p><b>はじめに</b></p>"
-           "<ol>"
-           "<li>「ポート」で ZUB-3 をつないだポートを選びます。</li>"
-           "<li>読込ボタン（虫めがね）で ZUB-3 の ID とボーレートを読み込みます。</li>"
-           "<li>スイッチを ON にすると、読込間隔ごとに ZPT の状態を受信します。"
-           "もう一度押すと止まります。</li>"
-           "</ol>"
-           "<p><b>表示</b></p>"
-           "<ul>"
-           "<li>ZPT の図: 押されているボタンに色が付きます。丸は十字の斜め"
-           "（隣り合う二つを同時に押したとき）です。</li>"
-           "<li>四本のバー: アナログチャンネル PA1〜PA4 の値（0〜127）。</li>"
-           "<li>Send / Recv: 最後に送った・受け取ったバイト列（16 進）。</li>"
-           "<li>下の行: 操作の結果と、受信できなかった回数。</li>"
-           "</ul>"
-           "<p>右クリックで次の操作のメニューが開きます。</p>"
-           "<table>"
-           "<tr><td>Ctrl+R</td><td>記録の開始・停止</td></tr>"
-           "<tr><td>Ctrl+G</td><td>グラフ（チャンネルとボタンの推移）を開く</td></tr>"
-           "<tr><td>Ctrl+B</td><td>ボタンを押した・離した時刻の一覧を開く</td></tr>"
-           "<tr><td>F1</td><td>このヘルプ</td></tr>"
-           "<tr><td>Ctrl+Q</td><td>終了</td></tr>"
-           "</table>"
-           "<p><b>設定</b>（ポート、ボーレート、読込間隔、ID）は閉じるときに %1 に保存され、"
-           "次の起動で使われます。使わずに起動するには <code>ZUB3Manager --fresh</code>。</p>"
-           "<p><b>記録</b>は zub3ctl monitor --format csv と同じ CSV で、既定では %2 に"
-           "保存されます。zub3sim --replay で再生できます。</p>"
-           "<p><b>ネットワーク上のポート</b>（RFC 2217、例えば ser2net）は "
-           "%3 に <code>COM60 rfc2217://ホスト:ポート</code> "
-           "の行を書くと、ポート一覧に COM60 として現れます。</p>")
+    return tr("<h3>ZUB-3 Manager</h3>"
+              "<p><b>はじめに</b></p>"
+              "<ol>"
+              "<li>「ポート」で ZUB-3 をつないだポートを選びます。</li>"
+              "<li>読込ボタン（虫めがね）で ZUB-3 の ID とボーレートを読み込みます。</li>"
+              "<li>スイッチを ON にすると、読込間隔ごとに ZPT の状態を受信します。"
+              "もう一度押すと止まります。</li>"
+              "</ol>"
+              "<p><b>表示</b></p>"
+              "<ul>"
+              "<li>ZPT の図: 押されているボタンに色が付きます。丸は十字の斜め"
+              "（隣り合う二つを同時に押したとき）です。</li>"
+              "<li>四本のバー: アナログチャンネル PA1〜PA4 の値（0〜127）。</li>"
+              "<li>Send / Recv: 最後に送った・受け取ったバイト列（16 進）。</li>"
+              "<li>下の行: 操作の結果と、受信できなかった回数。</li>"
+              "</ul>"
+              "<p>右クリックで次の操作のメニューが開きます。</p>"
+              "<table>"
+              "<tr><td>Ctrl+R</td><td>記録の開始・停止</td></tr>"
+              "<tr><td>Ctrl+G</td><td>グラフ（チャンネルとボタンの推移）を開く</td></tr>"
+              "<tr><td>Ctrl+B</td><td>ボタンを押した・離した時刻の一覧を開く</td></tr>"
+              "<tr><td>F1</td><td>このヘルプ</td></tr>"
+              "<tr><td>Ctrl+Q</td><td>終了</td></tr>"
+              "</table>"
+              "<p><b>設定</b>（ポート、ボーレート、読込間隔、ID）は閉じるときに %1 に保存され、"
+              "次の起動で使われます。使わずに起動するには <code>ZUB3Manager --fresh</code>。</p>"
+              "<p><b>記録</b>は zub3ctl monitor --format csv と同じ CSV で、既定では %2 に"
+              "保存されます。zub3sim --replay で再生できます。</p>"
+              "<p><b>ネットワーク上のポート</b>（RFC 2217、例えば ser2net）は "
+              "%3 に <code>COM60 rfc2217://ホスト:ポート</code> "
+              "の行を書くと、ポート一覧に COM60 として現れます。</p>")
             .arg(DefaultSettingsFile().toHtmlEscaped(),
                  QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation)
                      .toHtmlEscaped(),
                  QString::fromStdString(platform::registry::CurrentLocation().portsFile.string())
                      .toHtmlEscaped());
-    QMessageBox box(QMessageBox::NoIcon, tr("ヘルプ"), text, QMessageBox::Ok, &form_);
+}
+
+void WindowExtras::showHelp()
+{
+    QMessageBox box(QMessageBox::NoIcon, tr("ヘルプ"), HelpText(), QMessageBox::Ok, &form_);
     box.setTextFormat(Qt::RichText);
     box.exec();
 }

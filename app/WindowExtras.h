@@ -30,6 +30,8 @@ public:
     void StopRecording();
     bool Recording() const { return recording_ != nullptr; }
     ChartWindow& Chart() { return *chart_; }
+    // What F1 shows: first steps, what each part shows, the keys, the files in use.
+    static QString HelpText();
     ::ButtonLog& ButtonLog() { return *buttonLog_; }
 
 protected:

@@ -2,6 +2,7 @@
 // Program entry: the command line, the application titled "ZUB-3 Manager", its one window
 // with what is kept and offered around it, the event loop.
 #include "app/ChartWindow.h"
+#include "app/PortNotices.h"
 #include "app/ProgramOptions.h"
 #include "app/Recording.h"
 #include "app/Translation.h"
@@ -126,6 +127,7 @@ int main(int argc, char** argv)
 
     TMainForm MainForm;
     CloseOnTerminationSignals(&MainForm);
+    new PortNotices(MainForm);  // the form's child
     WindowExtras extras(MainForm, settingsFile);
     if (!options.record.isEmpty()) {
         try {

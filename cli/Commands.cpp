@@ -96,12 +96,30 @@ std::filesystem::path canonical(const std::string& path)
     return ec ? std::filesystem::path(path) : p;
 }
 
+// The ports the system lists. What ports.conf holds that cannot be used is a note, which
+// -q leaves out; one about the port the command is to use is told all the same.
+std::vector<registry::Value> listedPorts(const std::string& portUsed = {})
+{
+    registry::SetPortsFileSink([](const registry::PortsFileProblem& p) {
+        note(std::string(program_invocation_short_name) + ": " + p.message + "\n");
+    });
+    auto values = registry::ReadSerialComm().value_or(std::vector<registry::Value>{});
+    if (g_quiet && !portUsed.empty())
+        for (const auto& p : registry::PortsFileProblems())
+            if (p.port == portUsed)
+                writeAll(STDERR_FILENO, std::string(program_invocation_short_name) + ": " + p.message + "\n");
+    return values;
+}
+
 // A COM name the registry lists, the path of any terminal device, or a network port: a
 // listed one keeps its COM name, any other is opened under a number only this process
 // knows.
 PortChoice choosePort(const std::string& text)
 {
-    const auto values = registry::ReadSerialComm().value_or(std::vector<registry::Value>{});
+    std::string upper = text;
+    for (char& c : upper)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    const auto values = listedPorts(upper);
     if (registry::IsNetworkAddress(text)) {
         if (!registry::ParseNetworkAddress(text))
             throw UsageError("--port: '" + text + "' is not an address such as rfc2217://HOST:PORT");
@@ -112,9 +130,6 @@ PortChoice choosePort(const std::string& text)
         return {text, number, text};
     }
     const bool isPath = text.find('/') != std::string::npos;
-    std::string upper = text;
-    for (char& c : upper)
-        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     for (const auto& v : values) {
         const bool match = isPath ? canonical(v.devicePath) == canonical(text) : v.data == upper;
         int number = 0;
@@ -544,7 +559,7 @@ int Ports(const Arguments& args)
 {
     const bool json = args.Has("json");
     const bool check = args.Has("check");
-    auto values = registry::ReadSerialComm().value_or(std::vector<registry::Value>{});
+    auto values = listedPorts();
     std::stable_sort(values.begin(), values.end(), [](const auto& a, const auto& b) {
         return portOrder(a.data) < portOrder(b.data);
     });

@@ -22,6 +22,7 @@
 
 #include "platform/Handles.h"
 
+#include <functional>
 #include <string>
 
 namespace platform::win {
@@ -143,6 +144,12 @@ HANDLE CreateFileA(const char* fileName, DWORD desiredAccess, DWORD shareMode,
 // that a refusal can still name it once the registry has dropped the port (a virtual port
 // whose program ended); "" for a test's device or a handle that is not a port.
 std::string CommDevicePath(HANDLE file);
+
+// Also beyond them: told on the opening thread when an open of a network port starts to
+// connect (true) and when it is done (false), so that a window can say why it waits. Null:
+// nobody is told.
+using ConnectingWatcher = std::function<void(const std::string& address, bool connecting)>;
+void SetConnectingWatcher(ConnectingWatcher watcher);
 
 BOOL SetupComm(HANDLE file, DWORD inQueue, DWORD outQueue);
 BOOL GetCommState(HANDLE file, DCB* dcb);

@@ -585,6 +585,20 @@ bool onGuiThread()
     return app && QThread::currentThread() == app->thread();
 }
 
+std::mutex g_watcherMutex;
+ConnectingWatcher g_watcher;
+
+void tellConnecting(const std::string& address, bool connecting)
+{
+    ConnectingWatcher watcher;
+    {
+        std::lock_guard lock(g_watcherMutex);
+        watcher = g_watcher;
+    }
+    if (watcher)
+        watcher(address, connecting);
+}
+
 }  // namespace
 
 std::unique_ptr<CommDevice> OpenNetworkDevice(const std::string& address, DWORD& error)
@@ -598,6 +612,7 @@ std::unique_ptr<CommDevice> OpenNetworkDevice(const std::string& address, DWORD&
     auto opening = std::make_shared<Opening>();
     std::thread([opening, a = *parsed, deadline] { open(*opening, a, deadline); }).detach();
 
+    tellConnecting(address, true);
     const bool pump = onGuiThread();
     // The opener keeps to the deadline but for the resolver, which may run on.
     const auto giveUp = deadline + 100ms;
@@ -612,21 +627,36 @@ std::unique_ptr<CommDevice> OpenNetworkDevice(const std::string& address, DWORD&
         lock.lock();
         opening->finished.wait_for(lock, 1ms);
     }
+    const bool done = opening->done;
+    const Access got = opening->why;
+    std::unique_ptr<NetworkDevice> device = std::move(opening->device);
+    const auto step = opening->step.load();
+    lock.unlock();
+    tellConnecting(address, false);
     ports::PortAccess why;
     why.device = parsed->Text();
-    why.state = opening->done ? opening->why
-                : opening->step == Opening::Step::Resolving ? Access::LookupFailed
-                                                             : Access::Unreachable;
+    why.state = done ? got : step == Opening::Step::Resolving ? Access::LookupFailed : Access::Unreachable;
     ports::SetLastOpenRefusal(why);
-    if (why.state == Access::Free)
-        return std::move(opening->device);
-    error = why.state == Access::Held ? ERROR_ACCESS_DENIED
-            : why.state == Access::NotRfc2217 || why.state == Access::Refused ? ERROR_GEN_FAILURE
-                                                                               : ERROR_FILE_NOT_FOUND;
+    if (device)
+        return device;
+    // As a tty open: no such port until something answers there.
+    error = step != Opening::Step::Negotiating ? ERROR_FILE_NOT_FOUND
+            : why.state == Access::Held        ? ERROR_ACCESS_DENIED
+                                               : ERROR_GEN_FAILURE;
     return nullptr;
 }
 
 }  // namespace platform::win::detail
+
+namespace platform::win {
+
+void SetConnectingWatcher(ConnectingWatcher watcher)
+{
+    std::lock_guard lock(detail::g_watcherMutex);
+    detail::g_watcher = std::move(watcher);
+}
+
+}  // namespace platform::win
 
 namespace platform::ports {
 

@@ -284,39 +284,94 @@ Value networkValue(const std::string& portName, const std::string& address)
     return Value{address, ValueType::String, portName, address};
 }
 
-// Each unusable line of ports.conf is told once per process: the port list is read again
-// whenever the window's list drops down.
-void reportOnce(const std::string& message)
+void toStandardError(const PortsFileProblem& p)
 {
-    static std::mutex mutex;
-    static std::set<std::string> told;
-    std::lock_guard lock(mutex);
-    if (told.insert(message).second)
-        std::fprintf(stderr, "%s: %s\n", program_invocation_short_name, message.c_str());
+    std::fprintf(stderr, "%s: %s\n", program_invocation_short_name, p.message.c_str());
 }
 
-// "COMn rfc2217://HOST:PORT" a line; blank lines and # comments. A line that cannot be used
-// is skipped, never the rest of the file.
+struct ProblemLog {
+    std::mutex mutex;
+    std::vector<PortsFileProblem> told;
+    PortsFileSink sink = toStandardError;
+};
+
+ProblemLog& problemLog()
+{
+    static ProblemLog log;
+    return log;
+}
+
+// Each problem of ports.conf is told once per process: the port list is read again
+// whenever the window's list drops down.
+void reportOnce(const PortsFileProblem& problem)
+{
+    ProblemLog& log = problemLog();
+    PortsFileSink sink;
+    {
+        std::lock_guard lock(log.mutex);
+        if (std::any_of(log.told.begin(), log.told.end(),
+                        [&problem](const PortsFileProblem& p) { return p.message == problem.message; }))
+            return;
+        log.told.push_back(problem);
+        sink = log.sink;
+    }
+    sink(problem);
+}
+
+// A bracketed IPv6 address, with a scope (an interface name or number) after '%' for a
+// link-local one: [fe80::1%eth0].
+bool validIpv6(const std::string& host)
+{
+    const auto percent = host.find('%');
+    const std::string address = host.substr(0, percent);
+    if (address.empty() || address.find_first_not_of("0123456789abcdefABCDEF:.") != std::string::npos)
+        return false;
+    if (percent == std::string::npos)
+        return true;
+    const std::string scope = host.substr(percent + 1);
+    return !scope.empty() && scope.size() < 16 &&
+           std::all_of(scope.begin(), scope.end(), [](unsigned char c) {
+               return std::isalnum(c) || c == '-' || c == '_' || c == '.';
+           });
+}
+
+// "COMn rfc2217://HOST:PORT" a line; blank lines and # comments; a UTF-8 byte-order mark,
+// as some editors write, is allowed. A line that cannot be used is skipped, never the rest
+// of the file; a file that cannot be read is said once.
 void addConfiguredPorts(const fs::path& file, std::vector<Value>& values)
 {
     if (file.empty())
         return;
-    std::ifstream in(file);
+    std::error_code ec;
+    const fs::file_status status = fs::status(file, ec);
+    if (!fs::exists(status))
+        return;
+    std::ifstream in;
+    if (!fs::is_directory(status))
+        in.open(file);
+    if (!in.is_open()) {
+        const std::string why = fs::is_directory(status) ? "is a directory, not a file" : std::strerror(errno);
+        reportOnce({"", file.string() + ": cannot be read (" + why + "); its network ports are not listed"});
+        return;
+    }
     std::string line;
     for (int lineNo = 1; std::getline(in, line); ++lineNo) {
+        if (lineNo == 1 && line.starts_with("\xEF\xBB\xBF"))
+            line.erase(0, 3);
         if (const auto hash = line.find('#'); hash != std::string::npos)
             line.erase(hash);
         std::istringstream fields(line);
         std::string port, address, extra;
         if (!(fields >> port))
             continue;
-        const auto skip = [&](const std::string& why) {
-            reportOnce(file.string() + ":" + std::to_string(lineNo) + ": " + why + "; line skipped");
-        };
         fields >> address >> extra;
         for (char& c : port)
             c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
         const int number = numberOf(port);
+        const auto skip = [&](const std::string& why) {
+            reportOnce({number > 0 ? "COM" + std::to_string(number) : "",
+                        file.string() + ":" + std::to_string(lineNo) + ": " + why + "; line skipped"});
+        };
         if (address.empty() || !extra.empty())
             skip("expected \"COMn rfc2217://HOST:PORT\"");
         else if (number <= 0 || port.size() > 11)
@@ -333,6 +388,20 @@ void addConfiguredPorts(const fs::path& file, std::vector<Value>& values)
 }
 
 }  // namespace
+
+void SetPortsFileSink(PortsFileSink sink)
+{
+    ProblemLog& log = problemLog();
+    std::lock_guard lock(log.mutex);
+    log.sink = sink ? std::move(sink) : toStandardError;
+}
+
+std::vector<PortsFileProblem> PortsFileProblems()
+{
+    ProblemLog& log = problemLog();
+    std::lock_guard lock(log.mutex);
+    return log.told;
+}
 
 Location DefaultLocation()
 {
@@ -495,7 +564,7 @@ std::optional<NetworkAddress> ParseNetworkAddress(const std::string& devicePath)
         if (a.host.size() < 3 || a.host.back() != ']')
             return std::nullopt;
         a.host = a.host.substr(1, a.host.size() - 2);
-        if (a.host.find_first_not_of("0123456789abcdefABCDEF:.%") != std::string::npos)
+        if (!validIpv6(a.host))
             return std::nullopt;
     } else if (a.host.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ"
                                         "0123456789-._") != std::string::npos) {

@@ -8,6 +8,7 @@
 // read-only and never opens a device or connects to a server.
 
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -40,9 +41,22 @@ Location CurrentLocation();
 // All values in a stable order (real devices first, then this process's network ports,
 // registrations by name, and the network ports of ports.conf), or no value at all when the
 // key is absent (no runtime directory, no real device and no network port) or cannot be
-// read. A ports.conf line that cannot be used is skipped and reported once on standard
-// error.
+// read. A ports.conf line that cannot be used is skipped and reported once (below).
 std::optional<std::vector<Value>> ReadSerialComm();
+
+// What ports.conf holds that cannot be used: the file itself (unreadable, a directory in
+// its place) or a line. port: the port a line names ("COM60"), "" when none.
+struct PortsFileProblem {
+    std::string port;
+    std::string message;  // "FILE:LINE: what; line skipped", in English
+};
+// Where each problem goes when first found, once per process: standard error unless a
+// program shows them itself (the window's status line, zub3ctl's notes); null puts back
+// standard error.
+using PortsFileSink = std::function<void(const PortsFileProblem&)>;
+void SetPortsFileSink(PortsFileSink sink);
+// Every problem told so far, in order.
+std::vector<PortsFileProblem> PortsFileProblems();
 
 // The device path behind a port name ("COM3" or "\\.\COM3"), if one is registered.
 std::optional<std::string> ResolvePort(const std::string& portName);

@@ -11,4 +11,4 @@ cd "$(dirname "$0")/.."
 scripts/setup.sh >&2
 scripts/build.sh >&2  # the tables alone go to standard output
 exec xvfb-run -a -s "-screen 0 1280x1024x24" \
-  /usr/bin/python3 scripts/bench.py "${BUILD_DIR:-build}" "$@"
+  /usr/bin/python3 bench/bench.py "${BUILD_DIR:-build}" "$@"

@@ -51,5 +51,5 @@ echo "\$ zub3ctl read --port $port"
 echo "\$ zub3ctl monitor --port $port --duration 2 --interval 100"
 "$ctl" monitor --port "$port" --duration 2 --interval 100
 mkdir -p screenshots
-xvfb-run -a -s "-screen 0 1024x768x24" "$build/scripts/zub3shot" window screenshots/run.png "$port"
+xvfb-run -a -s "-screen 0 1024x768x24" "$build/tools/zub3shot" window screenshots/run.png "$port"
 echo "Screenshot of the window monitoring $port (port chosen, Read, switch on): screenshots/run.png"

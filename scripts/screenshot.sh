@@ -14,7 +14,7 @@ shot() {  # shot FILE SCALE [ARGS...]
   shift 2
   mkdir -p "$(dirname "$out")"
   QT_SCALE_FACTOR=$scale xvfb-run -a -s "-screen 0 1920x1200x24" \
-    "$build/scripts/zub3shot" window "$out" "$@"
+    "$build/tools/zub3shot" window "$out" "$@"
   echo "saved $out"
 }
 if [ $# -gt 0 ]; then
@@ -25,5 +25,5 @@ shot docs/window.png 1
 shot docs/window@1.5x.png 1.5
 shot docs/window@2x.png 2
 shot docs/window-en.png 1 --lang en
-xvfb-run -a -s "-screen 0 1400x800x24" "$build/scripts/zub3shot" chart docs/chart.png
+xvfb-run -a -s "-screen 0 1400x800x24" "$build/tools/zub3shot" chart docs/chart.png
 echo "saved docs/chart.png"

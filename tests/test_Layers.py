@@ -1,7 +1,12 @@
 #!/usr/bin/env python3
 # SPDX-License-Identifier: GPL-3.0-or-later
-"""The layers hold: nothing in core/, serial/ or platform/ reaches Qt Gui or Widgets, by any
-include chain or by linking, and no program carries the tests' fake serial device.
+"""The layers hold as docs/ARCHITECTURE.md draws them: every project include of a folder
+points only at the folders (or headers) its row of the layer table names; the folders
+limited to Qt Core reach no Qt Gui, Widgets or Charts header by any include chain, and the
+programs of those that are not the window link none of those libraries; no program carries
+the tests' fake serial device.
+
+The table is read from the document, so that the two cannot drift apart.
 
 Usage: test_Layers.py SOURCE_DIR compile_commands.json PROGRAM..."""
 
@@ -12,9 +17,94 @@ import shlex
 import subprocess
 import sys
 
-LOWER_LAYERS = ("core", "serial", "platform")
 GUI = re.compile(r"/Qt(Gui|Widgets|OpenGL|Charts)/|libQt6(Gui|Widgets|OpenGL|Charts)")
 FAKE = re.compile(r"FakeComm|OpenFakeDevice|FakeLine")
+INCLUDE = re.compile(r'^\s*#\s*include\s*[<"]([^>"]+)[>"]', re.M)
+TICKED = re.compile(r"`([^`]+)`")
+SOURCE_SUFFIXES = (".cpp", ".h")
+
+
+class Layer:
+    def __init__(self, folder, may_use):
+        self.folder = folder
+        # "anything": the tests and the developer programs may include every folder.
+        self.unrestricted = may_use.startswith("anything")
+        named = TICKED.findall(may_use)
+        self.folders = {folder} | {t.rstrip("/") for t in named if t.endswith("/")}
+        self.headers = {t for t in named if "/" in t and t.endswith(".h")}
+        self.qt_core_only = "Qt Core" in may_use
+
+    def allows(self, header):
+        return (self.unrestricted or header.split("/")[0] in self.folders
+                or header in self.headers)
+
+
+def layer_table(document):
+    """folder -> Layer, from the table under "## Layers" whose columns are folder, holds,
+    may use."""
+    layers = {}
+    in_section = in_table = False
+    for line in document.splitlines():
+        if line.startswith("## "):
+            in_section = line.strip() == "## Layers"
+            in_table = False
+            continue
+        if not in_section:
+            continue
+        if not line.startswith("|"):
+            in_table = False
+            continue
+        cells = [c.strip() for c in line.strip().strip("|").split("|")]
+        if [c.lower() for c in cells] == ["folder", "holds", "may use"]:
+            in_table = True
+            continue
+        if not in_table or set(cells[0]) <= set("-: "):
+            continue
+        folder = TICKED.findall(cells[0])
+        if len(cells) == 3 and folder:
+            name = folder[0].rstrip("/")
+            layers[name] = Layer(name, cells[2])
+    return layers
+
+
+def project_sources(source):
+    """Relative paths of the C++ sources of the tree, the build directories left out."""
+    for root, dirs, files in os.walk(source):
+        rel_root = os.path.relpath(root, source)
+        if rel_root == ".":
+            dirs[:] = [d for d in dirs if not d.startswith((".", "build"))]
+            continue
+        for f in files:
+            if f.endswith(SOURCE_SUFFIXES):
+                yield os.path.join(rel_root, f)
+
+
+def project_header(source, including, name, folders):
+    """The header an include names, relative to the source root, or None for a system or
+    generated header."""
+    if name.split("/")[0] in folders and os.path.exists(os.path.join(source, name)):
+        return name
+    beside = os.path.normpath(os.path.join(os.path.dirname(including), name))
+    if os.path.exists(os.path.join(source, beside)):
+        return beside
+    return None
+
+
+def include_faults(source, layers):
+    faults = []
+    for rel in sorted(project_sources(source)):
+        folder = rel.split(os.sep)[0]
+        layer = layers.get(folder)
+        if layer is None:
+            faults.append(f"{folder}/ holds {rel} but has no row in the layer table")
+            continue
+        with open(os.path.join(source, rel), errors="replace") as f:
+            text = f.read()
+        for name in INCLUDE.findall(text):
+            header = project_header(source, rel, name, layers)
+            if header and not layer.allows(header):
+                faults.append(f"{rel} includes {header}, which {folder}/ may not use")
+    return faults
 
 
 def included_files(entry):
@@ -43,15 +133,15 @@ def included_files(entry):
     return run.stdout, None
 
 
-def main():
-    source, commands, programs = sys.argv[1], sys.argv[2], sys.argv[3:]
+def gui_faults(source, commands, layers):
+    core_only = {name for name, layer in layers.items() if layer.qt_core_only}
     faults = []
     with open(commands) as f:
         entries = json.load(f)
     checked = 0
     for e in entries:
         rel = os.path.relpath(e["file"], source)
-        if rel.split(os.sep)[0] not in LOWER_LAYERS:
+        if rel.split(os.sep)[0] not in core_only:
             continue
         checked += 1
         deps, error = included_files(e)
@@ -63,8 +153,12 @@ def main():
                 faults.append(f"{rel} includes {dep}")
                 break
     if checked == 0:
-        faults.append("no source of core/, serial/ or platform/ in " + commands)
+        faults.append(f"no source of {', '.join(sorted(core_only))} in {commands}")
+    return faults
 
+
+def program_faults(programs):
+    faults = []
     for program in programs:
         name = os.path.basename(program)
         libs = subprocess.run(["ldd", program], capture_output=True, text=True).stdout
@@ -76,7 +170,19 @@ def main():
         text = subprocess.run(["strings", program], capture_output=True, text=True).stdout
         if FAKE.search(symbols) or FAKE.search(text):
             faults.append(f"{name} carries the fake serial device")
+    return faults
 
+
+def main():
+    source, commands, programs = sys.argv[1], sys.argv[2], sys.argv[3:]
+    document = os.path.join(source, "docs", "ARCHITECTURE.md")
+    with open(document) as f:
+        layers = layer_table(f.read())
+    if not layers:
+        faults = [f"no layer table (folder | holds | may use) under \"## Layers\" in {document}"]
+    else:
+        faults = (include_faults(source, layers) + gui_faults(source, commands, layers)
+                  + program_faults(programs))
     for fault in faults:
         print(fault)
     return 1 if faults else 0

@@ -347,8 +347,9 @@ TEST(HostileServer, LineStateReachesTheErrorEvent)
     OVERLAPPED wait{};
     wait.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     DWORD mask = 0;
-    if (!WaitCommEvent(h, &mask, &wait))
+    if (!WaitCommEvent(h, &mask, &wait)) {
         ASSERT_EQ(WaitForSingleObject(wait.hEvent, 3000), WAIT_OBJECT_0);
+    }
     EXPECT_EQ(mask, EV_ERR | EV_BREAK);
     DWORD errors = 0;
     ClearCommError(h, &errors, nullptr);
@@ -372,14 +373,17 @@ TEST(NetworkPorts, PortsConfJoinsTheListLineByLine)
     location.portsFile = conf;
     platform::registry::SetLocation(location);
     platform::registry::Registration sim(80, "/dev/null", "sim");
-    std::ofstream(conf) << "# the robot\n\n"
+    // Saved by an editor that starts the file with a byte-order mark.
+    std::ofstream(conf) << "\xEF\xBB\xBF"
                            "COM60 rfc2217://robot.local:7000\n"
+                           "# the robot\n"
                            "com61   rfc2217://[::1]:2217   # tunnel\n"
                            "COM80 rfc2217://robot:7001\n"   // a local port's number
                            "COM60 rfc2217://robot:7002\n"   // twice
                            "COM62 rfc2217://robot\n"        // no port
                            "COM63 tcp://robot:7000\n"
-                           "COM64\n";
+                           "COM64\n"
+                           "COM65 rfc2217://[fe80::1%lo]:2217\n";
     testing::internal::CaptureStderr();
     const auto values = platform::registry::ReadSerialComm();
     platform::registry::ReadSerialComm();
@@ -390,11 +394,21 @@ TEST(NetworkPorts, PortsConfJoinsTheListLineByLine)
         if (std::stoi(v.data.substr(3)) >= 60)  // not the other tests' servers, from COM51 on
             listed.push_back(v.data + " " + v.devicePath);
     EXPECT_EQ(listed, (std::vector<std::string>{"COM80 /dev/null", "COM60 rfc2217://robot.local:7000",
-                                                "COM61 rfc2217://[::1]:2217"}));
+                                                "COM61 rfc2217://[::1]:2217", "COM65 rfc2217://[fe80::1%lo]:2217"}));
     EXPECT_EQ(platform::registry::ResolvePort("COM61"), "rfc2217://[::1]:2217");
     // Each bad line once, however often the list is read.
     EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 5) << said;
-    EXPECT_NE(said.find("ports.conf:5: COM80 is already sim"), std::string::npos) << said;
+    EXPECT_NE(said.find("ports.conf:4: COM80 is already sim"), std::string::npos) << said;
+
+    // A file in its place that cannot be read is said once too.
+    fs::remove(conf);
+    fs::create_directory(conf);
+    testing::internal::CaptureStderr();
+    platform::registry::ReadSerialComm();
+    platform::registry::ReadSerialComm();
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              std::string(program_invocation_short_name) + ": " + conf.string() +
+                  ": cannot be read (is a directory, not a file); its network ports are not listed\n");
 }
 
 // --- through ser2net ---
@@ -511,4 +525,17 @@ TEST_F(Ser2net, MonitorUntilTheServerGoes)
     EXPECT_NE(err.find("zub3ctl: " + address_ + ": The connection to " + address_.substr(10) + " was lost"),
               std::string::npos)
         << err;
+}
+
+// -q leaves out what ports.conf holds that cannot be used, but not a line naming the port
+// the command is to use.
+TEST_F(Ser2net, QuietKeepsOnlyTheProblemOfThePortUsed)
+{
+    std::ofstream(dir_ / "config" / "zub3" / "ports.conf") << "COM91 tcp://robot:7000\nCOM92 " << address_ << "\n";
+    Result r = ctl({"read", "--port", "COM92", "-q"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    r = ctl({"read", "--port", "COM91", "-q"});
+    EXPECT_EQ(r.status, 3);
+    EXPECT_NE(r.err.find("ports.conf:1: \"tcp://robot:7000\" is not an address"), std::string::npos) << r.err;
 }

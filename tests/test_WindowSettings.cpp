@@ -3,6 +3,7 @@
 // are damaged or cannot be written, and where the windows were.
 #include "app/WindowSettings.h"
 
+#include "app/WindowExtras.h"
 #include "support/QuickCommX.h"
 #include "support/WindowRig.h"
 #include "toolkit/SpinEdit.h"
@@ -209,6 +210,17 @@ TEST(WindowSettings, WindowsComeBackWhereTheyWere)
     const QPoint designed = again.pos();
     (new SettingsKeeper(again, file))->Load();
     EXPECT_EQ(again.pos(), designed);
+}
+
+TEST(WindowSettings, HelpNamesTheFilesInUse)
+{
+    TempRegistry registry;
+    auto location = platform::registry::CurrentLocation();
+    location.portsFile = registry.Root() / "elsewhere" / "zub3" / "ports.conf";
+    platform::registry::SetLocation(location);
+    const QString help = WindowExtras::HelpText();
+    EXPECT_TRUE(help.contains(QString::fromStdString(location.portsFile.string())));
+    EXPECT_TRUE(help.contains(DefaultSettingsFile()));
 }
 
 TEST(WindowSettings, OtherKeysSurviveASave)

@@ -9,6 +9,7 @@
 
 #include "serial/CommX.h"
 #include "sim/VirtualReceiver.h"
+#include "support/KeptPortRun.h"
 #include "support/QuickCommX.h"
 #include "support/TempRegistry.h"
 #include "support/Wait.h"
@@ -244,28 +245,13 @@ TEST_F(NativeWindow, TheProgramEndsWhenItsWindowIsDestroyed)
 // the refusal to open it waits for an OK nobody will click.
 TEST_F(NativeWindow, TheProgramEndsWhenItsWindowIsDestroyedUnderABox)
 {
-    namespace fs = std::filesystem;
-    TempRegistry registry;
-    const fs::path runtime = registry.Root() / "xdg";
-    fs::create_directories(runtime);
-    fs::permissions(runtime, fs::perms::owner_all);
-    SetLocation({runtime / "zub3" / "serialcomm", registry.Root() / "sys", "/dev", {}});
-    VirtualReceiver receiver({});
-    WriteEntry("zub3sim", ValueType::String, "COM99", receiver.SlavePath());
+    KeptPortRun run;
     QuickCommX holder(nullptr);
     holder.SetPortNo(99);
     holder.Open();
-    const QString configHome = QString::fromStdString((registry.Root() / "config").string());
-    ASSERT_TRUE(SaveSettings(configHome + "/zub3/ZUB3Manager.conf",
-                             {PortIdentity{"COM99", QString::fromStdString(receiver.SlavePath()), {}},
-                              115200, std::nullopt, std::nullopt}));
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("XDG_RUNTIME_DIR", QString::fromStdString(runtime.string()));
-    env.insert("XDG_CONFIG_HOME", configHome);
-    env.insert("ZUB3_LOCK_DIR", QString::fromStdString(registry.LockDir().string()));
 
     QProcess program;
-    ASSERT_TRUE(startProgram(program, env));
+    ASSERT_TRUE(startProgram(program, run.Environment()));
     std::optional<xcb_window_t> box, window;
     ASSERT_TRUE(WaitUntil([&] {
         box = other_.ShownWindowOf(program.processId(), "ZUB-3 Manager");
@@ -284,28 +270,13 @@ TEST_F(NativeWindow, TheProgramEndsWhenItsWindowIsDestroyedUnderABox)
 TEST_F(NativeWindow, ATerminationSignalClosesTheProgramAsItsCloseButtonDoes)
 {
     namespace fs = std::filesystem;
-    TempRegistry registry;
-    const fs::path runtime = registry.Root() / "xdg";
-    fs::create_directories(runtime);
-    fs::permissions(runtime, fs::perms::owner_all);
-    SetLocation({runtime / "zub3" / "serialcomm", registry.Root() / "sys", "/dev", {}});
-    VirtualReceiver::Config config;
-    config.bitRate = 115200;
-    VirtualReceiver receiver(config);
-    WriteEntry("zub3sim", ValueType::String, "COM99", receiver.SlavePath());
-    const auto locks = [&] {
-        return std::distance(fs::directory_iterator(registry.LockDir()), fs::directory_iterator{});
-    };
-
     // The receiver's port and line speed kept from a last run: the program opens it at start.
-    const QString configHome = QString::fromStdString((registry.Root() / "config").string());
-    ASSERT_TRUE(SaveSettings(configHome + "/zub3/ZUB3Manager.conf",
-                             {PortIdentity{"COM99", QString::fromStdString(receiver.SlavePath()), {}},
-                              115200, std::nullopt, std::nullopt}));
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("XDG_RUNTIME_DIR", QString::fromStdString(runtime.string()));
-    env.insert("XDG_CONFIG_HOME", configHome);
-    env.insert("ZUB3_LOCK_DIR", QString::fromStdString(registry.LockDir().string()));
+    KeptPortRun run;
+    VirtualReceiver& receiver = run.Receiver();
+    const auto locks = [&] {
+        return std::distance(fs::directory_iterator(run.LockDir()), fs::directory_iterator{});
+    };
+    const QProcessEnvironment& env = run.Environment();
     const QPoint knob = FormScale(platform::GetLogPixelsY()).rect({205, 367, 20, 19}).center();
 
     for (const int signal : {SIGTERM, SIGINT, SIGHUP}) {

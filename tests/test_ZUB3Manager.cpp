@@ -3,20 +3,16 @@
 // why on one line with the status a script can tell apart; an unattended run records what
 // it monitors, and a fresh start leaves the kept settings alone.
 #include "core/Records.h"
-#include "sim/VirtualReceiver.h"
-#include "support/TempRegistry.h"
+#include "support/KeptPortRun.h"
 #include "support/Wait.h"
 
 #include <gtest/gtest.h>
 
-#include <QDir>
-#include <QFile>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QTemporaryDir>
 
 #include <csignal>
-#include <filesystem>
 
 TEST(ZUB3Manager, CommandLine)
 {
@@ -63,43 +59,23 @@ TEST(ZUB3Manager, CommandLine)
 
 namespace {
 
-// The program on the offscreen platform with a virtual receiver as COM99 and the settings
-// of a last run that chose it.
+// The program on the offscreen platform, with the virtual receiver and the settings of a
+// last run that chose it.
 class Unattended : public ::testing::Test {
 protected:
-    void SetUp() override
+    Unattended() : run_(config(), "interval=20\n[receiver]\nid=5\n")
     {
-        namespace fs = std::filesystem;
-        const fs::path runtime = registry_.Root() / "xdg";
-        fs::create_directories(runtime);
-        fs::permissions(runtime, fs::perms::owner_all);
-        platform::registry::SetLocation(
-            {runtime / "zub3" / "serialcomm", registry_.Root() / "sys", "/dev", {}});
-        zub3::sim::VirtualReceiver::Config config;
-        config.id = 5;
-        config.bitRate = 625000;
-        receiver_ = std::make_unique<zub3::sim::VirtualReceiver>(config);
-        receiver_->SetButtons(0x0200);
-        platform::registry::WriteEntry("zub3sim", platform::registry::ValueType::String, "COM99",
-                                       receiver_->SlavePath());
-        const QString configHome = QString::fromStdString((registry_.Root() / "config").string());
-        settingsFile_ = configHome + "/zub3/ZUB3Manager.conf";
-        QDir().mkpath(configHome + "/zub3");
-        QFile f(settingsFile_);
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-        f.write("[port]\nname=COM99\ndevice=" + QByteArray::fromStdString(receiver_->SlavePath()) +
-                "\n[line]\nspeed=625000\ninterval=20\n[receiver]\nid=5\n");
-        env_ = QProcessEnvironment::systemEnvironment();
+        run_.Receiver().SetButtons(0x0200);
+        env_ = run_.Environment();
         env_.insert("QT_QPA_PLATFORM", "offscreen");
-        env_.insert("XDG_RUNTIME_DIR", QString::fromStdString(runtime.string()));
-        env_.insert("XDG_CONFIG_HOME", configHome);
-        env_.insert("ZUB3_LOCK_DIR", QString::fromStdString(registry_.LockDir().string()));
     }
 
-    QByteArray settings() const
+    static zub3::sim::VirtualReceiver::Config config()
     {
-        QFile f(settingsFile_);
-        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+        zub3::sim::VirtualReceiver::Config c;
+        c.id = 5;
+        c.bitRate = 625000;
+        return c;
     }
 
     // Ends the program as a session's end does; true when it closed as its window does.
@@ -110,9 +86,7 @@ protected:
                program.exitCode() == 0;
     }
 
-    TempRegistry registry_;
-    std::unique_ptr<zub3::sim::VirtualReceiver> receiver_;
-    QString settingsFile_;
+    KeptPortRun run_;
     QProcessEnvironment env_;
 };
 
@@ -141,7 +115,7 @@ TEST_F(Unattended, MonitorRecordsWithTheKeptPortSpeedAndID)
 
 TEST_F(Unattended, FreshStartLeavesTheKeptSettingsAsTheyWere)
 {
-    const QByteArray kept = settings();
+    const QByteArray kept = run_.Settings();
     QProcess program;
     program.setProcessEnvironment(env_);
     // --monitor, which finds no port, says when the window is up.
@@ -151,5 +125,5 @@ TEST_F(Unattended, FreshStartLeavesTheKeptSettingsAsTheyWere)
     EXPECT_EQ(program.readAllStandardError(),
               "ZUB3Manager: cannot start monitoring: no port is open\n");
     EXPECT_TRUE(terminate(program));
-    EXPECT_EQ(settings(), kept);
+    EXPECT_EQ(run_.Settings(), kept);
 }

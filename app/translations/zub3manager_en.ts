@@ -107,6 +107,21 @@
     </message>
 </context>
 <context>
+    <name>PortNotices</name>
+    <message>
+        <source>%1 に接続しています…</source>
+        <translation>Connecting to %1…</translation>
+    </message>
+    <message>
+        <source>ポート設定ファイルの問題: %1</source>
+        <translation>Problem in the ports file: %1</translation>
+    </message>
+    <message>
+        <source>（ほか %1 件）</source>
+        <translation> (and %1 more)</translation>
+    </message>
+</context>
+<context>
     <name>Recording</name>
     <message>
         <source>ファイルが削除されました</source>

@@ -7,7 +7,7 @@
 //   bench_Floor --frame     prints the poll (ID 0) in hexadecimal, for the other loops
 
 #include "core/Protocol.h"
-#include "bench/BenchReport.h"
+#include "BenchReport.h"
 #include "platform/Termios2.h"
 
 #include <fcntl.h>

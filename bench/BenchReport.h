@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
-// What each poll loop of the benchmark reports to scripts/bench.py: the start of every
+// What each poll loop of the benchmark reports to bench/bench.py: the start of every
 // measured poll and what the loop and the receiver's process cost meanwhile, as one JSON
 // line on standard output.
 

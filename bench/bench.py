@@ -11,8 +11,8 @@ SPEEDS = (1250000, 115200)
 INTERVALS = (5, 10, 20)
 IDLE_SECONDS = 5
 HERE = os.path.dirname(os.path.abspath(__file__))
-FLOOR = os.path.join(BUILD, "tests", "bench_Floor")
-WINDOW = os.path.join(BUILD, "tests", "bench_PollCycle")
+FLOOR = os.path.join(BUILD, "bench", "bench_Floor")
+WINDOW = os.path.join(BUILD, "bench", "bench_PollCycle")
 FRAME = subprocess.run([FLOOR, "--frame"], capture_output=True, text=True, check=True).stdout.strip()
 RUNTIME = tempfile.mkdtemp(prefix="zub3-bench-")  # the receiver's registration, nobody else's
 ENV = dict(os.environ, XDG_RUNTIME_DIR=RUNTIME, XDG_CONFIG_HOME=os.path.join(RUNTIME, "config"),

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The window in the benchmark: the real main window, on whatever Qt platform the
-// environment names, polls a receiver that runs as its own process (scripts/bench.py
+// environment names, polls a receiver that runs as its own process (bench/bench.py
 // starts zub3sim), and reports as every poll loop of the benchmark does.
 //
 //   bench_PollCycle PORT BIT-RATE INTERVAL-MS POLLS RECEIVER-PID [chart|record]
@@ -17,7 +17,7 @@
 #include "app/WindowExtras.h"
 #include "app/ZUB3Check.h"
 
-#include "bench/BenchReport.h"
+#include "BenchReport.h"
 #include "serial/CommX.h"
 #include "toolkit/Dialogs.h"
 #include "toolkit/Shape.h"
