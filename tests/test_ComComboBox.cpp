@@ -185,7 +185,7 @@ TEST_F(ComComboBoxTest, ChoosingPortsOpensAndClosesTheBoundComponent)
 {
     PtyPair pty;
     WriteEntry("pty", ValueType::String, "COM9", pty.SlavePath());
-    QuickCommX port(nullptr);
+    TCommX port(nullptr);  // with its pauses: reopening takes them
     port.SetTimeOutReceive(50);
     TComComboBox box;
     bind(box, port);
