@@ -53,7 +53,7 @@ ButtonLog::ButtonLog(TMainForm& form) : QWidget(&form, Qt::Window)
     resize(280, 360);
 }
 
-void ButtonLog::Add(const PollResult& poll)
+void ButtonLog::Add(const zub3::PollResult& poll)
 {
     if (!poll.data)
         return;
@@ -73,7 +73,7 @@ void ButtonLog::Add(const PollResult& poll)
         list_->addItem(line(entries_.back()));
     }
     while (entries_.size() > kMaxEntries) {
-        entries_.erase(entries_.begin());
+        entries_.pop_front();
         delete list_->takeItem(0);
     }
     list_->scrollToBottom();

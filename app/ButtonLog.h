@@ -7,11 +7,14 @@
 
 #include <cstdint>
 #include <optional>
+#include <deque>
 #include <vector>
 
 class QListWidget;
 class TMainForm;
+namespace zub3 {
 struct PollResult;
+}
 
 class ButtonLog : public QWidget {
     Q_OBJECT
@@ -21,7 +24,7 @@ public:
     explicit ButtonLog(TMainForm& form);
 
     // Logs what changed since the last answered poll; a poll without a reply changes nothing.
-    void Add(const PollResult& poll);
+    void Add(const zub3::PollResult& poll);
     void Clear();
     // The log as CSV (time,event,indicator), the same in every locale; false when the file
     // could not be written.
@@ -43,7 +46,7 @@ private:
     void save();
 
     std::vector<Indicator> indicators_;
-    std::vector<Entry> entries_;
+    std::deque<Entry> entries_;
     QListWidget* list_;
     std::optional<std::uint16_t> buttons_;  // of the last answered poll
 };

@@ -2,7 +2,6 @@
 #include "app/ChartWindow.h"
 
 #include "app/SaveDialog.h"
-#include "app/ZUB3Check.h"
 #include "core/Records.h"
 #include "toolkit/Dialogs.h"
 
@@ -261,7 +260,7 @@ ChartWindow::ChartWindow(QWidget* parent) : QWidget(parent, Qt::Window)
     Refresh();
 }
 
-void ChartWindow::Add(const PollResult& poll)
+void ChartWindow::Add(const zub3::PollResult& poll)
 {
     if (samples_.empty())
         origin_ = poll.sent;

@@ -26,7 +26,9 @@ class QLineSeries;
 class QPushButton;
 class QScrollBar;
 class QValueAxis;
+namespace zub3 {
 struct PollResult;
+}
 
 class ChartWindow : public QWidget {
     Q_OBJECT
@@ -45,7 +47,7 @@ public:
     explicit ChartWindow(QWidget* parent = nullptr);
 
     // Takes every poll, failed ones too, so that their place shows as a gap.
-    void Add(const PollResult& poll);
+    void Add(const zub3::PollResult& poll);
     void SetSpan(std::chrono::milliseconds span);
     std::chrono::milliseconds Span() const { return span_; }
     // Paused, the view stays where it is while polls go on being kept.

@@ -48,7 +48,7 @@ ProgramStart ReadProgramOptions(const std::vector<std::string>& args)
     try {
         parsed = cmd::Parse(args, kOptions);
     } catch (const cmd::UsageError& e) {
-        std::fprintf(stderr, "ZUB3Manager: %s\nTry \"ZUB3Manager --help\".\n", e.what());
+        std::fprintf(stderr, "ZUB3Manager: %s; %s\n", e.what(), cmd::TryHelp("ZUB3Manager").c_str());
         return {std::nullopt, 2};
     }
     // Output that cannot be written (a full disk, a closed stdout) is no success.

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/Recording.h"
 
-#include "app/ZUB3Check.h"
 #include "core/Records.h"
+#include "platform/WriteAll.h"
 
 #include <QFile>
 
@@ -40,6 +40,8 @@ QString Recording::Refusal(const QString& file, bool overwrite)
     const QByteArray path = QFile::encodeName(file);
     struct stat st{};
     const bool existed = ::lstat(path.constData(), &st) == 0;
+    if (existed && S_ISDIR(st.st_mode))  // not "exists": no --overwrite would help
+        return file + QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(EISDIR));
     // As the constructor opens it, but without emptying a file that is there.
     const int fd = ::open(path.constData(), openFlags(overwrite) & ~O_TRUNC, 0666);
     if (fd < 0)
@@ -56,16 +58,13 @@ Recording::~Recording()
         ::close(fd_);
 }
 
-void Recording::Add(const PollResult& poll)
+void Recording::Add(const zub3::PollResult& poll)
 {
     if (fd_ < 0 || !poll.data)
         return;
     if (!first_)
         first_ = poll.sent;
-    const zub3::Record record{
-        std::chrono::duration<double, std::milli>(poll.sent - *first_).count(),
-        zub3::WallClock(poll.sentWallMs), *poll.data, {}, {}};
-    if (write(zub3::FormatRecord(zub3::Format::Csv, false, record)))
+    if (write(zub3::FormatRecord(zub3::Format::Csv, false, zub3::MakeRecord(poll, *first_))))
         return;
     const QString reason = errno ? QString::fromLocal8Bit(std::strerror(errno))
                                  : tr("ファイルが削除されました");
@@ -80,18 +79,11 @@ void Recording::Add(const PollResult& poll)
 // takes writes that nobody will ever read: that fails too, with errno 0.
 bool Recording::write(const std::string& text)
 {
-    for (std::size_t done = 0; done < text.size();) {
-        const ssize_t n = ::write(fd_, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            const int error = n == 0 ? EIO : errno;
-            if (done > 0)
-                (void)::ftruncate(fd_, whole_);
-            errno = error;
-            return false;
-        }
-        done += static_cast<std::size_t>(n);
+    if (!platform::WriteAll(fd_, text)) {
+        const int error = errno;
+        (void)::ftruncate(fd_, whole_);
+        errno = error;
+        return false;
     }
     whole_ += static_cast<off_t>(text.size());
     struct stat st{};

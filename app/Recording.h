@@ -12,7 +12,9 @@
 #include <chrono>
 #include <optional>
 
+namespace zub3 {
 struct PollResult;
+}
 
 class Recording : public QObject {
     Q_OBJECT
@@ -31,7 +33,7 @@ public:
     // Writes the row of an answered poll at once, timed from the first poll it is given.
     // Polls without a valid reply have no row, as in zub3ctl's records. A row is in the file
     // whole or not at all.
-    void Add(const PollResult& poll);
+    void Add(const zub3::PollResult& poll);
 
 signals:
     // The file took no more (a full disk, a folder removed); nothing more is written.

@@ -29,7 +29,7 @@ WindowExtras::WindowExtras(TMainForm& form, QString settingsFile)
       chart_(new ChartWindow(&form)),
       buttonLog_(new ::ButtonLog(form))
 {
-    connect(&form_, &TMainForm::Polled, this, [this](const PollResult& poll) {
+    connect(&form_, &TMainForm::Polled, this, [this](const zub3::PollResult& poll) {
         if (recording_)
             recording_->Add(poll);
         chart_->Add(poll);

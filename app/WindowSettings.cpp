@@ -109,10 +109,7 @@ std::optional<StoredSettings> LoadSettings(const QString& file, QString* fault)
     if (ini.contains(kPortName)) {
         PortIdentity port{ini.value(kPortName).toString(), ini.value(kPortDevice).toString(),
                           ini.value(kPortById).toString()};
-        bool numbered = false;
-        if (port.name.startsWith(QLatin1String("COM")))
-            port.name.mid(3).toInt(&numbered, 10);
-        if (numbered && !port.device.isEmpty())
+        if (registry::PortNumber(port.name.toStdString()) > 0 && !port.device.isEmpty())
             s.port = port;
         else
             bad << kPortName;

@@ -19,7 +19,6 @@
 
 #include <QCloseEvent>
 #include <QComboBox>
-#include <QDateTime>
 #include <QElapsedTimer>
 #include <QGroupBox>
 #include <QStatusBar>
@@ -328,26 +327,15 @@ void TMainForm::FormCreate(QObject*)
         memo->FitFont(widestDump(memo->font()));
     // Qt composes every widget off-screen already: the window is double-buffered.
 
-    ButtonIndicators = {{{0x0200, btnS1},
-                         {0x0400, btnS2},
-                         {0x0800, btnS3},
-                         {0x1000, btnS4},
-                         {0x0001, btnLU},
-                         {0x0002, btnLD},
-                         {0x0004, btnLR},
-                         {0x0008, btnLL},
-                         {0x0010, btnRU},
-                         {0x0020, btnRD},
-                         {0x0040, btnRR},
-                         {0x0100, btnRL}}};
-    DiagonalIndicators = {{{0x0009, btnLLU},
-                           {0x000A, btnLLD},
-                           {0x0005, btnLRU},
-                           {0x0006, btnLRD},
-                           {0x0110, btnRLU},
-                           {0x0120, btnRLD},
-                           {0x0050, btnRRU},
-                           {0x0060, btnRRD}}};
+    // In the order of core's tables, which is the order of these controls.
+    const std::array<TShape*, kButtons.size()> buttonShapes{
+        btnS1, btnS2, btnS3, btnS4, btnLU, btnLD, btnLR, btnLL, btnRU, btnRD, btnRR, btnRL};
+    for (std::size_t i = 0; i < kButtons.size(); ++i)
+        ButtonIndicators[i] = {kButtons[i].bit, buttonShapes[i]};
+    const std::array<TShape*, kDiagonals.size()> diagonalShapes{
+        btnLLU, btnLLD, btnLRU, btnLRD, btnRLU, btnRLD, btnRRU, btnRRD};
+    for (std::size_t i = 0; i < kDiagonals.size(); ++i)
+        DiagonalIndicators[i] = {kDiagonals[i], diagonalShapes[i]};
 }
 
 QString TMainForm::StatusText() const
@@ -527,7 +515,7 @@ void TMainForm::TimerTimer(QObject*)
         return;
     }
     ExchangeGuard guard(*this, Exchange::Poll);
-    PollResult result{std::chrono::steady_clock::now(), QDateTime::currentMSecsSinceEpoch(), {}};
+    PollResult result = StampPoll();
     const PollExchange poll = zub3::Poll(*ComPort, CurrentID);
     result.data = poll.data;
     result.fault = poll.fault;

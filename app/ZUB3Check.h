@@ -4,14 +4,13 @@
 // gauges, the power switch, the settings group, the two byte dumps and the status line.
 
 #include "core/Protocol.h"
+#include "core/Records.h"
 
 #include <QPointer>
 #include <QWidget>
 
 #include <array>
-#include <chrono>
 #include <cstdint>
-#include <optional>
 #include <span>
 
 class QCloseEvent;
@@ -32,14 +31,6 @@ class TSpinEdit;
 struct TIndicatorEntry {
     std::uint32_t Mask = 0;      // lit when every bit of it is set in the button word
     TShape* Indicator = nullptr;
-};
-
-// One poll as recording and the chart take it: when it was sent and what came back.
-struct PollResult {
-    std::chrono::steady_clock::time_point sent;
-    std::int64_t sentWallMs = 0;          // the wall clock then, ms since the epoch
-    std::optional<zub3::PollData> data;   // none when no valid reply came
-    zub3::PollFault fault = zub3::PollFault::None;  // why not
 };
 
 class TMainForm : public QWidget {
@@ -147,7 +138,7 @@ public:
 
 signals:
     // After every poll of the timer, answered or not.
-    void Polled(const PollResult& result);
+    void Polled(const zub3::PollResult& result);
     // The switch went on: what is counted per monitoring run starts again.
     void MonitoringStarted();
 

@@ -99,7 +99,8 @@ int main(int argc, char** argv)
     if (!options.record.isEmpty()) {
         if (const QString why = Recording::Refusal(options.record, options.overwrite);
             !why.isEmpty()) {
-            const bool exists = !options.overwrite && QFileInfo::exists(options.record);
+            const QFileInfo target(options.record);
+            const bool exists = !options.overwrite && target.exists() && !target.isDir();
             std::fprintf(stderr, "ZUB3Manager: cannot record: %s%s\n", qPrintable(why),
                          exists ? " (--overwrite replaces it)" : "");
             return 1;

@@ -191,10 +191,10 @@ def moving_recording():
 
 everything = ("floor (C++)", "pyserial", "window, xcb", "window, offscreen")
 idle = None
-ONLY = os.environ.get("BENCH_ONLY", "")  # "network" or "local": one half of the run
-if ONLY != "local":
+ONLY = os.environ.get("BENCH_ONLY", "")  # "network", "local" or "serve": a part of the run
+if ONLY in ("", "network"):
     network(SPEEDS[0], INTERVALS[1])
-for rate in SPEEDS if ONLY != "network" else ():
+for rate in SPEEDS if ONLY in ("", "local") else ():
     sim, port, device = receiver(rate)
     try:
         for interval in INTERVALS:
@@ -254,3 +254,6 @@ if idle and "error" not in idle:
           % (IDLE_SECONDS, 100 * idle["cpu"] / idle["wall"]))
 elif idle:
     print("\nWindow with the port open and monitoring off: failed: %s" % idle["error"])
+if ONLY in ("", "serve"):
+    sys.stdout.flush()
+    subprocess.run(["/usr/bin/python3", os.path.join(HERE, "bench_serve.py"), BUILD], check=True)

@@ -3,6 +3,7 @@
 // The four commands of zub3ctl. Each returns the exit status or throws Failure.
 
 #include "cli/Options.h"
+#include "cli/PollLoop.h"
 
 namespace zub3::cli {
 
@@ -11,7 +12,7 @@ int Read(const Arguments& args);
 int Write(const Arguments& args);
 int Monitor(const Arguments& args);
 
-// Writes text to standard output; throws Failure when it is lost, unless the reader went away.
-void Say(std::string_view text);
+// --interval, --max-failures and --wait, as monitor reads them, for the commands that poll.
+PollSettings ReadPollSettings(const Arguments& args);
 
 }  // namespace zub3::cli

@@ -24,8 +24,8 @@ constexpr Option kQuiet{"quiet", 'q', Takes::Nothing, {},
 constexpr Option kPort{"port", 'p', Takes::Value, "PORT",
                        "the receiver's port: a COM name as \"zub3ctl ports\" lists it\n"
                        "(COM51), a device path (/dev/ttyUSB0) or a port an RFC 2217\n"
-                       "server (ser2net) shares (rfc2217://robot:7000,\n"
-                       "rfc2217://[::1]:7000)"};
+                       "server (ser2net) shares (rfc2217://localhost:7000,\n"
+                       "rfc2217://[::1]:7000); default: $ZUB3_PORT"};
 
 constexpr std::array<Option, 3> kPortsOptions{{
     {"check", 0, Takes::Nothing, {}, "ask the server of each network port whether it takes a\nclient now"},
@@ -53,7 +53,7 @@ constexpr std::array<Option, 7> kWriteOptions{{
     kQuiet,
     kHelp,
 }};
-constexpr std::array<Option, 11> kMonitorOptions{{
+constexpr std::array<Option, 14> kMonitorOptions{{
     kPort,
     {"id", 'i', Takes::Value, "N", "the receiver's ID, 0 to 31 (give --speed with it)"},
     {"speed", 's', Takes::Value, "BPS", "its line speed; alone, the read tries only this one"},
@@ -67,12 +67,51 @@ constexpr std::array<Option, 11> kMonitorOptions{{
     {"hex", 0, Takes::Nothing, {}, "add the frames sent and received, in hexadecimal"},
     {"max-failures", 0, Takes::Value, "N",
      "stop with status 1 after N polls without a reply\n(default: never stop for failures)"},
+    {"wait", 'w', Takes::Nothing, {},
+     "wait for a port that is absent or goes away, then\nopen it again and go on"},
+    {"changes", 0, Takes::Nothing, {},
+     "write a record only when the buttons or channels\nchange, and a heartbeat"},
+    {"heartbeat", 0, Takes::Value, "TIME",
+     "with --changes, a record at least this often even\nwhen nothing changes (default 1s)"},
+    kQuiet,
+    kHelp,
+}};
+
+constexpr std::array<Option, 18> kServeOptions{{
+    kPort,
+    {"id", 'i', Takes::Value, "N", "the receiver's ID, 0 to 31 (give --speed with it)"},
+    {"speed", 's', Takes::Value, "BPS", "its line speed; alone, the read tries only this one"},
+    {"interval", 'n', Takes::Value, "TIME",
+     "from a reply to the next poll, 5 to 500 ms (default 10)"},
+    {"max-failures", 0, Takes::Value, "N",
+     "stop with status 1 after N polls without a reply\n(default: never stop for failures)"},
+    {"listen", 'l', Takes::Value, "ADDR:PORT",
+     "the address for HTTP and WebSocket (default\n127.0.0.1:8734); 0.0.0.0:8734 for every network"},
+    {"token-file", 0, Takes::Value, "FILE",
+     "POST /api/receiver takes \"Authorization: Bearer\"\nand the line in FILE, which must be private to\n"
+     "its owner (chmod 600); without it writes are off"},
+    {"allow-host", 0, Takes::Value, "NAME",
+     "answer requests for this host name too (besides\nthe listen address and localhost); repeatable"},
+    {"allow-origin", 0, Takes::Value, "ORIGIN",
+     "take WebSocket connections from pages of this\norigin too (https://example.org); repeatable"},
+    {"max-clients", 0, Takes::Value, "N", "WebSocket clients at once (default 64)"},
+    {"mqtt", 0, Takes::Value, "HOST[:PORT]",
+     "publish the records to this MQTT broker\n(port 1883, or 8883 with --mqtt-cafile)"},
+    {"mqtt-topic", 0, Takes::Value, "PREFIX",
+     "the topics' prefix (default zub3/HOSTNAME/PORT)"},
+    {"mqtt-user", 0, Takes::Value, "USER", "the user name for the broker"},
+    {"mqtt-password-file", 0, Takes::Value, "FILE",
+     "the broker's password, in a file private to its\nowner"},
+    {"mqtt-cafile", 0, Takes::Value, "FILE",
+     "connect with TLS, trusting this certificate\nauthority"},
+    {"changes", 0, Takes::Nothing, {},
+     "publish to the broker only records that differ\nfrom the one before"},
     kQuiet,
     kHelp,
 }};
 
 // Every option of every command, for the program's help.
-constexpr std::array<Option, 16> kAllOptions{{
+constexpr std::array<Option, 29> kAllOptions{{
     kPort,
     {"speed", 's', Takes::Value, "BPS",
      "115200, 625000 or 1250000; for read and monitor, the\n"
@@ -93,8 +132,25 @@ constexpr std::array<Option, 16> kAllOptions{{
     {"hex", 0, Takes::Nothing, {}, "monitor: add the frames sent and received"},
     {"max-failures", 0, Takes::Value, "N",
      "monitor: stop with status 1 after N polls without a\nreply (default: never)"},
+    {"wait", 'w', Takes::Nothing, {},
+     "monitor: wait for a port that is absent or goes away"},
+    {"changes", 0, Takes::Nothing, {},
+     "monitor: write only changes and heartbeats; serve:\npublish only records that differ"},
+    {"heartbeat", 0, Takes::Value, "TIME",
+     "monitor --changes: a record at least this often\n(default 1s)"},
+    {"listen", 'l', Takes::Value, "ADDR:PORT",
+     "serve: the address for HTTP and WebSocket\n(default 127.0.0.1:8734)"},
+    {"token-file", 0, Takes::Value, "FILE", "serve: the token that allows writes"},
+    {"allow-host", 0, Takes::Value, "NAME", "serve: another host name to answer for"},
+    {"allow-origin", 0, Takes::Value, "ORIGIN", "serve: another origin for WebSocket pages"},
+    {"max-clients", 0, Takes::Value, "N", "serve: WebSocket clients at once (default 64)"},
+    {"mqtt", 0, Takes::Value, "HOST[:PORT]", "serve: publish the records to an MQTT broker"},
+    {"mqtt-topic", 0, Takes::Value, "PREFIX", "serve: the MQTT topics' prefix"},
+    {"mqtt-user", 0, Takes::Value, "USER", "serve: the MQTT user name"},
+    {"mqtt-password-file", 0, Takes::Value, "FILE", "serve: the MQTT password, in a private file"},
+    {"mqtt-cafile", 0, Takes::Value, "FILE", "serve: MQTT over TLS with this certificate authority"},
     {"quiet", 'q', Takes::Nothing, {},
-     "read, write, monitor: leave out the notes and the\nsummary on standard error"},
+     "read, write, monitor, serve: leave out the notes and\nthe summary on standard error"},
     kHelp,
     kVersionOption,
 }};
@@ -144,22 +200,73 @@ redrawn in place. Numbers are written with a decimal point whatever the locale. 
 fields, their names, units and order stay as they are; fields added later come last.
 
 %FIELDS%
+With --changes a record is written only when the held buttons or a channel differ
+from the record written before, and one at least every --heartbeat (1 s unless given),
+so that a still controller is told apart from a dead link.
+
+With --wait a port that is absent at the start, or that goes away during the run (an
+adapter unplugged, a virtual receiver ended), is waited for: a line on standard error
+says so, and another when it is back. The port is looked for again (a COM name looked
+up afresh, a USB adapter by its /dev/serial/by-id name), opened again and polled with
+the same ID and speed. The summary counts the gaps.
+
 Polls without a reply are counted on standard error, not in the records. Ctrl+C,
-SIGTERM or a hang-up (SIGHUP, unless ignored as under nohup) completes the record
-being written and ends the run; so does the end of a pipe the records go to. At the
+SIGTERM or a hang-up (SIGHUP) completes the record being written and ends the run,
+unless that signal was ignored when the run began (nohup, a script's background job);
+so does the end of a pipe the records go to. At the
 end a summary goes to standard error: polls, failures, median and 95th-percentile
 period, and the minimum, maximum and mean of each channel.
 
 Exit status: 0 done (also after Ctrl+C, a hang-up or a closed pipe), 1 no receiver
 answered or --max-failures was reached, 2 bad usage, 3 the port could not be opened
-or went away.
+or went away (without --wait).
 )";
 
-constexpr std::array<Command, 4> kCommands{{
+constexpr std::string_view kServeUsage = R"(Usage: zub3ctl serve --port PORT [OPTION]...
+Hold the receiver's port as monitor does and share it: a live page of the controller
+for any browser, the latest record as JSON, a WebSocket stream of records, and an MQTT
+broker for a fleet. The ID and line speed are found as "zub3ctl read" does unless --id
+and --speed are given.
+)";
+constexpr std::string_view kServeMore = R"(
+Routes (HTTP/1.1 and WebSocket on the --listen address):
+  GET /               the live page: indicators, gauges, ID, line speed, link state,
+                      polls per second and failed polls; Japanese or English after the
+                      browser's language; it reconnects by itself
+  GET /api/state      the latest record: the fields of "monitor --format jsonl", then
+                      seq (the number of the successful poll, without gaps) and failed
+                      (the polls so far that brought no record)
+  GET /api/receiver   {"id": N, "speed": S}
+  POST /api/receiver  body {"id": N, "speed": S}, with "Authorization: Bearer TOKEN":
+                      writes them as "zub3ctl write" does, between two polls; 400 for a
+                      bad ID or speed, 401 without the token, 403 without --token-file,
+                      502 when the receiver does not take them
+  GET /ws             WebSocket: one message per record, as /api/state; /ws?changes=1
+                      only records that differ from the one before, and one a second
+
+A WebSocket client that falls behind is sent the newest record with "dropped", the
+number it missed, and closed when it stays behind for 5 seconds. Requests must name
+the listen address, localhost, an IP address when listening on every address, or a
+--allow-host name (else 421); a WebSocket page must come from this server or an
+--allow-origin (else 403); a request head over 8 KiB is 431, a body over 4 KiB 413.
+
+MQTT: PREFIX/state carries each record (only changes with --changes); PREFIX/online
+is a retained "true" while serving and "false" after a clean end or, as the last
+will, when the server is lost. A broker that goes away is reconnected to.
+
+Ctrl+C, SIGTERM or a hang-up ends the run with status 0.
+
+Exit status: 0 ended by a signal, 1 no receiver answered or --max-failures was
+reached, 2 bad usage, 3 the port could not be opened or went away, or the address
+could not be listened on.
+)";
+
+constexpr std::array<Command, 5> kCommands{{
     {"ports", kPortsOptions, kPortsUsage, {}},
     {"read", kReadOptions, kReadUsage, kReadMore},
     {"write", kWriteOptions, kWriteUsage, kWriteMore},
     {"monitor", kMonitorOptions, kMonitorUsage, kMonitorMore},
+    {"serve", kServeOptions, kServeUsage, kServeMore},
 }};
 
 // The record fields as a table: name, unit, meaning wrapped under its column.
@@ -222,6 +329,7 @@ std::string ProgramHelp()
   or:  zub3ctl read --port PORT [--speed BPS] [--json]
   or:  zub3ctl write --port PORT --id N --speed BPS [--from-id N --from-speed BPS]
   or:  zub3ctl monitor --port PORT [OPTION]...
+  or:  zub3ctl serve --port PORT [OPTION]...
   or:  zub3ctl COMMAND --help
   or:  zub3ctl help [COMMAND]
 Use a ZUB-3 radio-control receiver on a serial port from the command line: find its ID
@@ -237,6 +345,8 @@ Commands:
   write      give the receiver a new ID and line speed: read the present ones unless
              given, write, check the reply, and read back at the new speed
   monitor    poll the receiver and write one record per reply, as text, csv or jsonl
+  serve      share the receiver: a live page for browsers, JSON and WebSocket
+             records for programs, MQTT for a fleet
   help       show this help, or a command's
 
 Options:
@@ -256,6 +366,10 @@ Exit status:
 
 Errors are one line on standard error.
 
+Environment:
+  ZUB3_PORT  the port of every command that is given no --port (COM51,
+             /dev/ttyUSB0 or rfc2217://localhost:7000)
+
 Examples:
   zub3ctl read --port COM51
 
@@ -263,7 +377,11 @@ Examples:
 
   zub3ctl monitor --port COM51 --duration 60 --format csv > session.csv
 
+  ZUB3_PORT=/dev/ttyUSB0 zub3ctl monitor --wait --changes --format jsonl
+
   zub3sim --replay session.csv
+
+  zub3ctl serve --port COM51 --listen 0.0.0.0:8734 --token-file ~/.config/zub3/token
 )";
 }
 

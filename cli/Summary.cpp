@@ -35,8 +35,10 @@ std::string LiveView(const Record& r, long long polls, long long failures, bool 
 
 void Summary::Poll(double tMs)
 {
-    if (lastPoll_ >= 0)
+    if (lastPoll_ >= 0) {
         ++periods_[std::llround((tMs - lastPoll_) * 1000)];
+        ++periodCount_;
+    }
     lastPoll_ = tMs;
     ++polls_;
 }
@@ -52,15 +54,25 @@ void Summary::Accepted(const PollData& data)
     ++records_;
 }
 
+void Summary::Gap(double awayMs)
+{
+    ++gaps_;
+    awayMs_ += awayMs;
+    lastPoll_ = -1;
+}
+
 std::string Summary::Text() const
 {
     std::string out = std::to_string(polls_) + " polls, " + std::to_string(failures_) +
                       " without a reply, " + std::to_string(rejected_) + " rejected, " +
                       std::to_string(records_) + " records\n";
-    if (polls_ > 1) {
+    if (gaps_ > 0)
+        out += std::to_string(gaps_) + (gaps_ == 1 ? " gap" : " gaps") + " while the port was away, " +
+               Decimal(awayMs_ / 1000, 1) + " s in all\n";
+    if (periodCount_ > 0) {
         // Nearest rank: the smallest period that at least that share of periods reaches.
         auto rank = [this](double share) {
-            const auto periods = static_cast<double>(polls_ - 1);
+            const auto periods = static_cast<double>(periodCount_);
             const auto n = std::max(static_cast<long long>(std::ceil(share * periods)), 1LL);
             long long seen = 0;
             for (const auto& [us, count] : periods_)

@@ -22,6 +22,8 @@ public:
     void Failure() { ++failures_; }
     void Rejected() { ++rejected_; }
     void Accepted(const PollData& data);
+    // The port was away for this long; the poll after it starts the periods afresh.
+    void Gap(double awayMs);
 
     long long Polls() const { return polls_; }
     long long Failures() const { return failures_; }
@@ -29,7 +31,9 @@ public:
     std::string Text() const;
 
 private:
-    long long polls_ = 0, failures_ = 0, rejected_ = 0, records_ = 0;
+    long long polls_ = 0, failures_ = 0, rejected_ = 0, records_ = 0, gaps_ = 0;
+    long long periodCount_ = 0;
+    double awayMs_ = 0;
     double lastPoll_ = -1;
     // How often each period came, in whole microseconds, the precision the summary prints:
     // a run of days keeps a few thousand counts, not one figure per poll.

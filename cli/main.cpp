@@ -2,6 +2,8 @@
 // zub3ctl: the ZUB-3 receiver from the command line, for scripts, robots and logs.
 
 #include "cli/Commands.h"
+#include "cli/Output.h"
+#include "cli/Serve.h"
 #include "serial/CommX.h"
 #include "toolkit/ExceptionReport.h"
 
@@ -26,7 +28,7 @@ void complain(const std::string& text)
 int run(const std::vector<std::string>& all)
 {
     if (all.empty())
-        throw UsageError("no command given; try \"zub3ctl --help\"");
+        throw UsageError("no command given; " + zub3::cmdline::TryHelp("zub3ctl"));
     const std::string& name = all.front();
     if (name.starts_with("-")) {
         const Arguments given = zub3::cmdline::Parse(all, ProgramOptions());
@@ -38,13 +40,14 @@ int run(const std::vector<std::string>& all)
             throw UsageError("help: unexpected argument '" + all[2] + "'");
         const Command* command = all.size() == 2 ? FindCommand(all[1]) : nullptr;
         if (all.size() == 2 && !command)
-            throw UsageError("help: unknown command '" + all[1] + "'; try \"zub3ctl --help\"");
+            throw UsageError("help: unknown command '" + all[1] + "'; " +
+                             zub3::cmdline::TryHelp("zub3ctl"));
         Say(command ? CommandHelp(*command) : ProgramHelp());
         return kExitDone;
     }
     const Command* command = FindCommand(name);
     if (!command)
-        throw UsageError("unknown command '" + name + "'; try \"zub3ctl --help\"");
+        throw UsageError("unknown command '" + name + "'; " + zub3::cmdline::TryHelp("zub3ctl"));
     try {
         const Arguments given =
             zub3::cmdline::Parse(std::span(all).subspan(1), command->options);
@@ -58,9 +61,11 @@ int run(const std::vector<std::string>& all)
             return Read(given);
         if (name == "write")
             return Write(given);
+        if (name == "serve")
+            return Serve(given);
         return Monitor(given);
     } catch (const UsageError& e) {
-        throw UsageError(name + ": " + e.what() + "; try \"zub3ctl " + name + " --help\"");
+        throw UsageError(name + ": " + e.what() + "; " + zub3::cmdline::TryHelp("zub3ctl " + name));
     }
 }
 

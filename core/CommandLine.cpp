@@ -223,4 +223,9 @@ std::string VersionText(std::string_view program, std::string_view version)
            "There is NO WARRANTY, to the extent permitted by law.\n";
 }
 
+std::string TryHelp(std::string_view command)
+{
+    return "try \"" + std::string(command) + " --help\"";
+}
+
 }  // namespace zub3::cmdline

@@ -76,6 +76,10 @@ std::optional<double> ReadDuration(std::string_view text, BareUnit bare);
 double ParseDuration(std::string_view option, std::string_view text, BareUnit bare,
                      double minMs, double maxMs);
 
+// The pointer to the help that ends a line about bad usage, the same in every program:
+// try "zub3ctl read --help".
+std::string TryHelp(std::string_view command);
+
 // What --version prints: the program, the project's version and the licence.
 std::string VersionText(std::string_view program, std::string_view version);
 

@@ -35,6 +35,22 @@ struct PollData {
     bool operator==(const PollData&) const = default;
 };
 
+// The bits of the button word.
+namespace button {
+inline constexpr std::uint16_t kUp = 0x0001;
+inline constexpr std::uint16_t kDown = 0x0002;
+inline constexpr std::uint16_t kRight = 0x0004;
+inline constexpr std::uint16_t kLeft = 0x0008;
+inline constexpr std::uint16_t kTriangle = 0x0010;
+inline constexpr std::uint16_t kCross = 0x0020;
+inline constexpr std::uint16_t kCircle = 0x0040;
+inline constexpr std::uint16_t kSquare = 0x0100;
+inline constexpr std::uint16_t kS1 = 0x0200;
+inline constexpr std::uint16_t kS2 = 0x0400;
+inline constexpr std::uint16_t kS3 = 0x0800;
+inline constexpr std::uint16_t kS4 = 0x1000;
+}  // namespace button
+
 // The twelve buttons in the order of the window's button table: the bit in the button word,
 // the name the virtual receiver's console and the command line use, and the controller's
 // symbol. A diagonal is two of them held together.
@@ -44,19 +60,29 @@ struct ButtonName {
     std::string_view symbol;
 };
 inline constexpr std::array<ButtonName, 12> kButtons{{
-    {0x0200, "S1", "S1"},
-    {0x0400, "S2", "S2"},
-    {0x0800, "S3", "S3"},
-    {0x1000, "S4", "S4"},
-    {0x0001, "up", "↑"},
-    {0x0002, "down", "↓"},
-    {0x0004, "right", "→"},
-    {0x0008, "left", "←"},
-    {0x0010, "triangle", "△"},
-    {0x0020, "cross", "×"},
-    {0x0040, "circle", "○"},
-    {0x0100, "square", "□"},
+    {button::kS1, "S1", "S1"},
+    {button::kS2, "S2", "S2"},
+    {button::kS3, "S3", "S3"},
+    {button::kS4, "S4", "S4"},
+    {button::kUp, "up", "↑"},
+    {button::kDown, "down", "↓"},
+    {button::kRight, "right", "→"},
+    {button::kLeft, "left", "←"},
+    {button::kTriangle, "triangle", "△"},
+    {button::kCross, "cross", "×"},
+    {button::kCircle, "circle", "○"},
+    {button::kSquare, "square", "□"},
 }};
+
+// The eight diagonals in the order of the window's diagonal table, each held as its two
+// neighbouring directions: the left pad's up-left, down-left, up-right and down-right, then
+// the right pad's in the same order.
+inline constexpr std::array<std::uint16_t, 8> kDiagonals{
+    button::kLeft | button::kUp,          button::kLeft | button::kDown,
+    button::kRight | button::kUp,         button::kRight | button::kDown,
+    button::kSquare | button::kTriangle,  button::kSquare | button::kCross,
+    button::kCircle | button::kTriangle,  button::kCircle | button::kCross,
+};
 
 PollFrame BuildPollFrame(Byte currentID);
 

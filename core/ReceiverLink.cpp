@@ -65,18 +65,4 @@ WriteExchange Write(TCustomCommX& port, const WriteFrame& frame)
     return w;
 }
 
-QString HexDump(std::span<const Byte> data, int last)
-{
-    // Made for every poll, so without formatting machinery.
-    static constexpr char digits[] = "0123456789ABCDEF";
-    const int count = std::clamp(last + 1, 0, static_cast<int>(data.size()));
-    QString text(3 * count, u' ');
-    for (int i = 0; i < count; ++i) {
-        const Byte b = data[static_cast<std::size_t>(i)];
-        text[3 * i] = QLatin1Char(digits[b >> 4]);
-        text[3 * i + 1] = QLatin1Char(digits[b & 0x0F]);
-    }
-    return text;
-}
-
 }  // namespace zub3

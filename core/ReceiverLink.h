@@ -2,12 +2,10 @@
 #pragma once
 // The steps of the link to the receiver, shared by the window and the command line: one
 // exchange (purge both sides, send, receive the reply's bytes), the settings read that tries
-// the line speeds in order, a poll and a write, and the hex dump of a frame. Needs Qt Core
-// and the serial component only, no widgets.
+// the line speeds in order, and a poll and a write. Needs the serial component only, no
+// widgets.
 
 #include "core/Protocol.h"
-
-#include <QString>
 
 #include <array>
 #include <functional>
@@ -60,8 +58,5 @@ struct WriteExchange {
 };
 
 WriteExchange Write(TCustomCommX& port, const WriteFrame& frame);
-
-// Each byte up to index last as two upper-case hexadecimal digits and a space.
-QString HexDump(std::span<const Byte> data, int last);
 
 }  // namespace zub3

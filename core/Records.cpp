@@ -1,8 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "core/Records.h"
 
-#include "core/ReceiverLink.h"
-
 #include <QDateTime>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -124,6 +122,31 @@ std::string HeldNames(std::uint16_t buttons)
     return out;
 }
 
+PollResult StampPoll()
+{
+    return {std::chrono::steady_clock::now(), QDateTime::currentMSecsSinceEpoch(), {}};
+}
+
+Record MakeRecord(const PollResult& poll, std::chrono::steady_clock::time_point first)
+{
+    return {std::chrono::duration<double, std::milli>(poll.sent - first).count(),
+            WallClock(poll.sentWallMs), poll.data.value_or(PollData{}), {}, {}};
+}
+
+QString HexDump(std::span<const Byte> data, int last)
+{
+    // Made for every poll, so without formatting machinery.
+    static constexpr char digits[] = "0123456789ABCDEF";
+    const int count = std::clamp(last + 1, 0, static_cast<int>(data.size()));
+    QString text(3 * count, u' ');
+    for (int i = 0; i < count; ++i) {
+        const Byte b = data[static_cast<std::size_t>(i)];
+        text[3 * i] = QLatin1Char(digits[b >> 4]);
+        text[3 * i + 1] = QLatin1Char(digits[b & 0x0F]);
+    }
+    return text;
+}
+
 std::string Dump(std::span<const Byte> frame)
 {
     return HexDump(frame, static_cast<int>(frame.size()) - 1).trimmed().toStdString();
@@ -178,6 +201,13 @@ std::string FormatRecord(Format format, bool hex, const Record& r)
         break;
     }
     return out + "\n";
+}
+
+std::string AddJsonField(std::string_view record, std::string_view key, long long value)
+{
+    const std::size_t brace = record.rfind('}');
+    return std::string(record.substr(0, brace)) + ", \"" + std::string(key) +
+           "\": " + std::to_string(value) + "}";
 }
 
 std::vector<RecordedPoll> ReadRecords(const std::filesystem::path& file, std::string* skipped)

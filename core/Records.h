@@ -5,9 +5,13 @@
 
 #include "core/Protocol.h"
 
+#include <QString>
+
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -24,6 +28,20 @@ struct Record {
     std::string sent;      // hex dumps, with --hex
     std::string received;
 };
+
+// One poll as records and the chart take it: when it was sent and what came back.
+struct PollResult {
+    std::chrono::steady_clock::time_point sent;
+    std::int64_t sentWallMs = 0;         // the wall clock then, ms since the epoch
+    std::optional<PollData> data;        // none when no valid reply came
+    PollFault fault = PollFault::None;   // why not
+};
+
+// A poll about to be sent, stamped with both clocks now.
+PollResult StampPoll();
+
+// The record of an answered poll (poll.data set), timed from first.
+Record MakeRecord(const PollResult& poll, std::chrono::steady_clock::time_point first);
 
 // A field of the records, the same in every format: its name, its unit and what it holds.
 // The CSV header and the help on the records are made from this one table. Fields and
@@ -67,6 +85,13 @@ std::string HeldNames(std::uint16_t buttons);
 std::string Header(Format format, bool hex);
 // One record with its newline.
 std::string FormatRecord(Format format, bool hex, const Record& record);
+
+// Each byte up to index last as two upper-case hexadecimal digits and a space.
+QString HexDump(std::span<const Byte> data, int last);
+
+// A JSON record (FormatRecord's, with or without its newline) with one more whole-number
+// field after the others, for front ends that number or count the records they pass on.
+std::string AddJsonField(std::string_view record, std::string_view key, long long value);
 
 // A frame as the window dumps it, without the trailing space.
 std::string Dump(std::span<const Byte> frame);

@@ -137,12 +137,10 @@ std::string readFirstLine(const fs::path& p)
     return s;
 }
 
-int numberOf(const std::string& portName);
-
 bool numberTaken(const std::vector<Value>& values, int number)
 {
     return std::any_of(values.begin(), values.end(),
-                       [number](const Value& v) { return numberOf(v.data) == number; });
+                       [number](const Value& v) { return PortNumber(v.data) == number; });
 }
 
 std::vector<Value> realDevices(const Location& loc)
@@ -265,16 +263,6 @@ void writeEntryFile(const fs::path& file, const Value& v, long pid)
     fs::rename(tmp, file);
 }
 
-int numberOf(const std::string& portName)
-{
-    if (portName.size() < 4 || portName.compare(0, 3, "COM") != 0)
-        return -1;
-    const std::string digits = portName.substr(3);
-    if (digits.empty() || digits.size() > 9 ||
-        !std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; }))
-        return -1;
-    return std::stoi(digits);
-}
 
 
 constexpr std::string_view kNetworkScheme = "rfc2217://";
@@ -367,7 +355,7 @@ void addConfiguredPorts(const fs::path& file, std::vector<Value>& values)
         fields >> address >> extra;
         for (char& c : port)
             c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-        const int number = numberOf(port);
+        const int number = PortNumber(port);
         const auto skip = [&](const std::string& why) {
             reportOnce({number > 0 ? "COM" + std::to_string(number) : "",
                         file.string() + ":" + std::to_string(lineNo) + ": " + why + "; line skipped"});
@@ -379,7 +367,7 @@ void addConfiguredPorts(const fs::path& file, std::vector<Value>& values)
         else if (!ParseNetworkAddress(address))
             skip("\"" + address + "\" is not an address such as rfc2217://robot:7000");
         else if (const auto taken = std::find_if(values.begin(), values.end(),
-                                                 [number](const Value& v) { return numberOf(v.data) == number; });
+                                                 [number](const Value& v) { return PortNumber(v.data) == number; });
                  taken != values.end())
             skip(port + " is already " + taken->name);
         else
@@ -445,7 +433,7 @@ std::optional<std::vector<Value>> ReadSerialComm()
             return std::nullopt;
         // A registration never shadows a port listed before it: one name opens one device.
         for (const auto& e : *entries) {
-            const int number = numberOf(e.value.data);
+            const int number = PortNumber(e.value.data);
             const bool shadows = e.value.type == ValueType::String && number >= 0 &&
                                  numberTaken(values, number);
             if (processAlive(e.pid) && !shadows)
@@ -458,6 +446,19 @@ std::optional<std::vector<Value>> ReadSerialComm()
     return values;
 }
 
+int PortNumber(std::string_view portName)
+{
+    if (portName.size() < 4 || portName.compare(0, 3, "COM") != 0)
+        return -1;
+    const std::string_view digits = portName.substr(3);
+    if (digits.empty() || digits.size() > 9 ||
+        !std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; }))
+        return -1;
+    int n = 0;
+    std::from_chars(digits.data(), digits.data() + digits.size(), n);
+    return n;
+}
+
 std::optional<std::string> ResolvePort(const std::string& portName)
 {
     std::string name = portName;
@@ -465,7 +466,7 @@ std::optional<std::string> ResolvePort(const std::string& portName)
         name = name.substr(4);
     {
         std::lock_guard lock(g_mutex);
-        if (const auto it = g_processPorts.find(numberOf(name)); it != g_processPorts.end())
+        if (const auto it = g_processPorts.find(PortNumber(name)); it != g_processPorts.end())
             return it->second;
     }
     const auto values = ReadSerialComm();
@@ -524,7 +525,7 @@ int FreePortNumber()
 
 std::string RealDeviceName(const std::string& portName)
 {
-    const int n = numberOf(portName);
+    const int n = PortNumber(portName);
     for (const Band& b : kBands)
         if (n >= b.first && n < b.first + b.size)
             return b.prefix + std::to_string(n - b.first);
@@ -595,7 +596,7 @@ Registration::Registration(int portNumber, const std::string& devicePath,
     number_ = portNumber > 0 ? portNumber : FreePortNumber();
     if (const auto values = ReadSerialComm())
         for (const auto& v : *values)
-            if (numberOf(v.data) == number_)
+            if (registry::PortNumber(v.data) == number_)
                 throw std::runtime_error("COM" + std::to_string(number_) +
                                          " is already in use by " + v.name);
 

@@ -11,6 +11,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace platform::registry {
@@ -43,6 +44,9 @@ Location CurrentLocation();
 // key is absent (no runtime directory, no real device and no network port) or cannot be
 // read. A ports.conf line that cannot be used is skipped and reported once (below).
 std::optional<std::vector<Value>> ReadSerialComm();
+
+// The number of a port name "COMn" (n up to nine digits), or -1 when it is not one.
+int PortNumber(std::string_view portName);
 
 // What ports.conf holds that cannot be used: the file itself (unreadable, a directory in
 // its place) or a line. port: the port a line names ("COM60"), "" when none.

@@ -5,7 +5,9 @@
 # process side by side, at each line speed and interval. An argument sets the polls per
 # run (default 300; the whole run then takes about four minutes). It starts with the same
 # receiver shared by ser2net on the loopback: pyserial's RFC 2217 client, the window and
-# zub3ctl. BENCH_ONLY=network runs only those rows, BENCH_ONLY=local only the others.
+# zub3ctl. Then zub3ctl serve: its poll period with 0 to 50 WebSocket clients and with
+# MQTT on, beside monitor alone, and the time from a press to the page in headless
+# Chromium. BENCH_ONLY=network, local or serve runs only that part.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh >&2

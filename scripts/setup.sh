@@ -1,29 +1,62 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: GPL-3.0-or-later
-# Installs, from Debian's packages, everything the build, the tests and a run need.
+# Installs, from Debian's packages, what the build, the tests and a run need.
 # Quiet when all is present; runs apt-get update only when something is missing.
+#   setup.sh              everything: the window, the tests, the sanitizers, the package
+#   setup.sh --tools      the tools-only build (-DZUB3_WINDOW=OFF) and its tests: zub3ctl
+#                         and zub3sim on a computer without a display
+#   setup.sh --cross ARCH the tools-only build for another Debian architecture (arm64)
+#                         and its smoke test under qemu-user
 set -euo pipefail
 
-packages=(
-  cmake g++ make pkg-config
-  qt6-base-dev libgl-dev libglx-dev libxcb1-dev
+tools=(
+  cmake g++ make pkg-config python3
+  qt6-base-dev
+  libgtest-dev
+  man-db bash-completion ser2net
+  locales
+  qt6-httpserver-dev qt6-websockets-dev libmosquitto-dev
+  mosquitto mosquitto-clients chromium python3-websocket systemd
+)
+window=(
+  libgl-dev libglx-dev libxcb1-dev
   qt6-charts-dev libqt6opengl6-dev qt6-l10n-tools qt6-translations-l10n
   libpng-dev zlib1g-dev
-  libgtest-dev
   fonts-noto-cjk
   xvfb xauth
-  desktop-file-utils appstream man-db file dpkg-dev lintian bash-completion
-  python3-serial ser2net
-  locales
+  desktop-file-utils appstream
+  python3-serial
   clang libclang-rt-14-dev
 )
+# The packages' checks.
+packaging=(file dpkg-dev lintian)
+
+cross=""
+case "${1:-}" in
+  "") packages=("${tools[@]}" "${window[@]}" "${packaging[@]}") ;;
+  --tools) packages=("${tools[@]}") ;;
+  --cross)
+    cross=${2:?setup.sh: --cross needs a Debian architecture, such as arm64}
+    # The build machine's Qt runs moc; the other architecture's is linked.
+    packages=("${tools[@]}" "${packaging[@]}" qemu-user "crossbuild-essential-$cross"
+              "qt6-base-dev:$cross" "qt6-httpserver-dev:$cross" "qt6-websockets-dev:$cross"
+              "libmosquitto-dev:$cross")
+    ;;
+  *) echo "setup.sh: unknown option '$1' (--tools or --cross ARCH)" >&2; exit 2 ;;
+esac
+
+sudo=""
+[ "$(id -u)" -ne 0 ] && sudo="sudo"
+# Its packages install beside this machine's (multiarch) once dpkg knows the architecture.
+if [ -n "$cross" ] && ! dpkg --print-foreign-architectures | grep -qx "$cross"; then
+  echo "setup: adding the architecture $cross to dpkg"
+  $sudo dpkg --add-architecture "$cross"
+fi
 
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
-sudo=""
-[ "$(id -u)" -ne 0 ] && sudo="sudo"
 if [ ${#missing[@]} -gt 0 ]; then
   echo "setup: installing ${missing[*]}"
   $sudo apt-get update -qq

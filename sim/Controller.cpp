@@ -7,10 +7,6 @@
 namespace zub3::sim {
 namespace {
 
-// Each diagonal is held as its two neighbouring directions.
-constexpr std::array<std::uint16_t, 8> kDiagonals{0x0009, 0x000A, 0x0005, 0x0006,
-                                                   0x0110, 0x0120, 0x0050, 0x0060};
-
 constexpr std::chrono::milliseconds kDemoButtonStep{400};
 constexpr std::chrono::milliseconds kDemoChannelStep{16};
 

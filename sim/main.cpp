@@ -2,6 +2,7 @@
 // zub3sim: a ZUB-3 receiver on a pseudo-terminal, registered as a serial port.
 
 #include "platform/SerialRegistry.h"
+#include "platform/TerminationSignals.h"
 #include "sim/Console.h"
 #include "sim/Replay.h"
 #include "sim/SimOptions.h"
@@ -10,7 +11,6 @@
 
 #include <poll.h>
 #include <signal.h>
-#include <sys/signalfd.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -59,19 +59,6 @@ StoredSettings startSettings(const SimOptions& options)
     if (!options.stateFile.empty() && stored != s)
         SaveSettings(options.stateFile, s);
     return s;
-}
-
-// Signals arrive as readable data, so the loop ends cleanly and the port is unregistered.
-int blockTerminationSignals()
-{
-    ::signal(SIGPIPE, SIG_IGN);
-    sigset_t set;
-    sigemptyset(&set);
-    sigaddset(&set, SIGINT);
-    sigaddset(&set, SIGTERM);
-    sigaddset(&set, SIGHUP);
-    pthread_sigmask(SIG_BLOCK, &set, nullptr);
-    return ::signalfd(-1, &set, SFD_CLOEXEC);
 }
 
 // Reads commands until quit or a signal, animating the controller while the demo is on.
@@ -143,16 +130,20 @@ int main(int argc, char** argv)
                 complain("warning: " + skipped);
         }
     } catch (const UsageError& e) {
-        complain(std::string(e.what()) + "\nTry 'zub3sim --help' for more information.");
+        complain(std::string(e.what()) + "; " + zub3::cmdline::TryHelp("zub3sim"));
         return kExitUsage;
     } catch (const std::exception& e) {
         complain(e.what());
         return kExitUsage;
     }
 
-    const int signals = blockTerminationSignals();
-    if (signals < 0) {
-        complain(std::string("cannot watch for signals: ") + std::strerror(errno));
+    ::signal(SIGPIPE, SIG_IGN);
+    // Signals arrive as readable data, so the loop ends cleanly and the port is unregistered.
+    std::optional<platform::TerminationSignals> stopSignals;
+    try {
+        stopSignals.emplace();
+    } catch (const std::exception& e) {
+        complain(e.what());
         return kExitFailure;
     }
     if (!options.registryDir.empty()) {
@@ -186,7 +177,7 @@ int main(int argc, char** argv)
             say("Replaying " + std::to_string(recording->Size()) + " records from " +
                 options.replay.string() + (options.loop ? ", looped" : "") +
                 ", from the first poll on.\n");
-        serve(receiver, options.demo, signals);
+        serve(receiver, options.demo, stopSignals->Fd());
     } catch (const std::exception& e) {
         complain(e.what());
         return kExitFailure;

@@ -3,7 +3,6 @@
 // moves, and what its readout and exports say.
 #include "app/ChartWindow.h"
 
-#include "app/ZUB3Check.h"
 #include "core/Records.h"
 
 #include <gtest/gtest.h>
@@ -25,7 +24,7 @@ namespace {
 
 const auto kStart = std::chrono::steady_clock::time_point{} + 1h;
 
-PollResult poll(int i, std::chrono::milliseconds every)
+zub3::PollResult poll(int i, std::chrono::milliseconds every)
 {
     return {kStart + i * every, 1'700'000'000'000 + i,
             zub3::PollData{static_cast<std::uint16_t>(i % 2 ? 0x0001 : 0x0200),
@@ -34,7 +33,7 @@ PollResult poll(int i, std::chrono::milliseconds every)
             zub3::PollFault::None};
 }
 
-PollResult failed(int i, std::chrono::milliseconds every, zub3::PollFault why)
+zub3::PollResult failed(int i, std::chrono::milliseconds every, zub3::PollFault why)
 {
     return {kStart + i * every, 1'700'000'000'000 + i, std::nullopt, why};
 }
@@ -100,7 +99,7 @@ TEST(ChartWindow, FailedPollsBreakTheLinesAndTheHeldButtons)
     chart.show();
     // S1 held throughout; the receiver silent from 4 s to 7 s.
     for (int i = 0; i <= 100; ++i) {
-        PollResult p = i > 40 && i < 70 ? failed(i, 100ms, i % 3 ? zub3::PollFault::Missed
+        zub3::PollResult p = i > 40 && i < 70 ? failed(i, 100ms, i % 3 ? zub3::PollFault::Missed
                                                                   : zub3::PollFault::Checksum)
                                         : poll(i, 100ms);
         if (p.data)
@@ -202,7 +201,7 @@ TEST(ChartWindow, ValueAxisIsTheChannelsRangeUntilAValueAboveIt)
     chart.Add(poll(0, 10ms));
     chart.Refresh();
     EXPECT_EQ(chart.ValueAxis()->max(), 127);
-    PollResult high = poll(1, 10ms);
+    zub3::PollResult high = poll(1, 10ms);
     high.data->channels[2] = 200;
     chart.Add(high);
     chart.Add(poll(2, 10ms));
@@ -217,7 +216,7 @@ TEST(ChartWindow, MorePollsThanPixelsKeepEveryPeak)
     chart.show();
     // 2 ms apart, PA1 at 0 and 127 in turn.
     for (int i = 0; i <= 5000; ++i) {
-        PollResult p = poll(i, 2ms);
+        zub3::PollResult p = poll(i, 2ms);
         p.data->channels[0] = i % 2 ? 127 : 0;
         chart.Add(p);
     }

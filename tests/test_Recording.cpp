@@ -69,7 +69,7 @@ TEST(Recording, RowsAreTheAnsweredPollsAndTheReceiverPlaysThemBack)
         // Poll 4 goes unanswered and poll 7 comes back garbled: neither has a row.
         int poll = 0;
         rig.receiver->SetState(stateFor(0));
-        QObject::connect(form.get(), &TMainForm::Polled, [&](const PollResult&) {
+        QObject::connect(form.get(), &TMainForm::Polled, [&](const zub3::PollResult&) {
             if (poll != 4 && poll != 7)
                 expected.push_back(stateFor(poll));
             ++poll;
@@ -158,7 +158,7 @@ TEST(Recording, AFileCutShortEndsWithItsLastWholeRow)
     ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limit), 0);
     int poll = 0;
     QObject::connect(form.get(), &TMainForm::Polled,
-                     [&](const PollResult&) { rig.receiver->SetState(stateFor(++poll)); });
+                     [&](const zub3::PollResult&) { rig.receiver->SetState(stateFor(++poll)); });
     monitor(*form);
     const bool stopped = WaitUntil([&] { return !rig.messages.empty(); });
     ::setrlimit(RLIMIT_FSIZE, &old);

@@ -2,7 +2,6 @@
 #include "core/Records.h"
 
 #include "cli/Summary.h"
-#include "core/ReceiverLink.h"
 
 #include <gtest/gtest.h>
 

@@ -2,10 +2,16 @@
 # SPDX-License-Identifier: GPL-3.0-or-later
 # Installs the build into a staging directory as a package would (prefix /usr) and checks
 # that the desktop, man and the shell find everything there and that the programs start.
-#   test_package.sh <build dir> <staging dir> <make_icons> <app id> <program>...
+#   test_package.sh <build dir> <staging dir> [--window <make_icons> <app id>] <program>...
+# --window: the build has the window, and with it the desktop entry, icons and metainfo.
 set -uo pipefail
-build=$1 staging=$2 make_icons=$3 app_id=$4
-shift 4
+build=$1 staging=$2
+shift 2
+window=false
+if [ "${1:-}" = --window ]; then
+  window=true make_icons=$2 app_id=$3
+  shift 3
+fi
 programs=("$@")
 source_dir=$(dirname "$0")/..
 
@@ -21,60 +27,74 @@ fi
 root=$staging/usr
 
 # --- every file where it is looked for, and nothing else (no tests, no tools) ---
-expected=(share/applications/zub3-manager.desktop "share/metainfo/$app_id.metainfo.xml"
-          share/doc/zub3-manager/copyright share/doc/zub3-manager/changelog.gz)
-for size in 16 32 48 64 128 256; do
-  expected+=("share/icons/hicolor/${size}x$size/apps/zub3-manager.png")
+packages=(zub3-tools)
+expected=()
+if $window; then
+  packages+=(zub3-manager)
+  expected+=(share/applications/zub3-manager.desktop "share/metainfo/$app_id.metainfo.xml")
+  for size in 16 32 48 64 128 256; do
+    expected+=("share/icons/hicolor/${size}x$size/apps/zub3-manager.png")
+  done
+fi
+for package in "${packages[@]}"; do
+  expected+=("share/doc/$package/copyright" "share/doc/$package/changelog.gz" "share/lintian/overrides/$package")
 done
 for program in "${programs[@]}"; do
+  [ "$program" = zub3ctl ] && expected+=("lib/systemd/system/zub3-serve@.service")
   expected+=("bin/$program" "share/man/man1/$program.1.gz")
   [ "$program" = ZUB3Manager ] || expected+=("share/bash-completion/completions/$program")
 done
 diff <(printf '%s\n' "${expected[@]}" | sort) <(cd "$root" && find . -type f -printf '%P\n' | sort) \
   || fail "installed files differ from the expected ones (< expected, > installed)"
-[ -z "$(find "$staging" -mindepth 1 -maxdepth 1 ! -name usr)" ] || fail "files outside /usr"
+# Outside /usr only the service's options, a configuration file of the administrator's.
+[ -z "$(cd "$staging" && find . -type f ! -path './usr/*' ! -path ./etc/default/zub3-serve)" ] \
+  || fail "files outside /usr"
 
 for program in "${programs[@]}"; do
   [ -x "$root/bin/$program" ] || fail "bin/$program is not executable"
 done
 
-# The icons: each the size its directory names, as make_icons draws it.
 drawn=$(mktemp -d)
 trap 'rm -rf "$drawn"' EXIT
-"$make_icons" --app "$drawn" || fail "make_icons --app"
-for size in 16 32 48 64 128 256; do
-  icon=share/icons/hicolor/${size}x$size/apps/zub3-manager.png
-  file "$root/$icon" | grep -q "PNG image data, $size x $size, 8-bit/color RGBA" \
-    || fail "$icon: $(file -b "$root/$icon")"
-  cmp -s "$drawn/${size}x$size/apps/zub3-manager.png" "$root/$icon" \
-    || fail "$icon is not what make_icons draws now: run make_icons --app packaging/icons/hicolor"
-done
+if $window; then
+  # The icons: each the size its directory names, as make_icons draws it.
+  "$make_icons" --app "$drawn" || fail "make_icons --app"
+  for size in 16 32 48 64 128 256; do
+    icon=share/icons/hicolor/${size}x$size/apps/zub3-manager.png
+    file "$root/$icon" | grep -q "PNG image data, $size x $size, 8-bit/color RGBA" \
+      || fail "$icon: $(file -b "$root/$icon")"
+    cmp -s "$drawn/${size}x$size/apps/zub3-manager.png" "$root/$icon" \
+      || fail "$icon is not what make_icons draws now: run make_icons --app packaging/icons/hicolor"
+  done
 
-# --- the desktop entry and the metainfo ---
-desktop=$root/share/applications/zub3-manager.desktop
-desktop-file-validate "$desktop" || fail "desktop-file-validate"
-# Notes (I:) are allowed: the ID's .invalid domain is not one appstreamcli knows.
-validation=$(appstreamcli validate --pedantic --no-net "$root/share/metainfo/$app_id.metainfo.xml")
-[ $? -eq 0 ] && ! grep -q '^[EWP]:' <<<"$validation" || { echo "$validation"; fail "appstreamcli validate --pedantic"; }
-entry() { sed -n "s/^$1=//p" "$desktop"; }
-[ "$(entry Name)" = "ZUB-3 Manager" ] || fail "Name is '$(entry Name)'"
-[ -n "$(entry 'Name\[ja\]')" ] && [ -n "$(entry 'Comment\[ja\]')" ] || fail "no Japanese Name or Comment"
-[ -f "$root/share/icons/hicolor/48x48/apps/$(entry Icon).png" ] || fail "Icon=$(entry Icon) is not installed"
-exec_line=$(entry Exec)
-[ -x "$root/bin/${exec_line%% *}" ] || fail "Exec=$exec_line is not an installed program"
-for program in "${programs[@]}"; do
-  grep -q "<binary>$program</binary>" "$root/share/metainfo/$app_id.metainfo.xml" \
-    || fail "the metainfo does not name $program"
-done
+  # --- the desktop entry and the metainfo ---
+  desktop=$root/share/applications/zub3-manager.desktop
+  desktop-file-validate "$desktop" || fail "desktop-file-validate"
+  # Notes (I:) are allowed: the ID's .invalid domain is not one appstreamcli knows.
+  validation=$(appstreamcli validate --pedantic --no-net "$root/share/metainfo/$app_id.metainfo.xml")
+  [ $? -eq 0 ] && ! grep -q '^[EWP]:' <<<"$validation" || { echo "$validation"; fail "appstreamcli validate --pedantic"; }
+  entry() { sed -n "s/^$1=//p" "$desktop"; }
+  [ "$(entry Name)" = "ZUB-3 Manager" ] || fail "Name is '$(entry Name)'"
+  [ -n "$(entry 'Name\[ja\]')" ] && [ -n "$(entry 'Comment\[ja\]')" ] || fail "no Japanese Name or Comment"
+  [ -f "$root/share/icons/hicolor/48x48/apps/$(entry Icon).png" ] || fail "Icon=$(entry Icon) is not installed"
+  exec_line=$(entry Exec)
+  [ -x "$root/bin/${exec_line%% *}" ] || fail "Exec=$exec_line is not an installed program"
+  for program in "${programs[@]}"; do
+    grep -q "<binary>$program</binary>" "$root/share/metainfo/$app_id.metainfo.xml" \
+      || fail "the metainfo does not name $program"
+  done
+fi
 
 # --- the licence: the whole GPL 3 text, and the package saying so in Debian's format ---
 grep -q "^ *GNU GENERAL PUBLIC LICENSE\$" "$source_dir/COPYING" && grep -q "^ *Version 3, 29 June 2007\$" "$source_dir/COPYING" \
   && grep -q "^ *END OF TERMS AND CONDITIONS\$" "$source_dir/COPYING" || fail "COPYING is not the GPL version 3"
-copyright=$root/share/doc/zub3-manager/copyright
-grep -q "^Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/\$" "$copyright" \
-  && grep -q "^License: GPL-3.0-or-later\$" "$copyright" && grep -q "/usr/share/common-licenses/GPL-3" "$copyright" \
-  || fail "the copyright file does not give GPL-3.0-or-later in the machine-readable format"
-grep -q "<project_license>GPL-3.0-or-later</project_license>" "$root/share/metainfo/$app_id.metainfo.xml" \
+for package in "${packages[@]}"; do
+  copyright=$root/share/doc/$package/copyright
+  grep -q "^Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/\$" "$copyright" \
+    && grep -q "^License: GPL-3.0-or-later\$" "$copyright" && grep -q "/usr/share/common-licenses/GPL-3" "$copyright" \
+    || fail "$package's copyright file does not give GPL-3.0-or-later in the machine-readable format"
+done
+! $window || grep -q "<project_license>GPL-3.0-or-later</project_license>" "$root/share/metainfo/$app_id.metainfo.xml" \
   || fail "the metainfo does not give the project's licence"
 
 # --- man finds each page and renders it without a warning ---
@@ -96,7 +116,7 @@ for program in "${programs[@]}"; do
     grep -qx "$section" <<<"$text" || fail "$program's page has no $section"
   done
   case $program in
-    zub3ctl) help=$(for c in "" ports read write monitor; do zub3ctl $c --help; done) ;;
+    zub3ctl) help=$(for c in "" ports read write monitor serve; do zub3ctl $c --help; done) ;;
     # The window's --help needs no display: none is given.
     ZUB3Manager) help=$(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM timeout 10 ZUB3Manager --help) ;;
     *) help=$($program --help) ;;
@@ -143,9 +163,11 @@ done
 
 # The window as the menu starts it, on the offscreen platform: still up after a moment means
 # it found its libraries and plugins and came through start-up.
-QT_QPA_PLATFORM=offscreen timeout 3 $exec_line >"$drawn/window.log" 2>&1
-status=$?
-[ $status -eq 124 ] || { cat "$drawn/window.log"; fail "the window ended with status $status within 3 s"; }
+if $window; then
+  QT_QPA_PLATFORM=offscreen timeout 3 $exec_line >"$drawn/window.log" 2>&1
+  status=$?
+  [ $status -eq 124 ] || { cat "$drawn/window.log"; fail "the window ended with status $status within 3 s"; }
+fi
 
 [ $failures -eq 0 ] && echo "staging install in $staging checked"
 exit $((failures > 0))

@@ -98,11 +98,12 @@ protected:
     }
     void TearDown() override { fs::remove_all(dir_); }
 
-    // Each test has a serial-port registry and a lock directory of its own.
+    // Each test has a serial-port registry and a lock directory of its own, and no default
+    // port from the environment it runs in.
     std::vector<std::string> env(const std::string& locale = "C.UTF-8") const
     {
         return {"XDG_RUNTIME_DIR=" + dir_.string(), "ZUB3_LOCK_DIR=" + (dir_ / "lock").string(),
-                "LC_ALL=" + locale, "LANG=" + locale};
+                "LC_ALL=" + locale, "LANG=" + locale, "ZUB3_PORT="};
     }
 
     Sim startSim(const std::vector<std::string>& args, const std::string& locale = "C.UTF-8")
@@ -126,6 +127,16 @@ protected:
     std::unique_ptr<Program> start(const std::vector<std::string>& args) const
     {
         return std::make_unique<Program>(ZUB3CTL_PATH, args, env());
+    }
+
+    // The next line on standard error that holds text, within a few lines.
+    static std::string errorWith(Program& run, const std::string& text)
+    {
+        for (int i = 0; i < 10; ++i)
+            if (const std::string line = run.ErrorLine(); line.find(text) != std::string::npos ||
+                                                          line.empty())
+                return line;
+        return {};
     }
 
     Result ctl(const std::vector<std::string>& args, const std::string& locale = "C.UTF-8") const
@@ -190,6 +201,8 @@ TEST_F(Zub3ctlTest, HelpVersionAndBadUsage)
         {"monitor", "--port", "COM99", "--id", "3"},
         {"monitor", "--port", "COM99", "--duration", "soon"},
         {"monitor", "--port", "COM99", "--interval", "0.501s"},
+        {"monitor", "--port", "COM99", "--heartbeat", "2s"},  // needs --changes
+        {"monitor", "--port", "COM99", "--changes", "--heartbeat", "0"},
     };
     for (const auto& args : bad) {
         const Result r = ctl(args);
@@ -420,20 +433,26 @@ TEST_F(Zub3ctlTest, SignalsEndAMonitorCleanlyAndFreeThePort)
     }
 }
 
-TEST_F(Zub3ctlTest, AHangUpIgnoredAsUnderNohupLetsAMonitorRunOn)
+// A hang-up ignored as under nohup, and Ctrl+C ignored as in a script's background job,
+// stay ignored; a signal that was not ignored still ends the run.
+TEST_F(Zub3ctlTest, SignalsIgnoredAtTheStartStayIgnored)
 {
     Sim sim = startSim({});
-    struct sigaction ignore{}, previous{};
+    struct sigaction ignore{}, previousHup{}, previousInt{};
     ignore.sa_handler = SIG_IGN;
-    ::sigaction(SIGHUP, &ignore, &previous);
+    ::sigaction(SIGHUP, &ignore, &previousHup);
+    ::sigaction(SIGINT, &ignore, &previousInt);
     auto run = start({"monitor", "--port", sim.port, "--format", "csv"});
-    ::sigaction(SIGHUP, &previous, nullptr);
+    ::sigaction(SIGHUP, &previousHup, nullptr);
+    ::sigaction(SIGINT, &previousInt, nullptr);
     ASSERT_NE(run->OutputLine(), "");
     ASSERT_NE(run->OutputLine(), "");
-    run->Signal(SIGHUP);
-    for (int i = 0; i < 10; ++i)
-        ASSERT_NE(run->OutputLine(2s), "") << "the hang-up ended the run";
-    run->Signal(SIGINT);
+    for (const int sig : {SIGHUP, SIGINT}) {
+        run->Signal(sig);
+        for (int i = 0; i < 10; ++i)
+            ASSERT_NE(run->OutputLine(2s), "") << "signal " << sig << " ended the run";
+    }
+    run->Signal(SIGTERM);
     EXPECT_EQ(run->Wait(), 0);
 }
 
@@ -482,6 +501,89 @@ TEST_F(Zub3ctlTest, AReceiverThatGoesAwayEndsAMonitorWithStatusThree)
     EXPECT_EQ(err.back(), "zub3ctl: " + sim.port + ": " + sim.device +
                               " is no longer there: plug the adapter in again or choose "
                               "another port.");
+}
+
+// With --wait a port that is not there yet, and one whose receiver ends and starts again
+// under the same COM name, are waited for and polled again; the summary counts the gap.
+TEST_F(Zub3ctlTest, WaitingCarriesAMonitorAcrossAReceiverThatGoesAndComesBack)
+{
+    auto run = start({"monitor", "--wait", "--port", "COM70", "--format", "csv"});
+    EXPECT_NE(errorWith(*run, "waiting for COM70"), "");
+    Sim first = startSim({"--port", "70"});
+    tell(first, "press S1");
+    EXPECT_EQ(run->OutputLine().rfind("t_ms,", 0), 0u);
+    auto heldUntil = [&run](const std::string& held) {
+        for (int i = 0; i < 500; ++i)
+            if (const auto line = run->OutputLine(); line.find("," + held + ",") != std::string::npos)
+                return true;
+        return false;
+    };
+    ASSERT_TRUE(heldUntil("S1"));
+
+    first.process->Signal(SIGTERM);
+    EXPECT_EQ(first.process->Wait(), 0);
+    EXPECT_NE(errorWith(*run, "Waiting for COM70 to come back"), "");
+    Sim second = startSim({"--port", "70"});
+    tell(second, "press S2");
+    EXPECT_NE(errorWith(*run, "COM70 is back after "), "");
+    ASSERT_TRUE(heldUntil("S2"));
+
+    run->Signal(SIGINT);
+    EXPECT_EQ(run->Wait(), 0);
+    EXPECT_NE(run->Errors().find("1 gap while the port was away"), std::string::npos)
+        << run->Errors();
+
+    // Without --wait the receiver's end is the run's end, as always.
+    auto once = start({"monitor", "--port", "COM70", "--format", "csv"});
+    ASSERT_NE(once->OutputLine(), "");
+    second.process->Signal(SIGTERM);
+    EXPECT_EQ(once->Wait(), 3);
+}
+
+// --changes writes a still controller only as heartbeats, and every change of a moving one.
+TEST_F(Zub3ctlTest, OnlyChangesAndHeartbeatsAreWritten)
+{
+    Sim still = startSim({});
+    tell(still, "press circle");
+    const Result quiet = ctl({"monitor", "--port", still.port, "--changes", "--heartbeat",
+                              "150ms", "--count", "3", "--format", "csv"});
+    EXPECT_EQ(quiet.status, 0) << quiet.err;
+    const auto rows = lines(quiet.out);
+    ASSERT_EQ(rows.size(), 4u) << quiet.out;
+    for (std::size_t i = 2; i < rows.size(); ++i) {
+        EXPECT_EQ(split(rows[i], ',')[2], split(rows[1], ',')[2]);
+        EXPECT_GE(std::stod(split(rows[i], ',')[0]) - std::stod(split(rows[i - 1], ',')[0]), 150);
+    }
+
+    Sim moving = startSim({"--demo"});
+    const Result busy = ctl({"monitor", "--port", moving.port, "--changes", "--heartbeat", "1h",
+                             "--count", "30", "--format", "jsonl"});
+    EXPECT_EQ(busy.status, 0) << busy.err;
+    std::vector<State> states;
+    for (const auto& line : lines(busy.out))
+        states.push_back(stateOf(json(line)));
+    EXPECT_EQ(states.size(), 30u);
+    EXPECT_EQ(runs(states), states) << "a record repeats the one before";
+}
+
+// ZUB3_PORT stands for --port in every command; --port still wins.
+TEST_F(Zub3ctlTest, TheEnvironmentNamesTheDefaultPort)
+{
+    Sim sim = startSim({});
+    auto withPort = [this](const std::string& port, const std::vector<std::string>& args) {
+        auto e = env();
+        e.back() = "ZUB3_PORT=" + port;
+        Program p(ZUB3CTL_PATH, args, e);
+        const int status = p.Wait();
+        return Result{status, p.Output(), p.Errors()};
+    };
+    EXPECT_EQ(withPort(sim.port, {"read"}).out, "ID 0, 115200 bit/s\n");
+    EXPECT_EQ(withPort(sim.port, {"monitor", "--count", "1", "--format", "csv"}).status, 0);
+    EXPECT_EQ(withPort(sim.port, {"write", "--id", "5", "--speed", "115200"}).status, 0);
+    EXPECT_EQ(withPort("COM99", {"read", "--port", sim.port}).out, "ID 5, 115200 bit/s\n");
+    const Result none = ctl({"read"});
+    EXPECT_EQ(none.status, 2);
+    EXPECT_NE(none.err.find("ZUB3_PORT"), std::string::npos) << none.err;
 }
 
 TEST_F(Zub3ctlTest, APortHeldByAnotherRunIsExplained)

@@ -182,7 +182,8 @@ TEST_F(Zub3SimTest, BadOptionsAndStateFilesEndItBeforeItRegisters)
 {
     SimProcess bad({registryOption(), "--speed=9600"});
     EXPECT_EQ(bad.Wait(), 2);
-    EXPECT_EQ(bad.Errors(), "zub3sim: --speed: '9600' is not 115200, 625000 or 1250000\n");
+    EXPECT_EQ(bad.Errors(), "zub3sim: --speed: '9600' is not 115200, 625000 or 1250000; "
+                            "try \"zub3sim --help\"\n");
 
     std::ofstream(dir_ / "state") << "id=99\nspeed=115200\n";
     SimProcess badState({registryOption(), "--state=" + (dir_ / "state").string()});

@@ -137,8 +137,8 @@ int main(int argc, char** argv)
     }
     const QString mode = argc >= 3 ? QString::fromLocal8Bit(argv[1]) : QString();
     const QString port = argc == 4 ? QString::fromLocal8Bit(argv[3]) : QString();
-    bool portOk = port.isEmpty();
-    const int portNumber = port.startsWith(QLatin1String("COM")) ? port.mid(3).toInt(&portOk) : 0;
+    const int portNumber = port.isEmpty() ? 0 : platform::registry::PortNumber(port.toStdString());
+    const bool portOk = port.isEmpty() || portNumber > 0;
     if (!(mode == QLatin1String("screen") && argc == 3) &&
         !(mode == QLatin1String("window") && argc <= 4 && portOk) &&
         !(mode == QLatin1String("chart") && argc == 3)) {

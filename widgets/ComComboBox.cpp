@@ -16,17 +16,10 @@
 
 namespace {
 
-constexpr int kNoNumber = -1;
-
-// The number after a port name's first three characters, or kNoNumber.
+// The number after a port name's first three characters, whatever they are; -1 for none.
 int portNumber(const QString& name)
 {
-    bool ok = false;
-    const QString digits = name.mid(3);
-    const int n = digits.toInt(&ok, 10);
-    const bool decimal = ok && !digits.isEmpty() &&
-                         std::all_of(digits.begin(), digits.end(), [](QChar c) { return c.isDigit(); });
-    return decimal ? n : kNoNumber;
+    return platform::registry::PortNumber("COM" + name.mid(3).toStdString());
 }
 
 // A tooltip that looks like markup is shown as markup, images loaded from any file it
@@ -39,7 +32,7 @@ QString plainToolTip(const QString& text)
 long long sortKey(const QString& name)
 {
     const int n = portNumber(name);
-    return n == kNoNumber ? std::numeric_limits<long long>::max() : n;
+    return n < 0 ? std::numeric_limits<long long>::max() : n;
 }
 
 }  // namespace
@@ -69,10 +62,9 @@ int TComComboBox::PortNo() const
 void TComComboBox::SetPortNo(int portNo)
 {
     RefreshPortList();
-    const QString wanted = QString::number(portNo);
     int match = -1;
     for (int i = 0; i < count() && match < 0; ++i)
-        if (itemText(i).contains(QLatin1String("COM")) && itemText(i).mid(3) == wanted)
+        if (portNo >= 0 && portNumber(itemText(i)) == portNo)
             match = i;
     if (match >= 0)
         setCurrentIndex(match);

@@ -1,0 +1,88 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+// The poll loop of zub3ctl: holds the receiver's port, polls it one interval after each
+// reply from the running event loop, and hands on what came back. With waiting on, a port
+// that is absent at the start or goes away (an adapter knocked loose, a virtual receiver
+// restarted) is waited for and opened again, and the run goes on.
+
+#include "cli/Port.h"
+#include "cli/Summary.h"
+#include "core/Records.h"
+
+#include <QTimer>
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+class TCommX;
+
+namespace zub3::cli {
+
+struct PollTarget {
+    std::string port;                // as given: a COM name, a path or a network port
+    std::optional<LineSpeed> speed;  // the only speed to try
+    std::optional<Byte> id;          // with speed: nothing is read
+};
+
+struct PollSettings {
+    int intervalMs = 10;
+    std::optional<long long> maxFailures;
+    bool wait = false;
+};
+
+class PollLoop {
+public:
+    struct Handlers {
+        // An accepted reply, as a record timed from the first poll.
+        std::function<void(const Record&, const PollExchange&)> accepted;
+        // A poll without a reply; failures counts them all so far.
+        std::function<void(long long failures)> unanswered;
+        // The loop ended by itself (too many failures, the port gone without waiting):
+        // the exit status and the line saying why.
+        std::function<void(int status, const std::string& error)> ended;
+    };
+
+    PollLoop(PollTarget target, PollSettings settings, Handlers handlers);
+    ~PollLoop();
+    PollLoop(const PollLoop&) = delete;
+    PollLoop& operator=(const PollLoop&) = delete;
+
+    // Opens the port and finds the receiver, then polls once the event loop runs. Throws
+    // Failure for what ends a run before its first poll, as "zub3ctl read" would; false
+    // when a termination signal ended the search.
+    bool Start();
+    // No poll after this one; the port is closed when the loop is destroyed.
+    void Stop();
+
+    const Summary& Figures() const { return summary_; }
+    // The port's name as the lines about it use it ("COM51").
+    const std::string& PortName() const { return choice_.name; }
+
+private:
+    bool attach();
+    void poll();
+    void failed(bool lineLost);
+    void lose(const std::string& reason);
+    void lookAgain();
+    void end(int status, const std::string& error);
+
+    const PollTarget target_;
+    const PollSettings settings_;
+    const Handlers handlers_;
+    std::string lookFor_;  // what names the port when it comes back
+    PortChoice choice_;
+    std::unique_ptr<TCommX> port_;
+    std::optional<Byte> id_;
+    std::optional<LineSpeed> speed_;
+    QTimer pollTimer_;
+    QTimer waitTimer_;
+    std::optional<std::chrono::steady_clock::time_point> first_;  // the first poll is time zero
+    std::chrono::steady_clock::time_point gone_;
+    Summary summary_;
+    bool stopped_ = false;
+};
+
+}  // namespace zub3::cli

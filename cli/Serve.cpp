@@ -1,0 +1,393 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "cli/Serve.h"
+
+#include "cli/MqttLink.h"
+#include "cli/Commands.h"
+#include "cli/Json.h"
+#include "cli/Output.h"
+#include "cli/Port.h"
+#include "platform/TerminationSignals.h"
+#include "cli/WebServer.h"
+#include "core/ReceiverLink.h"
+#include "core/Records.h"
+#include "serial/CommX.h"
+
+#include <QDateTime>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QHostInfo>
+#include <QSocketNotifier>
+#include <QTimer>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace zub3::cli {
+namespace {
+
+constexpr quint16 kDefaultListenPort = 8734;
+constexpr long long kMaxSecretBytes = 4096;
+
+// A secret from a file only its owner can read or write: a token others can read is no
+// secret, and one others can write lets them choose it.
+std::string readSecret(std::string_view option, const std::string& path)
+{
+    const auto fail = [&](const std::string& why) {
+        return UsageError("--" + std::string(option) + ": " + path + ": " + why);
+    };
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    if (fd < 0)
+        throw fail(std::strerror(errno));
+    struct stat st{};
+    std::string text;
+    const bool ok = ::fstat(fd, &st) == 0;
+    if (ok && S_ISREG(st.st_mode) && st.st_uid == ::geteuid() && (st.st_mode & 077) == 0 &&
+        st.st_size <= kMaxSecretBytes) {
+        text.resize(static_cast<std::size_t>(st.st_size));
+        const ssize_t n = ::read(fd, text.data(), text.size());
+        text.resize(n < 0 ? 0 : static_cast<std::size_t>(n));
+    }
+    ::close(fd);
+    if (!ok || !S_ISREG(st.st_mode))
+        throw fail("not a regular file");
+    if (st.st_uid != ::geteuid() || (st.st_mode & 077) != 0)
+        throw fail("others may read or change it; make it private (chmod 600)");
+    if (st.st_size > kMaxSecretBytes)
+        throw fail("over 4 KiB");
+    while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back())))
+        text.pop_back();
+    if (text.empty() || text.find_first_of("\r\n") != std::string::npos)
+        throw fail("must hold one line that is not empty");
+    return text;
+}
+
+// ADDR:PORT, [V6]:PORT, or ADDR alone for the default port.
+std::pair<QHostAddress, quint16> parseListen(const std::string& text)
+{
+    std::string host = text;
+    long long port = kDefaultListenPort;
+    const auto bracket = text.find(']');
+    const auto colon = text.rfind(':');
+    if (text.starts_with('[') && bracket != std::string::npos) {
+        host = text.substr(1, bracket - 1);
+        if (bracket + 1 < text.size()) {
+            if (text[bracket + 1] != ':')
+                throw UsageError("--listen: '" + text + "' is not ADDR:PORT");
+            port = cmdline::ParseInteger("listen", text.substr(bracket + 2), 1, 65535);
+        }
+    } else if (colon != std::string::npos && text.find(':') == colon) {
+        host = text.substr(0, colon);
+        port = cmdline::ParseInteger("listen", text.substr(colon + 1), 1, 65535);
+    }
+    QHostAddress address;
+    if (host == "localhost")
+        address = QHostAddress::LocalHost;
+    else if (!address.setAddress(QString::fromStdString(host)))
+        throw UsageError("--listen: '" + host + "' is not an IP address (or localhost)");
+    return {address, static_cast<quint16>(port)};
+}
+
+// HOST, HOST:PORT, [V6]:PORT or a bare IPv6 address.
+std::pair<std::string, int> parseBroker(const std::string& text)
+{
+    const auto portOf = [](const std::string& p) {
+        return static_cast<int>(cmdline::ParseInteger("mqtt", p, 1, 65535));
+    };
+    if (text.starts_with('[')) {
+        const auto end = text.find(']');
+        if (end == std::string::npos || end == 1 ||
+            (end + 1 < text.size() && text[end + 1] != ':'))
+            throw UsageError("--mqtt: '" + text + "' is not HOST[:PORT]");
+        return {text.substr(1, end - 1), end + 1 < text.size() ? portOf(text.substr(end + 2)) : 0};
+    }
+    const auto colon = text.find(':');
+    if (text.empty() || colon == 0)
+        throw UsageError("--mqtt: give the broker as HOST or HOST:PORT");
+    if (colon == std::string::npos || text.find(':', colon + 1) != std::string::npos)
+        return {text, 0};
+    return {text.substr(0, colon), portOf(text.substr(colon + 1))};
+}
+
+// zub3/<host>/<port>, with what a topic level may not hold replaced.
+std::string defaultTopic(const std::string& portName)
+{
+    std::string port = portName.starts_with("/dev/") ? portName.substr(5) : portName;
+    std::string host = QHostInfo::localHostName().toStdString();
+    for (std::string* level : {&port, &host})
+        for (char& c : *level)
+            if (c == '/' || c == '+' || c == '#')
+                c = '_';
+    return "zub3/" + (host.empty() ? std::string("localhost") : host) + "/" + port;
+}
+
+std::vector<std::string> allValues(const Arguments& args, std::string_view name, bool lower)
+{
+    std::vector<std::string> out;
+    for (const auto& given : args.Options())
+        if (given.name == name && given.value) {
+            std::string v = *given.value;
+            if (lower)
+                for (char& c : v)
+                    c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+            out.push_back(v);
+        }
+    return out;
+}
+
+std::string receiverJson(const ReceiverSettings& s)
+{
+    return "{\"id\": " + std::to_string(s.id) + ", \"speed\": " + std::to_string(s.speed.bitRate) +
+           "}";
+}
+
+struct ServeSettings {
+    WebSettings web;
+    std::optional<MqttSettings> mqtt;
+    bool mqttChangesOnly = false;
+    int interval = 10;
+    std::optional<long long> maxFailures;
+};
+
+// Polls on its own timer and hands each record to the web clients and the broker; a write
+// asked for over HTTP runs between two polls.
+class ServeRun {
+public:
+    ServeRun(TCommX& port, const PortChoice& choice, ReceiverSettings present,
+             const ServeSettings& s, WebServer& web, MqttLink* mqtt,
+             platform::TerminationSignals& stopSignals)
+        : port_(port), choice_(choice), present_(present), s_(s), web_(web), mqtt_(mqtt),
+          signals_(stopSignals)
+    {
+        web_.ReceiverJson = [this] { return receiverJson(present_); };
+        web_.OnWrite = [this](int id, const LineSpeed& speed, WebServer::WriteReply reply) {
+            if (pendingWrite_)
+                return reply(409, "{\"error\": \"a write is under way\"}");
+            pendingWrite_ = PendingWrite{id, speed, std::move(reply)};
+        };
+    }
+
+    int Run()
+    {
+        QSocketNotifier signalNotifier(signals_.Fd(), QSocketNotifier::Read);
+        QObject::connect(&signalNotifier, &QSocketNotifier::activated, [this] {
+            signals_.Clear();
+            end(kExitDone);
+        });
+        timer_.setSingleShot(true);
+        timer_.setTimerType(Qt::PreciseTimer);
+        QObject::connect(&timer_, &QTimer::timeout, [this] { tick(); });
+        timer_.start(0);
+        loop_.exec();
+        web_.OnWrite = nullptr;
+        if (pendingWrite_)
+            pendingWrite_->reply(503, "{\"error\": \"the server is ending\"}");
+        if (!error_.empty())
+            throw Failure(status_, error_);
+        return status_;
+    }
+
+private:
+    struct PendingWrite {
+        int id;
+        LineSpeed speed;
+        WebServer::WriteReply reply;
+    };
+
+    void end(int status, const std::string& error = {})
+    {
+        if (ended_)
+            return;
+        ended_ = true;
+        status_ = status;
+        error_ = error;
+        timer_.stop();
+        loop_.quit();
+    }
+
+    void tick()
+    {
+        try {
+            if (pendingWrite_) {
+                PendingWrite w = std::move(*pendingWrite_);
+                pendingWrite_.reset();
+                write(w);
+            }
+            if (!ended_)
+                poll();
+        } catch (const Failure& e) {
+            end(e.Status(), e.what());
+        } catch (const ECommError& e) {
+            end(kExitCannotOpen, choice_.name + ": " + e.what());
+        }
+        if (!ended_)
+            timer_.start(s_.interval);
+    }
+
+    void poll()
+    {
+        // The first poll is time zero, as in monitor's records.
+        const bool first = !clock_.isValid();
+        if (first)
+            clock_.start();
+        const double t = first ? 0.0 : static_cast<double>(clock_.nsecsElapsed()) / 1e6;
+        const std::string time = WallClock(QDateTime::currentMSecsSinceEpoch());
+        const PollExchange p = zub3::Poll(port_, present_.id);
+        if (!p.data) {
+            ++failures_;
+            if (!p.Answered())
+                noReply(p.count < 0);
+            return;
+        }
+        ++seq_;
+        const Record r{t, time, *p.data, {}, {}};
+        const std::string json =
+            AddJsonField(AddJsonField(FormatRecord(Format::Jsonl, false, r), "seq", seq_),
+                         "failed", failures_);
+        const bool changed = !last_ || *last_ != *p.data;
+        last_ = p.data;
+        web_.Publish(json, changed);
+        if (mqtt_ && (changed || !s_.mqttChangesOnly))
+            mqtt_->Publish(json);
+    }
+
+    void noReply(bool lineLost)
+    {
+        if (lineLost)
+            if (const std::string gone = LostReason(choice_); !gone.empty())
+                return end(kExitCannotOpen, gone);
+        ++noReplies_;
+        if (s_.maxFailures && noReplies_ >= *s_.maxFailures)
+            end(kExitNoAnswer, choice_.name + ": " + std::to_string(noReplies_) +
+                                   " polls without a reply; check the connection");
+    }
+
+    // The steps of "zub3ctl write", answered over HTTP; polling goes on at what the
+    // receiver took.
+    void write(PendingWrite& w)
+    {
+        const ReceiverSettings wanted{static_cast<Byte>(w.id), w.speed};
+        const WriteResult result = WriteSettings(port_, choice_, present_, wanted);
+        if (result.now)
+            present_ = *result.now;
+        if (result.error.empty())
+            w.reply(200, receiverJson(present_));
+        else
+            w.reply(502, "{\"error\": " + JsonString(result.error) + "}");
+    }
+
+    TCommX& port_;
+    const PortChoice& choice_;
+    ReceiverSettings present_;
+    const ServeSettings& s_;
+    WebServer& web_;
+    MqttLink* mqtt_;
+    platform::TerminationSignals& signals_;
+    QEventLoop loop_;
+    QTimer timer_;
+    QElapsedTimer clock_;
+    std::optional<PollData> last_;
+    std::optional<PendingWrite> pendingWrite_;
+    long long seq_ = 0;
+    long long failures_ = 0;
+    long long noReplies_ = 0;
+    bool ended_ = false;
+    int status_ = kExitDone;
+    std::string error_;
+};
+
+ServeSettings serveSettings(const Arguments& args, const PortChoice& choice)
+{
+    ServeSettings s;
+    const PollSettings poll = ReadPollSettings(args);
+    s.interval = poll.intervalMs;
+    s.maxFailures = poll.maxFailures;
+    if (const auto v = args.Get("listen"))
+        std::tie(s.web.address, s.web.port) = parseListen(*v);
+    s.web.allowHosts = allValues(args, "allow-host", true);
+    s.web.allowOrigins = allValues(args, "allow-origin", true);
+    if (const auto v = args.Get("max-clients"))
+        s.web.maxClients = static_cast<int>(cmdline::ParseInteger("max-clients", *v, 1, 10000));
+    if (const auto v = args.Get("token-file"))
+        s.web.token = readSecret("token-file", *v);
+
+    const bool mqttOption = args.Has("mqtt-topic") || args.Has("mqtt-user") ||
+                            args.Has("mqtt-password-file") || args.Has("mqtt-cafile");
+    if (!args.Has("mqtt")) {
+        if (mqttOption || args.Has("changes"))
+            throw UsageError("the --mqtt-... options and --changes need --mqtt");
+        return s;
+    }
+    MqttSettings m;
+    std::tie(m.host, m.port) = parseBroker(*args.Get("mqtt"));
+    m.prefix = args.Get("mqtt-topic").value_or(defaultTopic(choice.name));
+    if (m.prefix.empty() || m.prefix.find_first_of("+#") != std::string::npos ||
+        m.prefix.ends_with('/'))
+        throw UsageError("--mqtt-topic: '" + m.prefix +
+                         "' is not a topic prefix (no + or #, no / at the end)");
+    m.user = args.Get("mqtt-user");
+    if (const auto v = args.Get("mqtt-password-file"))
+        m.password = readSecret("mqtt-password-file", *v);
+    if (m.password && !m.user)
+        throw UsageError("--mqtt-password-file needs --mqtt-user");
+    if (const auto v = args.Get("mqtt-cafile")) {
+        if (::access(v->c_str(), R_OK) != 0)
+            throw UsageError("--mqtt-cafile: " + *v + ": " + std::strerror(errno));
+        m.cafile = *v;
+    }
+    s.mqtt = m;
+    s.mqttChangesOnly = args.Has("changes");
+    return s;
+}
+
+}  // namespace
+
+int Serve(const Arguments& args)
+{
+    SetQuiet(args.Has("quiet"));
+    const std::string portText = PortText(args);
+    if (args.Has("id") && !args.Has("speed"))
+        throw UsageError("--id needs --speed");
+    const std::optional<int> id =
+        args.Has("id") ? std::optional<int>(ParseID("id", *args.Get("id"))) : std::nullopt;
+    const auto asked = AskedSpeed(args);
+    const PortChoice choice = ChoosePort(portText);
+    const ServeSettings settings = serveSettings(args, choice);
+
+    // The address is taken first: a server that cannot listen should not hold the port.
+    WebServer web(settings.web);
+    if (const auto error = web.Start())
+        throw Failure(kExitCannotOpen, *error);
+    if (!settings.web.token && !settings.web.address.isLoopback())
+        Note("zub3ctl: listening on " + settings.web.address.toString().toStdString() +
+             " without --token-file: writes are off\n");
+    std::optional<MqttLink> mqtt;
+    if (settings.mqtt) {
+        mqtt.emplace(*settings.mqtt);
+        if (const auto error = mqtt->Start())
+            throw UsageError(*error);
+    }
+
+    // Before the port is opened: a signal while the receiver is sought still closes it and
+    // removes its lock.
+    platform::TerminationSignals stopSignals;
+    const auto port = OpenPort(choice);
+    const auto speeds = SpeedsToTry(*port, choice, asked);
+    const auto present =
+        id ? ReceiverSettings{static_cast<Byte>(*id), speeds.front()}
+           : ReadOrFail(*port, choice, speeds, &platform::TerminationSignals::Caught);
+    if (!present)
+        return kExitDone;
+    Note("zub3ctl: serving " + choice.name + " (" + Describe(*present) + ") on http://" +
+         (settings.web.address.protocol() == QAbstractSocket::IPv6Protocol
+              ? "[" + settings.web.address.toString().toStdString() + "]"
+              : settings.web.address.toString().toStdString()) +
+         ":" + std::to_string(web.Port()) + "/\n");
+    return ServeRun(*port, choice, *present, settings, web, mqtt ? &*mqtt : nullptr, stopSignals)
+        .Run();
+}
+
+}  // namespace zub3::cli
