@@ -83,8 +83,10 @@ TEST(Recording, RowsAreTheAnsweredPollsAndTheReceiverPlaysThemBack)
         ASSERT_TRUE(WaitUntil([&] { return poll >= 12; }));
         WindowRig::ClickSwitch(*form);
         ASSERT_TRUE(WaitUntil([&] { return !form->Monitoring; }));
-        extras->StopRecording();
+        const QString summary = extras->StopRecording();
         EXPECT_FALSE(form->windowTitle().contains("記録中"));
+        EXPECT_TRUE(summary.contains("チェックサム不一致 1") && summary.contains("応答なし 1"))
+            << summary.toStdString();
     }
     EXPECT_EQ(rows(file), expected);
     EXPECT_EQ(zub3::ReadRecords(file.toStdString()).front().tMs, 0.0);  // timed from the first row
