@@ -63,7 +63,7 @@ protected:
             trace << at(t.channels[static_cast<std::size_t>(x_)], t.channels[static_cast<std::size_t>(y_)]);
         // A one-pixel pen takes the painter's fast line path; a wider one strokes the whole
         // self-crossing trace as a path, which cost more than the rest of the window.
-        p.setPen(QPen(QColor(0x20, 0x60, 0xC0, 0x80), 1));
+        p.setPen(QPen(QColor(0x60, 0x90, 0xD8), 1));
         p.drawPolyline(trace);
         if (cx.rest && cy.rest) {
             const QPointF r = at(*cx.rest, *cy.rest);
