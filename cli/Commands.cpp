@@ -122,7 +122,8 @@ public:
           loop_(target, settings.poll,
                 {[this](const Record& r, const PollExchange& p) { accepted(r, p); },
                  [this](long long failures) { unanswered(failures); },
-                 [this](int status, const std::string& error) { end(status, error); }})
+                 [this](int status, const std::string& error) { end(status, error); },
+                 {}})
     {
     }
 

@@ -225,7 +225,9 @@ constexpr std::string_view kServeUsage = R"(Usage: zub3ctl serve --port PORT [OP
 Hold the receiver's port as monitor does and share it: a live page of the controller
 for any browser, the latest record as JSON, a WebSocket stream of records, and an MQTT
 broker for a fleet. The ID and line speed are found as "zub3ctl read" does unless --id
-and --speed are given.
+and --speed are given. The port is always waited for, as with "monitor --wait": one
+that is absent at the start or goes away is told on standard error, waited for and
+opened again, and the records go on.
 )";
 constexpr std::string_view kServeMore = R"(
 Routes (HTTP/1.1 and WebSocket on the --listen address):
@@ -235,11 +237,12 @@ Routes (HTTP/1.1 and WebSocket on the --listen address):
   GET /api/state      the latest record: the fields of "monitor --format jsonl", then
                       seq (the number of the successful poll, without gaps) and failed
                       (the polls so far that brought no record)
-  GET /api/receiver   {"id": N, "speed": S}
+  GET /api/receiver   {"id": N, "speed": S}; 503 before the receiver is found
   POST /api/receiver  body {"id": N, "speed": S}, with "Authorization: Bearer TOKEN":
                       writes them as "zub3ctl write" does, between two polls; 400 for a
                       bad ID or speed, 401 without the token, 403 without --token-file,
-                      502 when the receiver does not take them
+                      503 while the port is away, 502 when the receiver does not
+                      take them
   GET /ws             WebSocket: one message per record, as /api/state; /ws?changes=1
                       only records that differ from the one before, and one a second
 
@@ -256,8 +259,8 @@ will, when the server is lost. A broker that goes away is reconnected to.
 Ctrl+C, SIGTERM or a hang-up ends the run with status 0.
 
 Exit status: 0 ended by a signal, 1 no receiver answered or --max-failures was
-reached, 2 bad usage, 3 the port could not be opened or went away, or the address
-could not be listened on.
+reached, 2 bad usage, 3 the port could not be opened, or the address could not be
+listened on.
 )";
 
 constexpr std::array<Command, 5> kCommands{{

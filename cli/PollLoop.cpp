@@ -64,6 +64,19 @@ void PollLoop::Stop()
     waitTimer_.stop();
 }
 
+std::optional<ReceiverSettings> PollLoop::Receiver() const
+{
+    if (!id_ || !speed_)
+        return std::nullopt;
+    return ReceiverSettings{*id_, *speed_};
+}
+
+void PollLoop::Retarget(const ReceiverSettings& now)
+{
+    id_ = now.id;
+    speed_ = now.speed;
+}
+
 // Opens what lookFor_ names and makes sure of the receiver: its ID and speed once found
 // are kept, so that a port that comes back is polled at once.
 bool PollLoop::attach()
@@ -96,6 +109,11 @@ void PollLoop::poll()
 {
     if (stopped_ || !port_)
         return;
+    if (handlers_.betweenPolls) {
+        handlers_.betweenPolls(*port_, choice_);
+        if (stopped_ || !port_)
+            return;
+    }
     PollResult stamp = StampPoll();
     if (!first_)
         first_ = stamp.sent;

@@ -43,6 +43,9 @@ public:
         // The loop ended by itself (too many failures, the port gone without waiting):
         // the exit status and the line saying why.
         std::function<void(int status, const std::string& error)> ended;
+        // Optional: runs before each poll while the port is open, for the owner's own use
+        // of the line (a write); polling waits for it.
+        std::function<void(TCommX& port, const PortChoice& choice)> betweenPolls;
     };
 
     PollLoop(PollTarget target, PollSettings settings, Handlers handlers);
@@ -56,6 +59,13 @@ public:
     bool Start();
     // No poll after this one; the port is closed when the loop is destroyed.
     void Stop();
+
+    // The receiver's settings as now polled; none before it was first found.
+    std::optional<ReceiverSettings> Receiver() const;
+    // The receiver now answers at these (after a write): polls and a reopen use them.
+    void Retarget(const ReceiverSettings& now);
+    // The port is open (not absent and waited for).
+    bool Attached() const { return port_ != nullptr; }
 
     const Summary& Figures() const { return summary_; }
     // The port's name as the lines about it use it ("COM51").

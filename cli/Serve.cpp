@@ -5,6 +5,7 @@
 #include "cli/Commands.h"
 #include "cli/Json.h"
 #include "cli/Output.h"
+#include "cli/PollLoop.h"
 #include "cli/Port.h"
 #include "platform/TerminationSignals.h"
 #include "cli/WebServer.h"
@@ -12,12 +13,9 @@
 #include "core/Records.h"
 #include "serial/CommX.h"
 
-#include <QDateTime>
-#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QHostInfo>
 #include <QSocketNotifier>
-#include <QTimer>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -148,40 +146,50 @@ struct ServeSettings {
     WebSettings web;
     std::optional<MqttSettings> mqtt;
     bool mqttChangesOnly = false;
-    int interval = 10;
-    std::optional<long long> maxFailures;
+    PollSettings poll;
 };
 
-// Polls on its own timer and hands each record to the web clients and the broker; a write
-// asked for over HTTP runs between two polls.
+// Hands each record of the poll loop to the web clients and the broker; a write asked for
+// over HTTP runs between two polls.
 class ServeRun {
 public:
-    ServeRun(TCommX& port, const PortChoice& choice, ReceiverSettings present,
-             const ServeSettings& s, WebServer& web, MqttLink* mqtt,
+    ServeRun(const PollTarget& target, const ServeSettings& s, WebServer& web, MqttLink* mqtt,
              platform::TerminationSignals& stopSignals)
-        : port_(port), choice_(choice), present_(present), s_(s), web_(web), mqtt_(mqtt),
-          signals_(stopSignals)
+        : given_(target.port), s_(s), web_(web), mqtt_(mqtt), signals_(stopSignals),
+          loop_(target, s.poll,
+                {[this](const Record& r, const PollExchange&) { accepted(r); },
+                 [](long long) {},
+                 [this](int status, const std::string& error) { end(status, error); },
+                 [this](TCommX& port, const PortChoice& choice) { betweenPolls(port, choice); }})
     {
-        web_.ReceiverJson = [this] { return receiverJson(present_); };
+        web_.ReceiverJson = [this]() -> std::optional<std::string> {
+            if (const auto present = loop_.Receiver())
+                return receiverJson(*present);
+            return std::nullopt;
+        };
         web_.OnWrite = [this](int id, const LineSpeed& speed, WebServer::WriteReply reply) {
             if (pendingWrite_)
                 return reply(409, "{\"error\": \"a write is under way\"}");
+            if (!loop_.Attached())
+                return reply(503, "{\"error\": \"the receiver's port is away\"}");
             pendingWrite_ = PendingWrite{id, speed, std::move(reply)};
         };
     }
 
-    int Run()
+    int Run(const std::string& listening)
     {
+        if (!loop_.Start())
+            return kExitDone;
+        const auto present = loop_.Receiver();
+        Note("zub3ctl: serving " + (present ? loop_.PortName() + " (" + Describe(*present) + ")"
+                                            : given_) +
+             " on " + listening + "\n");
         QSocketNotifier signalNotifier(signals_.Fd(), QSocketNotifier::Read);
         QObject::connect(&signalNotifier, &QSocketNotifier::activated, [this] {
             signals_.Clear();
             end(kExitDone);
         });
-        timer_.setSingleShot(true);
-        timer_.setTimerType(Qt::PreciseTimer);
-        QObject::connect(&timer_, &QTimer::timeout, [this] { tick(); });
-        timer_.start(0);
-        loop_.exec();
+        events_.exec();
         web_.OnWrite = nullptr;
         if (pendingWrite_)
             pendingWrite_->reply(503, "{\"error\": \"the server is ending\"}");
@@ -204,107 +212,74 @@ private:
         ended_ = true;
         status_ = status;
         error_ = error;
-        timer_.stop();
-        loop_.quit();
+        loop_.Stop();
+        events_.quit();
     }
 
-    void tick()
+    void accepted(const Record& r)
     {
-        try {
-            if (pendingWrite_) {
-                PendingWrite w = std::move(*pendingWrite_);
-                pendingWrite_.reset();
-                write(w);
-            }
-            if (!ended_)
-                poll();
-        } catch (const Failure& e) {
-            end(e.Status(), e.what());
-        } catch (const ECommError& e) {
-            end(kExitCannotOpen, choice_.name + ": " + e.what());
-        }
-        if (!ended_)
-            timer_.start(s_.interval);
-    }
-
-    void poll()
-    {
-        // The first poll is time zero, as in monitor's records.
-        const bool first = !clock_.isValid();
-        if (first)
-            clock_.start();
-        const double t = first ? 0.0 : static_cast<double>(clock_.nsecsElapsed()) / 1e6;
-        const std::string time = WallClock(QDateTime::currentMSecsSinceEpoch());
-        const PollExchange p = zub3::Poll(port_, present_.id);
-        if (!p.data) {
-            ++failures_;
-            if (!p.Answered())
-                noReply(p.count < 0);
-            return;
-        }
         ++seq_;
-        const Record r{t, time, *p.data, {}, {}};
+        const Summary& f = loop_.Figures();
         const std::string json =
             AddJsonField(AddJsonField(FormatRecord(Format::Jsonl, false, r), "seq", seq_),
-                         "failed", failures_);
-        const bool changed = !last_ || *last_ != *p.data;
-        last_ = p.data;
+                         "failed", f.Failures() + f.Rejections());
+        const bool changed = !last_ || *last_ != r.data;
+        last_ = r.data;
         web_.Publish(json, changed);
         if (mqtt_ && (changed || !s_.mqttChangesOnly))
             mqtt_->Publish(json);
     }
 
-    void noReply(bool lineLost)
-    {
-        if (lineLost)
-            if (const std::string gone = LostReason(choice_); !gone.empty())
-                return end(kExitCannotOpen, gone);
-        ++noReplies_;
-        if (s_.maxFailures && noReplies_ >= *s_.maxFailures)
-            end(kExitNoAnswer, choice_.name + ": " + std::to_string(noReplies_) +
-                                   " polls without a reply; check the connection");
-    }
-
     // The steps of "zub3ctl write", answered over HTTP; polling goes on at what the
     // receiver took.
-    void write(PendingWrite& w)
+    void betweenPolls(TCommX& port, const PortChoice& choice)
     {
+        if (!pendingWrite_)
+            return;
+        PendingWrite w = std::move(*pendingWrite_);
+        pendingWrite_.reset();
+        ReceiverSettings present = *loop_.Receiver();
         const ReceiverSettings wanted{static_cast<Byte>(w.id), w.speed};
-        const WriteResult result = WriteSettings(port_, choice_, present_, wanted);
-        if (result.now)
-            present_ = *result.now;
-        if (result.error.empty())
-            w.reply(200, receiverJson(present_));
+        std::string error;
+        try {
+            const WriteResult result = WriteSettings(port, choice, present, wanted);
+            if (result.now)
+                present = *result.now;
+            error = result.error;
+        } catch (const Failure& e) {
+            error = e.what();
+        } catch (const ECommError& e) {
+            // The next poll finds out whether the line is gone.
+            error = choice.name + ": " + e.what();
+        }
+        loop_.Retarget(present);
+        if (error.empty())
+            w.reply(200, receiverJson(present));
         else
-            w.reply(502, "{\"error\": " + JsonString(result.error) + "}");
+            w.reply(502, "{\"error\": " + JsonString(error) + "}");
     }
 
-    TCommX& port_;
-    const PortChoice& choice_;
-    ReceiverSettings present_;
+    const std::string given_;
     const ServeSettings& s_;
     WebServer& web_;
     MqttLink* mqtt_;
     platform::TerminationSignals& signals_;
-    QEventLoop loop_;
-    QTimer timer_;
-    QElapsedTimer clock_;
+    PollLoop loop_;
+    QEventLoop events_;
     std::optional<PollData> last_;
     std::optional<PendingWrite> pendingWrite_;
     long long seq_ = 0;
-    long long failures_ = 0;
-    long long noReplies_ = 0;
     bool ended_ = false;
     int status_ = kExitDone;
     std::string error_;
 };
 
-ServeSettings serveSettings(const Arguments& args, const PortChoice& choice)
+ServeSettings serveSettings(const Arguments& args, const std::string& portName)
 {
     ServeSettings s;
-    const PollSettings poll = ReadPollSettings(args);
-    s.interval = poll.intervalMs;
-    s.maxFailures = poll.maxFailures;
+    s.poll = ReadPollSettings(args);
+    // A server stays up for its readers: a port that goes away is waited for.
+    s.poll.wait = true;
     if (const auto v = args.Get("listen"))
         std::tie(s.web.address, s.web.port) = parseListen(*v);
     s.web.allowHosts = allValues(args, "allow-host", true);
@@ -323,7 +298,7 @@ ServeSettings serveSettings(const Arguments& args, const PortChoice& choice)
     }
     MqttSettings m;
     std::tie(m.host, m.port) = parseBroker(*args.Get("mqtt"));
-    m.prefix = args.Get("mqtt-topic").value_or(defaultTopic(choice.name));
+    m.prefix = args.Get("mqtt-topic").value_or(defaultTopic(portName));
     if (m.prefix.empty() || m.prefix.find_first_of("+#") != std::string::npos ||
         m.prefix.ends_with('/'))
         throw UsageError("--mqtt-topic: '" + m.prefix +
@@ -348,14 +323,18 @@ ServeSettings serveSettings(const Arguments& args, const PortChoice& choice)
 int Serve(const Arguments& args)
 {
     SetQuiet(args.Has("quiet"));
-    const std::string portText = PortText(args);
+    PollTarget target{PortText(args), AskedSpeed(args), std::nullopt};
     if (args.Has("id") && !args.Has("speed"))
         throw UsageError("--id needs --speed");
-    const std::optional<int> id =
-        args.Has("id") ? std::optional<int>(ParseID("id", *args.Get("id"))) : std::nullopt;
-    const auto asked = AskedSpeed(args);
-    const PortChoice choice = ChoosePort(portText);
-    const ServeSettings settings = serveSettings(args, choice);
+    if (const auto id = args.Get("id"))
+        target.id = static_cast<Byte>(ParseID("id", *id));
+    // A port that is not there yet is named in the topic as it was given.
+    std::string portName = target.port;
+    try {
+        portName = ChoosePort(target.port).name;
+    } catch (const Failure&) {
+    }
+    const ServeSettings settings = serveSettings(args, portName);
 
     // The address is taken first: a server that cannot listen should not hold the port.
     WebServer web(settings.web);
@@ -374,20 +353,13 @@ int Serve(const Arguments& args)
     // Before the port is opened: a signal while the receiver is sought still closes it and
     // removes its lock.
     platform::TerminationSignals stopSignals;
-    const auto port = OpenPort(choice);
-    const auto speeds = SpeedsToTry(*port, choice, asked);
-    const auto present =
-        id ? ReceiverSettings{static_cast<Byte>(*id), speeds.front()}
-           : ReadOrFail(*port, choice, speeds, &platform::TerminationSignals::Caught);
-    if (!present)
-        return kExitDone;
-    Note("zub3ctl: serving " + choice.name + " (" + Describe(*present) + ") on http://" +
-         (settings.web.address.protocol() == QAbstractSocket::IPv6Protocol
-              ? "[" + settings.web.address.toString().toStdString() + "]"
-              : settings.web.address.toString().toStdString()) +
-         ":" + std::to_string(web.Port()) + "/\n");
-    return ServeRun(*port, choice, *present, settings, web, mqtt ? &*mqtt : nullptr, stopSignals)
-        .Run();
+    const std::string address = settings.web.address.toString().toStdString();
+    const std::string listening =
+        "http://" +
+        (settings.web.address.protocol() == QAbstractSocket::IPv6Protocol ? "[" + address + "]"
+                                                                          : address) +
+        ":" + std::to_string(web.Port()) + "/";
+    return ServeRun(target, settings, web, mqtt ? &*mqtt : nullptr, stopSignals).Run(listening);
 }
 
 }  // namespace zub3::cli

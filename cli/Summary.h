@@ -27,6 +27,7 @@ public:
 
     long long Polls() const { return polls_; }
     long long Failures() const { return failures_; }
+    long long Rejections() const { return rejected_; }
     long long Records() const { return records_; }
     std::string Text() const;
 

@@ -213,8 +213,10 @@ bool WebRoutes::handleRequest(const QHttpServerRequest& request, QTcpSocket* soc
         else
             respond(responder, 200, "application/json", QByteArray::fromStdString(server_.Latest()));
     } else if (path == "/api/receiver") {
-        respond(responder, 200, "application/json",
-                QByteArray::fromStdString(server_.ReceiverJson()));
+        if (const auto receiver = server_.ReceiverJson())
+            respond(responder, 200, "application/json", QByteArray::fromStdString(*receiver));
+        else
+            respond(responder, 503, "application/json", errorJson("the receiver is not found yet"));
     } else {
         respond(responder, 404, "application/json", errorJson("no such route"));
     }

@@ -79,8 +79,8 @@ public:
     using WriteReply = std::function<void(int status, const std::string& json)>;
     // Asked to give the receiver a new ID and line speed between polls; replies once.
     std::function<void(int id, const LineSpeed& speed, WriteReply reply)> OnWrite;
-    // {"id": N, "speed": S}
-    std::function<std::string()> ReceiverJson;
+    // {"id": N, "speed": S}; none while the receiver has not been found yet.
+    std::function<std::optional<std::string>()> ReceiverJson;
 
     explicit WebServer(WebSettings settings, QObject* parent = nullptr);
     ~WebServer() override;

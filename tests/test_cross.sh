@@ -25,8 +25,9 @@ bin=$work/root/usr/bin
 # -d unimp: qemu names each system call or ioctl it cannot carry in its log.
 run() { timeout 60 "$qemu" -d unimp -D "$work/qemu.log" "$bin/$1" "${@:2}"; }
 
+machine() { readelf -h "$1" 2>/dev/null | sed -n 's/^ *Machine: *//p'; }
 for program in zub3ctl zub3sim; do
-  file -b "$bin/$program" | grep -q "ELF" && ! "$bin/$program" --version >/dev/null 2>&1 \
+  [ -n "$(machine "$bin/$program")" ] && [ "$(machine "$bin/$program")" != "$(machine /bin/sh)" ] \
     || fail "$program is not a program of another architecture: $(file -b "$bin/$program")"
   out=$(run "$program" --version 2>&1)
   [ "$(head -1 <<<"$out")" = "$program (ZUB-3 Manager) $version" ] || fail "$program --version under $qemu: $out"

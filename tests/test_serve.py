@@ -46,8 +46,8 @@ def until(what, check, timeout=10.0, step=0.05):
 
 
 class Sim:
-    def __init__(self):
-        self.p = subprocess.Popen([ZUB3SIM], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+    def __init__(self, *options):
+        self.p = subprocess.Popen([ZUB3SIM, *options], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
                                   env=ENV, text=True)
         self.port = self.p.stdout.readline().split()[0]  # "COM51 /dev/pts/3"
 
@@ -268,6 +268,31 @@ class WriteTest(unittest.TestCase):
         sim.stop()
 
 
+class WaitTest(unittest.TestCase):
+    def test_records_resume_when_the_receiver_comes_back_under_its_name(self):
+        first = Sim("--port", "72")
+        serve = Serve(first)
+        ws = serve.ws()
+        ws.settimeout(15)
+        before = json.loads(ws.recv())["seq"]
+        first.stop()
+        second = Sim("--port", "72")
+        second.say("press S2")
+        try:
+            back = next(r for r in (json.loads(ws.recv()) for _ in range(3000))
+                        if "S2" in r["held"])
+            self.assertGreater(back["seq"], before)
+            ws.close()
+            code, err = serve.stop()
+            self.assertEqual(code, 0, err)
+            self.assertIn("Waiting for COM72 to come back", err)
+            self.assertIn("COM72 is back after", err)
+        finally:
+            if serve.p.poll() is None:
+                serve.stop()
+            second.stop()
+
+
 class ClientLimitTest(unittest.TestCase):
     def test_max_clients(self):
         sim = Sim()
@@ -448,6 +473,6 @@ class BrowserTest(unittest.TestCase):
 
 if __name__ == "__main__":
     try:
-        unittest.main(argv=sys.argv[:1], verbosity=2)
+        unittest.main(argv=sys.argv[:1] + sys.argv[3:], verbosity=2)
     finally:
         shutil.rmtree(HOME, ignore_errors=True)
