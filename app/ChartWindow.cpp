@@ -226,7 +226,8 @@ ChartWindow::ChartWindow(QWidget* parent) : QWidget(parent, Qt::Window)
     });
     pause_ = new QPushButton(this);
     connect(pause_, &QPushButton::clicked, this, [this] { SetPaused(!Paused()); });
-    auto* pauseKey = new QAction(this);
+    // The window's menu holds it beside the main window's entries that open panels.
+    auto* pauseKey = new QAction(tr("一時停止・再開"), this);
     pauseKey->setShortcut(Qt::Key_Space);
     connect(pauseKey, &QAction::triggered, this, [this] { SetPaused(!Paused()); });
     addAction(pauseKey);
@@ -255,6 +256,7 @@ ChartWindow::ChartWindow(QWidget* parent) : QWidget(parent, Qt::Window)
     layout->addWidget(readout_);
     layout->addLayout(controls);
 
+    setContextMenuPolicy(Qt::ActionsContextMenu);
     refresh_.setSingleShot(true);
     connect(&refresh_, &QTimer::timeout, this, &ChartWindow::Refresh);
     Refresh();
@@ -264,7 +266,7 @@ void ChartWindow::Add(const zub3::PollResult& poll)
 {
     if (samples_.empty())
         origin_ = poll.sent;
-    samples_.push_back({poll.sent, poll.sentWallMs, poll.data, poll.fault});
+    samples_.push_back(poll);
     if (samples_.size() > kHistoryPolls)
         samples_.pop_front();
     if (poll.data && std::any_of(poll.data->channels.begin(), poll.data->channels.end(),
@@ -332,7 +334,7 @@ void ChartWindow::scheduleRefresh()
 
 double ChartWindow::seconds(const Sample& s) const
 {
-    return std::chrono::duration<double>(s.t - origin_).count();
+    return std::chrono::duration<double>(s.sent - origin_).count();
 }
 
 std::pair<std::size_t, std::size_t> ChartWindow::indexRange(double from, double to) const
@@ -516,7 +518,6 @@ void ChartWindow::showReadout()
     if (later != samples_.begin() && later != samples_.end() &&
         at - seconds(*std::prev(later)) < seconds(*later) - at)
         nearest = std::prev(later);
-    const QString time = QString::number(seconds(*nearest), 'f', 3);
     if (!nearest->data) {
         readout_->setText(describeGap(static_cast<std::size_t>(nearest - samples_.begin())));
         return;
@@ -527,7 +528,7 @@ void ChartWindow::showReadout()
             held << symbolOf(b);
     const auto& pa = nearest->data->channels;
     readout_->setText(tr("%1 秒　PA1 %2　PA2 %3　PA3 %4　PA4 %5　押下 %6")
-                          .arg(time)
+                          .arg(QString::number(seconds(*nearest), 'f', 3))
                           .arg(pa[0])
                           .arg(pa[1])
                           .arg(pa[2])
@@ -577,11 +578,8 @@ std::string ChartWindow::Csv(Extent extent) const
         if (!s.data)
             continue;  // as in zub3ctl's records, a failed poll has no row
         if (!start)
-            start = s.t;
-        out += zub3::FormatRecord(
-            zub3::Format::Csv, false,
-            {std::chrono::duration<double, std::milli>(s.t - *start).count(),
-             zub3::WallClock(s.wallMs), *s.data, {}, {}});
+            start = s.sent;
+        out += zub3::FormatRecord(zub3::Format::Csv, false, zub3::MakeRecord(s, *start));
     }
     return out;
 }

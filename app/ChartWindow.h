@@ -6,7 +6,7 @@
 // it, zooms in time with the wheel, breaks its lines where polls failed, and saves what it
 // shows as PNG, or the visible span or the whole session as CSV.
 
-#include "core/Protocol.h"
+#include "core/Records.h"
 
 #include <QTimer>
 #include <QWidget>
@@ -18,7 +18,6 @@
 #include <optional>
 #include <vector>
 
-class QAction;
 class QChart;
 class QComboBox;
 class QLabel;
@@ -26,20 +25,13 @@ class QLineSeries;
 class QPushButton;
 class QScrollBar;
 class QValueAxis;
-namespace zub3 {
-struct PollResult;
-}
 
 class ChartWindow : public QWidget {
     Q_OBJECT
 
 public:
-    struct Sample {
-        std::chrono::steady_clock::time_point t;
-        std::int64_t wallMs = 0;
-        std::optional<zub3::PollData> data;  // none: the poll failed, for fault's reason
-        zub3::PollFault fault = zub3::PollFault::None;
-    };
+    // Failed polls too: no data, for fault's reason.
+    using Sample = zub3::PollResult;
     // An hour of polls at the shortest interval, 5 ms: about 23 MB.
     static constexpr std::size_t kHistoryPolls = 720'000;
     enum class Extent { Visible, Session };

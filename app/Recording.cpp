@@ -60,6 +60,7 @@ Recording::~Recording()
 
 void Recording::Add(const zub3::PollResult& poll)
 {
+    link_.Add(poll);
     if (fd_ < 0 || !poll.data)
         return;
     if (!first_)
@@ -71,6 +72,11 @@ void Recording::Add(const zub3::PollResult& poll)
     ::close(fd_);
     fd_ = -1;
     emit Failed(reason);
+}
+
+QString Recording::Summary() const
+{
+    return tr("%1 に記録しました\n%2").arg(file_, link_.Describe(LinkQuality::Clock::now()));
 }
 
 // Straight to the file, so that a crash loses at most the row being written. A row the

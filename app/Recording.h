@@ -4,6 +4,8 @@
 // `zub3ctl monitor --format csv` writes it, so that zub3sim replays it and the same
 // scripts read both.
 
+#include "app/LinkQuality.h"
+
 #include <QObject>
 #include <QString>
 
@@ -34,6 +36,8 @@ public:
     // Polls without a valid reply have no row, as in zub3ctl's records. A row is in the file
     // whole or not at all.
     void Add(const zub3::PollResult& poll);
+    // The file and the polls since the start, with what came of them, for people.
+    QString Summary() const;
 
 signals:
     // The file took no more (a full disk, a folder removed); nothing more is written.
@@ -46,4 +50,5 @@ private:
     int fd_ = -1;
     off_t whole_ = 0;  // the length of the file up to its last whole row
     std::optional<std::chrono::steady_clock::time_point> first_;
+    LinkQuality link_;
 };

@@ -6,6 +6,7 @@
 #include "app/ChartWindow.h"
 #include "app/Recording.h"
 #include "app/SaveDialog.h"
+#include "app/StickView.h"
 #include "app/Translation.h"
 #include "app/WindowSettings.h"
 #include "app/ZUB3Check.h"
@@ -27,14 +28,17 @@ WindowExtras::WindowExtras(TMainForm& form, QString settingsFile)
       caption_(form.windowTitle()),
       settingsFile_(std::move(settingsFile)),
       chart_(new ChartWindow(&form)),
+      sticks_(new StickView(&form)),
       buttonLog_(new ::ButtonLog(form))
 {
     connect(&form_, &TMainForm::Polled, this, [this](const zub3::PollResult& poll) {
         if (recording_)
             recording_->Add(poll);
         chart_->Add(poll);
+        sticks_->Add(poll);
         buttonLog_->Add(poll);
     });
+    connect(&form_, &TMainForm::MonitoringStarted, sticks_, &StickView::RestartLink);
 
     // The context menu and the keys: one list, in the menu's order.
     struct Entry {
@@ -45,6 +49,7 @@ WindowExtras::WindowExtras(TMainForm& form, QString settingsFile)
     const Entry entries[] = {
         {tr("記録を開始"), QKeySequence(Qt::CTRL | Qt::Key_R), &WindowExtras::toggleRecording},
         {tr("グラフ"), QKeySequence(Qt::CTRL | Qt::Key_G), &WindowExtras::showChart},
+        {tr("スティックと通信品質"), QKeySequence(Qt::CTRL | Qt::Key_K), &WindowExtras::showSticks},
         {tr("ボタンの記録"), QKeySequence(Qt::CTRL | Qt::Key_B), &WindowExtras::showButtonLog},
         {tr("ヘルプ"), QKeySequence(Qt::Key_F1), &WindowExtras::showHelp},
         // The language the next start will not use, by its own name, so that whoever needs
@@ -63,6 +68,7 @@ WindowExtras::WindowExtras(TMainForm& form, QString settingsFile)
         form_.addAction(action);
         // The keys work in the other windows too.
         chart_->addAction(action);
+        sticks_->addAction(action);
         buttonLog_->addAction(action);
         if (!recordAction_)
             recordAction_ = action;
@@ -81,6 +87,7 @@ bool WindowExtras::eventFilter(QObject* watched, QEvent* event)
     // program; a minimised window's hide comes from the window system and leaves it.
     if (watched == &form_ && event->type() == QEvent::Hide && !event->spontaneous()) {
         chart_->close();
+        sticks_->close();
         buttonLog_->close();
     }
     return false;
@@ -98,16 +105,18 @@ void WindowExtras::StartRecording(const QString& file, bool overwrite)
     updateTitle();
 }
 
-void WindowExtras::StopRecording()
+QString WindowExtras::StopRecording()
 {
+    const QString summary = recording_ ? recording_->Summary() : QString();
     recording_.reset();
     updateTitle();
+    return summary;
 }
 
 void WindowExtras::toggleRecording()
 {
     if (recording_) {
-        StopRecording();
+        ShowInformation(StopRecording());
         return;
     }
     const QString file = AskSaveFile(&form_, tr("記録の保存先"), QStringLiteral("zub3"),
@@ -139,16 +148,24 @@ void WindowExtras::updateTitle()
 
 void WindowExtras::showChart()
 {
-    chart_->show();
-    chart_->raise();
-    chart_->activateWindow();
+    bringUp(*chart_);
+}
+
+void WindowExtras::showSticks()
+{
+    bringUp(*sticks_);
+}
+
+void WindowExtras::bringUp(QWidget& window)
+{
+    window.show();
+    window.raise();
+    window.activateWindow();
 }
 
 void WindowExtras::showButtonLog()
 {
-    buttonLog_->show();
-    buttonLog_->raise();
-    buttonLog_->activateWindow();
+    bringUp(*buttonLog_);
 }
 
 QString WindowExtras::HelpText()
@@ -173,6 +190,7 @@ QString WindowExtras::HelpText()
               "<table>"
               "<tr><td>Ctrl+R</td><td>記録の開始・停止</td></tr>"
               "<tr><td>Ctrl+G</td><td>グラフ（チャンネルとボタンの推移）を開く</td></tr>"
+              "<tr><td>Ctrl+K</td><td>スティックの可動範囲・中立と通信品質</td></tr>"
               "<tr><td>Ctrl+B</td><td>ボタンを押した・離した時刻の一覧を開く</td></tr>"
               "<tr><td>F1</td><td>このヘルプ</td></tr>"
               "<tr><td>Ctrl+Q</td><td>終了</td></tr>"

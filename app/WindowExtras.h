@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
-// What the window offers around its controls: recording, the chart, the button log, help
-// and version information, from a context menu and from keys.
+// What the window offers around its controls: recording, the chart, the sticks and link
+// panel, the button log, help and version information, from a context menu and from keys.
 
 #include "app/WindowSettings.h"
 
@@ -14,6 +14,7 @@ class ButtonLog;
 class ChartWindow;
 class QAction;
 class Recording;
+class StickView;
 class TMainForm;
 
 class WindowExtras : public QObject {
@@ -27,9 +28,11 @@ public:
     // Records every answered poll from the next on into file; throws std::runtime_error
     // saying why when the file cannot be written, or is there and not to be overwritten.
     void StartRecording(const QString& file, bool overwrite = false);
-    void StopRecording();
+    // The recording's summary, "" when there was none.
+    QString StopRecording();
     bool Recording() const { return recording_ != nullptr; }
     ChartWindow& Chart() { return *chart_; }
+    StickView& Sticks() { return *sticks_; }
     // What F1 shows: first steps, what each part shows, the keys, the files in use.
     static QString HelpText();
     ::ButtonLog& ButtonLog() { return *buttonLog_; }
@@ -42,6 +45,8 @@ private:
     void recordingFailed(const QString& file, const QString& reason);
     void updateTitle();
     void showChart();
+    void showSticks();
+    static void bringUp(QWidget& window);
     void showButtonLog();
     void showHelp();
     void showVersion();
@@ -55,6 +60,7 @@ private:
     const QString settingsFile_;
     std::unique_ptr<::Recording> recording_;
     ChartWindow* chart_;
+    StickView* sticks_;
     ::ButtonLog* buttonLog_;
     QAction* recordAction_ = nullptr;
     QAction* languageAction_ = nullptr;

@@ -100,7 +100,7 @@ private:
     Exchange kind_;
 };
 
-TMainForm::TMainForm(QWidget* parent) : QWidget(parent)
+TMainForm::TMainForm(QWidget* parent, TCommX* comPort) : QWidget(parent), ComPort(comPort)
 {
     createControls();
     FormCreate(this);
@@ -217,7 +217,10 @@ void TMainForm::createControls()
                tr("ZUB-3へ設定値を書き出します。"));
 
     // The serial component exists before the port selector that is bound to it.
-    ComPort = new TCommX(this);
+    if (ComPort)
+        ComPort->setParent(this);
+    else
+        ComPort = new TCommX(this);
     SetReceiverLine(*ComPort);
     // The component's own messages reach the user too, in the window's language.
     ComPort->Language = CurrentLanguage() == QStringLiteral("en") ? clEnglish : clJapanese;

@@ -37,7 +37,9 @@ class TMainForm : public QWidget {
     Q_OBJECT
 
 public:
-    explicit TMainForm(QWidget* parent = nullptr);
+    // The window makes its own serial component unless given one, which it then owns: tests
+    // give one that opens and closes without the component's pauses.
+    explicit TMainForm(QWidget* parent = nullptr, TCommX* comPort = nullptr);
     ~TMainForm() override;
 
     // Controls, in creation order.

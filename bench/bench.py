@@ -29,7 +29,7 @@ def loops(port, device, rate, interval, count, pid):
         "window, offscreen": ([WINDOW, port] + args, "offscreen"),
         # A scaled screen: everything the window paints itself at two device pixels a pixel.
         "window, xcb, ratio 2": ([WINDOW, port] + args, "xcb@2"),
-        "window + chart, xcb": ([WINDOW, port] + args + ["chart"], "xcb"),
+        "window + chart + sticks, xcb": ([WINDOW, port] + args + ["chart"], "xcb"),
         "window + recording, xcb": ([WINDOW, port] + args + ["record"], "xcb"),
     }
 
@@ -217,12 +217,15 @@ for rate in SPEEDS if ONLY in ("", "local") else ():
         try:
             measure("moving", rate, INTERVALS[0],
                     ("floor (C++)", "window, xcb", "window, xcb, ratio 2", "window, offscreen",
-                     "window + chart, xcb", "window + recording, xcb"),
+                     "window + chart + sticks, xcb", "window + recording, xcb"),
                     port, device, sim.pid)
         finally:
             sim.terminate()
             sim.wait()
 shutil.rmtree(RUNTIME, ignore_errors=True)
+# The chart's and sticks panel's memory over a long session, offscreen.
+memory = subprocess.run([os.path.join(BUILD, "bench", "bench_ChartMemory")], capture_output=True,
+                        text=True, env=dict(ENV, QT_QPA_PLATFORM="offscreen"), timeout=600)
 
 if rows:
     print("| receiver | line speed (bit/s) | interval (ms) | loop | polls | median period (ms) | "
@@ -235,10 +238,10 @@ if rows:
     print("|---|---:|---:|---|---:|---:|")
     print("\n".join(details))
     alone, chart, recording = (moving.get(n, {}) for n in
-                               ("window, xcb", "window + chart, xcb", "window + recording, xcb"))
+                               ("window, xcb", "window + chart + sticks, xcb", "window + recording, xcb"))
     if all(r and "error" not in r for r in (alone, chart, recording)):
         cpu = lambda r: 100 * r["cpu"] / r["wall"]
-        print("\nMoving receiver, 5 ms, xcb: the window %.1f %% of one core; with the chart open %.1f %% "
+        print("\nMoving receiver, 5 ms, xcb: the window %.1f %% of one core; with the chart and sticks panel open %.1f %% "
               "(%.2f times; aim at most 1.6); recording %.1f %% (%+.2f %% of a core; aim at most +0.3)."
               % (cpu(alone), cpu(chart), cpu(chart) / cpu(alone), cpu(recording), cpu(recording) - cpu(alone)))
 if net_rows:
@@ -249,6 +252,12 @@ if net_rows:
           "CPU receiver |")
     print("|---:|---:|---|---:|---:|---:|---:|---:|---:|---:|")
     print("\n".join(net_rows))
+if memory.returncode == 0:
+    print("\nThe chart and the sticks panel over two hours of polls at 5 ms (the chart keeps the"
+          " newest hour):\n")
+    print(memory.stdout.strip())
+else:
+    print("\nChart memory: failed: %s" % (memory.stderr.strip().splitlines() or ["?"])[-1])
 if idle and "error" not in idle:
     print("\nWindow with the port open and monitoring off, xcb, %d s: CPU %.2f %% of one core."
           % (IDLE_SECONDS, 100 * idle["cpu"] / idle["wall"]))

@@ -7,13 +7,15 @@
 //   bench_PollCycle PORT BIT-RATE idle SECONDS RECEIVER-PID
 //
 // The second form opens the port and leaves monitoring off: what the open port costs.
-// "chart" polls with the chart open beside the window, "record" while recording.
+// "chart" polls with the chart and the sticks panel open beside the window, "record" while
+// recording.
 //
 // The window is not changed for this: a filter on the poll timer stamps each tick as it is
 // delivered (the poll starts there), and a slot connected after the window's own stamps the
 // end of the poll, which splits the period into the exchange and the timer's wait.
 
 #include "app/ChartWindow.h"
+#include "app/StickView.h"
 #include "app/WindowExtras.h"
 #include "app/ZUB3Check.h"
 
@@ -121,8 +123,11 @@ int main(int argc, char** argv)
     form->show();
     QTemporaryDir recordings;
     if (mode == "chart") {
+        // With the sticks panel and its counters beside it.
         extras->Chart().move(form->frameGeometry().topRight());
         extras->Chart().show();
+        extras->Sticks().move(form->frameGeometry().bottomLeft());
+        extras->Sticks().show();
     } else if (mode == "record") {
         extras->StartRecording(recordings.filePath("session.csv"));
     }

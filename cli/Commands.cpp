@@ -8,6 +8,7 @@
 #include "cli/Summary.h"
 #include "core/Records.h"
 #include "platform/PortAccess.h"
+#include "platform/PortTexts.h"
 #include "platform/SerialRegistry.h"
 #include "platform/TerminationSignals.h"
 #include "platform/WriteAll.h"

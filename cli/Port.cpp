@@ -4,6 +4,7 @@
 #include "cli/Output.h"
 #include "core/Records.h"
 #include "platform/PortAccess.h"
+#include "platform/PortTexts.h"
 #include "platform/SerialRegistry.h"
 #include "serial/CommX.h"
 

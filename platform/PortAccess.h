@@ -4,7 +4,8 @@
 // it: the USB adapter's own description from sysfs, and the reasons an open would fail
 // (the device node's permissions, another program holding it through a UUCP lock file or an
 // open descriptor, a device that is gone). Opening a port takes the same lock and runs the
-// same checks, so a refusal names the same reason a listing shows.
+// same checks, so a refusal names the same reason a listing shows. What a refusal says to
+// the user is in PortTexts.h.
 
 #include <filesystem>
 #include <string>
@@ -80,11 +81,6 @@ PortAccess CheckServer(const std::string& address);
 // failed with errno error means (Free when nothing known).
 PortAccess FindHolder(const std::string& devicePath);
 PortAccess AccessFromError(const std::string& devicePath, int error);
-
-enum class Language { Japanese, English };
-// One line naming the device and what to do about it; "" for Access::Free. English lines
-// end with a full stop, Japanese ones with no closing mark.
-std::string Explain(const PortAccess& access, Language language);
 
 // The reason the calling thread's last failed CreateFileA of a port was refused, when it
 // is one of the above; Access::Free when the cause is unknown or the last open succeeded.

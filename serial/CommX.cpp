@@ -3,6 +3,7 @@
 
 #include "platform/Events.h"
 #include "platform/PortAccess.h"
+#include "platform/PortTexts.h"
 #include "platform/SerialRegistry.h"
 #include "platform/ThreadMessages.h"
 #include "toolkit/ExceptionReport.h"
@@ -91,6 +92,17 @@ int charTimeFor(int bitRate)
 bool isOpen(HANDLE port)
 {
     return port != INVALID_HANDLE_VALUE;
+}
+
+// Clears the port's error flags and tells the main thread of the line errors among them,
+// as OnError reports them.
+void reportLineErrors(HANDLE port, HWND notifyWnd)
+{
+    DWORD errors = 0;
+    COMSTAT stat{};
+    ClearCommError(port, &errors, &stat);
+    if (const DWORD mask = errors & kLineErrors)
+        SendMessageA(notifyWnd, WM_COMMERROR, 0, static_cast<LPARAM>(mask));
 }
 
 // Gone when the device node is no more; otherwise nothing known.
@@ -329,14 +341,14 @@ int TCustomCommX::Receive(void* Buffer, int Count)
     if (ReadFile(port, Buffer, static_cast<DWORD>(Count), &bytesRead, &ReadOverlapped))
         return static_cast<int>(bytesRead);
     if (GetLastError() != ERROR_IO_PENDING) {
-        ReportLineErrors();
+        reportLineErrors(handle_, NotifyWnd);
         return -1;
     }
     for (;;) {
         if (GetOverlappedResult(port, &ReadOverlapped, &bytesRead, FALSE))
             return static_cast<int>(bytesRead);
         if (GetLastError() != ERROR_IO_INCOMPLETE) {
-            ReportLineErrors();
+            reportLineErrors(handle_, NotifyWnd);
             return -1;
         }
         QCoreApplication::processEvents();
@@ -559,15 +571,6 @@ void TCustomCommX::ApplyBufLens()
         Raise(Message::BufLen);
 }
 
-void TCustomCommX::ReportLineErrors()
-{
-    DWORD errors = 0;
-    COMSTAT stat{};
-    ClearCommError(handle_, &errors, &stat);
-    if (const DWORD mask = errors & kLineErrors)
-        SendMessageA(NotifyWnd, WM_COMMERROR, 0, static_cast<LPARAM>(mask));
-}
-
 void TCustomCommX::WatchLine()
 {
     if (!isOpen(handle_))
@@ -716,13 +719,13 @@ void TCommTransThread::WriteBlock(const std::uint8_t* Block, DWORD Size)
         if (done)
             return;
         if (GetLastError() != ERROR_IO_PENDING) {
-            ReportLineErrors();
+            reportLineErrors(PortHandle, NotifyWnd);
             return;
         }
         WaitForSingleObject(event_, INFINITE);
         if (GetOverlappedResult(PortHandle, &overlapped_, &written, FALSE))
             return;
-        ReportLineErrors();
+        reportLineErrors(PortHandle, NotifyWnd);
         if (written >= rest)
             return;
         position += written;
@@ -750,15 +753,6 @@ void TCommTransThread::EndTransmit()
     FlushFileBuffers(PortHandle);
     Sleep(static_cast<DWORD>(CharTime.load()));
     EscapeCommFunction(PortHandle, flow == cfcHalfHigh ? CLRRTS : SETRTS);
-}
-
-void TCommTransThread::ReportLineErrors()
-{
-    DWORD errors = 0;
-    COMSTAT stat{};
-    ClearCommError(PortHandle, &errors, &stat);
-    if (const DWORD mask = errors & kLineErrors)
-        SendMessageA(NotifyWnd, WM_COMMERROR, 0, static_cast<LPARAM>(mask));
 }
 
 // --- TCommReceiveThread ---
@@ -796,11 +790,7 @@ void TCommReceiveThread::Execute()
             WaitForSingleObject(wake, INFINITE);
         if (Terminated())
             break;
-        DWORD errors = 0;
-        COMSTAT stat{};
-        ClearCommError(PortHandle, &errors, &stat);
-        if (const DWORD mask = errors & kLineErrors)
-            SendMessageA(NotifyWnd, WM_COMMERROR, 0, static_cast<LPARAM>(mask));
+        reportLineErrors(PortHandle, NotifyWnd);
         if (eventMask & EV_BREAK)
             SendMessageA(NotifyWnd, WM_COMMBREAK, 0, static_cast<LPARAM>(eventMask));
         if (eventMask & EV_RXCHAR)

@@ -169,7 +169,6 @@ private:
     void ApplyTimeOuts();
     void ApplyBufLens();
     void WriteLineSettings(Message Refusal);
-    void ReportLineErrors();
     // Sets the events the receive thread waits for: breaks and line errors, and received
     // bytes while OnReceive has a handler.
     void WatchLine();
@@ -253,7 +252,6 @@ private:
     void WriteBlock(const std::uint8_t* Block, platform::win::DWORD Size);
     void BeginTransmit();
     void EndTransmit();
-    void ReportLineErrors();
     bool Stopping() const { return Abort.load() || Terminated(); }
 
     TCustomCommX* const Owner;

@@ -236,5 +236,5 @@ TEST(ChartWindow, HistoryIsBounded)
     for (int i = 0; i < static_cast<int>(ChartWindow::kHistoryPolls) + extra; ++i)
         chart.Add(poll(i, 5ms));
     EXPECT_EQ(chart.Samples().size(), ChartWindow::kHistoryPolls);
-    EXPECT_EQ(chart.Samples().front().wallMs, 1'700'000'000'000 + extra);
+    EXPECT_EQ(chart.Samples().front().sentWallMs, 1'700'000'000'000 + extra);
 }

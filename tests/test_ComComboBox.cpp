@@ -4,6 +4,7 @@
 #include "platform/SerialRegistry.h"
 #include "serial/CommX.h"
 #include "support/PtyPair.h"
+#include "support/QuickCommX.h"
 #include "toolkit/Dialogs.h"
 
 #include <gtest/gtest.h>
@@ -162,7 +163,7 @@ TEST_F(ComComboBoxTest, WritingPortNoSelectsWithoutEventsOrOpening)
 {
     WriteEntry("a", ValueType::String, "COM3", "/dev/null");
     WriteEntry("b", ValueType::String, "COM7", "/dev/null");
-    TCommX port(nullptr);
+    QuickCommX port(nullptr);
     TComComboBox box;
     bind(box, port);
     int changes = 0;
@@ -184,7 +185,7 @@ TEST_F(ComComboBoxTest, ChoosingPortsOpensAndClosesTheBoundComponent)
 {
     PtyPair pty;
     WriteEntry("pty", ValueType::String, "COM9", pty.SlavePath());
-    TCommX port(nullptr);
+    TCommX port(nullptr);  // with its pauses: reopening takes them
     port.SetTimeOutReceive(50);
     TComComboBox box;
     bind(box, port);
@@ -225,7 +226,7 @@ TEST_F(ComComboBoxTest, ChoosingPortsOpensAndClosesTheBoundComponent)
 TEST_F(ComComboBoxTest, UnopenablePortShowsTheDefaultReport)
 {
     WriteEntry("gone", ValueType::String, "COM4", "/nonexistent/ttyUSB9");
-    TCommX port(nullptr);
+    QuickCommX port(nullptr);
     TComComboBox box;
     bind(box, port);
     dropDown(box);
@@ -247,7 +248,7 @@ TEST_F(ComComboBoxTest, FailingHandlerSkipsTheConnectStep)
 {
     PtyPair pty;
     WriteEntry("pty", ValueType::String, "COM9", pty.SlavePath());
-    TCommX port(nullptr);
+    QuickCommX port(nullptr);
     TComComboBox box;
     bind(box, port);
     box.OnChange = [](QObject*) { throw ECommError("Bitrate configuration error."); };
@@ -266,7 +267,7 @@ TEST_F(ComComboBoxTest, RebuildingShowsTheOpenPortOrNothing)
     PtyPair pty;
     WriteEntry("a", ValueType::String, "COM3", "/dev/null");
     WriteEntry("pty", ValueType::String, "COM9", pty.SlavePath());
-    TCommX port(nullptr);
+    QuickCommX port(nullptr);
     port.SetTimeOutReceive(50);
     TComComboBox box;
     bind(box, port);
@@ -317,7 +318,7 @@ TEST_F(ComComboBoxTest, PublishesItsPropertiesInOrder)
         names << meta->property(i).name();
     EXPECT_EQ(names, (QStringList{"PortNo", "OffText", "ComPort", "AutoConnect", "IsOpen"}));
 
-    TCommX port(nullptr);
+    QuickCommX port(nullptr);
     EXPECT_TRUE(box.setProperty("ComPort", QVariant::fromValue(&port)));
     EXPECT_EQ(box.ComPort(), &port);
     EXPECT_EQ(box.property("ComPort").value<TCommX*>(), &port);

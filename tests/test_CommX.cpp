@@ -3,6 +3,8 @@
 
 #include "support/FakeComm.h"
 #include "support/PtyPair.h"
+#include "support/QuickCommX.h"
+#include "support/Wait.h"
 #include "toolkit/Dialogs.h"
 
 #include <gtest/gtest.h>
@@ -46,20 +48,6 @@ long msSince(Clock::time_point start)
         std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count());
 }
 
-// Handles Qt events until the condition holds or the time is up.
-template <typename F>
-bool processUntil(F condition, std::chrono::milliseconds limit = 3000ms)
-{
-    const auto end = Clock::now() + limit;
-    while (!condition()) {
-        if (Clock::now() > end)
-            return false;
-        QCoreApplication::processEvents();
-        std::this_thread::sleep_for(1ms);
-    }
-    return true;
-}
-
 std::string messageOf(const std::function<void()>& f)
 {
     try {
@@ -80,15 +68,6 @@ void configure(TCommX& comm, int portNo)
     comm.SetTimeOutReceive(500);
 }
 
-// Opens and closes without the pauses, where they are not what a test looks at.
-class QuickCommX : public TCommX {
-public:
-    using TCommX::TCommX;
-
-protected:
-    void Pause(int) override {}
-};
-
 // --- on a pseudo terminal ---
 
 class CommXPty : public ::testing::Test {
@@ -97,7 +76,7 @@ protected:
 
     RegisteredPty line;
     PtyPair& far = line.Pty();
-    TCommX comm{nullptr};
+    QuickCommX comm{nullptr};
 };
 
 }  // namespace
@@ -249,7 +228,7 @@ TEST_F(CommXPty, SendHandsOverBlocksThatArriveCompleteAndInOrder)
     ASSERT_TRUE(comm.Send(data.data(), 5000));
     EXPECT_LE(comm.SendPending(), 5000);
     EXPECT_EQ(far.Read(5000, 3000ms), data);
-    EXPECT_TRUE(processUntil([&] { return comm.SendPending() == 0; }));
+    EXPECT_TRUE(WaitUntil([&] { return comm.SendPending() == 0; }));
 }
 
 TEST_F(CommXPty, TheBlockLimitKeepsTheEventLoopAlive)
@@ -304,16 +283,20 @@ TEST_F(CommXPty, PurgeSendDiscardsQueuedBlocksAndTheNextSendGoesOut)
     EXPECT_TRUE(far.Drain(50ms).empty());
 }
 
-TEST_F(CommXPty, CloseTakesItsPausesAndEndsSending)
+TEST_F(CommXPty, OpenAndCloseTakeTheirPausesAndCloseEndsSending)
 {
-    comm.Open();
-    const auto start = Clock::now();
-    comm.Close();
+    TCommX paused(nullptr);
+    configure(paused, line.PortNumber());
+    auto start = Clock::now();
+    paused.Open();
+    EXPECT_GE(msSince(start), 100);
+    start = Clock::now();
+    paused.Close();
     EXPECT_GE(msSince(start), 600);
-    EXPECT_EQ(comm.Handle(), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(paused.Handle(), INVALID_HANDLE_VALUE);
     const Bytes frame{1, 2, 3};
-    EXPECT_FALSE(comm.Send(frame.data(), 3));
-    EXPECT_EQ(comm.ReadByte(), -1);
+    EXPECT_FALSE(paused.Send(frame.data(), 3));
+    EXPECT_EQ(paused.ReadByte(), -1);
 }
 
 TEST_F(CommXPty, SecondOpenRaisesAndThePortStaysUsable)
@@ -441,7 +424,7 @@ TEST_F(CommXPty, DestroyingTheComponentClosesItsPort)
 {
     {
         TCommX owner(nullptr);
-        auto* owned = new TCommX(&owner);  // freed with its owner
+        auto* owned = new QuickCommX(&owner);  // freed with its owner
         configure(*owned, line.PortNumber());
         owned->Open();
     }
@@ -460,7 +443,7 @@ TEST_F(CommXPty, OnReceiveReportsTheQueuedCountOnTheMainThread)
         sizes.push_back(size);
     };
     far.Write(pattern(22));
-    EXPECT_TRUE(processUntil([&] { return !sizes.empty() && sizes.back() == 22; }));
+    EXPECT_TRUE(WaitUntil([&] { return !sizes.empty() && sizes.back() == 22; }));
     EXPECT_EQ(thread, QCoreApplication::instance()->thread());
     Bytes in(22);
     EXPECT_EQ(comm.Receive(in.data(), 22), 22);
@@ -507,7 +490,7 @@ TEST(CommXCycles, OpenCloseCyclesLeaveNothingBehind)
         comm.Close();
     }
     settle();
-    EXPECT_TRUE(processUntil([&] { return entries("/proc/self/task") <= threads; }, 5000ms));
+    EXPECT_TRUE(WaitUntil([&] { return entries("/proc/self/task") <= threads; }, 5000ms));
     EXPECT_EQ(entries("/proc/self/fd"), descriptors);
     EXPECT_LT(mallinfo2().uordblks, heap + 64 * 1024);
 }
@@ -706,8 +689,8 @@ TEST_F(CommXFake, LineEventsReachTheMainThreadAsErrorBreakReceive)
     comm.Open();
     // Nobody listening: the bytes stay queued for Receive.
     device.Arrive({0x31, 0x32});
-    EXPECT_TRUE(processUntil([&] { return comm.ReceivedCount() == 2; }));
-    processUntil([] { return false; }, 100ms);
+    EXPECT_TRUE(WaitUntil([&] { return comm.ReceivedCount() == 2; }));
+    WaitUntil(Never, 100ms);
     Bytes in(2);
     EXPECT_EQ(comm.Receive(in.data(), 2), 2);
 
@@ -727,7 +710,7 @@ TEST_F(CommXFake, LineEventsReachTheMainThreadAsErrorBreakReceive)
     };
     comm.OnReceive = [&](QObject*, int size) { note("receive " + std::to_string(size)); };
     device.Arrive({0x00, 0x41}, win::CE_FRAME, 1);
-    EXPECT_TRUE(processUntil([&] { return events.size() >= 3; }));
+    EXPECT_TRUE(WaitUntil([&] { return events.size() >= 3; }));
     EXPECT_EQ(events, (std::vector<std::string>{"error 8", "break", "receive 2"}));
     EXPECT_TRUE(onMain);
     EXPECT_EQ(comm.Receive(in.data(), 2), 2);
@@ -737,13 +720,13 @@ TEST_F(CommXFake, LineEventsReachTheMainThreadAsErrorBreakReceive)
     device.Arrive(pattern(22));
     Bytes reply(22);
     EXPECT_EQ(comm.Receive(reply.data(), 22), 22);
-    processUntil([] { return false; }, 200ms);
+    WaitUntil(Never, 200ms);
     EXPECT_TRUE(events.empty());
 
     // A report that arrives after Close fires nothing.
     device.Arrive({0x01});
     comm.Close();
-    processUntil([] { return false; }, 200ms);
+    WaitUntil(Never, 200ms);
     EXPECT_TRUE(events.empty());
 }
 
@@ -754,7 +737,7 @@ TEST_F(CommXFake, WhatAHandlerRaisesGoesToTheExceptionReport)
     comm.Open();
     comm.OnBreak = [](QObject*) { throw ECommError("壊れました"); };
     device.Arrive({0x00}, 0, 1);
-    EXPECT_TRUE(processUntil([&] { return !shown.empty(); }));
+    EXPECT_TRUE(WaitUntil([&] { return !shown.empty(); }));
     SetMessageBoxHook(previous);
     ASSERT_EQ(shown.size(), 1u);
     EXPECT_EQ(shown[0].kind, MessageKind::Error);
@@ -773,7 +756,7 @@ TEST_F(CommXFake, HalfDuplexRaisesRtsAroundABurst)
         const auto start = Clock::now();
         ASSERT_TRUE(comm.Send(frame.data(), 3));
         ASSERT_TRUE(comm.Send(frame.data(), 3));
-        EXPECT_TRUE(processUntil([&] { return eventsSince(start).size() >= 4; }));
+        EXPECT_TRUE(WaitUntil([&] { return eventsSince(start).size() >= 4; }));
         const auto events = eventsSince(start);
         ASSERT_EQ(events.size(), 4u);
         EXPECT_EQ(events[0].kind, win::FakeComm::LineEvent::Rts);
@@ -793,8 +776,8 @@ TEST_F(CommXFake, HalfDuplexRaisesRtsAroundABurst)
     comm.Open();
     const auto start = Clock::now();
     ASSERT_TRUE(comm.Send("\x01\x02", 2));
-    EXPECT_TRUE(processUntil([&] { return comm.SendPending() == 0; }));
-    processUntil([] { return false; }, 100ms);
+    EXPECT_TRUE(WaitUntil([&] { return comm.SendPending() == 0; }));
+    WaitUntil(Never, 100ms);
     const auto events = eventsSince(start);
     ASSERT_EQ(events.size(), 1u);  // the write only; RTS and DTR untouched
     EXPECT_EQ(events[0].kind, win::FakeComm::LineEvent::Write);
@@ -808,7 +791,7 @@ TEST_F(CommXFake, HalfDuplexLowersRtsOnlyAfterTheLastBitHasLeft)
     const Bytes data = pattern(200);  // 208 ms on the line, in the driver at once
     const auto start = Clock::now();
     ASSERT_TRUE(comm.Send(data.data(), 200));
-    EXPECT_TRUE(processUntil([&] { return eventsSince(start).size() >= 3; }));
+    EXPECT_TRUE(WaitUntil([&] { return eventsSince(start).size() >= 3; }));
     const auto events = eventsSince(start);
     ASSERT_EQ(events.size(), 3u);
     EXPECT_EQ(events[1].kind, win::FakeComm::LineEvent::Write);
@@ -835,7 +818,7 @@ TEST_F(CommXFake, ArrivalsDuringPurgeSendStillMergeIntoOneReport)
     });
     comm.PurgeSend();  // about 140 ms
     arrivals.join();
-    processUntil([] { return false; }, 200ms);
+    WaitUntil(Never, 200ms);
     ASSERT_FALSE(reports.empty());
     EXPECT_LE(reports.size(), 2u);
     EXPECT_EQ(reports.back(), 5);
@@ -851,12 +834,12 @@ TEST_F(CommXFake, AHandlerAssignedToAnOpenPortHearsOfBytesAlreadyWaiting)
     device.Arrive({1, 2, 3}, win::CE_FRAME);
     std::this_thread::sleep_for(50ms);  // the main thread busy meanwhile
     comm.OnReceive = [&](QObject*, int size) { events.push_back("receive " + std::to_string(size)); };
-    EXPECT_TRUE(processUntil([&] { return events.size() >= 2; }, 500ms));
-    processUntil([] { return false; }, 50ms);
+    EXPECT_TRUE(WaitUntil([&] { return events.size() >= 2; }, 500ms));
+    WaitUntil(Never, 50ms);
     EXPECT_EQ(events, (std::vector<std::string>{"error 8", "receive 3"}));
     // Another handler in place of one that watched reports nothing new.
     comm.OnReceive = [&](QObject*, int size) { events.push_back("again " + std::to_string(size)); };
-    processUntil([] { return false; }, 100ms);
+    WaitUntil(Never, 100ms);
     EXPECT_EQ(events.size(), 2u);
 }
 
@@ -866,7 +849,7 @@ TEST_F(CommXFake, SendSplitsIntoBlocksOfBufLenTrans)
     const Bytes data = pattern(5000);
     const auto start = Clock::now();
     ASSERT_TRUE(comm.Send(data.data(), 5000));
-    EXPECT_TRUE(processUntil([&] { return comm.SendPending() == 0; }));
+    EXPECT_TRUE(WaitUntil([&] { return comm.SendPending() == 0; }));
     std::vector<unsigned> writes;
     for (const auto& e : eventsSince(start))
         writes.push_back(e.value);
@@ -885,12 +868,12 @@ TEST_F(CommXFake, PurgeSendAndALineErrorReportNeverWaitForEachOther)
     comm.OnError = [&](QObject*, int state) { errors.push_back(state); };
     device.HoldWrites(true);
     ASSERT_TRUE(comm.Send("\x01\x02\x03", 3));
-    ASSERT_TRUE(processUntil([&] { return device.WritesHeld() > 0; }));  // the write is pending
+    ASSERT_TRUE(WaitUntil([&] { return device.WritesHeld() > 0; }));  // the write is pending
     device.Arrive({}, win::CE_FRAME);  // found by the transmit thread when its write fails
     comm.PurgeSend();                   // would never return if the report waited for it
     EXPECT_EQ(comm.SendPending(), 0);
     EXPECT_TRUE(errors.empty());  // nothing runs inside PurgeSend
-    EXPECT_TRUE(processUntil([&] { return !errors.empty(); }));
+    EXPECT_TRUE(WaitUntil([&] { return !errors.empty(); }));
     EXPECT_EQ(errors, std::vector<int>{8});
 }
 

@@ -7,6 +7,7 @@
 #include "platform/CommDevice.h"
 #include "platform/Events.h"
 #include "platform/PortAccess.h"
+#include "platform/PortTexts.h"
 #include "platform/SerialRegistry.h"
 #include "support/Program.h"
 #include "support/Rfc2217Server.h"

@@ -3,6 +3,8 @@
 
 #include "platform/ThreadMessages.h"
 
+#include "support/Wait.h"
+
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
@@ -17,15 +19,6 @@ using namespace platform::win;
 using namespace std::chrono_literals;
 
 namespace {
-
-void processFor(std::chrono::milliseconds time)
-{
-    const auto end = std::chrono::steady_clock::now() + time;
-    while (std::chrono::steady_clock::now() < end) {
-        QCoreApplication::processEvents();
-        std::this_thread::sleep_for(1ms);
-    }
-}
 
 // Records what its procedure got, and on which thread.
 struct Recorder {
@@ -61,8 +54,7 @@ TEST(NotifyWindow, ASendFromAnotherThreadRunsOnTheMainThreadWhileTheSenderWaits)
     std::this_thread::sleep_for(50ms);
     EXPECT_FALSE(returned);  // nobody has handled events yet
     EXPECT_TRUE(r.messages.empty());
-    while (!returned)
-        processFor(1ms);
+    EXPECT_TRUE(WaitUntil([&] { return returned.load(); }));
     sender.join();
     EXPECT_EQ(result, 42);
     EXPECT_EQ(r.messages, std::vector<UINT>{0x502});
@@ -87,7 +79,7 @@ TEST(NotifyWindow, DestroyingTheWindowDropsWaitingAndLaterSends)
     EXPECT_FALSE(IsWindow(window));
     std::thread([&] { EXPECT_EQ(SendMessageA(window, 0x500, 1, 1), 0); }).join();
     EXPECT_EQ(SendMessageA(window, 0x500, 1, 1), 0);
-    processFor(20ms);
+    WaitUntil(Never, 20ms);
 }
 
 TEST(NotifyWindow, DeferredSendsOfOneThreadDoNotWaitButStillRunInOrder)
@@ -121,16 +113,14 @@ TEST(NotifyWindow, DeferredSendsOfOneThreadDoNotWaitButStillRunInOrder)
         EXPECT_FALSE(otherReturned);
         EXPECT_TRUE(r.messages.empty());
     }
-    while (!otherReturned)
-        processFor(1ms);
+    EXPECT_TRUE(WaitUntil([&] { return otherReturned.load(); }));
     other.join();
     EXPECT_EQ(r.messages, (std::vector<UINT>{0x500, 0x501, 0x502}));
 
     // Deferral over: senders wait again.
     LRESULT result = 0;
     std::thread again([&] { result = SendMessageA(r.window, 0x503, 3, 4); });
-    while (r.messages.size() < 4)
-        processFor(1ms);
+    EXPECT_TRUE(WaitUntil([&] { return r.messages.size() >= 4; }));
     again.join();
     EXPECT_EQ(result, 7);
 }

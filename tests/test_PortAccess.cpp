@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "platform/PortAccess.h"
+#include "platform/PortTexts.h"
 
 #include "platform/SerialRegistry.h"
 #include "support/ChildProcess.h"

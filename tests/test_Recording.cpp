@@ -7,6 +7,7 @@
 #include "app/WindowExtras.h"
 #include "core/Records.h"
 #include "sim/Replay.h"
+#include "support/Wait.h"
 #include "support/WindowRig.h"
 
 #include <gtest/gtest.h>
@@ -79,11 +80,13 @@ TEST(Recording, RowsAreTheAnsweredPollsAndTheReceiverPlaysThemBack)
             rig.receiver->SetState(stateFor(poll));
         });
         monitor(*form);
-        ASSERT_TRUE(WindowRig::WaitFor([&] { return poll >= 12; }));
+        ASSERT_TRUE(WaitUntil([&] { return poll >= 12; }));
         WindowRig::ClickSwitch(*form);
-        ASSERT_TRUE(WindowRig::WaitFor([&] { return !form->Monitoring; }));
-        extras->StopRecording();
+        ASSERT_TRUE(WaitUntil([&] { return !form->Monitoring; }));
+        const QString summary = extras->StopRecording();
         EXPECT_FALSE(form->windowTitle().contains("記録中"));
+        EXPECT_TRUE(summary.contains("チェックサム不一致 1") && summary.contains("応答なし 1"))
+            << summary.toStdString();
     }
     EXPECT_EQ(rows(file), expected);
     EXPECT_EQ(zub3::ReadRecords(file.toStdString()).front().tMs, 0.0);  // timed from the first row
@@ -99,7 +102,7 @@ TEST(Recording, RowsAreTheAnsweredPollsAndTheReceiverPlaysThemBack)
     extras->StartRecording(replayed);
     monitor(*form);
     // Rows are in the file as they come.
-    ASSERT_TRUE(WindowRig::WaitFor([&] {
+    ASSERT_TRUE(WaitUntil([&] {
         const auto r = rows(replayed);
         return !r.empty() && r.back() == expected.back();
     }));
@@ -128,15 +131,15 @@ TEST(Recording, FileThatTakesNoMoreStopsTheRecordingNotMonitoring)
     const QString file = dir->filePath("session.csv");
     extras->StartRecording(file);
     monitor(*form);
-    ASSERT_TRUE(WindowRig::WaitFor([&] { return !rows(file).empty(); }));
+    ASSERT_TRUE(WaitUntil([&] { return !rows(file).empty(); }));
     dir.reset();  // the folder removed, the file with it
-    ASSERT_TRUE(WindowRig::WaitFor([&] { return !rig.messages.empty(); }));
+    ASSERT_TRUE(WaitUntil([&] { return !rig.messages.empty(); }));
     EXPECT_EQ(rig.messages[0].kind, MessageKind::Warning);
     EXPECT_TRUE(rig.messages[0].text.startsWith("記録を停止しました。" + file));
     EXPECT_FALSE(extras->Recording());
     EXPECT_FALSE(form->windowTitle().contains("記録中"));
     const auto polls = rig.receiver->GetCounters().polls;
-    EXPECT_TRUE(WindowRig::WaitFor([&] { return rig.receiver->GetCounters().polls > polls + 5; }));
+    EXPECT_TRUE(WaitUntil([&] { return rig.receiver->GetCounters().polls > polls + 5; }));
     EXPECT_TRUE(form->Monitoring);
 }
 
@@ -159,7 +162,7 @@ TEST(Recording, AFileCutShortEndsWithItsLastWholeRow)
     QObject::connect(form.get(), &TMainForm::Polled,
                      [&](const zub3::PollResult&) { rig.receiver->SetState(stateFor(++poll)); });
     monitor(*form);
-    const bool stopped = WindowRig::WaitFor([&] { return !rig.messages.empty(); });
+    const bool stopped = WaitUntil([&] { return !rig.messages.empty(); });
     ::setrlimit(RLIMIT_FSIZE, &old);
     ASSERT_TRUE(stopped);
     EXPECT_FALSE(extras->Recording());

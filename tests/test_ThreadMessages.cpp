@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "platform/ThreadMessages.h"
 
+#include "support/Wait.h"
+
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -10,16 +12,6 @@
 
 using namespace platform::win;
 using namespace std::chrono_literals;
-
-namespace {
-
-void waitFor(const std::atomic<DWORD>& id)
-{
-    while (!id)
-        std::this_thread::sleep_for(1ms);
-}
-
-}  // namespace
 
 TEST(ThreadMessages, PostingNeedsAQueueThatLivesWithItsThread)
 {
@@ -34,7 +26,7 @@ TEST(ThreadMessages, PostingNeedsAQueueThatLivesWithItsThread)
         PeekMessageA(&m, HWND{}, 0, 0, PM_NOREMOVE);
         made = true;
     });
-    waitFor(id);
+    ASSERT_TRUE(WaitUntil([&] { return id != 0; }));
     EXPECT_FALSE(PostThreadMessageA(id, 0x500, 1, 2));
     EXPECT_EQ(GetLastError(), ERROR_INVALID_THREAD_ID);
     makeQueue = true;
@@ -57,7 +49,7 @@ TEST(ThreadMessages, WaitMessageWakesAndMessagesComeInOrder)
                 got.push_back(m);
         }
     });
-    waitFor(id);
+    ASSERT_TRUE(WaitUntil([&] { return id != 0; }));
     std::this_thread::sleep_for(20ms);  // asleep in WaitMessage by now
     EXPECT_TRUE(PostThreadMessageA(id, 0x500, 10, 100));
     EXPECT_TRUE(PostThreadMessageA(id, 0x501, 0, 0));

@@ -7,6 +7,7 @@
 
 #include "core/Protocol.h"
 #include "platform/Termios2.h"
+#include "support/Wait.h"
 
 #include <gtest/gtest.h>
 
@@ -101,14 +102,6 @@ bool writeAccepted(const Bytes& reply, const WriteFrame& f)
     return reply.size() == kWriteReplySize &&
            CheckWriteReply(std::span<const Byte, kWriteReplySize>(reply.data(), kWriteReplySize),
                            f);
-}
-
-void waitFor(const std::function<bool()>& done)
-{
-    const auto deadline = Clock::now() + 3s;
-    while (!done() && Clock::now() < deadline)
-        std::this_thread::sleep_for(1ms);
-    ASSERT_TRUE(done());
 }
 
 VirtualReceiver::Config config(int id, int bitRate, Faults faults = {})
@@ -258,13 +251,13 @@ TEST(VirtualReceiver, WriteChangesIDAndSpeedAndKeepsThem)
     EXPECT_EQ(reply, (Bytes{0xC0, 0x00, 0x00, 0x01, 0x01, 0x01, 0x40, 0x00}));
     EXPECT_TRUE(writeAccepted(reply, write));
     EXPECT_TRUE(line.Quiet());
-    waitFor([&] { return rx.ID() == 17; });
+    ASSERT_TRUE(WaitUntil([&] { return rx.ID() == 17; }));
     EXPECT_EQ(rx.BitRate(), 625000);
     EXPECT_EQ(LoadSettings(dir / "state"), (StoredSettings{17, 625000}));
 
     // The old speed gets nothing, not even for the new ID.
     line.Send(poll(17));
-    waitFor([&] { return rx.GetCounters().wrongSpeed == 1; });
+    ASSERT_TRUE(WaitUntil([&] { return rx.GetCounters().wrongSpeed == 1; }));
     // At the new speed the old ID gets nothing; the new one is answered.
     line.SetRate(625000);
     line.Send(poll(0));
@@ -310,7 +303,7 @@ TEST(VirtualReceiver, FaultsOnPollReplies)
 
     rx.SetFaults({.noReply = true});
     line.Send(poll(2));
-    waitFor([&] { return rx.GetCounters().polls == 1; });
+    ASSERT_TRUE(WaitUntil([&] { return rx.GetCounters().polls == 1; }));
     EXPECT_TRUE(line.Quiet());
 
     EXPECT_EQ(ask({.shortReply = 10}, 10), Bytes(good.begin(), good.begin() + 10));
@@ -344,11 +337,11 @@ TEST(VirtualReceiver, FaultsOnWritesStillTakeTheWrite)
     const WriteFrame first = BuildWriteFrame(3, 10, 4);
     line.Send(frame(first));
     EXPECT_FALSE(writeAccepted(line.Read(kWriteReplySize), first));
-    waitFor([&] { return rx.ID() == 4; });
+    ASSERT_TRUE(WaitUntil([&] { return rx.ID() == 4; }));
 
     rx.SetFaults({.noReply = true});
     line.Send(frame(BuildWriteFrame(4, 10, 5)));
-    waitFor([&] { return rx.ID() == 5; });
+    ASSERT_TRUE(WaitUntil([&] { return rx.ID() == 5; }));
     EXPECT_TRUE(line.Quiet());
 }
 

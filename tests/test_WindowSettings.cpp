@@ -4,6 +4,7 @@
 #include "app/WindowSettings.h"
 
 #include "app/WindowExtras.h"
+#include "support/QuickCommX.h"
 #include "support/WindowRig.h"
 #include "toolkit/SpinEdit.h"
 #include "toolkit/Timer.h"
@@ -33,7 +34,7 @@ TEST(WindowSettings, RoundTripThroughCloseAndStart)
     const QString file = dir.filePath("zub3/ZUB3Manager.conf");
     WindowRig rig;
     {
-        TMainForm form;
+        TMainForm form(nullptr, new QuickCommX(nullptr));
         new SettingsKeeper(form, file);
         form.cbxPort->SetPortNo(9);
         emit form.cbxPort->activated(form.cbxPort->currentIndex());
@@ -48,7 +49,7 @@ TEST(WindowSettings, RoundTripThroughCloseAndStart)
     ASSERT_TRUE(stored->port);
     EXPECT_EQ(stored->port->device.toStdString(), rig.receiver->SlavePath());
 
-    TMainForm form;
+    TMainForm form(nullptr, new QuickCommX(nullptr));
     auto* keeper = new SettingsKeeper(form, file);
     keeper->Apply(*stored);
     EXPECT_NE(form.ComPort->Handle(), INVALID_HANDLE_VALUE);
@@ -63,7 +64,7 @@ TEST(WindowSettings, RoundTripThroughCloseAndStart)
     // A receiver started again gets another pseudo-terminal under the same COM name.
     form.close();
     rig.StartReceiver({});
-    TMainForm again;
+    TMainForm again(nullptr, new QuickCommX(nullptr));
     (new SettingsKeeper(again, file))->Apply(*LoadSettings(file, &fault));
     EXPECT_NE(again.ComPort->Handle(), INVALID_HANDLE_VALUE);
 }
@@ -74,7 +75,7 @@ TEST(WindowSettings, PortChosenAloneIsKept)
     const QString file = dir.filePath("ZUB3Manager.conf");
     WindowRig rig;
     {
-        TMainForm form;
+        TMainForm form(nullptr, new QuickCommX(nullptr));
         (new SettingsKeeper(form, file))->Apply({std::nullopt, 115200, 10, 0});
         form.cbxPort->SetPortNo(9);
         emit form.cbxPort->activated(form.cbxPort->currentIndex());

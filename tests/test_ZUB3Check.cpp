@@ -4,6 +4,7 @@
 #include "toolkit/DesktopMetrics.h"
 #include "serial/CommX.h"
 #include "support/PtyPair.h"
+#include "support/QuickCommX.h"
 #include "toolkit/Dialogs.h"
 #include "toolkit/Memo.h"
 #include "toolkit/Shape.h"
@@ -342,7 +343,7 @@ TEST_F(MainFormTest, ChoosingPortsOpensAndClosesTheComponent)
 {
     PtyPair pty;
     WriteEntry("pty", ValueType::String, "COM8", pty.SlavePath());
-    TMainForm form;
+    TMainForm form(nullptr, new QuickCommX(nullptr));
     choosePort(form, "COM8");
     EXPECT_NE(form.ComPort->Handle(), INVALID_HANDLE_VALUE);
     EXPECT_EQ(form.ComPort->PortNo(), 8);
@@ -369,7 +370,7 @@ TEST_F(MainFormTest, AVirtualPortWhoseProgramEndedIsReportedByItsOwnDevice)
 {
     PtyPair pty;
     auto registration = std::make_unique<Registration>(7, pty.SlavePath(), "sim");
-    TMainForm form;
+    TMainForm form(nullptr, new QuickCommX(nullptr));
     choosePort(form, "COM7");
     choose(form.cbxBaudRate, "115200");
     registration.reset();
@@ -386,7 +387,7 @@ TEST_F(MainFormTest, ClosingDrainsOneTimeOutThenClosesThePort)
 {
     PtyPair pty;
     WriteEntry("pty", ValueType::String, "COM8", pty.SlavePath());
-    TMainForm form;
+    TMainForm form(nullptr, new QuickCommX(nullptr));
     form.show();
     choosePort(form, "COM8");
     ASSERT_NE(form.ComPort->Handle(), INVALID_HANDLE_VALUE);
@@ -405,7 +406,7 @@ TEST_F(MainFormTest, ALineThatNeverFallsSilentStillLetsTheWindowClose)
 {
     PtyPair pty;
     WriteEntry("pty", ValueType::String, "COM8", pty.SlavePath());
-    TMainForm form;
+    TMainForm form(nullptr, new QuickCommX(nullptr));
     form.show();
     choosePort(form, "COM8");
     ASSERT_NE(form.ComPort->Handle(), INVALID_HANDLE_VALUE);

@@ -5,7 +5,9 @@
 
 #include "serial/CommX.h"
 #include "sim/VirtualReceiver.h"
+#include "support/QuickCommX.h"
 #include "support/TempRegistry.h"
+#include "support/Wait.h"
 #include "toolkit/Dialogs.h"
 #include "toolkit/Memo.h"
 #include "toolkit/Shape.h"
@@ -31,6 +33,7 @@
 #include <vector>
 
 using namespace platform::registry;
+using namespace std::chrono_literals;
 using zub3::sim::Faults;
 using zub3::sim::VirtualReceiver;
 
@@ -58,7 +61,8 @@ protected:
         config.bitRate = bitRate;
         receiver_ = std::make_unique<VirtualReceiver>(config);
         WriteEntry("zub3sim", ValueType::String, "COM9", receiver_->SlavePath());
-        form_ = std::make_unique<TMainForm>();
+        form_ = std::make_unique<TMainForm>(nullptr,
+                                            withPauses_ ? new TCommX(nullptr) : new QuickCommX(nullptr));
         form_->cbxPort->showPopup();
         form_->cbxPort->hidePopup();
         const int index = form_->cbxPort->findText("COM9");
@@ -77,18 +81,8 @@ protected:
 
     void clickSwitch() { QTest::mousePress(form_->shpPower, Qt::LeftButton); }
 
-    // Runs the event loop until the condition holds; false after the time limit.
-    static bool waitFor(const std::function<bool()>& condition, int limitMs = 5000)
-    {
-        QElapsedTimer t;
-        t.start();
-        while (!condition()) {
-            if (t.elapsed() > limitMs)
-                return false;
-            QTest::qWait(5);
-        }
-        return true;
-    }
+    // For cases where only silence comes and the time-out is not what they look at.
+    void shortenReplyTimeOut() { form_->ComPort->SetTimeOutReceive(200); }
 
     // Runs action once from inside the next exchange's wait (Receive handles events while
     // it waits), as a user's click during a poll does.
@@ -104,7 +98,7 @@ protected:
             }
         });
         probe.start();
-        return waitFor([&] { return done; });
+        return WaitUntil([&] { return done; });
     }
 
     std::uint64_t polls() const { return receiver_->GetCounters().polls; }
@@ -112,7 +106,7 @@ protected:
     bool waitPolls(std::uint64_t n)
     {
         const std::uint64_t target = polls() + n;
-        return waitFor([&] { return polls() >= target && !form_->ExchangeRunning(); });
+        return WaitUntil([&] { return polls() >= target && !form_->ExchangeRunning(); });
     }
 
     std::vector<TShape*> litIndicators() const
@@ -132,6 +126,7 @@ protected:
     std::unique_ptr<TMainForm> form_;
     std::vector<MessageRecord> messages_;
     MessageBoxHook previousHook_;
+    bool withPauses_ = false;  // the component as the program has it, pauses and all
 };
 
 }  // namespace
@@ -157,6 +152,7 @@ TEST_F(EndToEnd, SwitchRefusesWithoutPortOrLineSpeed)
 
 TEST_F(EndToEnd, MonitoringShowsButtonsChannelsAndFrames)
 {
+    withPauses_ = true;
     start(5, 625000);
     form_->CurrentID = 5;
     chooseSpeed("625000");
@@ -199,7 +195,7 @@ TEST_F(EndToEnd, MonitoringShowsButtonsChannelsAndFrames)
 
     // Switching off keeps what was shown.
     clickSwitch();
-    ASSERT_TRUE(waitFor([&] { return !form_->Monitoring; }));
+    ASSERT_TRUE(WaitUntil([&] { return !form_->Monitoring; }));
     EXPECT_FALSE(form_->Timer->isActive());
     EXPECT_EQ(form_->shpLED->BrushColor(), clWhite);
     EXPECT_EQ(form_->shpPower->x(), 205);
@@ -270,7 +266,7 @@ TEST_F(EndToEnd, AStillControllerCostsNoPainting)
 
     // What changes is painted, and only that.
     receiver_->SetChannel(0, 65);
-    ASSERT_TRUE(waitFor([&] { return painted.count(form_->cpbPA1) > 0; }));
+    ASSERT_TRUE(WaitUntil([&] { return painted.count(form_->cpbPA1) > 0; }));
     EXPECT_GT(painted.count(form_->memRecv), 0);
     EXPECT_EQ(painted.count(form_->btnLU), 0);
     EXPECT_EQ(painted.count(form_->cpbPA2), 0);
@@ -333,9 +329,9 @@ TEST_F(EndToEnd, EveryPressAPollSawIsPainted)
     for (const auto& e : form_->ButtonIndicators)
         recorder.watch(e.Indicator, [s = e.Indicator] { return QString::number(s->BrushColor()); });
     clickSwitch();
-    ASSERT_TRUE(waitFor([&] { return served >= kPresses * kSpacing + 10; }, 20000));
+    ASSERT_TRUE(WaitUntil([&] { return served >= kPresses * kSpacing + 10; }, 20s));
     clickSwitch();
-    ASSERT_TRUE(waitFor([&] { return !form_->Monitoring; }));
+    ASSERT_TRUE(WaitUntil([&] { return !form_->Monitoring; }));
     QTest::qWait(100);
 
     const QString white = QString::number(clWhite);
@@ -407,6 +403,7 @@ TEST_F(EndToEnd, FaultyRepliesLeaveTheScreenUnchanged)
 TEST_F(EndToEnd, TenFailedPollsEndPollingWhileTheSwitchShowsOn)
 {
     start(0, 1250000);
+    shortenReplyTimeOut();
     chooseSpeed("1250000");
     clickSwitch();
     Faults silent;
@@ -416,14 +413,14 @@ TEST_F(EndToEnd, TenFailedPollsEndPollingWhileTheSwitchShowsOn)
 
     // Failures need not follow each other: good polls in between do not reset the count.
     receiver_->SetFaults(silent);
-    ASSERT_TRUE(waitFor([&] { return form_->RecvErrorCount >= 5; }, 10000));
+    ASSERT_TRUE(WaitUntil([&] { return form_->RecvErrorCount >= 5; }));
     receiver_->SetFaults({});
     ASSERT_TRUE(waitPolls(3));
     EXPECT_EQ(form_->RecvErrorCount, 5);
     EXPECT_EQ(form_->StatusText(), QStringLiteral("データを受信できませんでした [5]"));
     receiver_->SetFaults(shortReply);
-    ASSERT_TRUE(waitFor([&] { return form_->RecvErrorCount >= 10 && !form_->ExchangeRunning(); },
-                        10000));
+    ASSERT_TRUE(
+        WaitUntil([&] { return form_->RecvErrorCount >= 10 && !form_->ExchangeRunning(); }));
     QTest::qWait(100);
     EXPECT_EQ(form_->RecvErrorCount, 10);
     EXPECT_EQ(form_->StatusText(), QStringLiteral("接続状態を見直して下さい"));
@@ -451,7 +448,7 @@ TEST_F(EndToEnd, PortClosedWhileMonitoring)
     // The user chooses "OFF": the next tick finds the port closed.
     form_->cbxPort->setCurrentIndex(0);
     emit form_->cbxPort->activated(0);
-    ASSERT_TRUE(waitFor([&] { return !messages_.empty(); }));
+    ASSERT_TRUE(WaitUntil([&] { return !messages_.empty(); }));
     EXPECT_EQ(messages_[0].kind, MessageKind::Information);
     EXPECT_EQ(messages_[0].text, QStringLiteral("ポートが接続されていません。"));
     EXPECT_FALSE(form_->Timer->isActive());
@@ -477,7 +474,7 @@ TEST_F(EndToEnd, SwitchClickedDuringAPollTakesEffectWhenItEnds)
         stillWaiting = form_->ExchangeRunning() && form_->Monitoring;
     }));
     EXPECT_TRUE(stillWaiting);
-    ASSERT_TRUE(waitFor([&] { return !form_->Monitoring; }));
+    ASSERT_TRUE(WaitUntil([&] { return !form_->Monitoring; }));
     const auto before = receiver_->GetCounters().polls;
     // The poll finished and showed its result; no further poll follows.
     EXPECT_EQ(form_->memSend->toPlainText(), "A0 7F 00 07 ");
@@ -499,7 +496,7 @@ TEST_F(EndToEnd, WindowClosedDuringAPollWaitsForItThenDrainsAndCloses)
     bool closedAtOnce = true;
     ASSERT_TRUE(duringExchange([&] { closedAtOnce = form_->close(); }));
     EXPECT_FALSE(closedAtOnce);  // put off until the poll has ended
-    ASSERT_TRUE(waitFor([&] { return form_->isHidden(); }));
+    ASSERT_TRUE(WaitUntil([&] { return form_->isHidden(); }));
     EXPECT_EQ(form_->ComPort->Handle(), INVALID_HANDLE_VALUE);
     EXPECT_EQ(form_->memSend->toPlainText(), "A0 7F 00 07 ");
     EXPECT_TRUE(messages_.empty());
@@ -522,6 +519,7 @@ TEST_F(EndToEnd, ReadFindsIdAndLineSpeed)
 TEST_F(EndToEnd, ReadReportsEachSilentSpeed)
 {
     start(7, 625000);
+    shortenReplyTimeOut();
     QStringList statuses;
     QObject::connect(form_->StatusBar, &QStatusBar::messageChanged,
                      [&](const QString& text) { statuses << text; });
@@ -536,6 +534,7 @@ TEST_F(EndToEnd, ReadReportsEachSilentSpeed)
 TEST_F(EndToEnd, ReadWithNoAnswerAnywhere)
 {
     start(0, 115200);
+    shortenReplyTimeOut();
     Faults silent;
     silent.noReply = true;
     receiver_->SetFaults(silent);
@@ -585,7 +584,7 @@ TEST_F(EndToEnd, WriteGivesTheReceiverANewIdAndSpeed)
     EXPECT_EQ(form_->CurrentID, 17);
     EXPECT_EQ(form_->LineSpeedCode, 1);
     EXPECT_EQ(form_->ComPort->BitRate(), 115200);  // the port stays at its speed
-    ASSERT_TRUE(waitFor([&] { return receiver_->ID() == 17 && receiver_->BitRate() == 625000; }));
+    ASSERT_TRUE(WaitUntil([&] { return receiver_->ID() == 17 && receiver_->BitRate() == 625000; }));
 
     // At the new speed the receiver answers polls for its new ID.
     clickSwitch();
@@ -658,7 +657,7 @@ TEST_F(EndToEnd, UnpluggedAdapterEndsPollingAndThePortStillCloses)
     clickSwitch();
     ASSERT_TRUE(waitPolls(2));
     receiver_.reset();  // the far end goes away, as when the adapter is pulled out
-    ASSERT_TRUE(waitFor([&] { return form_->RecvErrorCount >= 10; }));
+    ASSERT_TRUE(WaitUntil([&] { return form_->RecvErrorCount >= 10; }));
     EXPECT_EQ(form_->StatusText(), QStringLiteral("接続状態を見直して下さい"));
     EXPECT_FALSE(form_->Timer->isActive());
     EXPECT_EQ(form_->ComPort->ReadByte(), -1);
@@ -676,7 +675,7 @@ TEST_F(EndToEnd, SwitchGoesOffAfterAnUnplugThoughThePortRefusesTheSpeed)
     ASSERT_TRUE(waitPolls(1));
     const QString device = QString::fromStdString(receiver_->SlavePath());
     receiver_.reset();  // the adapter is pulled out
-    ASSERT_TRUE(waitFor([&] { return form_->RecvErrorCount >= 10; }));
+    ASSERT_TRUE(WaitUntil([&] { return form_->RecvErrorCount >= 10; }));
 
     // The vanished device refuses the speed: reported as ever, with the reason, and the
     // switch goes off.
@@ -722,7 +721,7 @@ TEST_F(EndToEnd, WindowClosedDuringAFailingReadEndsWithoutItsReports)
         form_->close();
     });
     form_->btnRead->click();
-    ASSERT_TRUE(waitFor([&] { return form_->isHidden(); }));
+    ASSERT_TRUE(WaitUntil([&] { return form_->isHidden(); }));
     // The try under way runs out (500 ms), then the drain (at most 2 s) and the closing.
     EXPECT_LT(sinceClose.elapsed(), 3500);
     EXPECT_EQ(form_->ComPort->Handle(), INVALID_HANDLE_VALUE);
@@ -734,18 +733,19 @@ TEST_F(EndToEnd, WindowClosedDuringAFailingReadEndsWithoutItsReports)
 TEST_F(EndToEnd, SwitchedOffAndOnWithinOnePollGoesOnPollingFromZero)
 {
     start(0, 115200);
+    shortenReplyTimeOut();
     chooseSpeed("115200");
     clickSwitch();
     Faults silent;
     silent.noReply = true;
     receiver_->SetFaults(silent);
-    ASSERT_TRUE(waitFor([&] { return form_->RecvErrorCount >= 1 && !form_->ExchangeRunning(); }));
+    ASSERT_TRUE(WaitUntil([&] { return form_->RecvErrorCount >= 1 && !form_->ExchangeRunning(); }));
     ASSERT_TRUE(duringExchange([&] {
         clickSwitch();
         clickSwitch();
     }));
     receiver_->SetFaults({});
-    ASSERT_TRUE(waitFor([&] { return form_->RecvErrorCount == 0; }));
+    ASSERT_TRUE(WaitUntil([&] { return form_->RecvErrorCount == 0; }));
     EXPECT_TRUE(form_->Monitoring);
     EXPECT_TRUE(waitPolls(2));
     EXPECT_EQ(form_->RecvErrorCount, 0);
@@ -778,7 +778,7 @@ TEST_F(EndToEnd, PortClosedDuringAPollFailsThatPollOnly)
         form_->cbxPort->setCurrentIndex(0);  // "OFF"
         emit form_->cbxPort->activated(0);
     }));
-    ASSERT_TRUE(waitFor([&] { return !messages_.empty(); }));
+    ASSERT_TRUE(WaitUntil([&] { return !messages_.empty(); }));
     EXPECT_EQ(form_->RecvErrorCount, 1);
     EXPECT_EQ(messages_[0].text, QStringLiteral("ポートが接続されていません。"));
     EXPECT_EQ(form_->ComPort->Handle(), INVALID_HANDLE_VALUE);

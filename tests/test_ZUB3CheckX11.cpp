@@ -10,7 +10,9 @@
 #include "serial/CommX.h"
 #include "sim/VirtualReceiver.h"
 #include "support/KeptPortRun.h"
+#include "support/QuickCommX.h"
 #include "support/TempRegistry.h"
+#include "support/Wait.h"
 #include "support/WindowRig.h"
 #include "toolkit/DesktopMetrics.h"
 
@@ -168,7 +170,7 @@ protected:
         program.start(ZUB3MANAGER_PATH, QStringList{});
         std::optional<xcb_window_t> window;
         if (program.waitForStarted())
-            WindowRig::WaitFor([&] { return (window = other_.ShownWindowOf(program.processId())).has_value(); });
+            WaitUntil([&] { return (window = other_.ShownWindowOf(program.processId())).has_value(); });
         return window;
     }
 
@@ -192,7 +194,7 @@ TEST_F(NativeWindow, DestroyedFromOutsideEndsTheToolAsACloseDoes)
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
     WindowRig::ClickSwitch(form);
     ASSERT_TRUE(form.Monitoring);
-    ASSERT_TRUE(WindowRig::WaitFor([&] { return receiver.GetCounters().polls >= 20; }));
+    ASSERT_TRUE(WaitUntil([&] { return receiver.GetCounters().polls >= 20; }));
 
     // Destroyed while a poll waits for its reply, so that the close waits for the poll.
     zub3::sim::Faults slow;
@@ -222,7 +224,7 @@ TEST_F(NativeWindow, DestroyedFromOutsideEndsTheToolAsACloseDoes)
     const auto polls = receiver.GetCounters().polls;
     QTest::qWait(100);
     EXPECT_EQ(receiver.GetCounters().polls, polls);
-    TCommX next(nullptr);
+    QuickCommX next(nullptr);
     next.SetPortNo(9);
     EXPECT_NO_THROW(next.Open());
     next.Close();
@@ -244,14 +246,14 @@ TEST_F(NativeWindow, TheProgramEndsWhenItsWindowIsDestroyed)
 TEST_F(NativeWindow, TheProgramEndsWhenItsWindowIsDestroyedUnderABox)
 {
     KeptPortRun run;
-    TCommX holder(nullptr);
+    QuickCommX holder(nullptr);
     holder.SetPortNo(99);
     holder.Open();
 
     QProcess program;
     ASSERT_TRUE(startProgram(program, run.Environment()));
     std::optional<xcb_window_t> box, window;
-    ASSERT_TRUE(WindowRig::WaitFor([&] {
+    ASSERT_TRUE(WaitUntil([&] {
         box = other_.ShownWindowOf(program.processId(), "ZUB-3 Manager");
         window = other_.ShownWindowOf(program.processId(), "ZUB-3 Manager Ver.1.1.0 Rev.20101007");
         return box && window && *box != *window;
@@ -283,11 +285,11 @@ TEST_F(NativeWindow, ATerminationSignalClosesTheProgramAsItsCloseButtonDoes)
         QProcess program;
         const auto window = startProgram(program, env);
         ASSERT_TRUE(window);
-        ASSERT_TRUE(WindowRig::WaitFor([&] { return locks() == 1; })) << "the port did not open";
+        ASSERT_TRUE(WaitUntil([&] { return locks() == 1; })) << "the port did not open";
         QTest::qWait(300);
         other_.Click(*window, knob);
         const auto polls = receiver.GetCounters().polls;
-        ASSERT_TRUE(WindowRig::WaitFor([&] { return receiver.GetCounters().polls >= polls + 5; }))
+        ASSERT_TRUE(WaitUntil([&] { return receiver.GetCounters().polls >= polls + 5; }))
             << "monitoring did not start";
 
         zub3::sim::Faults slow;

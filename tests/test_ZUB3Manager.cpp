@@ -4,6 +4,7 @@
 // it monitors, and a fresh start leaves the kept settings alone.
 #include "core/Records.h"
 #include "support/KeptPortRun.h"
+#include "support/Wait.h"
 
 #include <gtest/gtest.h>
 
@@ -12,7 +13,6 @@
 #include <QTemporaryDir>
 
 #include <csignal>
-#include <thread>
 
 TEST(ZUB3Manager, CommandLine)
 {
@@ -110,13 +110,13 @@ protected:
         program.start(ZUB3MANAGER_PATH, QStringList{"--monitor", "--record", file} + more);
         ASSERT_TRUE(program.waitForStarted());
         std::vector<zub3::RecordedPoll> rows;
-        for (int i = 0; i < 100 && rows.size() < 5; ++i) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        WaitUntil([&] {
             try {
                 rows = zub3::ReadRecords(file.toStdString());
             } catch (const std::runtime_error&) {  // no row yet
             }
-        }
+            return rows.size() >= 5;
+        });
         EXPECT_TRUE(terminate(program)) << program.readAllStandardError().constData();
         ASSERT_GE(rows.size(), 5u);
         EXPECT_EQ(rows.back().buttons, 0x0200);

@@ -6,9 +6,11 @@
 //   zub3shot window FILE.png COMn    the main window monitoring the receiver on COMn (the
 //                                    run script, with the demo receiver)
 //   zub3shot chart FILE.png          the window monitoring a demo receiver of its own with
-//                                    the chart open beside it (the README)
+//                                    the chart beside it, paused and scrolled back (the README)
+//   zub3shot sticks FILE.png         the same with the sticks and link panel (the README)
 // A trailing "--lang LANG" shows the window in that language.
 #include "app/ChartWindow.h"
+#include "app/StickView.h"
 #include "app/Translation.h"
 #include "app/WindowExtras.h"
 #include "app/ZUB3Check.h"
@@ -21,7 +23,12 @@
 #include "widgets/ComComboBox.h"
 #include "widgets/PngSpeedButton.h"
 
+#include <QAbstractAxis>
 #include <QApplication>
+#include <QChart>
+#include <QGraphicsScene>
+#include <QGraphicsView>
+#include <QLineSeries>
 #include <QElapsedTimer>
 #include <QPixmap>
 #include <QScreen>
@@ -85,8 +92,10 @@ bool grabWindow(const QString& file)
     return saved;
 }
 
-// Eight seconds of the demo animation in the chart, beside the window that polls it.
-bool grabChart(const QString& file)
+// The window polling the demo animation of a receiver of its own, with a panel beside it:
+// "chart" after 16 s, with a moment of bad checksums, paused and scrolled back 4 s with
+// the pointer over the plot; "sticks" after 8 s.
+bool grabBeside(const QString& file, const QString& panel)
 {
     namespace reg = platform::registry;
     const auto dir = std::filesystem::temp_directory_path() /
@@ -110,12 +119,30 @@ bool grabChart(const QString& file)
         form.cbxBaudRate->setCurrentIndex(0);
         emit form.cbxBaudRate->activated(0);
         QTest::mousePress(form.shpPower, Qt::LeftButton);
-        ChartWindow& chart = extras.Chart();
-        chart.resize(760, form.frameGeometry().height());
-        chart.move(form.frameGeometry().right() + 12, 10);
-        chart.show();
-        QTest::qWait(8000);
-        const QRect both = form.frameGeometry().united(chart.frameGeometry());
+        const bool chart = panel == QLatin1String("chart");
+        QWidget& beside = chart ? static_cast<QWidget&>(extras.Chart()) : extras.Sticks();
+        if (chart)
+            beside.resize(760, form.frameGeometry().height());
+        beside.move(form.frameGeometry().right() + 12, 10);
+        beside.show();
+        if (chart) {
+            QTest::qWait(9000);
+            zub3::sim::Faults garbled;
+            garbled.badChecksum = true;
+            receiver.SetFaults(garbled);
+            QTest::qWait(400);
+            receiver.SetFaults({});
+            QTest::qWait(6600);
+            ChartWindow& c = extras.Chart();
+            c.SetPaused(true);
+            c.ScrollTo(c.Series(0)->chart()->axes(Qt::Horizontal).first()->property("max").toDouble() - 4);
+            QWidget* plot = c.Series(0)->chart()->scene()->views().first()->viewport();
+            QTest::mouseMove(plot, c.Series(0)->chart()->plotArea().center().toPoint() + QPoint(60, 0));
+            QTest::qWait(300);
+        } else {
+            QTest::qWait(8000);
+        }
+        const QRect both = form.frameGeometry().united(beside.frameGeometry());
         saved = QGuiApplication::primaryScreen()
                     ->grabWindow(0, both.x(), both.y(), both.width(), both.height())
                     .save(file, "PNG");
@@ -141,16 +168,16 @@ int main(int argc, char** argv)
     const bool portOk = port.isEmpty() || portNumber > 0;
     if (!(mode == QLatin1String("screen") && argc == 3) &&
         !(mode == QLatin1String("window") && argc <= 4 && portOk) &&
-        !(mode == QLatin1String("chart") && argc == 3)) {
-        std::fprintf(stderr,
-                     "usage: zub3shot screen FILE.png | window FILE.png [COMn] | chart FILE.png\n");
+        !((mode == QLatin1String("chart") || mode == QLatin1String("sticks")) && argc == 3)) {
+        std::fprintf(stderr, "usage: zub3shot screen FILE.png | window FILE.png [COMn] | "
+                             "chart FILE.png | sticks FILE.png\n");
         return 2;
     }
     const QString file = QString::fromLocal8Bit(argv[2]);
     const bool done = mode == QLatin1String("screen")  ? grabScreen(file)
-                      : mode == QLatin1String("chart") ? grabChart(file)
-                      : port.isEmpty()                ? grabWindow(file)
-                                                      : grabMonitoringWindow(file, portNumber);
+                      : mode == QLatin1String("window")
+                          ? (port.isEmpty() ? grabWindow(file) : grabMonitoringWindow(file, portNumber))
+                          : grabBeside(file, mode);
     if (!done) {
         std::fprintf(stderr, "zub3shot: cannot save %s\n", argv[2]);
         return 1;

@@ -55,10 +55,6 @@
         <translation>Save image...</translation>
     </message>
     <message>
-        <source>CSVを保存...</source>
-        <translation>Save CSV...</translation>
-    </message>
-    <message>
         <source>表示範囲</source>
         <translation>Span</translation>
     </message>
@@ -94,6 +90,38 @@
         <source>%1 に保存できませんでした: %2</source>
         <translation>Could not save %1: %2</translation>
     </message>
+    <message>
+        <source>ボタン</source>
+        <translation>Buttons</translation>
+    </message>
+    <message>
+        <source>一時停止・再開</source>
+        <translation>Pause or resume</translation>
+    </message>
+    <message>
+        <source>CSVを保存</source>
+        <translation>Save CSV</translation>
+    </message>
+    <message>
+        <source>表示中の範囲...</source>
+        <translation>Visible span...</translation>
+    </message>
+    <message>
+        <source>セッション全体...</source>
+        <translation>Whole session...</translation>
+    </message>
+    <message>
+        <source>一時停止 (Space)</source>
+        <translation>Pause (Space)</translation>
+    </message>
+    <message>
+        <source>再開 (Space)</source>
+        <translation>Resume (Space)</translation>
+    </message>
+    <message>
+        <source>%1〜%2 秒&#x3000;受信失敗 %3 回（応答なし %4、短い応答 %5、ヘッダ不一致 %6、チェックサム不一致 %7）</source>
+        <translation>%1 to %2 s   %3 failed polls (no reply %4, short reply %5, wrong header %6, bad checksum %7)</translation>
+    </message>
 </context>
 <context>
     <name>Dialogs</name>
@@ -104,6 +132,19 @@
     <message>
         <source>情報</source>
         <translation>Information</translation>
+    </message>
+</context>
+<context>
+    <name>LinkQuality</name>
+    <message>
+        <source>ポーリング %2 回（毎秒 %1 回）
+受信 %3
+拒否 %4（%5 %）: 短い応答 %6、ヘッダ不一致 %7、チェックサム不一致 %8
+応答なし %9（%10 %）</source>
+        <translation>%2 polls (%1 a second)
+Accepted %3
+Rejected %4 (%5 %): short reply %6, wrong header %7, bad checksum %8
+No reply %9 (%10 %)</translation>
     </message>
 </context>
 <context>
@@ -127,6 +168,12 @@
         <source>ファイルが削除されました</source>
         <translation>The file was deleted</translation>
     </message>
+    <message>
+        <source>%1 に記録しました
+%2</source>
+        <translation>Recorded to %1
+%2</translation>
+    </message>
 </context>
 <context>
     <name>SettingsKeeper</name>
@@ -145,6 +192,49 @@
     <message>
         <source>設定を %1 に保存できません。</source>
         <translation>Cannot save the settings to %1.</translation>
+    </message>
+</context>
+<context>
+    <name>StickView</name>
+    <message>
+        <source>ZUB-3 Manager スティックと通信品質</source>
+        <translation>ZUB-3 Manager sticks and link</translation>
+    </message>
+    <message>
+        <source>左スティック（横 PA2、縦 PA1）</source>
+        <translation>Left stick (across PA2, up PA1)</translation>
+    </message>
+    <message>
+        <source>右スティック（横 PA3、縦 PA4）</source>
+        <translation>Right stick (across PA3, up PA4)</translation>
+    </message>
+    <message>
+        <source>現在</source>
+        <translation>Now</translation>
+    </message>
+    <message>
+        <source>最小</source>
+        <translation>Min</translation>
+    </message>
+    <message>
+        <source>最大</source>
+        <translation>Max</translation>
+    </message>
+    <message>
+        <source>中立</source>
+        <translation>Rest</translation>
+    </message>
+    <message>
+        <source>リセット</source>
+        <translation>Reset</translation>
+    </message>
+    <message>
+        <source>最小・最大・中立と軌跡を消去します</source>
+        <translation>Clears the minimum, maximum, resting value and trace</translation>
+    </message>
+    <message>
+        <source>通信品質（スイッチを入れてから）</source>
+        <translation>Link quality (since the switch went on)</translation>
     </message>
 </context>
 <context>
@@ -341,8 +431,12 @@ Qt %2</translation>
         <translation>Button log</translation>
     </message>
     <message>
-        <source>&lt;h3&gt;ZUB-3 Manager&lt;/h3&gt;&lt;p&gt;&lt;b&gt;はじめに&lt;/b&gt;&lt;/p&gt;&lt;ol&gt;&lt;li&gt;「ポート」で ZUB-3 をつないだポートを選びます。&lt;/li&gt;&lt;li&gt;読込ボタン（虫めがね）で ZUB-3 の ID とボーレートを読み込みます。&lt;/li&gt;&lt;li&gt;スイッチを ON にすると、読込間隔ごとに ZPT の状態を受信します。もう一度押すと止まります。&lt;/li&gt;&lt;/ol&gt;&lt;p&gt;&lt;b&gt;表示&lt;/b&gt;&lt;/p&gt;&lt;ul&gt;&lt;li&gt;ZPT の図: 押されているボタンに色が付きます。丸は十字の斜め（隣り合う二つを同時に押したとき）です。&lt;/li&gt;&lt;li&gt;四本のバー: アナログチャンネル PA1〜PA4 の値（0〜127）。&lt;/li&gt;&lt;li&gt;Send / Recv: 最後に送った・受け取ったバイト列（16 進）。&lt;/li&gt;&lt;li&gt;下の行: 操作の結果と、受信できなかった回数。&lt;/li&gt;&lt;/ul&gt;&lt;p&gt;右クリックで次の操作のメニューが開きます。&lt;/p&gt;&lt;table&gt;&lt;tr&gt;&lt;td&gt;Ctrl+R&lt;/td&gt;&lt;td&gt;記録の開始・停止&lt;/td&gt;&lt;/tr&gt;&lt;tr&gt;&lt;td&gt;Ctrl+G&lt;/td&gt;&lt;td&gt;グラフ（チャンネルとボタンの推移）を開く&lt;/td&gt;&lt;/tr&gt;&lt;tr&gt;&lt;td&gt;Ctrl+B&lt;/td&gt;&lt;td&gt;ボタンを押した・離した時刻の一覧を開く&lt;/td&gt;&lt;/tr&gt;&lt;tr&gt;&lt;td&gt;F1&lt;/td&gt;&lt;td&gt;このヘルプ&lt;/td&gt;&lt;/tr&gt;&lt;tr&gt;&lt;td&gt;Ctrl+Q&lt;/td&gt;&lt;td&gt;終了&lt;/td&gt;&lt;/tr&gt;&lt;/table&gt;&lt;p&gt;&lt;b&gt;設定&lt;/b&gt;（ポート、ボーレート、読込間隔、ID）は閉じるときに %1 に保存され、次の起動で使われます。使わずに起動するには &lt;code&gt;ZUB3Manager --fresh&lt;/code&gt;。&lt;/p&gt;&lt;p&gt;&lt;b&gt;記録&lt;/b&gt;は zub3ctl monitor --format csv と同じ CSV で、既定では %2 に保存されます。zub3sim --replay で再生できます。&lt;/p&gt;&lt;p&gt;&lt;b&gt;ネットワーク上のポート&lt;/b&gt;（RFC 2217、例えば ser2net）は %3 に &lt;code&gt;COM60 rfc2217://ホスト:ポート&lt;/code&gt; の行を書くと、ポート一覧に COM60 として現れます。&lt;/p&gt;</source>
-        <translation>&lt;h3&gt;ZUB-3 Manager&lt;/h3&gt;&lt;p&gt;&lt;b&gt;Getting started&lt;/b&gt;&lt;/p&gt;&lt;ol&gt;&lt;li&gt;Choose the port the ZUB-3 is connected to under “Port”.&lt;/li&gt;&lt;li&gt;The Read button (the magnifying glass) reads the ZUB-3's ID and line speed.&lt;/li&gt;&lt;li&gt;Turn the switch ON to receive the ZPT's state at every reading interval. Click it again to stop.&lt;/li&gt;&lt;/ol&gt;&lt;p&gt;&lt;b&gt;What the window shows&lt;/b&gt;&lt;/p&gt;&lt;ul&gt;&lt;li&gt;The ZPT drawing: the buttons held are coloured. The circles are the pad's diagonals (two neighbouring directions held together).&lt;/li&gt;&lt;li&gt;The four bars: the analogue channels PA1 to PA4 (0 to 127).&lt;/li&gt;&lt;li&gt;Send / Recv: the bytes last sent and received (hexadecimal).&lt;/li&gt;&lt;li&gt;The bottom line: the result of each action, and how many replies did not come.&lt;/li&gt;&lt;/ul&gt;&lt;p&gt;A right click opens a menu of these actions.&lt;/p&gt;&lt;table&gt;&lt;tr&gt;&lt;td&gt;Ctrl+R&lt;/td&gt;&lt;td&gt;start or stop recording&lt;/td&gt;&lt;/tr&gt;&lt;tr&gt;&lt;td&gt;Ctrl+G&lt;/td&gt;&lt;td&gt;open the chart (channels and buttons over time)&lt;/td&gt;&lt;/tr&gt;&lt;tr&gt;&lt;td&gt;Ctrl+B&lt;/td&gt;&lt;td&gt;open the list of button presses and releases&lt;/td&gt;&lt;/tr&gt;&lt;tr&gt;&lt;td&gt;F1&lt;/td&gt;&lt;td&gt;this help&lt;/td&gt;&lt;/tr&gt;&lt;tr&gt;&lt;td&gt;Ctrl+Q&lt;/td&gt;&lt;td&gt;quit&lt;/td&gt;&lt;/tr&gt;&lt;/table&gt;&lt;p&gt;&lt;b&gt;Settings&lt;/b&gt; (port, line speed, reading interval, ID) are saved in %1 on closing and used at the next start. To start without them: &lt;code&gt;ZUB3Manager --fresh&lt;/code&gt;.&lt;/p&gt;&lt;p&gt;&lt;b&gt;Recordings&lt;/b&gt; are the same CSV as zub3ctl monitor --format csv, saved by default in %2; zub3sim --replay plays them back.&lt;/p&gt;&lt;p&gt;&lt;b&gt;Ports on the network&lt;/b&gt; (RFC 2217, e.g. ser2net): a line &lt;code&gt;COM60 rfc2217://HOST:PORT&lt;/code&gt; in %3 makes COM60 appear in the port list.&lt;/p&gt;</translation>
+        <source>スティックと通信品質</source>
+        <translation>Sticks and link</translation>
+    </message>
+    <message>
+        <source>&lt;h3&gt;ZUB-3 Manager&lt;/h3&gt;&lt;p&gt;&lt;b&gt;はじめに&lt;/b&gt;&lt;/p&gt;&lt;ol&gt;&lt;li&gt;「ポート」で ZUB-3 をつないだポートを選びます。&lt;/li&gt;&lt;li&gt;読込ボタン（虫めがね）で ZUB-3 の ID とボーレートを読み込みます。&lt;/li&gt;&lt;li&gt;スイッチを ON にすると、読込間隔ごとに ZPT の状態を受信します。もう一度押すと止まります。&lt;/li&gt;&lt;/ol&gt;&lt;p&gt;&lt;b&gt;表示&lt;/b&gt;&lt;/p&gt;&lt;ul&gt;&lt;li&gt;ZPT の図: 押されているボタンに色が付きます。丸は十字の斜め（隣り合う二つを同時に押したとき）です。&lt;/li&gt;&lt;li&gt;四本のバー: アナログチャンネル PA1〜PA4 の値（0〜127）。&lt;/li&gt;&lt;li&gt;Send / Recv: 最後に送った・受け取ったバイト列（16 進）。&lt;/li&gt;&lt;li&gt;下の行: 操作の結果と、受信できなかった回数。&lt;/li&gt;&lt;/ul&gt;&lt;p&gt;右クリックで次の操作のメニューが開きます。&lt;/p&gt;&lt;table&gt;&lt;tr&gt;&lt;td&gt;Ctrl+R&lt;/td&gt;&lt;td&gt;記録の開始・停止&lt;/td&gt;&lt;/tr&gt;&lt;tr&gt;&lt;td&gt;Ctrl+G&lt;/td&gt;&lt;td&gt;グラフ（チャンネルとボタンの推移）を開く&lt;/td&gt;&lt;/tr&gt;&lt;tr&gt;&lt;td&gt;Ctrl+K&lt;/td&gt;&lt;td&gt;スティックの可動範囲・中立と通信品質&lt;/td&gt;&lt;/tr&gt;&lt;tr&gt;&lt;td&gt;Ctrl+B&lt;/td&gt;&lt;td&gt;ボタンを押した・離した時刻の一覧を開く&lt;/td&gt;&lt;/tr&gt;&lt;tr&gt;&lt;td&gt;F1&lt;/td&gt;&lt;td&gt;このヘルプ&lt;/td&gt;&lt;/tr&gt;&lt;tr&gt;&lt;td&gt;Ctrl+Q&lt;/td&gt;&lt;td&gt;終了&lt;/td&gt;&lt;/tr&gt;&lt;/table&gt;&lt;p&gt;&lt;b&gt;設定&lt;/b&gt;（ポート、ボーレート、読込間隔、ID）は閉じるときに %1 に保存され、次の起動で使われます。使わずに起動するには &lt;code&gt;ZUB3Manager --fresh&lt;/code&gt;。&lt;/p&gt;&lt;p&gt;&lt;b&gt;記録&lt;/b&gt;は zub3ctl monitor --format csv と同じ CSV で、既定では %2 に保存されます。zub3sim --replay で再生できます。&lt;/p&gt;&lt;p&gt;&lt;b&gt;ネットワーク上のポート&lt;/b&gt;（RFC 2217、例えば ser2net）は %3 に &lt;code&gt;COM60 rfc2217://ホスト:ポート&lt;/code&gt; の行を書くと、ポート一覧に COM60 として現れます。&lt;/p&gt;</source>
+        <translation>&lt;h3&gt;ZUB-3 Manager&lt;/h3&gt;&lt;p&gt;&lt;b&gt;Getting started&lt;/b&gt;&lt;/p&gt;&lt;ol&gt;&lt;li&gt;Choose the port the ZUB-3 is connected to under “Port”.&lt;/li&gt;&lt;li&gt;The Read button (the magnifying glass) reads the ZUB-3&apos;s ID and line speed.&lt;/li&gt;&lt;li&gt;Turn the switch ON to receive the ZPT&apos;s state at every reading interval. Click it again to stop.&lt;/li&gt;&lt;/ol&gt;&lt;p&gt;&lt;b&gt;What the window shows&lt;/b&gt;&lt;/p&gt;&lt;ul&gt;&lt;li&gt;The ZPT drawing: the buttons held are coloured. The circles are the pad&apos;s diagonals (two neighbouring directions held together).&lt;/li&gt;&lt;li&gt;The four bars: the analogue channels PA1 to PA4 (0 to 127).&lt;/li&gt;&lt;li&gt;Send / Recv: the bytes last sent and received (hexadecimal).&lt;/li&gt;&lt;li&gt;The bottom line: the result of each action, and how many replies did not come.&lt;/li&gt;&lt;/ul&gt;&lt;p&gt;A right click opens a menu of these actions.&lt;/p&gt;&lt;table&gt;&lt;tr&gt;&lt;td&gt;Ctrl+R&lt;/td&gt;&lt;td&gt;start or stop recording&lt;/td&gt;&lt;/tr&gt;&lt;tr&gt;&lt;td&gt;Ctrl+G&lt;/td&gt;&lt;td&gt;open the chart (channels and buttons over time)&lt;/td&gt;&lt;/tr&gt;&lt;tr&gt;&lt;td&gt;Ctrl+K&lt;/td&gt;&lt;td&gt;the sticks&apos; travel and centre, and the link quality&lt;/td&gt;&lt;/tr&gt;&lt;tr&gt;&lt;td&gt;Ctrl+B&lt;/td&gt;&lt;td&gt;open the list of button presses and releases&lt;/td&gt;&lt;/tr&gt;&lt;tr&gt;&lt;td&gt;F1&lt;/td&gt;&lt;td&gt;this help&lt;/td&gt;&lt;/tr&gt;&lt;tr&gt;&lt;td&gt;Ctrl+Q&lt;/td&gt;&lt;td&gt;quit&lt;/td&gt;&lt;/tr&gt;&lt;/table&gt;&lt;p&gt;&lt;b&gt;Settings&lt;/b&gt; (port, line speed, reading interval, ID) are saved in %1 on closing and used at the next start. To start without them: &lt;code&gt;ZUB3Manager --fresh&lt;/code&gt;.&lt;/p&gt;&lt;p&gt;&lt;b&gt;Recordings&lt;/b&gt; are the same CSV as zub3ctl monitor --format csv, saved by default in %2; zub3sim --replay plays them back.&lt;/p&gt;&lt;p&gt;&lt;b&gt;Ports on the network&lt;/b&gt; (RFC 2217, e.g. ser2net): a line &lt;code&gt;COM60 rfc2217://HOST:PORT&lt;/code&gt; in %3 makes COM60 appear in the port list.&lt;/p&gt;</translation>
     </message>
 </context>
 </TS>

@@ -6,16 +6,15 @@
 #include "app/ZUB3Check.h"
 #include "serial/CommX.h"
 #include "sim/VirtualReceiver.h"
+#include "support/QuickCommX.h"
 #include "support/TempRegistry.h"
 #include "toolkit/Dialogs.h"
 #include "toolkit/Shape.h"
 #include "widgets/ComComboBox.h"
 
 #include <QComboBox>
-#include <QElapsedTimer>
 #include <QTest>
 
-#include <functional>
 #include <memory>
 #include <vector>
 
@@ -39,7 +38,7 @@ public:
     // A new window, its port COM9 chosen as a user chooses it.
     std::unique_ptr<TMainForm> OpenWindow()
     {
-        auto form = std::make_unique<TMainForm>();
+        auto form = std::make_unique<TMainForm>(nullptr, new QuickCommX(nullptr));
         form->cbxPort->SetPortNo(9);
         emit form->cbxPort->activated(form->cbxPort->currentIndex());
         return form;
@@ -53,18 +52,6 @@ public:
     }
 
     static void ClickSwitch(TMainForm& form) { QTest::mousePress(form.shpPower, Qt::LeftButton); }
-
-    static bool WaitFor(const std::function<bool()>& condition, int limitMs = 10000)
-    {
-        QElapsedTimer t;
-        t.start();
-        while (!condition()) {
-            if (t.elapsed() > limitMs)
-                return false;
-            QTest::qWait(2);
-        }
-        return true;
-    }
 
     TempRegistry registry;
     std::unique_ptr<zub3::sim::VirtualReceiver> receiver;

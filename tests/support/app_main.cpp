@@ -7,7 +7,9 @@
 // commands) get the application object zub3ctl has, so they run in a build without Gui too.
 int main(int argc, char** argv)
 {
-    QCoreApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
+    if (GTEST_FLAG_GET(list_tests))
+        return RUN_ALL_TESTS();
+    QCoreApplication app(argc, argv);
     return RUN_ALL_TESTS();
 }
