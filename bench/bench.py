@@ -191,15 +191,17 @@ def moving_recording():
 
 everything = ("floor (C++)", "pyserial", "window, xcb", "window, offscreen")
 idle = None
-ONLY = os.environ.get("BENCH_ONLY", "")  # "network", "local" or "serve": a part of the run
+# "network", "local" or "serve": a part of the run; "moving": only the moving receiver's rows
+# (the window alone beside it with the chart or a recording) and the chart's memory
+ONLY = os.environ.get("BENCH_ONLY", "")
 if ONLY in ("", "network"):
     network(SPEEDS[0], INTERVALS[1])
-for rate in SPEEDS if ONLY in ("", "local") else ():
-    sim, port, device = receiver(rate)
+for rate in SPEEDS if ONLY in ("", "local") else SPEEDS[:1] if ONLY == "moving" else ():
+    sim, port, device = receiver(rate) if ONLY != "moving" else (None, None, None)
     try:
-        for interval in INTERVALS:
+        for interval in INTERVALS if sim else ():
             measure("still", rate, interval, everything, port, device, sim.pid)
-        if rate == SPEEDS[0]:
+        if sim and rate == SPEEDS[0]:
             # Every indicator, gauge and dump follows the receiver's animation.
             sim.stdin.write("demo on\n")
             sim.stdin.flush()
@@ -210,8 +212,9 @@ for rate in SPEEDS if ONLY in ("", "local") else ():
             print("monitoring off, port open ...", file=sys.stderr)
             idle = run([WINDOW, port, str(rate), "idle", str(IDLE_SECONDS), str(sim.pid)], "xcb")
     finally:
-        sim.terminate()
-        sim.wait()
+        if sim:
+            sim.terminate()
+            sim.wait()
     if rate == SPEEDS[0]:
         sim, port, device = receiver(rate, "--replay=" + moving_recording(), "--loop")
         try:

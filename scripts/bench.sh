@@ -7,7 +7,8 @@
 # receiver shared by ser2net on the loopback: pyserial's RFC 2217 client, the window and
 # zub3ctl. Then zub3ctl serve: its poll period with 0 to 50 WebSocket clients and with
 # MQTT on, beside monitor alone, and the time from a press to the page in headless
-# Chromium. BENCH_ONLY=network, local or serve runs only that part.
+# Chromium. BENCH_ONLY=network, local or serve runs only that part; BENCH_ONLY=moving only
+# the window alone beside the chart and the recording, and the chart's memory.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh >&2
