@@ -15,6 +15,10 @@ struct ProgramOptions {
     QString record;          // record into this file from the first poll on; "" for none
     bool overwrite = false;  // record over a file that is there
     QString language;    // "" for the one kept from the last run
+    // Chosen over the kept ones for this run, as if in the window; nullopt: the kept one.
+    std::optional<int> portNo;   // COMn's n
+    std::optional<int> bitRate;  // one of the receiver's line speeds
+    std::optional<int> id;
 };
 
 // The options, or the exit status when the program ends here: after --help or --version

@@ -180,6 +180,24 @@ std::optional<int> FindPort(const PortIdentity& identity)
     return std::nullopt;
 }
 
+bool ChoosePort(TMainForm& form, int portNo)
+{
+    form.cbxPort->SetPortNo(portNo);
+    if (form.cbxPort->PortNo() != portNo)
+        return false;
+    emit form.cbxPort->activated(form.cbxPort->currentIndex());
+    return true;
+}
+
+void ChooseNumber(QComboBox* box, int value)
+{
+    const int index = box->findText(QString::number(value));
+    if (index < 0)
+        return;
+    box->setCurrentIndex(index);
+    emit box->activated(index);
+}
+
 SettingsKeeper::SettingsKeeper(TMainForm& form, QString file, QWidget* chart)
     : QObject(&form), form_(form), file_(std::move(file)), chart_(chart)
 {
@@ -221,9 +239,7 @@ void SettingsKeeper::Apply(const StoredSettings& stored)
     QStringList notices;
     if (stored.port) {
         if (const auto portNo = FindPort(*stored.port)) {
-            form_.cbxPort->SetPortNo(*portNo);
-            if (form_.cbxPort->currentIndex() > 0)
-                emit form_.cbxPort->activated(form_.cbxPort->currentIndex());
+            ChoosePort(form_, *portNo);
         } else {
             // Not a box: it would come back at every start until the port is back.
             const QString where = stored.port->byId.isEmpty() ? stored.port->device
@@ -233,17 +249,10 @@ void SettingsKeeper::Apply(const StoredSettings& stored)
     }
     if (stored.id)
         form_.speID->SetValue(*stored.id);
-    auto choose = [](QComboBox* box, int value) {
-        const int index = box->findText(QString::number(value));
-        if (index < 0)
-            return;
-        box->setCurrentIndex(index);
-        emit box->activated(index);
-    };
     if (stored.bitRate)
-        choose(form_.cbxBaudRate, *stored.bitRate);
+        ChooseNumber(form_.cbxBaudRate, *stored.bitRate);
     if (stored.intervalMs)
-        choose(form_.cbxInterval, *stored.intervalMs);
+        ChooseNumber(form_.cbxInterval, *stored.intervalMs);
     applying_ = false;
     if (!badValues_.isEmpty())
         notices << tr("設定ファイル %1 の %2 は使えない値なので、既定の値にしました。")

@@ -12,6 +12,7 @@
 
 #include <optional>
 
+class QComboBox;
 class TMainForm;
 
 // A port as it can be found again: its by-id name (USB adapters), else its device path or
@@ -48,6 +49,12 @@ bool SaveSettings(const QString& file, const StoredSettings& settings);
 PortIdentity IdentifyPort(int portNo);
 // The number of the listed port that identity names; nullopt when it is no longer there.
 std::optional<int> FindPort(const PortIdentity& identity);
+
+// As if the user chose them, through the window's own handlers: the port with this number
+// (so opening it; false when the port list has none) and the entry of a list of numbers
+// that reads value (none when the list has no such entry).
+bool ChoosePort(TMainForm& form, int portNo);
+void ChooseNumber(QComboBox* box, int value);
 
 // Keeps a window's settings in file: reads them and applies them as if the user chose them,
 // and writes them again whenever one changes and when the window closes. What goes wrong

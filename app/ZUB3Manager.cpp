@@ -84,6 +84,22 @@ void startMonitoring(TMainForm& form)
     RunGuarded([&] { form.shpPowerMouseDown(form.shpPower, Qt::LeftButton, {}, 0, 0); });
 }
 
+// --port, --speed and --id: chosen over what was kept, as the user would in the window.
+void chooseGiven(TMainForm& form, const ProgramOptions& options)
+{
+    if (options.portNo && !ChoosePort(form, *options.portNo)) {
+        const QString name = QStringLiteral("COM%1").arg(*options.portNo);
+        form.StatusBar->showMessage(
+            QCoreApplication::translate("TMainForm", "ポート %1 が見つかりません。").arg(name));
+        std::fprintf(stderr, "ZUB3Manager: --port: %s is not a port this system lists\n",
+                     qPrintable(name));
+    }
+    if (options.id)
+        form.speID->SetValue(*options.id);
+    if (options.bitRate)
+        ChooseNumber(form.cbxBaudRate, *options.bitRate);
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -148,6 +164,7 @@ int main(int argc, char** argv)
     QTimer::singleShot(0, &MainForm, [&] {
         if (stored)
             settings->Apply(*stored);
+        chooseGiven(MainForm, options);
         if (options.monitor)
             startMonitoring(MainForm);
     });

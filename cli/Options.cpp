@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <array>
-#include <charconv>
 
 namespace zub3::cli {
 namespace {
@@ -391,22 +390,6 @@ Examples:
 std::string VersionText()
 {
     return cmdline::VersionText("zub3ctl", kVersion);
-}
-
-int ParseID(std::string_view option, std::string_view text)
-{
-    return static_cast<int>(cmdline::ParseInteger(option, text, 0, kMaxID));
-}
-
-LineSpeed ParseSpeed(std::string_view option, std::string_view text)
-{
-    int rate = 0;
-    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), rate);
-    if (ec == std::errc() && end == text.data() + text.size())
-        if (const auto speed = LineSpeedByBitRate(rate))
-            return *speed;
-    throw UsageError("--" + std::string(option) + ": '" + std::string(text) +
-                     "' is not 115200, 625000 or 1250000");
 }
 
 }  // namespace zub3::cli

@@ -50,8 +50,8 @@ std::span<const cmdline::Option> ProgramOptions();
 std::string ProgramHelp();
 std::string VersionText();
 
-// Value checks; each throws UsageError naming the option.
-int ParseID(std::string_view option, std::string_view text);
-LineSpeed ParseSpeed(std::string_view option, std::string_view text);
+// Value checks, shared with the window's command line.
+using cmdline::ParseID;
+using cmdline::ParseSpeed;
 
 }  // namespace zub3::cli

@@ -214,6 +214,21 @@ double ParseDuration(std::string_view option, std::string_view text, BareUnit ba
     return *ms;
 }
 
+int ParseID(std::string_view option, std::string_view text)
+{
+    return static_cast<int>(ParseInteger(option, text, 0, kMaxID));
+}
+
+LineSpeed ParseSpeed(std::string_view option, std::string_view text)
+{
+    int rate = 0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), rate);
+    if (ec == std::errc() && end == text.data() + text.size())
+        if (const auto speed = LineSpeedByBitRate(rate))
+            return *speed;
+    fail(option, quoted(text) + " is not 115200, 625000 or 1250000");
+}
+
 std::string VersionText(std::string_view program, std::string_view version)
 {
     return std::string(program) + " (ZUB-3 Manager) " + std::string(version) +

@@ -6,6 +6,8 @@
 // flags (-qh), optional values only as --name=VALUE, "--" ends the options, and a long
 // name may be shortened while it stays unambiguous. No Qt.
 
+#include "core/Protocol.h"
+
 #include <optional>
 #include <span>
 #include <stdexcept>
@@ -75,6 +77,11 @@ std::optional<double> ReadDuration(std::string_view text, BareUnit bare);
 // ReadDuration within [minMs, maxMs]. Throws UsageError naming --option.
 double ParseDuration(std::string_view option, std::string_view text, BareUnit bare,
                      double minMs, double maxMs);
+
+// The receiver's ID, 0 to 31. Throws UsageError naming --option.
+int ParseID(std::string_view option, std::string_view text);
+// One of the receiver's line speeds by its bit rate. Throws UsageError naming --option.
+LineSpeed ParseSpeed(std::string_view option, std::string_view text);
 
 // The pointer to the help that ends a line about bad usage, the same in every program:
 // try "zub3ctl read --help".

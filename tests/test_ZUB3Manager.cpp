@@ -36,6 +36,17 @@ TEST(ZUB3Manager, CommandLine)
          "ZUB3Manager: cannot record: /dev/null: File exists (--overwrite replaces it)\n"},
         {{"--record", "/tmp"}, false, 1, "",
          "ZUB3Manager: cannot record: /tmp: Is a directory\n"},
+        // A bad port, line speed or ID ends the start before the file or the display.
+        {{"--port", "/dev/ttyUSB0", "--record", "/tmp"}, false, 2, "",
+         "ZUB3Manager: --port: '/dev/ttyUSB0' is not a COM name such as COM51; "
+         "try \"ZUB3Manager --help\"\n"},
+        {{"--port=COM"}, false, 2, "", "ZUB3Manager: --port: 'COM' is not a COM name"},
+        {{"--speed", "9600"}, false, 2, "",
+         "ZUB3Manager: --speed: '9600' is not 115200, 625000 or 1250000; "
+         "try \"ZUB3Manager --help\"\n"},
+        {{"--id", "32"}, false, 2, "",
+         "ZUB3Manager: --id: '32' is not a number from 0 to 31; try \"ZUB3Manager --help\"\n"},
+        {{"--id", "-1"}, false, 2, "", "ZUB3Manager: --id: '-1' is not a number from 0 to 31"},
         {{}, false, 1, "",
          "ZUB3Manager: no display (DISPLAY/WAYLAND_DISPLAY unset); zub3ctl works without one\n"},
     };
@@ -89,6 +100,28 @@ protected:
                program.exitCode() == 0;
     }
 
+    // Runs --monitor --record with more options until five polls are recorded.
+    void monitorRecords(const QStringList& more)
+    {
+        QTemporaryDir dir;
+        const QString file = dir.filePath("session.csv");
+        QProcess program;
+        program.setProcessEnvironment(env_);
+        program.start(ZUB3MANAGER_PATH, QStringList{"--monitor", "--record", file} + more);
+        ASSERT_TRUE(program.waitForStarted());
+        std::vector<zub3::RecordedPoll> rows;
+        WaitUntil([&] {
+            try {
+                rows = zub3::ReadRecords(file.toStdString());
+            } catch (const std::runtime_error&) {  // no row yet
+            }
+            return rows.size() >= 5;
+        });
+        EXPECT_TRUE(terminate(program)) << program.readAllStandardError().constData();
+        ASSERT_GE(rows.size(), 5u);
+        EXPECT_EQ(rows.back().buttons, 0x0200);
+    }
+
     KeptPortRun run_;
     QProcessEnvironment env_;
 };
@@ -97,23 +130,13 @@ protected:
 
 TEST_F(Unattended, MonitorRecordsWithTheKeptPortSpeedAndID)
 {
-    QTemporaryDir dir;
-    const QString file = dir.filePath("session.csv");
-    QProcess program;
-    program.setProcessEnvironment(env_);
-    program.start(ZUB3MANAGER_PATH, {"--monitor", "--record", file});
-    ASSERT_TRUE(program.waitForStarted());
-    std::vector<zub3::RecordedPoll> rows;
-    WaitUntil([&] {
-        try {
-            rows = zub3::ReadRecords(file.toStdString());
-        } catch (const std::runtime_error&) {  // no row yet
-        }
-        return rows.size() >= 5;
-    });
-    EXPECT_TRUE(terminate(program)) << program.readAllStandardError().constData();
-    ASSERT_GE(rows.size(), 5u);
-    EXPECT_EQ(rows.back().buttons, 0x0200);
+    monitorRecords({});
+}
+
+// Without the kept settings, only what the command line gives can reach the receiver.
+TEST_F(Unattended, MonitorRecordsWithTheGivenPortSpeedAndID)
+{
+    monitorRecords({"--port", "COM99", "--speed", "625000", "--id", "5", "--fresh"});
 }
 
 TEST_F(Unattended, FreshStartLeavesTheKeptSettingsAsTheyWere)

@@ -363,6 +363,10 @@ No reply %9 (%10 %)</translation>
         <source>コマンド送信失敗</source>
         <translation>Sending the command failed</translation>
     </message>
+    <message>
+        <source>ポート %1 が見つかりません。</source>
+        <translation>%1 is not a port this system lists.</translation>
+    </message>
 </context>
 <context>
     <name>WindowExtras</name>
