@@ -4,6 +4,7 @@
 #include "app/StickView.h"
 
 #include "app/WindowExtras.h"
+#include "support/Wait.h"
 #include "support/WindowRig.h"
 
 #include <gtest/gtest.h>
@@ -78,7 +79,7 @@ TEST(StickView, PanelCountsEachRejectionAndShowsTheTravel)
     const auto through = [&](zub3::sim::Faults faults, PollFault counted) {
         rig.receiver->SetFaults(faults);
         const int before = link.Count(counted);
-        EXPECT_TRUE(WindowRig::WaitFor([&] { return link.Count(counted) > before; }));
+        EXPECT_TRUE(WaitUntil([&] { return link.Count(counted) > before; }));
     };
     through({}, PollFault::None);
     through({.badChecksum = true}, PollFault::Checksum);
@@ -87,7 +88,7 @@ TEST(StickView, PanelCountsEachRejectionAndShowsTheTravel)
     through({.noReply = true}, PollFault::Missed);
     through({}, PollFault::None);
     WindowRig::ClickSwitch(*form);
-    ASSERT_TRUE(WindowRig::WaitFor([&] { return !form->ExchangeRunning(); }));
+    ASSERT_TRUE(WaitUntil([&] { return !form->ExchangeRunning(); }));
     view.Refresh();
 
     EXPECT_EQ(link.Polls(), link.Count(PollFault::None) + link.Rejected() + link.Count(PollFault::Missed));
