@@ -20,6 +20,12 @@ constexpr Option kVersionOption{"version", 0, Takes::Nothing, {}, "show the vers
 constexpr Option kQuiet{"quiet", 'q', Takes::Nothing, {},
                         "write nothing on standard error but errors: no\n"
                         "notes, no summary"};
+// monitor and serve find and poll the receiver alike.
+constexpr Option kReceiverId{"id", 'i', Takes::Value, "N", "the receiver's ID, 0 to 31 (give --speed with it)"};
+constexpr Option kReceiverSpeed{"speed", 's', Takes::Value, "BPS",
+                                "its line speed; alone, the read tries only this one"};
+constexpr Option kMaxFailures{"max-failures", 0, Takes::Value, "N",
+                              "stop with status 1 after N polls without a reply\n(default: never stop for failures)"};
 constexpr Option kPort{"port", 'p', Takes::Value, "PORT",
                        "the receiver's port: a COM name as \"zub3ctl ports\" lists it\n"
                        "(COM51), a device path (/dev/ttyUSB0) or a port an RFC 2217\n"
@@ -54,8 +60,8 @@ constexpr std::array<Option, 7> kWriteOptions{{
 }};
 constexpr std::array<Option, 14> kMonitorOptions{{
     kPort,
-    {"id", 'i', Takes::Value, "N", "the receiver's ID, 0 to 31 (give --speed with it)"},
-    {"speed", 's', Takes::Value, "BPS", "its line speed; alone, the read tries only this one"},
+    kReceiverId,
+    kReceiverSpeed,
     {"interval", 'n', Takes::Value, "TIME",
      "from a reply to the next poll, 5 to 500 ms, in whole\n"
      "milliseconds: 10, 10ms or 0.01s (default 10)"},
@@ -64,8 +70,7 @@ constexpr std::array<Option, 14> kMonitorOptions{{
      "stop after TIME: seconds (90), or with a unit:\n500ms, 2s, 1.5m, 1h"},
     {"format", 'f', Takes::Value, "FORMAT", "text (default), csv or jsonl"},
     {"hex", 0, Takes::Nothing, {}, "add the frames sent and received, in hexadecimal"},
-    {"max-failures", 0, Takes::Value, "N",
-     "stop with status 1 after N polls without a reply\n(default: never stop for failures)"},
+    kMaxFailures,
     {"wait", 'w', Takes::Nothing, {},
      "wait for a port that is absent or goes away, then\nopen it again and go on"},
     {"changes", 0, Takes::Nothing, {},
@@ -78,12 +83,11 @@ constexpr std::array<Option, 14> kMonitorOptions{{
 
 constexpr std::array<Option, 18> kServeOptions{{
     kPort,
-    {"id", 'i', Takes::Value, "N", "the receiver's ID, 0 to 31 (give --speed with it)"},
-    {"speed", 's', Takes::Value, "BPS", "its line speed; alone, the read tries only this one"},
+    kReceiverId,
+    kReceiverSpeed,
     {"interval", 'n', Takes::Value, "TIME",
      "from a reply to the next poll, 5 to 500 ms (default 10)"},
-    {"max-failures", 0, Takes::Value, "N",
-     "stop with status 1 after N polls without a reply\n(default: never stop for failures)"},
+    kMaxFailures,
     {"listen", 'l', Takes::Value, "ADDR:PORT",
      "the address for HTTP and WebSocket (default\n127.0.0.1:8734); 0.0.0.0:8734 for every network"},
     {"token-file", 0, Takes::Value, "FILE",
