@@ -12,7 +12,6 @@
 #include <QComboBox>
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QLineSeries>
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPainter>
@@ -27,6 +26,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <limits>
 
 namespace {
@@ -42,6 +42,10 @@ constexpr double kLongestSpanS = 3600;
 // Longer than the longest interval plus a reply's time-out: polls this far apart were not
 // running (the switch was off), and no line joins them.
 constexpr double kSilenceS = 1.5;
+// Qt Charts' own first four series colours, which the chart used when it drew its lines
+// through it.
+const std::array<QColor, 4> kChannelColours = {QColor(0x20, 0x9F, 0xDF), QColor(0x99, 0xCA, 0x53),
+                                               QColor(0xF6, 0xA6, 0x25), QColor(0x6D, 0x5F, 0xD5)};
 const QColor kHeld(0x20, 0x60, 0xC0);
 const QColor kGapShade(0xFF, 0x40, 0x40, 0x40);
 
@@ -52,7 +56,11 @@ QString symbolOf(const zub3::ButtonName& b)
 
 }  // namespace
 
-// The plot, shading the spans where polls failed.
+// The plot: the channels' lines over the chart's axes and grid, and the spans where polls
+// failed shaded. The lines are drawn here rather than as Qt Charts series, which stroke
+// every line into a shape on each change: that cost more than the whole window. They are
+// kept in an image of whole pixel columns of time, which moves on with the plot, so that
+// each refresh draws only the columns that are new.
 class ChartWindow::PlotView : public QChartView {
 public:
     PlotView(QChart* chart, const ChartWindow& owner) : QChartView(chart), owner_(owner) {}
@@ -61,15 +69,129 @@ protected:
     void drawForeground(QPainter* p, const QRectF&) override
     {
         const QRectF area = owner_.chart_->plotArea();
+        if (area.width() < 1 || area.height() < 1)
+            return;
+        const double pixel = (owner_.shownTo_ - owner_.shownFrom_) / area.width();
+        const auto first = static_cast<qint64>(std::floor(owner_.shownFrom_ / pixel));
+        updateLines(area, pixel, first);
+        p->save();
+        p->setClipRect(area);
+        p->drawImage(QPointF(std::round(area.left() + static_cast<double>(first) - owner_.shownFrom_ / pixel),
+                             area.top()),
+                     lines_);
         for (const Gap& g : owner_.gaps_) {
-            const double x1 = std::max(area.left(), owner_.chart_->mapToPosition({g.from, 0}).x());
-            const double x2 = std::min(area.right(), owner_.chart_->mapToPosition({g.to, 0}).x());
+            const double x1 = std::max(area.left(), area.left() + (g.from - owner_.shownFrom_) / pixel);
+            const double x2 = std::min(area.right(), area.left() + (g.to - owner_.shownFrom_) / pixel);
             if (x2 > x1)
                 p->fillRect(QRectF(x1, area.top(), x2 - x1, area.height()), kGapShade);
         }
+        p->restore();
     }
 
 private:
+    // What the image's pixels mean; when it changes, the image is drawn anew.
+    struct Scale {
+        double pixel, height, top;  // seconds a column, and the value axis
+        std::array<bool, 4> shown;
+        qreal ratio;
+        bool operator==(const Scale&) const = default;
+    };
+
+    // Brings the image to columns `first` on (in pixels of time from the session's start).
+    void updateLines(const QRectF& area, double pixel, qint64 first)
+    {
+        const qreal ratio = devicePixelRatioF();
+        const int width = static_cast<int>(std::ceil(area.width())) + 2;
+        const Scale scale{pixel, area.height(), owner_.valueAxis_->max(), owner_.channelShown_, ratio};
+        const qint64 shift = first - first_;
+        const int deviceShift = static_cast<int>(std::lround(static_cast<double>(shift) * ratio));
+        qint64 redrawFrom = first;
+        if (!lines_.isNull() && scale == scale_ && shift >= 0 && shift < width &&
+            std::abs(static_cast<double>(shift) * ratio - deviceShift) < 1e-6) {
+            // The columns already drawn move left; from the newest point drawn last time
+            // on, a column may have changed (a later poll in it, the line to a new poll).
+            for (int y = 0; y < lines_.height(); ++y) {
+                uchar* row = lines_.scanLine(y);
+                std::memmove(row, row + deviceShift * 4,
+                             static_cast<std::size_t>(lines_.width() - deviceShift) * 4);
+            }
+            redrawFrom = std::max(first, std::min(first + width - shift, newest_) - 1);
+        } else {
+            lines_ = QImage(QSize(width, static_cast<int>(std::ceil(area.height()))) * ratio,
+                            QImage::Format_ARGB32_Premultiplied);
+            lines_.setDevicePixelRatio(ratio);
+        }
+        scale_ = scale;
+        first_ = first;
+        newest_ = first;
+        const QRectF redrawn(static_cast<double>(redrawFrom - first), 0, width, area.height());
+        QPainter p(&lines_);
+        p.setCompositionMode(QPainter::CompositionMode_Source);
+        p.fillRect(redrawn, Qt::transparent);
+        p.setCompositionMode(QPainter::CompositionMode_SourceOver);
+        p.setClipRect(redrawn);
+        const auto at = [&](QPointF v) {
+            return QPointF(v.x() / pixel - static_cast<double>(first),
+                           area.height() - v.y() / scale.top * area.height());
+        };
+        const double from = static_cast<double>(redrawFrom) * pixel;
+        for (std::size_t c = 0; c < owner_.points_.size(); ++c) {
+            const auto& points = owner_.points_[c];
+            if (!points.isEmpty())
+                newest_ = std::max(newest_, static_cast<qint64>(std::floor(points.back().x() / pixel)));
+            if (!owner_.channelShown_[c])
+                continue;
+            // From the point before the first column drawn, so that the line comes in.
+            auto begin = std::lower_bound(points.begin(), points.end(), from,
+                                          [](QPointF q, double t) { return q.x() < t; });
+            if (begin != points.begin())
+                --begin;
+            drawLine(p, begin, points.end(), at, kChannelColours[c]);
+        }
+    }
+
+    // A one-pixel line. A step at most a pixel wide is filled as a pixel column, the
+    // painter's fastest path: with more polls than pixels, the usual case at short
+    // intervals, that is nearly every step, and lines stroked pixel by pixel cost more than
+    // the whole window. Longer steps go through the painter's line path.
+    template <typename Map>
+    static void drawLine(QPainter& p, QList<QPointF>::const_iterator begin,
+                         QList<QPointF>::const_iterator end, Map at, const QColor& colour)
+    {
+        p.setPen(QPen(colour, 1));
+        QPolygonF run;
+        std::optional<QPointF> previous;
+        const auto flush = [&] {
+            if (run.size() > 1)
+                p.drawPolyline(run);
+            run.clear();
+        };
+        for (auto v = begin; v != end; ++v) {
+            if (std::isnan(v->y())) {
+                flush();
+                previous.reset();
+                continue;
+            }
+            const QPointF q = at(*v);
+            if (previous && std::abs(q.x() - previous->x()) <= 1) {
+                flush();
+                const double top = std::floor(std::min(previous->y(), q.y()));
+                const double bottom = std::floor(std::max(previous->y(), q.y()));
+                p.fillRect(QRectF(std::floor(q.x()), top, 1, bottom - top + 1), colour);
+            } else {
+                if (run.isEmpty() && previous)
+                    run << *previous;
+                run << q;
+            }
+            previous = q;
+        }
+        flush();
+    }
+
+    QImage lines_;
+    Scale scale_{};
+    qint64 first_ = 0;   // the image's first column
+    qint64 newest_ = 0;  // the column of the newest point drawn
     const ChartWindow& owner_;
 };
 
@@ -144,9 +266,10 @@ ChartWindow::ChartWindow(QWidget* parent) : QWidget(parent, Qt::Window)
 {
     setWindowTitle(tr("ZUB-3 Manager グラフ"));
     buttonShown_.fill(true);
+    channelShown_.fill(true);
     chart_ = new QChart;
     chart_->setMargins({4, 4, 4, 4});
-    chart_->legend()->hide();  // the check boxes below name the channels in their colours
+    chart_->legend()->hide();  // the check boxes above name the channels in their colours
     timeAxis_ = new QValueAxis;
     timeAxis_->setTitleText(tr("時間 [秒]"));
     timeAxis_->setLabelFormat(QStringLiteral("%.1f"));
@@ -157,18 +280,16 @@ ChartWindow::ChartWindow(QWidget* parent) : QWidget(parent, Qt::Window)
     chart_->addAxis(timeAxis_, Qt::AlignBottom);
     chart_->addAxis(valueAxis_, Qt::AlignLeft);
     auto* channels = new QHBoxLayout;
-    for (std::size_t c = 0; c < series_.size(); ++c) {
-        series_[c] = new QLineSeries;
-        series_[c]->setName(QStringLiteral("PA%1").arg(c + 1));
-        chart_->addSeries(series_[c]);
-        series_[c]->attachAxis(timeAxis_);
-        series_[c]->attachAxis(valueAxis_);
-        auto* shown = new QCheckBox(series_[c]->name(), this);
+    for (std::size_t c = 0; c < points_.size(); ++c) {
+        auto* shown = new QCheckBox(QStringLiteral("PA%1").arg(c + 1), this);
         shown->setChecked(true);
         QPalette palette = shown->palette();
-        palette.setColor(QPalette::WindowText, series_[c]->color());
+        palette.setColor(QPalette::WindowText, kChannelColours[c]);
         shown->setPalette(palette);
-        connect(shown, &QCheckBox::toggled, series_[c], &QLineSeries::setVisible);
+        connect(shown, &QCheckBox::toggled, this, [this, c](bool on) {
+            channelShown_[c] = on;
+            view_->viewport()->update();
+        });
         channels->addWidget(shown);
     }
     auto* buttons = new QToolButton(this);
@@ -337,6 +458,12 @@ double ChartWindow::seconds(const Sample& s) const
     return std::chrono::duration<double>(s.sent - origin_).count();
 }
 
+double ChartWindow::timeAt(double x) const
+{
+    const QRectF area = chart_->plotArea();
+    return shownFrom_ + (x - area.left()) / area.width() * (shownTo_ - shownFrom_);
+}
+
 std::pair<std::size_t, std::size_t> ChartWindow::indexRange(double from, double to) const
 {
     const auto before = [this](const Sample& s, double t) { return seconds(s) < t; };
@@ -383,28 +510,36 @@ void ChartWindow::Refresh()
 
     // More polls than the plot has pixel columns draw over one another: each column keeps
     // its lowest and its highest value, in the order they came, so the line looks the same.
-    const int columns = std::max(1, static_cast<int>(chart_->plotArea().width()));
-    const auto [first, last] = indexRange(shownFrom_, shownTo_);
-    const bool thin = last - first > 2 * static_cast<std::size_t>(columns);
-    std::array<QList<QPointF>, 4> points;
-    for (auto& p : points)
-        p.reserve(static_cast<qsizetype>(std::min<std::size_t>(last - first, 2 * columns + 2) + 16));
-    int column = -1;
+    // Columns are whole pixels of time from the session's start, as the plot's image keeps
+    // them, so that a column drawn once stays right as the plot moves on.
+    const double width = std::max(1.0, chart_->plotArea().width());
+    const double pixel = spanS / width;
+    auto [first, last] = indexRange(shownFrom_, shownTo_);
+    // The whole column of the poll the line comes in from, thinned as when it was in view.
+    const auto columnOf = [&](std::size_t i) { return std::floor(seconds(samples_[i]) / pixel); };
+    while (first > 0 && first < last && columnOf(first - 1) == columnOf(first))
+        --first;
+    for (auto& p : points_) {
+        p.clear();
+        p.reserve(static_cast<qsizetype>(
+            std::min(last - first, 2 * static_cast<std::size_t>(width) + 2) + 16));
+    }
+    qint64 column = -1;
     std::array<QPointF, 4> low, high;
     const auto flush = [&] {
         if (column >= 0)
-            for (std::size_t c = 0; c < points.size(); ++c) {
+            for (std::size_t c = 0; c < points_.size(); ++c) {
                 const bool lowFirst = low[c].x() <= high[c].x();
-                points[c].append(lowFirst ? low[c] : high[c]);
+                points_[c].append(lowFirst ? low[c] : high[c]);
                 if (low[c] != high[c])
-                    points[c].append(lowFirst ? high[c] : low[c]);
+                    points_[c].append(lowFirst ? high[c] : low[c]);
             }
         column = -1;
     };
     // A point that is no number breaks a line.
     const auto breakLines = [&](double x) {
         flush();
-        for (auto& p : points)
+        for (auto& p : points_)
             p.append(QPointF(x, std::numeric_limits<double>::quiet_NaN()));
     };
     gaps_.clear();
@@ -426,17 +561,15 @@ void ChartWindow::Refresh()
         else if (previous && x - seconds(*previous) > kSilenceS)
             breakLines(x);
         previous = &s;
-        const int col = static_cast<int>((x - shownFrom_) / spanS * columns);
-        const bool newColumn = thin && col != column;
+        const auto col = static_cast<qint64>(std::floor(x / pixel));
+        const bool newColumn = col != column;
         if (newColumn) {
             flush();
             column = col;
         }
-        for (std::size_t c = 0; c < points.size(); ++c) {
+        for (std::size_t c = 0; c < points_.size(); ++c) {
             const QPointF p(x, s.data->channels[c]);
-            if (!thin)
-                points[c].append(p);
-            else if (newColumn)
+            if (newColumn)
                 low[c] = high[c] = p;
             else if (p.y() < low[c].y())
                 low[c] = p;
@@ -445,8 +578,6 @@ void ChartWindow::Refresh()
         }
     }
     flush();
-    for (std::size_t c = 0; c < series_.size(); ++c)
-        series_[c]->replace(points[c]);
     view_->viewport()->update();
     lane_->update();
     showReadout();
@@ -458,7 +589,7 @@ void ChartWindow::zoom(double factor, double anchorX)
     const double newSpan = std::clamp(spanS * factor, kShortestSpanS, kLongestSpanS);
     if (!following_) {
         // The time under the pointer stays under it.
-        const double at = chart_->mapToValue({anchorX, 0}).x();
+        const double at = timeAt(anchorX);
         viewEnd_ = at + (shownTo_ - at) * newSpan / spanS;
     }
     SetSpan(std::chrono::milliseconds(std::lround(newSpan * 1000)));
@@ -500,6 +631,11 @@ bool ChartWindow::eventFilter(QObject*, QEvent* event)
     return false;
 }
 
+QWidget* ChartWindow::Plot() const
+{
+    return view_->viewport();
+}
+
 QString ChartWindow::ReadoutText() const
 {
     return readout_->text();
@@ -510,7 +646,7 @@ void ChartWindow::showReadout()
 {
     if (!pointer_ || samples_.empty())
         return;
-    const double at = chart_->mapToValue(*pointer_).x();
+    const double at = timeAt(pointer_->x());
     const auto later = std::lower_bound(
         samples_.begin(), samples_.end(), at,
         [this](const Sample& s, double t) { return seconds(s) < t; });

@@ -21,7 +21,6 @@
 class QChart;
 class QComboBox;
 class QLabel;
-class QLineSeries;
 class QPushButton;
 class QScrollBar;
 class QValueAxis;
@@ -48,7 +47,12 @@ public:
     // Moves the view so that it ends this many seconds into the session, and pauses it.
     void ScrollTo(double endSeconds);
     const std::deque<Sample>& Samples() const { return samples_; }
-    QLineSeries* Series(int channel) const { return series_[static_cast<std::size_t>(channel)]; }
+    // What the plot draws of a channel: seconds into the session and values, a point that
+    // is no number where the line breaks.
+    const QList<QPointF>& Points(int channel) const { return points_[static_cast<std::size_t>(channel)]; }
+    QChart* Chart() const { return chart_; }
+    QWidget* Plot() const;
+    QValueAxis* TimeAxis() const { return timeAxis_; }
     QValueAxis* ValueAxis() const { return valueAxis_; }
     QString ReadoutText() const;
     // Shows the samples now; otherwise this happens at most once per screen refresh, and
@@ -73,6 +77,8 @@ private:
     bool shown() const;
     void scheduleRefresh();
     double seconds(const Sample& s) const;
+    // The time shown at this x in the plot.
+    double timeAt(double x) const;
     // The samples from the last before `from` to the first after `to`.
     std::pair<std::size_t, std::size_t> indexRange(double from, double to) const;
     void updateScrollBar();
@@ -92,11 +98,12 @@ private:
     bool wide_ = false;                      // a value above 127 came
     std::vector<Gap> gaps_;                  // in the shown span
     std::array<bool, zub3::kButtons.size()> buttonShown_{};
+    std::array<bool, 4> channelShown_{};
+    std::array<QList<QPointF>, 4> points_;
     std::optional<QPointF> pointer_;         // over the plot, in its coordinates
     QChart* chart_;
     QValueAxis* timeAxis_;
     QValueAxis* valueAxis_;
-    std::array<QLineSeries*, 4> series_{};
     PlotView* view_;
     ButtonLane* lane_;
     QWidget* plots_;  // the chart and the lane: what a PNG shows

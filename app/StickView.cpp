@@ -12,6 +12,7 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <cmath>
 
 namespace {
 
@@ -57,24 +58,28 @@ protected:
         // The travel reached: a stick that cannot reach a corner leaves it outside.
         p.setPen(QPen(QColor(0x20, 0x60, 0xC0), 1, Qt::DashLine));
         p.drawRect(QRectF(at(cx.min, cy.max), at(cx.max, cy.min)));
+        // The trace as a dot per poll: where the stick has been shows as well as with lines,
+        // and a dot costs the same however far the stick moved between two polls, where a
+        // line drawn pixel by pixel across the pad cost more than the rest of the window.
+        const QColor traceColour(0x60, 0x90, 0xD8);
+        const auto stick = [&](const std::array<zub3::Byte, 4>& channels) {
+            return at(channels[static_cast<std::size_t>(x_)], channels[static_cast<std::size_t>(y_)]);
+        };
+        for (const TracePoint& t : owner_.trace_) {
+            const QPointF c = stick(t.channels);
+            p.fillRect(QRectF(std::floor(c.x()) - 1, std::floor(c.y()) - 1, 3, 3), traceColour);
+        }
         p.setRenderHint(QPainter::Antialiasing);
-        QPolygonF trace;
-        for (const TracePoint& t : owner_.trace_)
-            trace << at(t.channels[static_cast<std::size_t>(x_)], t.channels[static_cast<std::size_t>(y_)]);
-        // A one-pixel pen takes the painter's fast line path; a wider one strokes the whole
-        // self-crossing trace as a path, which cost more than the rest of the window.
-        p.setPen(QPen(QColor(0x60, 0x90, 0xD8), 1));
-        p.drawPolyline(trace);
         if (cx.rest && cy.rest) {
             const QPointF r = at(*cx.rest, *cy.rest);
             p.setPen(QPen(QColor(0x00, 0x90, 0x00), 2));
             p.drawLine(r - QPointF(6, 0), r + QPointF(6, 0));
             p.drawLine(r - QPointF(0, 6), r + QPointF(0, 6));
         }
-        if (!trace.isEmpty()) {
+        if (!owner_.trace_.empty()) {
             p.setPen(Qt::NoPen);
             p.setBrush(Qt::red);
-            p.drawEllipse(trace.back(), 4, 4);
+            p.drawEllipse(stick(owner_.trace_.back().channels), 4, 4);
         }
     }
 

@@ -8,9 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <QChart>
-#include <QGraphicsScene>
-#include <QGraphicsView>
-#include <QLineSeries>
+#include <QCheckBox>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QValueAxis>
@@ -46,15 +44,10 @@ std::vector<zub3::RecordedPoll> exported(const ChartWindow& chart, ChartWindow::
     return zub3::ReadRecords(file);
 }
 
-QWidget* plotViewport(const ChartWindow& chart)
-{
-    return chart.Series(0)->chart()->scene()->views().first()->viewport();
-}
-
 // As the pointer moving over the plot reaches the chart.
 void movePointer(const ChartWindow& chart, QPointF at)
 {
-    QWidget* viewport = plotViewport(chart);
+    QWidget* viewport = chart.Plot();
     QMouseEvent move(QEvent::MouseMove, at, viewport->mapToGlobal(at), Qt::NoButton, Qt::NoButton,
                      Qt::NoModifier);
     QCoreApplication::sendEvent(viewport, &move);
@@ -77,7 +70,7 @@ TEST(ChartWindow, SpanChangesAndExportsKeepTheWholeSession)
     chart.SetSpan(5s);
     chart.SetSpan(10s);
     // 10 s back from the newest poll, plus the one the line comes in from.
-    const QList<QPointF> points = chart.Series(0)->points();
+    const QList<QPointF> points = chart.Points(0);
     EXPECT_EQ(points.size(), 1002);
     EXPECT_DOUBLE_EQ(points.back().x(), 12.0);
     EXPECT_EQ(points.back().y(), 1200 % 128);
@@ -107,7 +100,7 @@ TEST(ChartWindow, FailedPollsBreakTheLinesAndTheHeldButtons)
         chart.Add(p);
     }
     chart.Refresh();
-    const QList<QPointF> points = chart.Series(0)->points();
+    const QList<QPointF> points = chart.Points(0);
     EXPECT_EQ(numbers(points), 72);
     const auto broken = std::find_if(points.begin(), points.end(),
                                      [](QPointF p) { return std::isnan(p.y()); });
@@ -117,7 +110,7 @@ TEST(ChartWindow, FailedPollsBreakTheLinesAndTheHeldButtons)
 
     // The S1 row of the button lane is filled before the gap and not inside it.
     const QImage image = chart.Image();
-    const QRectF area = chart.Series(0)->chart()->plotArea();
+    const QRectF area = chart.Chart()->plotArea();
     const int row = image.height() - (12 * 12 + 4) + 2 + 6;
     const auto at = [&](double s) {
         return image.pixelColor(static_cast<int>(area.left() + s / 10.0 * area.width()), row);
@@ -142,8 +135,7 @@ TEST(ChartWindow, PauseScrollAndZoomMoveOnlyTheView)
     for (int i = 0; i <= 3000; ++i)  // 30 s
         chart.Add(poll(i, 10ms));
     chart.Refresh();
-    auto* time = qobject_cast<QValueAxis*>(chart.Series(0)->attachedAxes().first());
-    ASSERT_TRUE(time);
+    const QValueAxis* time = chart.TimeAxis();
     QTest::keyClick(&chart, Qt::Key_Space);
     EXPECT_TRUE(chart.Paused());
     for (int i = 3001; i <= 3500; ++i)
@@ -157,8 +149,8 @@ TEST(ChartWindow, PauseScrollAndZoomMoveOnlyTheView)
     EXPECT_DOUBLE_EQ(time->max(), 12.5);
 
     // A notch of the wheel zooms in around the pointer, which stays at the same time.
-    QWidget* viewport = plotViewport(chart);
-    const QRectF area = chart.Series(0)->chart()->plotArea();
+    QWidget* viewport = chart.Plot();
+    const QRectF area = chart.Chart()->plotArea();
     const QPointF middle(area.center().x(), area.center().y());
     QWheelEvent wheel(middle, viewport->mapToGlobal(middle), {}, {0, 120}, Qt::NoButton,
                       Qt::NoModifier, Qt::NoScrollPhase, false);
@@ -185,7 +177,7 @@ TEST(ChartWindow, ReadoutFollowsThePlotWithoutWideningTheWindow)
         chart.Refresh();
     };
     add(0, 1500);
-    movePointer(chart, chart.Series(0)->chart()->plotArea().center());
+    movePointer(chart, chart.Chart()->plotArea().center());
     EXPECT_TRUE(chart.ReadoutText().startsWith(QStringLiteral("10.000 秒"))) << chart.ReadoutText().toStdString();
     // The plot moves on by 3 s: the gap is under the pointer now.
     add(1501, 1800);
@@ -221,12 +213,63 @@ TEST(ChartWindow, MorePollsThanPixelsKeepEveryPeak)
         chart.Add(p);
     }
     chart.Refresh();
-    const QList<QPointF> points = chart.Series(0)->points();
+    const QList<QPointF> points = chart.Points(0);
     EXPECT_LT(points.size(), 2 * 700);
     EXPECT_TRUE(std::any_of(points.begin(), points.end(), [](QPointF p) { return p.y() == 0; }));
     EXPECT_TRUE(std::any_of(points.begin(), points.end(), [](QPointF p) { return p.y() == 127; }));
     EXPECT_TRUE(std::is_sorted(points.begin(), points.end(),
                                [](QPointF a, QPointF b) { return a.x() < b.x(); }));
+}
+
+// The plot keeps what it drew and draws only the new columns as it moves on: followed poll
+// by poll, and paused with polls going on beyond its edge, it must show what it shows when
+// it draws everything afresh.
+TEST(ChartWindow, APlotThatMovedOnLooksAsOneDrawnAfresh)
+{
+    const auto at = [](int i) {
+        // Dense polls, then sparse ones after a silence: both ways of drawing a line.
+        zub3::PollResult p = i < 900 ? poll(i, 5ms) : poll(900 + (i - 900) * 20, 5ms);
+        p.data->channels[1] = static_cast<zub3::Byte>(i * 37 % 128);
+        if (i >= 950 && i < 960)
+            p = failed(900 + (i - 900) * 20, 5ms, zub3::PollFault::Missed);
+        return p;
+    };
+    ChartWindow chart;
+    chart.resize(900, 500);
+    chart.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&chart));
+    chart.SetSpan(2s);
+    // Hiding a channel and showing it again draws the plot afresh.
+    const auto drawnAfresh = [&] {
+        QCheckBox* pa1 = chart.findChildren<QCheckBox*>().front();
+        pa1->click();
+        chart.Image();
+        pa1->click();
+        return chart.Image();
+    };
+    // A line cut at the plot's edge may come out a pixel apart from the same line drawn
+    // whole; a column left stale differs by many.
+    constexpr int kEdgePixels = 4;
+    const auto differentPixels = [](const QImage& a, const QImage& b) {
+        int n = 0;
+        for (int y = 0; y < a.height(); ++y)
+            for (int x = 0; x < a.width(); ++x)
+                n += a.pixel(x, y) != b.pixel(x, y);
+        return n;
+    };
+    for (int i = 0; i < 1000; ++i) {
+        chart.Add(at(i));
+        if (i % 7 == 0) {
+            const QImage moved = chart.Image();
+            if (i % 140 == 0)
+                EXPECT_LE(differentPixels(moved, drawnAfresh()), kEdgePixels) << "after " << i << " polls";
+        }
+    }
+    chart.SetPaused(true);
+    chart.Image();
+    for (int i = 1000; i < 1003; ++i)
+        chart.Add(at(i));
+    EXPECT_LE(differentPixels(chart.Image(), drawnAfresh()), kEdgePixels);
 }
 
 TEST(ChartWindow, HistoryIsBounded)

@@ -23,12 +23,9 @@
 #include "widgets/ComComboBox.h"
 #include "widgets/PngSpeedButton.h"
 
-#include <QAbstractAxis>
 #include <QApplication>
 #include <QChart>
-#include <QGraphicsScene>
-#include <QGraphicsView>
-#include <QLineSeries>
+#include <QValueAxis>
 #include <QElapsedTimer>
 #include <QPixmap>
 #include <QScreen>
@@ -135,9 +132,8 @@ bool grabBeside(const QString& file, const QString& panel)
             QTest::qWait(6600);
             ChartWindow& c = extras.Chart();
             c.SetPaused(true);
-            c.ScrollTo(c.Series(0)->chart()->axes(Qt::Horizontal).first()->property("max").toDouble() - 4);
-            QWidget* plot = c.Series(0)->chart()->scene()->views().first()->viewport();
-            QTest::mouseMove(plot, c.Series(0)->chart()->plotArea().center().toPoint() + QPoint(60, 0));
+            c.ScrollTo(c.TimeAxis()->max() - 4);
+            QTest::mouseMove(c.Plot(), c.Chart()->plotArea().center().toPoint() + QPoint(60, 0));
             QTest::qWait(300);
         } else {
             QTest::qWait(8000);
