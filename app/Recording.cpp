@@ -82,7 +82,8 @@ QString Recording::Summary() const
 // Straight to the file, so that a crash loses at most the row being written. A row the
 // file took only in part (a full disk, a size limit) is cut off again, so that what is
 // there can still be read to its end. A file that has been unlinked (its folder removed)
-// takes writes that nobody will ever read: that fails too, with errno 0.
+// takes writes that nobody will ever read: that fails too, with errno 0, found within a
+// second (asking on every row would double the recording's system calls).
 bool Recording::write(const std::string& text)
 {
     if (!platform::WriteAll(fd_, text)) {
@@ -92,6 +93,10 @@ bool Recording::write(const std::string& text)
         return false;
     }
     whole_ += static_cast<off_t>(text.size());
+    const auto now = std::chrono::steady_clock::now();
+    if (now - linksChecked_ < std::chrono::seconds(1))
+        return true;
+    linksChecked_ = now;
     struct stat st{};
     if (::fstat(fd_, &st) == 0 && st.st_nlink == 0) {
         errno = 0;

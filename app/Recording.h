@@ -50,5 +50,6 @@ private:
     int fd_ = -1;
     off_t whole_ = 0;  // the length of the file up to its last whole row
     std::optional<std::chrono::steady_clock::time_point> first_;
+    std::chrono::steady_clock::time_point linksChecked_{};
     LinkQuality link_;
 };
