@@ -15,8 +15,6 @@
 #include "serial/CommX.h"
 
 #include <QElapsedTimer>
-#include <QEventLoop>
-#include <QSocketNotifier>
 #include <QTimer>
 
 #include <unistd.h>
@@ -118,13 +116,14 @@ class MonitorRun {
 public:
     MonitorRun(const PollTarget& target, const MonitorSettings& settings,
                platform::TerminationSignals& stopSignals)
-        : s_(settings), signals_(stopSignals),
+        : s_(settings),
           live_(settings.format == Format::Text && ::isatty(STDOUT_FILENO)),
           loop_(target, settings.poll,
                 {[this](const Record& r, const PollExchange& p) { accepted(r, p); },
                  [this](long long failures) { unanswered(failures); },
-                 [this](int status, const std::string& error) { end(status, error); },
-                 {}})
+                 [this](int status, const std::string& error) { run_.End(status, error); },
+                 {}}),
+          run_(loop_, stopSignals)
     {
     }
 
@@ -136,41 +135,23 @@ public:
         }
         if (!WriteAll(STDOUT_FILENO, Header(s_.format, s_.hex)))
             return outputFailed();
-        QSocketNotifier signalNotifier(signals_.Fd(), QSocketNotifier::Read);
-        QObject::connect(&signalNotifier, &QSocketNotifier::activated, [this] {
-            signals_.Clear();
-            end(kExitDone);
-        });
         QTimer deadline;
         deadline.setSingleShot(true);
         deadline.setTimerType(Qt::PreciseTimer);
-        QObject::connect(&deadline, &QTimer::timeout, [this] { end(kExitDone); });
+        QObject::connect(&deadline, &QTimer::timeout, [this] { run_.End(kExitDone); });
         if (s_.durationMs)
             deadline.start(static_cast<int>(std::ceil(*s_.durationMs)));
-        events_.exec();
+        run_.Exec();
 
         if (live_ && last_)
             draw(*last_, true);
         Note(loop_.Figures().Text());
         if (s_.heartbeatMs && !live_)
             Note(std::to_string(written_) + " written: changes and heartbeats\n");
-        if (!error_.empty())
-            throw Failure(status_, error_);
-        return status_;
+        return run_.Result();
     }
 
 private:
-    // Ends the run; a poll under way is completed first, as it runs in a nested loop.
-    void end(int status, const std::string& error = {})
-    {
-        if (ended_)
-            return;
-        ended_ = true;
-        status_ = status;
-        error_ = error;
-        loop_.Stop();
-        events_.quit();
-    }
 
     int outputFailed()
     {
@@ -225,24 +206,20 @@ private:
             draw(r, false);
         } else if (!WriteAll(STDOUT_FILENO, FormatRecord(s_.format, s_.hex, r))) {
             if (errno == EPIPE)
-                end(kExitDone);
+                run_.End(kExitDone);
             else
-                end(kExitNoAnswer,
+                run_.End(kExitNoAnswer,
                     std::string("cannot write the records: ") + std::strerror(errno));
             return;
         }
         if (s_.count && written_ >= *s_.count)
-            end(kExitDone);
+            run_.End(kExitDone);
     }
 
     const MonitorSettings s_;
-    platform::TerminationSignals& signals_;
     const bool live_;
     PollLoop loop_;
-    QEventLoop events_;
-    bool ended_ = false;
-    int status_ = kExitDone;
-    std::string error_;
+    PollRun run_;
     std::optional<Record> last_;         // the live view's
     std::optional<Record> lastWritten_;
     long long written_ = 0;

@@ -7,6 +7,8 @@
 #include "platform/TerminationSignals.h"
 #include "serial/CommX.h"
 
+#include <QSocketNotifier>
+
 #include <utility>
 
 namespace zub3::cli {
@@ -202,6 +204,39 @@ void PollLoop::end(int status, const std::string& error)
 {
     Stop();
     handlers_.ended(status, error);
+}
+
+PollRun::PollRun(PollLoop& loop, platform::TerminationSignals& stopSignals)
+    : loop_(loop), signals_(stopSignals), status_(kExitDone)
+{
+}
+
+void PollRun::Exec()
+{
+    QSocketNotifier signalNotifier(signals_.Fd(), QSocketNotifier::Read);
+    QObject::connect(&signalNotifier, &QSocketNotifier::activated, [this] {
+        signals_.Clear();
+        End(kExitDone);
+    });
+    events_.exec();
+}
+
+void PollRun::End(int status, const std::string& error)
+{
+    if (ended_)
+        return;
+    ended_ = true;
+    status_ = status;
+    error_ = error;
+    loop_.Stop();
+    events_.quit();
+}
+
+int PollRun::Result() const
+{
+    if (!error_.empty())
+        throw Failure(status_, error_);
+    return status_;
 }
 
 }  // namespace zub3::cli

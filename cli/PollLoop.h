@@ -9,6 +9,7 @@
 #include "cli/Summary.h"
 #include "core/Records.h"
 
+#include <QEventLoop>
 #include <QTimer>
 
 #include <chrono>
@@ -18,6 +19,10 @@
 #include <string>
 
 class TCommX;
+
+namespace platform {
+class TerminationSignals;
+}
 
 namespace zub3::cli {
 
@@ -93,6 +98,27 @@ private:
     std::chrono::steady_clock::time_point gone_;
     Summary summary_;
     bool stopped_ = false;
+};
+
+// The event loop of a run on a poll loop (monitor, serve): it runs until a termination
+// signal or the first End, which stops the polling.
+class PollRun {
+public:
+    PollRun(PollLoop& loop, platform::TerminationSignals& stopSignals);
+
+    void Exec();
+    // Ends the run; a poll under way is completed first, as it runs in a nested loop.
+    void End(int status, const std::string& error = {});
+    // The status the run ended with; throws Failure with the line End was given.
+    int Result() const;
+
+private:
+    PollLoop& loop_;
+    platform::TerminationSignals& signals_;
+    QEventLoop events_;
+    bool ended_ = false;
+    int status_ = 0;
+    std::string error_;
 };
 
 }  // namespace zub3::cli

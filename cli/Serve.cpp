@@ -13,9 +13,7 @@
 #include "core/Records.h"
 #include "serial/CommX.h"
 
-#include <QEventLoop>
 #include <QHostInfo>
-#include <QSocketNotifier>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -155,12 +153,13 @@ class ServeRun {
 public:
     ServeRun(const PollTarget& target, const ServeSettings& s, WebServer& web, MqttLink* mqtt,
              platform::TerminationSignals& stopSignals)
-        : given_(target.port), s_(s), web_(web), mqtt_(mqtt), signals_(stopSignals),
+        : given_(target.port), s_(s), web_(web), mqtt_(mqtt),
           loop_(target, s.poll,
                 {[this](const Record& r, const PollExchange&) { accepted(r); },
                  [](long long) {},
-                 [this](int status, const std::string& error) { end(status, error); },
-                 [this](TCommX& port, const PortChoice& choice) { betweenPolls(port, choice); }})
+                 [this](int status, const std::string& error) { run_.End(status, error); },
+                 [this](TCommX& port, const PortChoice& choice) { betweenPolls(port, choice); }}),
+          run_(loop_, stopSignals)
     {
         web_.ReceiverJson = [this]() -> std::optional<std::string> {
             if (const auto present = loop_.Receiver())
@@ -184,18 +183,11 @@ public:
         Note("zub3ctl: serving " + (present ? loop_.PortName() + " (" + Describe(*present) + ")"
                                             : given_) +
              " on " + listening + "\n");
-        QSocketNotifier signalNotifier(signals_.Fd(), QSocketNotifier::Read);
-        QObject::connect(&signalNotifier, &QSocketNotifier::activated, [this] {
-            signals_.Clear();
-            end(kExitDone);
-        });
-        events_.exec();
+        run_.Exec();
         web_.OnWrite = nullptr;
         if (pendingWrite_)
             pendingWrite_->reply(503, "{\"error\": \"the server is ending\"}");
-        if (!error_.empty())
-            throw Failure(status_, error_);
-        return status_;
+        return run_.Result();
     }
 
 private:
@@ -204,17 +196,6 @@ private:
         LineSpeed speed;
         WebServer::WriteReply reply;
     };
-
-    void end(int status, const std::string& error = {})
-    {
-        if (ended_)
-            return;
-        ended_ = true;
-        status_ = status;
-        error_ = error;
-        loop_.Stop();
-        events_.quit();
-    }
 
     void accepted(const Record& r)
     {
@@ -263,15 +244,11 @@ private:
     const ServeSettings& s_;
     WebServer& web_;
     MqttLink* mqtt_;
-    platform::TerminationSignals& signals_;
     PollLoop loop_;
-    QEventLoop events_;
+    PollRun run_;
     std::optional<PollData> last_;
     std::optional<PendingWrite> pendingWrite_;
     long long seq_ = 0;
-    bool ended_ = false;
-    int status_ = kExitDone;
-    std::string error_;
 };
 
 ServeSettings serveSettings(const Arguments& args, const std::string& portName)
