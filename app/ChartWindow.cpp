@@ -75,7 +75,8 @@ protected:
         const auto first = static_cast<qint64>(std::floor(owner_.shownFrom_ / pixel));
         updateLines(area, pixel, first);
         p->save();
-        p->setClipRect(area);
+        // The newest poll, at the right end, is drawn on the plot's edge.
+        p->setClipRect(area.adjusted(0, 0, 1, 0));
         p->drawImage(QPointF(std::round(area.left() + static_cast<double>(first) - owner_.shownFrom_ / pixel),
                              area.top()),
                      lines_);
@@ -130,9 +131,10 @@ private:
         p.fillRect(redrawn, Qt::transparent);
         p.setCompositionMode(QPainter::CompositionMode_SourceOver);
         p.setClipRect(redrawn);
+        // The ends of the value axis on the plot's first and last rows, where they show.
         const auto at = [&](QPointF v) {
             return QPointF(v.x() / pixel - static_cast<double>(first),
-                           area.height() - v.y() / scale.top * area.height());
+                           (area.height() - 1) * (1 - v.y() / scale.top));
         };
         const double from = static_cast<double>(redrawFrom) * pixel;
         for (std::size_t c = 0; c < owner_.points_.size(); ++c) {

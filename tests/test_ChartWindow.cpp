@@ -201,6 +201,33 @@ TEST(ChartWindow, ValueAxisIsTheChannelsRangeUntilAValueAboveIt)
     EXPECT_EQ(chart.ValueAxis()->max(), 255);
 }
 
+// A stick held at an end is drawn at the plot's edge, not cut off by it.
+TEST(ChartWindow, ValuesAtTheEndsAreDrawn)
+{
+    ChartWindow chart;
+    chart.resize(800, 500);
+    chart.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&chart));
+    for (int i = 0; i <= 100; ++i) {
+        zub3::PollResult p = poll(i, 10ms);
+        p.data->channels = {0, 127, 0, 127};
+        chart.Add(p);
+    }
+    const QImage image = chart.Image();
+    const QRect area = chart.Chart()->plotArea().toAlignedRect();
+    const auto rowsWith = [&](int channel) {
+        const QColor colour =
+            chart.findChildren<QCheckBox*>()[channel]->palette().color(QPalette::WindowText);
+        QList<int> rows;
+        for (int y = area.top() - 2; y <= area.bottom() + 2; ++y)
+            if (image.pixelColor(area.left() + area.width() / 20, y) == colour)
+                rows << y;
+        return rows;
+    };
+    EXPECT_EQ(rowsWith(2).size(), 1);  // PA3, drawn over PA1
+    EXPECT_EQ(rowsWith(3).size(), 1);  // PA4, over PA2
+}
+
 TEST(ChartWindow, MorePollsThanPixelsKeepEveryPeak)
 {
     ChartWindow chart;
