@@ -32,10 +32,12 @@
 namespace {
 
 constexpr int kLaneRowHeight = 12;
-// Qt Charts takes about 2.5 ms of a core to redraw four series of a thousand points; ten
-// times a second keeps the chart within 1.6 times the window's own cost at the 5 ms
-// interval and still moves on by a hundredth of the span each time.
+// Ten times a second the plot moves on by a hundredth of the span, and the axes' layout,
+// which Qt Charts redoes on each refresh, stays near 1 % of a core.
 constexpr std::chrono::milliseconds kShortestRefresh{100};
+// A long span moves on a pixel column every few seconds (an hour: about five), and each
+// refresh walks every poll in it; the newest values still show within this.
+constexpr std::chrono::milliseconds kLongestRefresh{1000};
 constexpr std::array<int, 8> kSpanSeconds = {1, 2, 5, 10, 30, 60, 600, 3600};
 constexpr double kShortestSpanS = 0.5;
 constexpr double kLongestSpanS = 3600;
@@ -222,39 +224,20 @@ protected:
         };
         for (const Gap& g : owner_.gaps_)
             p.fillRect(QRectF(x(g.from), 0, x(g.to) - x(g.from), height()), kGapShade);
-        const auto& samples = owner_.samples_;
-        const auto [first, last] = owner_.indexRange(owner_.shownFrom_, owner_.shownTo_);
         int row = 0;
         for (std::size_t b = 0; b < zub3::kButtons.size(); ++b) {
             if (!owner_.buttonShown_[b])
                 continue;
             const int top = 2 + row++ * kLaneRowHeight;
-            const auto& button = zub3::kButtons[b];
             p.setPen(Qt::black);
             p.drawText(QRectF(0, top, area.left() - 4, kLaneRowHeight),
-                       Qt::AlignRight | Qt::AlignVCenter, symbolOf(button));
+                       Qt::AlignRight | Qt::AlignVCenter, symbolOf(zub3::kButtons[b]));
             p.setPen(QColor(0xE0, 0xE0, 0xE0));
             p.drawLine(QPointF(area.left(), top + kLaneRowHeight - 0.5),
                        QPointF(area.right(), top + kLaneRowHeight - 0.5));
-            const auto held = [&](std::size_t i) {
-                return samples[i].data && (samples[i].data->buttons & button.bit);
-            };
-            // Runs of polls that found it held, each to the poll that found it released, to
-            // a failed poll or to the last poll before the polls stopped.
-            for (std::size_t i = first; i < last;) {
-                if (!held(i)) {
-                    ++i;
-                    continue;
-                }
-                const std::size_t start = i++;
-                while (i < last && held(i) &&
-                       owner_.seconds(samples[i]) - owner_.seconds(samples[i - 1]) <= kSilenceS)
-                    ++i;
-                const bool ended = i < last && (!samples[i].data || owner_.seconds(samples[i]) -
-                                                  owner_.seconds(samples[i - 1]) <= kSilenceS);
-                const double x1 = x(owner_.seconds(samples[start]));
-                const double x2 = ended ? x(owner_.seconds(samples[i]))
-                                        : x(owner_.seconds(samples[i - 1])) + 1;
+            for (const HeldRun& r : owner_.held_[b]) {
+                const double x1 = x(r.from);
+                const double x2 = r.toLastPoll ? x(r.to) + 1 : x(r.to);
                 p.fillRect(QRectF(x1, top + 1, std::max(1.0, x2 - x1), kLaneRowHeight - 3), kHeld);
             }
         }
@@ -448,11 +431,15 @@ void ChartWindow::scheduleRefresh()
 {
     if (!shown() || refresh_.isActive())
         return;
-    // Never more often than the screen shows a frame.
+    // Never more often than the screen shows a frame, nor than the plot has a new pixel
+    // column to show.
     const QScreen* s = screen();
     const double hz = s && s->refreshRate() > 1 ? s->refreshRate() : 60.0;
-    refresh_.start(std::max<int>(static_cast<int>(std::ceil(1000.0 / hz)),
-                                 static_cast<int>(kShortestRefresh.count())));
+    const double columnMs =
+        static_cast<double>(span_.count()) / std::max(1.0, chart_->plotArea().width());
+    const double wait = std::max({1000.0 / hz, static_cast<double>(kShortestRefresh.count()), columnMs});
+    refresh_.start(static_cast<int>(
+        std::ceil(std::min(wait, static_cast<double>(kLongestRefresh.count())))));
 }
 
 double ChartWindow::seconds(const Sample& s) const
@@ -545,10 +532,32 @@ void ChartWindow::Refresh()
             p.append(QPointF(x, std::numeric_limits<double>::quiet_NaN()));
     };
     gaps_.clear();
+    // Runs of polls that found a button held, each to the poll that found it released, to
+    // a failed poll or to the last poll before the polls stopped: one pass for all buttons.
+    std::uint16_t open = 0;
+    std::array<double, zub3::kButtons.size()> heldFrom{};
+    for (auto& runs : held_)
+        runs.clear();
+    const auto endRuns = [&](std::uint16_t ending, double at, bool toLastPoll) {
+        for (std::size_t b = 0; ending && b < zub3::kButtons.size(); ++b)
+            if (ending & zub3::kButtons[b].bit)
+                held_[b].push_back({heldFrom[b], at, toLastPoll});
+        open &= static_cast<std::uint16_t>(~ending);
+    };
     const Sample* previous = nullptr;
     for (std::size_t i = first; i < last; ++i) {
         const Sample& s = samples_[i];
         const double x = seconds(s);
+        if (previous && previous->data && (!s.data || x - seconds(*previous) > kSilenceS))
+            endRuns(open, s.data ? seconds(*previous) : x, s.data.has_value());
+        if (s.data) {
+            const std::uint16_t held = s.data->buttons;
+            endRuns(open & static_cast<std::uint16_t>(~held), x, false);
+            for (std::size_t b = 0; b < zub3::kButtons.size(); ++b)
+                if (held & ~open & zub3::kButtons[b].bit)
+                    heldFrom[b] = x;
+            open |= held;
+        }
         if (!s.data) {
             if (!previous || previous->data) {
                 breakLines(x);
@@ -580,6 +589,8 @@ void ChartWindow::Refresh()
         }
     }
     flush();
+    if (previous)
+        endRuns(open, seconds(*previous), true);
     view_->viewport()->update();
     lane_->update();
     showReadout();

@@ -73,6 +73,12 @@ private:
     struct Gap {
         double from, to;  // seconds into the session
     };
+    // A button held from one poll to another; to the last poll before the polls stopped,
+    // it is drawn a pixel past it.
+    struct HeldRun {
+        double from, to;
+        bool toLastPoll;
+    };
 
     bool shown() const;
     void scheduleRefresh();
@@ -97,6 +103,7 @@ private:
     double shownFrom_ = 0, shownTo_ = 10;    // what Refresh last drew
     bool wide_ = false;                      // a value above 127 came
     std::vector<Gap> gaps_;                  // in the shown span
+    std::array<std::vector<HeldRun>, zub3::kButtons.size()> held_;  // in the shown span
     std::array<bool, zub3::kButtons.size()> buttonShown_{};
     std::array<bool, 4> channelShown_{};
     std::array<QList<QPointF>, 4> points_;

@@ -2,13 +2,15 @@
 // The memory the chart and the sticks panel hold for a long session: two hours of polls
 // at 5 ms (with one poll in fifty failed) go in as fast as they can, both windows open, and
 // the process's resident size is printed after each half hour. Past the first hour the
-// chart keeps only its newest hour, so the figure must stop growing there.
+// chart keeps only its newest hour, so the figure must stop growing there. Then, with the
+// hour kept, the time one refresh takes at each span.
 #include "app/ChartWindow.h"
 #include "app/StickView.h"
 #include "app/ZUB3Check.h"
 
 #include <QApplication>
 
+#include <chrono>
 #include <cstdio>
 #include <fstream>
 #include <string>
@@ -61,6 +63,18 @@ int main(int argc, char** argv)
         std::printf("| %zu | %d | %.1f |\n", chart.Samples().size(), half * 30,
                     residentKiB() / 1024.0);
         std::fflush(stdout);
+    }
+    std::printf("\n| span (s) | one refresh (ms) |\n|---:|---:|\n");
+    for (const int span : {10, 60, 600, 3600}) {
+        chart.SetSpan(std::chrono::seconds(span));
+        constexpr int kRounds = 5;
+        const auto before = std::chrono::steady_clock::now();
+        for (int r = 0; r < kRounds; ++r) {
+            chart.Refresh();
+            chart.repaint();
+        }
+        const std::chrono::duration<double, std::milli> took = std::chrono::steady_clock::now() - before;
+        std::printf("| %d | %.1f |\n", span, took.count() / kRounds);
     }
     return 0;
 }

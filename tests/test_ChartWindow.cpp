@@ -125,6 +125,33 @@ TEST(ChartWindow, FailedPollsBreakTheLinesAndTheHeldButtons)
         << chart.ReadoutText().toStdString();
 }
 
+TEST(ChartWindow, HeldButtonsRunToTheirReleaseOrTheLastPollBeforeASilence)
+{
+    ChartWindow chart;
+    chart.resize(1000, 600);
+    chart.show();
+    // S1 held 0-1 s, released, held 1.6-2 s; no polls 2-4 s; held 4-5 s, released.
+    for (int i = 0; i <= 60; ++i) {
+        if (i > 20 && i < 40)
+            continue;
+        zub3::PollResult p = poll(i, 100ms);
+        const bool held = i <= 10 || (i >= 16 && i <= 20) || (i >= 40 && i <= 50);
+        p.data->buttons = held ? 0x0200 : 0;
+        chart.Add(p);
+    }
+    const QImage image = chart.Image();
+    const QRectF area = chart.Chart()->plotArea();
+    const int row = image.height() - (12 * 12 + 4) + 2 + 6;
+    const struct {
+        double s;
+        bool filled;
+    } expected[] = {{0.5, true}, {1.3, false}, {1.8, true}, {3.0, false}, {4.5, true}, {5.5, false}};
+    for (const auto& e : expected) {
+        const QColor c = image.pixelColor(static_cast<int>(area.left() + e.s / 10.0 * area.width()), row);
+        EXPECT_EQ(c == QColor(0x20, 0x60, 0xC0), e.filled) << e.s << " s";
+    }
+}
+
 TEST(ChartWindow, PauseScrollAndZoomMoveOnlyTheView)
 {
     ChartWindow chart;
@@ -288,8 +315,9 @@ TEST(ChartWindow, APlotThatMovedOnLooksAsOneDrawnAfresh)
         chart.Add(at(i));
         if (i % 7 == 0) {
             const QImage moved = chart.Image();
-            if (i % 140 == 0)
+            if (i % 140 == 0) {
                 EXPECT_LE(differentPixels(moved, drawnAfresh()), kEdgePixels) << "after " << i << " polls";
+            }
         }
     }
     chart.SetPaused(true);
