@@ -44,8 +44,7 @@ constexpr double kLongestSpanS = 3600;
 // Longer than the longest interval plus a reply's time-out: polls this far apart were not
 // running (the switch was off), and no line joins them.
 constexpr double kSilenceS = 1.5;
-// Qt Charts' own first four series colours, which the chart used when it drew its lines
-// through it.
+// Qt Charts' first four series colours, which the lines had when Qt Charts drew them.
 const std::array<QColor, 4> kChannelColours = {QColor(0x20, 0x9F, 0xDF), QColor(0x99, 0xCA, 0x53),
                                                QColor(0xF6, 0xA6, 0x25), QColor(0x6D, 0x5F, 0xD5)};
 const QColor kHeld(0x20, 0x60, 0xC0);
@@ -79,12 +78,12 @@ protected:
         p->save();
         // The newest poll, at the right end, is drawn on the plot's edge.
         p->setClipRect(area.adjusted(0, 0, 1, 0));
-        p->drawImage(QPointF(std::round(area.left() + static_cast<double>(first) - owner_.shownFrom_ / pixel),
-                             area.top()),
-                     lines_);
+        const double left = std::round(area.left() + static_cast<double>(first) - owner_.shownFrom_ / pixel);
+        p->drawImage(QPointF(left, area.top()), lines_);
+        const auto x = [&](double s) { return area.left() + (s - owner_.shownFrom_) / pixel; };
         for (const Gap& g : owner_.gaps_) {
-            const double x1 = std::max(area.left(), area.left() + (g.from - owner_.shownFrom_) / pixel);
-            const double x2 = std::min(area.right(), area.left() + (g.to - owner_.shownFrom_) / pixel);
+            const double x1 = std::max(area.left(), x(g.from));
+            const double x2 = std::min(area.right(), x(g.to));
             if (x2 > x1)
                 p->fillRect(QRectF(x1, area.top(), x2 - x1, area.height()), kGapShade);
         }
