@@ -81,7 +81,7 @@ constexpr std::array<Option, 14> kMonitorOptions{{
     kHelp,
 }};
 
-constexpr std::array<Option, 18> kServeOptions{{
+constexpr std::array<Option, 19> kServeOptions{{
     kPort,
     kReceiverId,
     kReceiverSpeed,
@@ -109,12 +109,14 @@ constexpr std::array<Option, 18> kServeOptions{{
      "connect with TLS, trusting this certificate\nauthority"},
     {"changes", 0, Takes::Nothing, {},
      "publish to the broker only records that differ\nfrom the one before"},
+    {"log-level", 0, Takes::Value, "LEVEL",
+     "error, warning (default), info or debug: which\nevents the log on standard error shows"},
     kQuiet,
     kHelp,
 }};
 
 // Every option of every command, for the program's help.
-constexpr std::array<Option, 29> kAllOptions{{
+constexpr std::array<Option, 30> kAllOptions{{
     kPort,
     {"speed", 's', Takes::Value, "BPS",
      "115200, 625000 or 1250000; for read and monitor, the\n"
@@ -152,6 +154,7 @@ constexpr std::array<Option, 29> kAllOptions{{
     {"mqtt-user", 0, Takes::Value, "USER", "serve: the MQTT user name"},
     {"mqtt-password-file", 0, Takes::Value, "FILE", "serve: the MQTT password, in a private file"},
     {"mqtt-cafile", 0, Takes::Value, "FILE", "serve: MQTT over TLS with this certificate authority"},
+    {"log-level", 0, Takes::Value, "LEVEL", "serve: error, warning, info or debug (default warning)"},
     {"quiet", 'q', Takes::Nothing, {},
      "read, write, monitor, serve: leave out the notes and\nthe summary on standard error"},
     kHelp,

@@ -4,6 +4,7 @@
 #include "cli/MqttLink.h"
 #include "cli/Commands.h"
 #include "cli/Json.h"
+#include "cli/Log.h"
 #include "cli/Output.h"
 #include "cli/PollLoop.h"
 #include "cli/Port.h"
@@ -300,6 +301,9 @@ ServeSettings serveSettings(const Arguments& args, const std::string& portName)
 int Serve(const Arguments& args)
 {
     SetQuiet(args.Has("quiet"));
+    if (const auto level = args.Get("log-level"))
+        SetLogLevel(ParseLogLevel(*level));
+    RouteQtMessages();
     PollTarget target{PortText(args), AskedSpeed(args), std::nullopt};
     if (args.Has("id") && !args.Has("speed"))
         throw UsageError("--id needs --speed");
