@@ -5,7 +5,7 @@
 #include "cli/Output.h"
 #include "cli/Serve.h"
 #include "serial/CommX.h"
-#include "toolkit/ExceptionReport.h"
+#include "base/ExceptionReport.h"
 
 #include <QCoreApplication>
 
