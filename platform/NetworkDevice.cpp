@@ -46,6 +46,7 @@ using ports::Access;
 // Resolving, connecting and the first answers together: an open waits for its port as long
 // as a tty open may, whatever the server sends or withholds (NetworkTimes::open).
 std::atomic<std::chrono::milliseconds::rep> g_openMs{NetworkTimes{}.open.count()};
+// For the answer to a line setting (NetworkTimes::answer).
 std::atomic<std::chrono::milliseconds::rep> g_answerMs{NetworkTimes{}.answer.count()};
 // ser2net leaves SET-CONTROL unanswered on a device without modem lines (a pseudo
 // terminal); a server that did so once is not waited for again.
