@@ -88,7 +88,9 @@ bool Recording::write(const std::string& text)
 {
     if (!platform::WriteAll(fd_, text)) {
         const int error = errno;
-        (void)::ftruncate(fd_, whole_);
+        if (::ftruncate(fd_, whole_) != 0) {
+            // Refused too: the file ends in a row cut short, which readers leave out.
+        }
         errno = error;
         return false;
     }

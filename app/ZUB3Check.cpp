@@ -515,10 +515,8 @@ void TMainForm::TimerTimer(QObject*)
         return;
     }
     ExchangeGuard guard(*this, Exchange::Poll);
-    PollResult result = StampPoll();
-    const PollExchange poll = zub3::Poll(*ComPort, CurrentID);
-    result.data = poll.data;
-    result.fault = poll.fault;
+    PollResult result;
+    const PollExchange poll = zub3::Poll(*ComPort, CurrentID, result);
     emit Polled(result);
     if (!poll.Answered()) {
         ++RecvErrorCount;

@@ -1,11 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // zub3ctl: the ZUB-3 receiver from the command line, for scripts, robots and logs.
 
+#include "base/ExceptionReport.h"
 #include "cli/Commands.h"
 #include "cli/Output.h"
 #include "cli/Serve.h"
 #include "serial/CommX.h"
-#include "toolkit/ExceptionReport.h"
 
 #include <QCoreApplication>
 

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "core/ReceiverLink.h"
 
+#include "core/Records.h"
 #include "serial/CommX.h"
 
 #include <algorithm>
@@ -54,6 +55,15 @@ PollExchange Poll(TCustomCommX& port, Byte currentID)
         p.data = DecodePollReply(p.received, p.sent, &p.fault);
     else
         p.fault = p.count > 0 ? PollFault::Short : PollFault::Missed;
+    return p;
+}
+
+PollExchange Poll(TCustomCommX& port, Byte currentID, PollResult& result)
+{
+    result = StampPoll();
+    PollExchange p = Poll(port, currentID);
+    result.data = p.data;
+    result.fault = p.fault;
     return p;
 }
 

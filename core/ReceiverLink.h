@@ -49,6 +49,11 @@ struct PollExchange {
 
 PollExchange Poll(TCustomCommX& port, Byte currentID);
 
+struct PollResult;
+// A poll as the front ends pass it on to records and listeners: result is stamped with both
+// clocks as the poll is sent and takes what came back and why not.
+PollExchange Poll(TCustomCommX& port, Byte currentID, PollResult& result);
+
 struct WriteExchange {
     std::array<Byte, kWriteReplySize> received{};
     int count = 0;

@@ -9,6 +9,7 @@
 
 #include <sys/types.h>
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -68,6 +69,16 @@ bool RateTaken(std::uint32_t asked, std::uint32_t got);
 std::unique_ptr<CommDevice> OpenTtyDevice(const std::string& path, bool exclusive, DWORD& error);
 // A serial port behind an RFC 2217 server: address "rfc2217://HOST:PORT".
 std::unique_ptr<CommDevice> OpenNetworkDevice(const std::string& address, DWORD& error);
+
+// How long a network port waits for its whole open (resolving, connecting, the first
+// answers) and for the answer to a line setting. Tests shorten them to see a misbehaving
+// server out quickly; programs keep these.
+struct NetworkTimes {
+    std::chrono::milliseconds open{5000};
+    std::chrono::milliseconds answer{3000};
+};
+void SetNetworkTimes(const NetworkTimes& times);
+NetworkTimes CurrentNetworkTimes();
 
 // Tests put devices of their own in front of the real ones: CreateFileA asks the opener
 // first, by port name ("COMn"); null with error 0 means it has no such port. Programs

@@ -44,9 +44,10 @@ using namespace telnet;
 using ports::Access;
 
 // Resolving, connecting and the first answers together: an open waits for its port as long
-// as a tty open may, whatever the server sends or withholds.
-constexpr auto kOpenTime = 5s;
-constexpr auto kAnswerTime = 3s;  // for the answer to a line setting
+// as a tty open may, whatever the server sends or withholds (NetworkTimes::open).
+std::atomic<std::chrono::milliseconds::rep> g_openMs{NetworkTimes{}.open.count()};
+// For the answer to a line setting (NetworkTimes::answer).
+std::atomic<std::chrono::milliseconds::rep> g_answerMs{NetworkTimes{}.answer.count()};
 // ser2net leaves SET-CONTROL unanswered on a device without modem lines (a pseudo
 // terminal); a server that did so once is not waited for again.
 constexpr auto kControlTime = 300ms;
@@ -386,7 +387,7 @@ private:
                     return std::all_of(list.begin(), list.end(),
                                        [this](const Field& f) { return codec_.Answered(f.code); });
                 },
-                Clock::now() + kAnswerTime);
+                Clock::now() + std::chrono::milliseconds(g_answerMs.load()));
             unsure_ = !answered;
             return answered;
         };
@@ -601,6 +602,17 @@ void tellConnecting(const std::string& address, bool connecting)
 
 }  // namespace
 
+void SetNetworkTimes(const NetworkTimes& times)
+{
+    g_openMs = times.open.count();
+    g_answerMs = times.answer.count();
+}
+
+NetworkTimes CurrentNetworkTimes()
+{
+    return {std::chrono::milliseconds(g_openMs.load()), std::chrono::milliseconds(g_answerMs.load())};
+}
+
 std::unique_ptr<CommDevice> OpenNetworkDevice(const std::string& address, DWORD& error)
 {
     const auto parsed = registry::ParseNetworkAddress(address);
@@ -608,7 +620,7 @@ std::unique_ptr<CommDevice> OpenNetworkDevice(const std::string& address, DWORD&
         error = ERROR_FILE_NOT_FOUND;
         return nullptr;
     }
-    const auto deadline = Clock::now() + kOpenTime;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(g_openMs.load());
     auto opening = std::make_shared<Opening>();
     std::thread([opening, a = *parsed, deadline] { open(*opening, a, deadline); }).detach();
 

@@ -37,17 +37,6 @@ std::optional<Roots> g_roots;
 
 thread_local PortAccess t_lastRefusal;
 
-// A sysfs string or a program's name, both chosen by others (a USB device, any process).
-std::string readFirstLine(const fs::path& p)
-{
-    std::ifstream in(p);
-    std::string s;
-    std::getline(in, s);
-    while (!s.empty() && (s.back() == '\n' || s.back() == '\r' || s.back() == ' '))
-        s.pop_back();
-    return DisplaySafe(s);
-}
-
 // The device's real path, so that a /dev/serial/by-id link and its target are one device.
 std::string realDevicePath(const std::string& devicePath)
 {
@@ -67,21 +56,9 @@ char processState(long pid)
     return close != std::string::npos && close + 2 < stat.size() ? stat[close + 2] : 0;
 }
 
-// A PID beyond pid_t (a lock file holds up to ten digits) is no process; cut to pid_t it
-// could name a live one, or a process group. A zombie has ended; only its parent has not
-// collected it yet.
-bool processAlive(long pid)
-{
-    if (pid <= 0 || pid > std::numeric_limits<pid_t>::max() ||
-        (::kill(static_cast<pid_t>(pid), 0) != 0 && errno != EPERM))
-        return false;
-    const char state = processState(pid);
-    return state != 'Z' && state != 'X';
-}
-
 std::string programOf(long pid)
 {
-    return readFirstLine(CurrentRoots().procDir / std::to_string(pid) / "comm");
+    return ReadFirstLine(CurrentRoots().procDir / std::to_string(pid) / "comm");
 }
 
 PortAccess freeAccess(const std::string& devicePath)
@@ -171,7 +148,7 @@ void addOwnLock(const fs::path& file)
 PortAccess lockHolder(const std::string& devicePath, const fs::path& file)
 {
     const long pid = lockOwner(file);
-    if (pid == ::getpid() ? ownLock(file) : processAlive(pid))
+    if (pid == ::getpid() ? ownLock(file) : ProcessAlive(pid))
         return held(devicePath, pid);
     return freeAccess(devicePath);
 }
@@ -186,7 +163,7 @@ bool oldLock(const struct stat& st)
 bool staleLock(int fd, const fs::path& file)
 {
     if (const long pid = lockOwner(fd); pid > 0)
-        return pid == ::getpid() ? !ownLock(file) : !processAlive(pid);
+        return pid == ::getpid() ? !ownLock(file) : !ProcessAlive(pid);
     struct stat st {};
     return ::fstat(fd, &st) == 0 && oldLock(st);
 }
@@ -370,6 +347,25 @@ std::string DisplaySafe(std::string_view text)
     return out;
 }
 
+std::string ReadFirstLine(const fs::path& file)
+{
+    std::ifstream in(file);
+    std::string s;
+    std::getline(in, s);
+    while (!s.empty() && (s.back() == '\r' || s.back() == ' '))
+        s.pop_back();
+    return DisplaySafe(s);
+}
+
+bool ProcessAlive(long pid)
+{
+    if (pid <= 0 || pid > std::numeric_limits<pid_t>::max() ||
+        (::kill(static_cast<pid_t>(pid), 0) != 0 && errno != EPERM))
+        return false;
+    const char state = processState(pid);
+    return state != 'Z' && state != 'X';
+}
+
 PortDescription DescribePort(const std::string& devicePath)
 {
     PortDescription d;
@@ -383,9 +379,9 @@ PortDescription DescribePort(const std::string& devicePath)
     fs::path dir = fs::canonical(loc.sysTtyDir / name / "device", ec);
     for (int up = 0; !ec && up < 6 && !dir.empty() && dir != dir.root_path(); ++up, dir = dir.parent_path()) {
         if (fs::exists(dir / "idVendor", ec)) {
-            d.product = readFirstLine(dir / "product");
-            d.manufacturer = readFirstLine(dir / "manufacturer");
-            d.serial = readFirstLine(dir / "serial");
+            d.product = ReadFirstLine(dir / "product");
+            d.manufacturer = ReadFirstLine(dir / "manufacturer");
+            d.serial = ReadFirstLine(dir / "serial");
             break;
         }
     }
@@ -556,7 +552,7 @@ DeviceLock::DeviceLock(const std::string& devicePath)
         return;
     }
     const long pid = lockOwner(file);
-    holder_ = held(devicePath, processAlive(pid) ? pid : 0);
+    holder_ = held(devicePath, ProcessAlive(pid) ? pid : 0);
 }
 
 DeviceLock::~DeviceLock()

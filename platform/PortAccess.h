@@ -31,6 +31,15 @@ std::filesystem::path LockDirectory();
 // them) and every byte that is not part of well-formed UTF-8 becomes '?'.
 std::string DisplaySafe(std::string_view text);
 
+// The first line of a small file written by others (a sysfs attribute, a program's name in
+// /proc), without its line end and trailing blanks, made DisplaySafe; "" when unreadable.
+std::string ReadFirstLine(const std::filesystem::path& file);
+
+// Whether process pid runs, as the roots' /proc shows it. A PID of 0 or less, one beyond
+// pid_t (a file can hold any number; cut to pid_t it could name a live process or a group)
+// and a zombie (ended, not yet collected) are not alive; a process of another user is.
+bool ProcessAlive(long pid);
+
 // What sysfs says of a device, through the serial-port registry's sysfs and /dev roots.
 // Only the device path is known for devices that are not USB adapters.
 struct PortDescription {

@@ -1,8 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "platform/SerialRegistry.h"
 
+#include "platform/PortAccess.h"
+
 #include <fcntl.h>
-#include <signal.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -54,11 +55,10 @@ std::optional<ValueType> typeFromName(const std::string& s)
     return std::nullopt;
 }
 
-bool processAlive(long pid)
+// An entry without an owner never goes stale.
+bool ownerAlive(long pid)
 {
-    if (pid <= 0)
-        return true;  // entries without an owner never go stale
-    return ::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM;
+    return pid <= 0 || ports::ProcessAlive(pid);
 }
 
 struct Entry {
@@ -129,14 +129,6 @@ int realPortNumber(const std::string& name)
     return -1;
 }
 
-std::string readFirstLine(const fs::path& p)
-{
-    std::ifstream in(p);
-    std::string s;
-    std::getline(in, s);
-    return s;
-}
-
 bool numberTaken(const std::vector<Value>& values, int number)
 {
     return std::any_of(values.begin(), values.end(),
@@ -160,7 +152,7 @@ std::vector<Value> realDevices(const Location& loc)
         if (!fs::exists(entry / "device", ec))
             continue;  // a virtual console or the like: no hardware behind it
         // The kernel lists ttyS ports that have no UART; their type reads 0.
-        if (name.rfind("ttyS", 0) == 0 && readFirstLine(entry / "type") == "0")
+        if (name.rfind("ttyS", 0) == 0 && ports::ReadFirstLine(entry / "type") == "0")
             continue;
         if (number == 0) {
             beyondBands.push_back(name);
@@ -436,7 +428,7 @@ std::optional<std::vector<Value>> ReadSerialComm()
             const int number = PortNumber(e.value.data);
             const bool shadows = e.value.type == ValueType::String && number >= 0 &&
                                  numberTaken(values, number);
-            if (processAlive(e.pid) && !shadows)
+            if (ownerAlive(e.pid) && !shadows)
                 values.push_back(e.value);
         }
     }
@@ -590,7 +582,7 @@ Registration::Registration(int portNumber, const std::string& devicePath,
     // A registration left by a run that was killed is replaced.
     if (const auto entries = readEntries(loc.runtimeDir))
         for (const auto& e : *entries)
-            if (!processAlive(e.pid))
+            if (!ownerAlive(e.pid))
                 fs::remove(e.file, ec);
 
     number_ = portNumber > 0 ? portNumber : FreePortNumber();

@@ -6,7 +6,7 @@
 #include "platform/PortTexts.h"
 #include "platform/SerialRegistry.h"
 #include "platform/ThreadMessages.h"
-#include "toolkit/ExceptionReport.h"
+#include "base/ExceptionReport.h"
 
 #include <QCoreApplication>
 

@@ -7,7 +7,7 @@
 
 #include "platform/Comm.h"
 #include "platform/NotifyWindow.h"
-#include "toolkit/Thread.h"
+#include "base/Thread.h"
 
 #include <QObject>
 

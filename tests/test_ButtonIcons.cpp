@@ -37,7 +37,8 @@ bool blue(TColor c) { return GetBValue(c) > 180 && GetRValue(c) < 100; }
 
 TEST(ButtonIcons, AreSixteenBySixteenRgbaFilesWithTheFourChunks)
 {
-    for (const QByteArray& file : {ReadIconPng(), WriteIconPng()}) {
+    for (const auto& [name, file] : {std::pair{"read", ReadIconPng()}, std::pair{"write", WriteIconPng()}}) {
+        SCOPED_TRACE(name);
         EXPECT_EQ(PngChunkNames(file), (std::vector<QByteArray>{"IHDR", "pHYs", "IDAT", "IEND"}));
         TPngImage image;
         image.loadFromData(file);

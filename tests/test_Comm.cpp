@@ -6,6 +6,7 @@
 #include "platform/PortAccess.h"
 #include "support/ChildProcess.h"
 #include "support/PtyPair.h"
+#include "support/Wait.h"
 
 #include <gtest/gtest.h>
 
@@ -61,6 +62,16 @@ public:
             std::this_thread::sleep_for(1ms);
         }
         return true;
+    }
+
+    // Whether count bytes have reached the input queue, within the tests' usual limit.
+    bool WaitForQueued(DWORD count)
+    {
+        return WaitUntil([&] {
+            DWORD errors = 0;
+            COMSTAT stat{};
+            return ClearCommError(handle, &errors, &stat) && stat.cbInQue >= count;
+        });
     }
 
     HANDLE handle;
@@ -274,7 +285,7 @@ TEST_F(CommPty, ReadsCompleteAtTheCountOrAtTheTimeOutWithWhatCame)
     DWORD n = 0;
 
     far.Write({1, 2, 3, 4, 5, 6, 7, 8, 9});
-    std::this_thread::sleep_for(20ms);
+    ASSERT_TRUE(port.WaitForQueued(9));
     EXPECT_TRUE(ReadFile(port.handle, in.data(), 8, &n, &port.read));  // all there: at once
     EXPECT_EQ(n, 8u);
     EXPECT_EQ(WaitForSingleObject(port.read.hEvent, 0), WAIT_OBJECT_0);
@@ -346,7 +357,7 @@ TEST_F(CommPty, EventWaitsSeeArrivalsWithoutTakingTheBytes)
     far.Write({0x21, 0x22, 0x23});
     ASSERT_EQ(WaitForSingleObject(wait.hEvent, 3000), WAIT_OBJECT_0);
     EXPECT_EQ(mask, EV_RXCHAR);
-    std::this_thread::sleep_for(20ms);
+    ASSERT_TRUE(port.WaitForQueued(3));
     DWORD errors = 0xFF;
     COMSTAT stat;
     ASSERT_TRUE(ClearCommError(port.handle, &errors, &stat));
@@ -373,7 +384,7 @@ TEST_F(CommPty, PurgeAndCloseEndPendingOperations)
     Bytes in(8);
     DWORD n = 0;
     far.Write({1, 2});
-    std::this_thread::sleep_for(20ms);
+    ASSERT_TRUE(port.WaitForQueued(2));
     EXPECT_FALSE(ReadFile(port.handle, in.data(), 8, &n, &port.read));
     EXPECT_FALSE(ReadFile(port.handle, in.data(), 8, &n, &port.write));  // one read at a time
     EXPECT_EQ(GetLastError(), ERROR_BUSY);
@@ -408,7 +419,6 @@ TEST_F(CommPty, WritesWaitForRoomAndCanBeAbortedOrRunOutOfTime)
     EXPECT_EQ(read, data.size());
 
     EXPECT_FALSE(WriteFile(port.handle, data.data(), static_cast<DWORD>(data.size()), &n, &port.write));
-    std::this_thread::sleep_for(20ms);
     ASSERT_TRUE(PurgeComm(port.handle, PURGE_TXABORT | PURGE_TXCLEAR));
     EXPECT_FALSE(port.Finish(port.write, n));
     EXPECT_EQ(GetLastError(), ERROR_OPERATION_ABORTED);
@@ -454,8 +464,8 @@ TEST_F(CommPty, AHangUpFailsEveryReadAtOnceButThePortStillCloses)
 
     // A hung-up port sits still: its I/O thread must not spin while it waits to be closed.
     const auto cpuBefore = processCpu();
-    std::this_thread::sleep_for(500ms);
-    EXPECT_LT(processCpu() - cpuBefore, 150ms);
+    std::this_thread::sleep_for(200ms);  // a span of idle time is what is measured
+    EXPECT_LT(processCpu() - cpuBefore, 60ms);
 
     EXPECT_TRUE(CloseHandle(port.handle));
     port.handle = INVALID_HANDLE_VALUE;

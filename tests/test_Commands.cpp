@@ -73,8 +73,9 @@ TEST(Commands, ASpeedThePortCannotRunIsNamedAndSkipped)
     };
     const auto writtenBefore = uart.Written().size();
     for (const auto& commandLine : bound) {
+        SCOPED_TRACE(::testing::PrintToString(commandLine));
         const Outcome o = run(commandLine);
-        EXPECT_EQ(o.status, 3) << ::testing::PrintToString(commandLine);
+        EXPECT_EQ(o.status, 3);
         EXPECT_EQ(o.message, cannot);
     }
     EXPECT_EQ(uart.Written().size(), writtenBefore);

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "toolkit/ExceptionReport.h"
+#include "base/ExceptionReport.h"
 
 #include <gtest/gtest.h>
 

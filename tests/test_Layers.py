@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 # SPDX-License-Identifier: GPL-3.0-or-later
-"""The layers hold as docs/ARCHITECTURE.md draws them: every project include of a folder
+"""The layers hold as docs/ARCHITECTURE.md draws them: the drawing shows every folder the
+table limits; every project include of a folder
 points only at the folders (or headers) its row of the layer table names; the folders
 limited to Qt Core reach no Qt Gui, Widgets or Charts header by any include chain, and the
 programs of those that are not the window link none of those libraries; no program carries
@@ -65,6 +66,19 @@ def layer_table(document):
             name = folder[0].rstrip("/")
             layers[name] = Layer(name, cells[2])
     return layers
+
+
+def drawing_faults(document, layers):
+    """The drawing above the table names every folder the table limits (the tests, the
+    benchmark and the tools may use anything and are left out), and no folder without a
+    row."""
+    section = document.split("\n## Layers", 1)[-1].split("\n## ", 1)[0]
+    blocks = section.split("```")
+    drawn = set(re.findall(r"\b([a-z]+)/", blocks[1])) if len(blocks) > 2 else set()
+    limited = {name for name, layer in layers.items() if not layer.unrestricted}
+    return ([f"the drawing under \"## Layers\" leaves out {name}/" for name in sorted(limited - drawn)]
+            + [f"the drawing under \"## Layers\" shows {name}/, which has no row"
+               for name in sorted(drawn - set(layers))])
 
 
 def project_sources(source):
@@ -177,12 +191,13 @@ def main():
     source, commands, programs = sys.argv[1], sys.argv[2], sys.argv[3:]
     document = os.path.join(source, "docs", "ARCHITECTURE.md")
     with open(document) as f:
-        layers = layer_table(f.read())
+        text = f.read()
+    layers = layer_table(text)
     if not layers:
         faults = [f"no layer table (folder | holds | may use) under \"## Layers\" in {document}"]
     else:
-        faults = (include_faults(source, layers) + gui_faults(source, commands, layers)
-                  + program_faults(programs))
+        faults = (drawing_faults(text, layers) + include_faults(source, layers)
+                  + gui_faults(source, commands, layers) + program_faults(programs))
     for fault in faults:
         print(fault)
     return 1 if faults else 0

@@ -156,6 +156,7 @@ TEST(PngDecoding, EveryColourTypeAndBitDepthComesOutAsEightBitSamples)
 TEST(PngDecoding, PaletteImagesKeepIndicesAndPaletteAtEveryDepth)
 {
     for (const int depth : {1, 2, 4, 8}) {
+        SCOPED_TRACE(::testing::Message() << "depth " << depth);
         TestPng png = palettePixels({1, 0, 1});
         png.bitDepth = depth;
         png.palette.resize(2);

@@ -89,11 +89,12 @@ TEST(Protocol, RefusedReplyNamesTheCheckThatFailed)
     for (const Case c : {Case{0, 0, PollFault::None}, Case{4, 0x01, PollFault::Header},
                          Case{7, 0x01, PollFault::Header}, Case{9, 0x01, PollFault::Checksum},
                          Case{21, 0x01, PollFault::Checksum}}) {
+        SCOPED_TRACE(::testing::Message() << "byte " << c.byte);
         Reply r = good;
         r[static_cast<std::size_t>(c.byte)] ^= c.flip;
         PollFault fault = PollFault::Missed;
         EXPECT_EQ(DecodePollReply(r, poll, &fault).has_value(), c.fault == PollFault::None);
-        EXPECT_EQ(fault, c.fault) << "byte " << c.byte;
+        EXPECT_EQ(fault, c.fault);
     }
 }
 
@@ -169,9 +170,14 @@ TEST(Protocol, LineSpeedTable)
     const std::vector<std::tuple<int, int, int>> rows{{0, 115200, 10}, {1, 625000, 1},
                                                       {2, 1250000, 0}};
     for (const auto& [index, rate, code] : rows) {
-        EXPECT_EQ(LineSpeedByIndex(index)->bitRate, rate);
-        EXPECT_EQ(LineSpeedByBitRate(rate)->code, code);
-        EXPECT_EQ(LineSpeedByCode(Byte(code))->index, index);
+        SCOPED_TRACE(rate);
+        const auto byIndex = LineSpeedByIndex(index);
+        const auto byRate = LineSpeedByBitRate(rate);
+        const auto byCode = LineSpeedByCode(Byte(code));
+        ASSERT_TRUE(byIndex && byRate && byCode);
+        EXPECT_EQ(byIndex->bitRate, rate);
+        EXPECT_EQ(byRate->code, code);
+        EXPECT_EQ(byCode->index, index);
     }
     EXPECT_FALSE(LineSpeedByIndex(-1));
     EXPECT_FALSE(LineSpeedByIndex(3));

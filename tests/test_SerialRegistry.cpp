@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -84,6 +85,23 @@ TEST_F(SerialRegistryTest, StaleRegistrationIsSkippedAndReplaced)
     EXPECT_TRUE(ReadSerialComm()->empty());
     Registration r(51, "/dev/pts/4", "zub3sim");
     EXPECT_EQ(ResolvePort("COM51"), "/dev/pts/4");
+}
+
+// Owners that have ended as far as a port is concerned: a program that has exited but is
+// not collected yet, and a number no process can have that, cut to a pid_t, would be init.
+TEST_F(SerialRegistryTest, ARegistrationOfAZombieOrOfNoPossibleProcessIsStale)
+{
+    const pid_t zombie = ::fork();
+    if (zombie == 0)
+        ::_exit(0);
+    siginfo_t info{};
+    ASSERT_EQ(::waitid(P_PID, zombie, &info, WEXITED | WNOWAIT), 0);  // ended, left uncollected
+    WriteEntry("zombie", ValueType::String, "COM51", "/dev/pts/3", zombie);
+    WriteEntry("nobody", ValueType::String, "COM52", "/dev/pts/4", 4294967297L);
+    EXPECT_TRUE(ReadSerialComm()->empty());
+    Registration r(51, "/dev/pts/5", "zub3sim");
+    EXPECT_EQ(ResolvePort("COM51"), "/dev/pts/5");
+    ASSERT_EQ(::waitpid(zombie, nullptr, 0), zombie);
 }
 
 TEST_F(SerialRegistryTest, KeepsTypeOfEveryValue)

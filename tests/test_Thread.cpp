@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "toolkit/Thread.h"
+#include "base/Thread.h"
 
 #include <gtest/gtest.h>
 

@@ -26,6 +26,16 @@ void writeFile(const QString& path, const QByteArray& content)
     f.write(content);
 }
 
+// Settings that keep the line and the receiver, and nothing else.
+StoredSettings lineAndReceiver(int bitRate, int intervalMs, int id)
+{
+    StoredSettings s;
+    s.bitRate = bitRate;
+    s.intervalMs = intervalMs;
+    s.id = id;
+    return s;
+}
+
 }  // namespace
 
 TEST(WindowSettings, RoundTripThroughCloseAndStart)
@@ -76,7 +86,7 @@ TEST(WindowSettings, PortChosenAloneIsKept)
     WindowRig rig;
     {
         TMainForm form(nullptr, new QuickCommX(nullptr));
-        (new SettingsKeeper(form, file))->Apply({std::nullopt, 115200, 10, 0});
+        (new SettingsKeeper(form, file))->Apply(lineAndReceiver(115200, 10, 0));
         form.cbxPort->SetPortNo(9);
         emit form.cbxPort->activated(form.cbxPort->currentIndex());
         form.close();
@@ -93,9 +103,8 @@ TEST(WindowSettings, PortThatHasGoneIsToldInTheStatusLineAndKept)
     const QString file = dir.filePath("ZUB3Manager.conf");
     WindowRig rig;
     // A USB adapter that is no longer plugged in; COM9 is now another device.
-    const StoredSettings stored{PortIdentity{"COM9", "/dev/ttyUSB0",
-                                             "/dev/serial/by-id/usb-FTDI_gone-if00-port0"},
-                                115200, 20, 3};
+    StoredSettings stored = lineAndReceiver(115200, 20, 3);
+    stored.port = PortIdentity{"COM9", "/dev/ttyUSB0", "/dev/serial/by-id/usb-FTDI_gone-if00-port0"};
     TMainForm form;
     (new SettingsKeeper(form, file))->Apply(stored);
     // A box would come back at every start until the adapter is back.
@@ -231,7 +240,7 @@ TEST(WindowSettings, OtherKeysSurviveASave)
     EXPECT_EQ(LoadSettings(dir.filePath("none.conf"), &fault), StoredSettings{});
     // Keys of other versions survive a save.
     writeFile(file, "[window]\nlanguage=en\n");
-    ASSERT_TRUE(SaveSettings(file, {std::nullopt, 115200, 10, 0}));
+    ASSERT_TRUE(SaveSettings(file, lineAndReceiver(115200, 10, 0)));
     QFile f(file);
     ASSERT_TRUE(f.open(QIODevice::ReadOnly));
     EXPECT_TRUE(f.readAll().contains("language=en"));

@@ -479,6 +479,7 @@ TEST_F(MainFormTest, EveryByteOfTheLongestDumpIsVisible)
     const QString byte = QString(2, widest) + u' ';
 
     for (auto* memo : {form.memSend, form.memRecv}) {
+        SCOPED_TRACE(memo == form.memSend ? "memSend" : "memRecv");
         const auto picture = [memo](const QString& text) {
             memo->setPlainText(text);
             return memo->grab().toImage();

@@ -27,6 +27,7 @@
 #include <QTest>
 #include <QTimer>
 
+#include <algorithm>
 #include <atomic>
 #include <functional>
 #include <memory>
@@ -332,9 +333,16 @@ TEST_F(EndToEnd, EveryPressAPollSawIsPainted)
     ASSERT_TRUE(WaitUntil([&] { return served >= kPresses * kSpacing + 10; }, 20s));
     clickSwitch();
     ASSERT_TRUE(WaitUntil([&] { return !form_->Monitoring; }));
-    QTest::qWait(100);
 
     const QString white = QString::number(clWhite);
+    // The last frame has been painted: every indicator shows the controller at rest.
+    EXPECT_TRUE(WaitUntil([&] {
+        return std::all_of(form_->ButtonIndicators.begin(), form_->ButtonIndicators.end(),
+                           [&](const auto& e) {
+                               const QStringList& painted = recorder.painted(e.Indicator);
+                               return !painted.isEmpty() && painted.last() == white;
+                           });
+    }));
     for (const auto& e : form_->ButtonIndicators) {
         const QStringList& painted = recorder.painted(e.Indicator);
         int shownPresses = 0;
@@ -363,9 +371,8 @@ TEST_F(EndToEnd, WritePaintsTheFrameBeforeItWaits)
     });
     form_->btnWrite->click();
     ASSERT_EQ(form_->StatusText(), QStringLiteral("コマンド送信成功"));
-    QTest::qWait(50);
     const QStringList& painted = recorder.painted(form_->memSend);
-    ASSERT_FALSE(painted.isEmpty());
+    ASSERT_TRUE(WaitUntil([&] { return !painted.isEmpty(); }));
     EXPECT_EQ(painted.first().toStdString(), "C0 00 00 0A 00 03 |");
 }
 
@@ -383,6 +390,7 @@ TEST_F(EndToEnd, FaultyRepliesLeaveTheScreenUnchanged)
     receiver_->Release(kUp);
     receiver_->SetChannel(0, 90);
     for (auto fault : {&Faults::badChecksum, &Faults::badHeader}) {
+        SCOPED_TRACE(fault == &Faults::badChecksum ? "bad checksum" : "bad header");
         Faults f;
         f.*fault = true;
         receiver_->SetFaults(f);

@@ -295,7 +295,9 @@ TEST_F(NativeWindow, ATerminationSignalClosesTheProgramAsItsCloseButtonDoes)
         zub3::sim::Faults slow;
         slow.delay = std::chrono::milliseconds(300);
         receiver.SetFaults(slow);
-        QTest::qWait(100);  // a poll now waits for its reply
+        // A poll heard from now on waits for its reply.
+        const auto heard = receiver.GetCounters().polls;
+        ASSERT_TRUE(WaitUntil([&] { return receiver.GetCounters().polls > heard + 1; }));
         ::kill(static_cast<pid_t>(program.processId()), signal);
         ASSERT_TRUE(program.waitForFinished(10000)) << "still running after the signal";
         EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);

@@ -52,6 +52,7 @@ TEST(ZUB3Manager, CommandLine)
     };
     QTemporaryDir runtime;  // private to the user, as Qt wants it
     for (const Case& c : cases) {
+        SCOPED_TRACE(c.args.join(' ').toStdString());
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
             env.remove(name);
@@ -61,10 +62,10 @@ TEST(ZUB3Manager, CommandLine)
         QProcess program;
         program.setProcessEnvironment(env);
         program.start(ZUB3MANAGER_PATH, c.args);
-        ASSERT_TRUE(program.waitForFinished(20000)) << c.args.join(' ').toStdString();
+        ASSERT_TRUE(program.waitForFinished(20000));
         const QByteArray out = program.readAllStandardOutput();
         const QByteArray err = program.readAllStandardError();
-        EXPECT_EQ(program.exitCode(), c.status) << c.args.join(' ').toStdString();
+        EXPECT_EQ(program.exitCode(), c.status);
         EXPECT_TRUE(out.startsWith(c.out)) << out.constData();
         EXPECT_TRUE(err.startsWith(c.err)) << err.constData();
         EXPECT_EQ(err.count('\n'), c.status == 0 ? 0 : 1) << err.constData();

@@ -3,7 +3,7 @@
 // Modal message boxes and the default exception report, as the desktop toolkit gives them:
 // centred, one "OK" button. Tests replace the modal box with a recorder through one seam.
 
-#include "toolkit/ExceptionReport.h"
+#include "base/ExceptionReport.h"
 
 #include <QString>
 
@@ -40,5 +40,5 @@ QString ApplicationTitle();
 // last character is "." or has a lower character code.
 QString ExceptionReportText(const QString& message);
 // The default exception report for an exception's UTF-8 message. A program that links the
-// message boxes has it installed as its exception report (toolkit/ExceptionReport.h).
+// message boxes has it installed as its exception report (base/ExceptionReport.h).
 void ShowException(const std::exception& e);
