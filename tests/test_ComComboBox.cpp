@@ -309,34 +309,6 @@ TEST_F(ComComboBoxTest, RebuildingShowsTheOpenPortOrNothing)
     EXPECT_TRUE(box.IsOpen());
 }
 
-TEST_F(ComComboBoxTest, ABoardUartIsListedByPathAndOpens)
-{
-    // A Raspberry Pi's UART, standing in for it: its node a link to a pseudo terminal.
-    PtyPair pty;
-    const std::filesystem::path root = registry_.Root();
-    std::filesystem::create_directories(root / "sys" / "ttyAMA0" / "device");
-    std::filesystem::create_directories(root / "dev");
-    std::filesystem::create_symlink(pty.SlavePath(), root / "dev" / "ttyAMA0");
-    SetLocation({root / "run", root / "sys", root / "dev", {}});
-    WriteEntry("pty", ValueType::String, "COM9", "/dev/null");
-    QuickCommX port(nullptr);
-    port.SetTimeOutReceive(50);
-    TComComboBox box;
-    bind(box, port);
-
-    dropDown(box);
-    const QString path = QString::fromStdString((root / "dev" / "ttyAMA0").string());
-    ASSERT_EQ(items(box), (QStringList{"OFF", "COM9", path}));
-    box.setCurrentIndex(1);
-    QTest::keyClick(&box, Qt::Key_Down);  // the user moves to the UART
-    ASSERT_TRUE(box.IsOpen());
-    EXPECT_EQ(ResolvePort("COM" + std::to_string(port.PortNo())), path.toStdString());
-
-    dropDown(box);  // the rebuilt list shows the open UART
-    EXPECT_EQ(box.currentText(), path);
-    EXPECT_EQ(box.PortNo(), port.PortNo());
-}
-
 TEST_F(ComComboBoxTest, PublishesItsPropertiesInOrder)
 {
     TComComboBox box;

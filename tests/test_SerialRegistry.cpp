@@ -172,14 +172,3 @@ TEST_F(SerialRegistryTest, BoardUartsAndTheirLinksAreListedByPath)
     EXPECT_EQ(byPort, expected);
     EXPECT_EQ(ResolvePort((dev / "serial0").string()), fs::canonical(dev / "ttyAMA0").string());
 }
-
-TEST_F(SerialRegistryTest, APortListedByPathOpensByANumberOfThisProcess)
-{
-    const std::string path = (root_ / "dev" / "ttyTHS0").string();
-    const int number = OpenNumber(path);
-    EXPECT_GE(number, kFirstProcessPort);
-    EXPECT_EQ(OpenNumber(path), number);  // the same path, the same number
-    EXPECT_EQ(ResolvePort("COM" + std::to_string(number)), path);
-    EXPECT_EQ(OpenNumber("COM11"), 11);
-    EXPECT_EQ(OpenNumber("ttyTHS0"), -1);
-}
