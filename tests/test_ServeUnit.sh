@@ -24,9 +24,6 @@ for prefix in /usr /opt/zub3; do
     failures=$((failures + 1))
     continue
   fi
-  unit=$root$prefix/lib/systemd/system/zub3-serve@.service
-  grep -q "^ExecStart=$prefix/bin/zub3ctl serve " "$unit" \
-    || { echo "FAIL: under $prefix: $(grep ^ExecStart= "$unit")"; failures=$((failures + 1)); }
   for instance in COM11 "$(systemd-escape --path /dev/serial0)"; do
     verify_unit "$root" "$prefix/lib/systemd/system/zub3-serve@.service" "$instance" \
       || { echo "FAIL: zub3-serve@$instance under $prefix"; failures=$((failures + 1)); }
