@@ -53,8 +53,6 @@ bool sameDevice(const std::string& a, const std::string& b)
     return !ec1 && !ec2 && ca == cb;
 }
 
-int portNumber(const std::string& name) { return std::stoi(name.substr(3)); }
-
 }  // namespace
 
 QString DefaultSettingsFile()
@@ -109,7 +107,8 @@ std::optional<StoredSettings> LoadSettings(const QString& file, QString* fault)
     if (ini.contains(kPortName)) {
         PortIdentity port{ini.value(kPortName).toString(), ini.value(kPortDevice).toString(),
                           ini.value(kPortById).toString()};
-        if (registry::PortNumber(port.name.toStdString()) > 0 && !port.device.isEmpty())
+        const std::string name = port.name.toStdString();
+        if ((registry::PortNumber(name) > 0 || name.starts_with('/')) && !port.device.isEmpty())
             s.port = port;
         else
             bad << kPortName;
@@ -150,8 +149,10 @@ bool SaveSettings(const QString& file, const StoredSettings& s)
 
 PortIdentity IdentifyPort(int portNo)
 {
-    const std::string name = "COM" + std::to_string(portNo);
-    std::string device = registry::ResolvePort(name).value_or(registry::DevicePathOf(name));
+    const std::string com = "COM" + std::to_string(portNo);
+    std::string device = registry::ResolvePort(com).value_or(registry::DevicePathOf(com));
+    // A port listed by its path (a board's UART) is known by it: its number is this run's.
+    const std::string name = portNo >= registry::kFirstProcessPort ? device : com;
     PortIdentity id{QString::fromStdString(name), QString::fromStdString(device), {}};
     if (device.starts_with("/dev/"))
         id.byId = QString::fromStdString(platform::ports::DescribePort(device).byId);
@@ -175,7 +176,7 @@ std::optional<int> FindPort(const PortIdentity& identity)
                                               (isPseudoTerminal(device) && v.data == name &&
                                                isPseudoTerminal(v.devicePath));
         if (same)
-            return portNumber(v.data);
+            return registry::OpenNumber(v.data);
     }
     return std::nullopt;
 }

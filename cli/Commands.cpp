@@ -130,7 +130,7 @@ public:
     int Run()
     {
         if (!loop_.Start()) {
-            Note(loop_.Figures().Text());
+            Note(summary());
             return kExitDone;
         }
         if (!WriteAll(STDOUT_FILENO, Header(s_.format, s_.hex)))
@@ -145,13 +145,20 @@ public:
 
         if (live_ && last_)
             draw(*last_, true);
-        Note(loop_.Figures().Text());
-        if (s_.heartbeatMs && !live_)
-            Note(std::to_string(written_) + " written: changes and heartbeats\n");
+        Note(summary());
         return run_.Result();
     }
 
 private:
+    // Polls and records apart: with --changes most polls write nothing, and a record whose
+    // reader had gone was not written.
+    std::string summary() const
+    {
+        const std::string what = live_           ? "shown"
+                                 : s_.heartbeatMs ? "written (changes and heartbeats)"
+                                                  : "written";
+        return loop_.Figures().Text(RecordCount(written_, what));
+    }
 
     int outputFailed()
     {
@@ -200,7 +207,6 @@ private:
             r.received = Dump(p.received);
         }
         lastWritten_ = r;
-        ++written_;
         if (live_) {
             last_ = r;
             draw(r, false);
@@ -212,6 +218,7 @@ private:
                     std::string("cannot write the records: ") + std::strerror(errno));
             return;
         }
+        ++written_;
         if (s_.count && written_ >= *s_.count)
             run_.End(kExitDone);
     }
@@ -360,6 +367,7 @@ int Monitor(const Arguments& args)
         throw UsageError("--id needs --speed");
     if (const auto id = args.Get("id"))
         target.id = static_cast<Byte>(ParseID("id", *id));
+    RequireStandardOutput("records");
     // Before the port is opened: a signal while the receiver is sought still closes it and
     // removes its lock.
     const auto stopSignals = watchTerminationSignals();

@@ -166,7 +166,8 @@ constexpr std::string_view kPortsUsage = R"(Usage: zub3ctl ports [--json] [--che
 List the serial ports in the order of their COM numbers: the COM name and the device
 path of each, what sysfs says of a USB adapter (product, manufacturer, serial number),
 and whether this user can open the port now, and if not, why: no permission, held by
-another program, or gone. No device is opened. Network ports named in
+another program, or gone. A board's own UARTs (/dev/ttyAMA*, /dev/ttyTHS*) and the
+/dev/serial0 and serial1 links follow by path. No device is opened. Network ports named in
 ~/.config/zub3/ports.conf ("COM60 rfc2217://HOST:PORT" a line) show the kind
 "network"; only --check connects to their servers.
 )";

@@ -11,6 +11,13 @@ namespace zub3::cli {
 void SetQuiet(bool quiet);
 bool Quiet();
 
+// Puts /dev/null on standard input, output and error where they are closed, before
+// anything else is opened: a descriptor opened later (the port, a socket) would otherwise
+// take their number and get the output. Whether standard output was closed is kept.
+void GuardStandardStreams();
+// Throws Failure ("cannot write the WHAT: standard output is closed") when it was.
+void RequireStandardOutput(std::string_view what);
+
 // Writes text to standard output; throws Failure when it is lost, unless the reader went away.
 void Say(std::string_view text);
 

@@ -178,8 +178,10 @@ public:
 
     int Run(const std::string& listening)
     {
-        if (!loop_.Start())
+        if (!loop_.Start()) {
+            Note(summary());
             return kExitDone;
+        }
         const auto present = loop_.Receiver();
         Note("zub3ctl: serving " + (present ? loop_.PortName() + " (" + Describe(*present) + ")"
                                             : given_) +
@@ -188,10 +190,19 @@ public:
         web_.OnWrite = nullptr;
         if (pendingWrite_)
             pendingWrite_->reply(503, "{\"error\": \"the server is ending\"}");
+        Note(summary());
         return run_.Result();
     }
 
 private:
+    // As monitor's: a note, so that -q leaves it out with the others.
+    std::string summary() const
+    {
+        const long long clients = web_.ClientsServed();
+        return loop_.Figures().Text(RecordCount(seq_, "published")) + std::to_string(clients) +
+               (clients == 1 ? " WebSocket client" : " WebSocket clients") + " served\n";
+    }
+
     struct PendingWrite {
         int id;
         LineSpeed speed;

@@ -61,11 +61,16 @@ void Summary::Gap(double awayMs)
     lastPoll_ = -1;
 }
 
-std::string Summary::Text() const
+std::string RecordCount(long long count, std::string_view what)
+{
+    return std::to_string(count) + (count == 1 ? " record " : " records ") + std::string(what);
+}
+
+std::string Summary::Text(std::string_view records) const
 {
     std::string out = std::to_string(polls_) + " polls, " + std::to_string(failures_) +
                       " without a reply, " + std::to_string(rejected_) + " rejected, " +
-                      std::to_string(records_) + " records\n";
+                      std::string(records) + "\n";
     if (gaps_ > 0)
         out += std::to_string(gaps_) + (gaps_ == 1 ? " gap" : " gaps") + " while the port was away, " +
                Decimal(awayMs_ / 1000, 1) + " s in all\n";

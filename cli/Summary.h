@@ -8,12 +8,16 @@
 #include <array>
 #include <map>
 #include <string>
+#include <string_view>
 
 namespace zub3::cli {
 
 // The live view on a terminal: the held buttons and a bar per channel, as lines that the
 // next view overwrites (it moves the cursor back up over the previous one first).
 std::string LiveView(const Record& record, long long polls, long long failures, bool redraw);
+
+// "1 record written", "3 records written": how many records and what became of them.
+std::string RecordCount(long long count, std::string_view what);
 
 // Figures of a run, for the summary.
 class Summary {
@@ -28,8 +32,10 @@ public:
     long long Polls() const { return polls_; }
     long long Failures() const { return failures_; }
     long long Rejections() const { return rejected_; }
-    long long Records() const { return records_; }
-    std::string Text() const;
+    long long Records() const { return records_; }  // replies accepted
+    // The summary; its first line counts the polls and ends with what the run did with
+    // the records (RecordCount: "3 records written"), which only the run knows.
+    std::string Text(std::string_view records) const;
 
 private:
     long long polls_ = 0, failures_ = 0, rejected_ = 0, records_ = 0, gaps_ = 0;

@@ -455,6 +455,7 @@ void WebServer::welcome()
         ws->setMaxAllowedIncomingFrameSize(kMaxIncomingMessage);
         const bool changes = QUrlQuery(ws->requestUrl()).queryItemValue("changes") == "1";
         clients_.push_back(Client{ws, changes, 0, {}, {}});
+        ++clientsServed_;
         connect(ws, &QWebSocket::disconnected, this, [this, ws] { drop(ws); });
         // The newest state at once, so that a page shows something before the next poll.
         if (!latest_.empty())

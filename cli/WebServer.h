@@ -95,6 +95,8 @@ public:
     quint16 Port() const { return gate_->serverPort(); }
     const WebSettings& Settings() const { return settings_; }
     const std::string& Latest() const { return latest_; }
+    // WebSocket clients taken on since the start, for the summary.
+    long long ClientsServed() const { return clientsServed_; }
 
 private:
     struct Client {
@@ -125,6 +127,7 @@ private:
     std::vector<QPointer<QTcpSocket>> handshaking_;
     std::vector<Client> clients_;
     std::string latest_;
+    long long clientsServed_ = 0;
 };
 
 }  // namespace zub3::cli

@@ -73,6 +73,7 @@ int run(const std::vector<std::string>& all)
 
 int main(int argc, char** argv)
 {
+    GuardStandardStreams();
     // A reader that goes away shows as a failed write, which ends a run quietly.
     ::signal(SIGPIPE, SIG_IGN);
     QCoreApplication application(argc, argv);

@@ -135,6 +135,39 @@ bool numberTaken(const std::vector<Value>& values, int number)
                        [number](const Value& v) { return PortNumber(v.data) == number; });
 }
 
+// A board's own UARTs (a Raspberry Pi's PL011 ttyAMA, a Jetson's ttyTHS) have no band:
+// they are known by their paths, as the board's documentation names them.
+bool boardUart(const std::string& name)
+{
+    static const std::regex re(R"((ttyAMA|ttyTHS)\d{1,4})");
+    return std::regex_match(name, re);
+}
+
+Value byPath(const std::string& name, const fs::path& path, const fs::path& device)
+{
+    return Value{name, ValueType::String, path.string(), device.string()};
+}
+
+// The links a board's set-up makes to its console-free UARTs (/dev/serial0, serial1 on a
+// Raspberry Pi, whichever UART is wired to the header). A link to nothing is not a port.
+std::vector<Value> serialLinks(const Location& loc)
+{
+    static const std::regex re(R"(serial\d{1,3})");
+    std::vector<Value> out;
+    std::error_code ec;
+    for (fs::directory_iterator it(loc.devDir, ec), end; !ec && it != end; it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        std::error_code linkError;
+        if (!std::regex_match(name, re) || !it->is_symlink(linkError))
+            continue;
+        const fs::path target = fs::canonical(it->path(), linkError);
+        if (!linkError)
+            out.push_back(byPath(name, it->path(), target));
+    }
+    std::sort(out.begin(), out.end(), [](const Value& a, const Value& b) { return a.name < b.name; });
+    return out;
+}
+
 std::vector<Value> realDevices(const Location& loc)
 {
     std::vector<Value> out;
@@ -146,11 +179,16 @@ std::vector<Value> realDevices(const Location& loc)
     std::vector<std::string> beyondBands;
     for (const auto& name : names) {
         const int number = realPortNumber(name);
-        if (number < 0)
+        const bool board = number < 0 && boardUart(name);
+        if (number < 0 && !board)
             continue;
         const fs::path entry = loc.sysTtyDir / name;
         if (!fs::exists(entry / "device", ec))
             continue;  // a virtual console or the like: no hardware behind it
+        if (board) {
+            out.push_back(byPath(name, loc.devDir / name, loc.devDir / name));
+            continue;
+        }
         // The kernel lists ttyS ports that have no UART; their type reads 0.
         if (name.rfind("ttyS", 0) == 0 && ports::ReadFirstLine(entry / "type") == "0")
             continue;
@@ -168,6 +206,8 @@ std::vector<Value> realDevices(const Location& loc)
         out.push_back(Value{name, ValueType::String, "COM" + std::to_string(next),
                             (loc.devDir / name).string()});
     }
+    for (Value& link : serialLinks(loc))
+        out.push_back(std::move(link));
     return out;
 }
 
@@ -504,6 +544,13 @@ int PortForThisProcess(const std::string& devicePath)
     const int n = kFirstProcessPort + static_cast<int>(g_processPorts.size());
     g_processPorts[n] = devicePath;
     return n;
+}
+
+int OpenNumber(const std::string& portName)
+{
+    if (portName.starts_with('/'))
+        return PortForThisProcess(portName);
+    return PortNumber(portName);
 }
 
 int FreePortNumber()

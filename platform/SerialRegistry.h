@@ -21,7 +21,7 @@ enum class ValueType { String, ExpandString, MultiString, DWord, Binary };
 struct Value {
     std::string name;        // the device, e.g. "ttyUSB0" or a virtual port's name
     ValueType type = ValueType::String;
-    std::string data;        // the port name, e.g. "COM11"
+    std::string data;        // the port name, e.g. "COM11", or a path (below)
     std::string devicePath;  // what the port name opens, e.g. "/dev/ttyUSB0"
 };
 
@@ -79,9 +79,16 @@ bool IsTerminalDevice(const std::string& path);
 inline constexpr int kFirstProcessPort = 10'000'000;
 int PortForThisProcess(const std::string& devicePath);
 
+// The number the serial component opens a listed port by: n for "COMn"; for a port listed
+// by its path (a board's own UART, /dev/serial0), the number this process gives that path;
+// -1 for neither.
+int OpenNumber(const std::string& portName);
+
 // Real devices map to fixed numbers: ttyS0..9 COM1..10, ttyUSB0..19 COM11..30,
 // ttyACM0..19 COM31..50; virtual ports take the lowest free number from COM51, and real
-// devices beyond those bands the lowest free one from COM101.
+// devices beyond those bands the lowest free one from COM101. A board's own UARTs
+// (ttyAMA*, ttyTHS*) and the /dev/serial* links to them are listed by path: the path is
+// their port name, and the device a link names is its target.
 inline constexpr int kFirstVirtualPort = 51;
 inline constexpr int kFirstExtraPort = 101;
 

@@ -4,24 +4,37 @@
 # flags into build-deb/ (or $BUILD_DIR), makes the packages zub3-tools and zub3-manager there
 # and checks them with lintian --pedantic, which must report nothing. Extra arguments go to
 # cmake's configure step.
-#   scripts/package.sh [--arch ARCH] [cmake arguments...]
+#   scripts/package.sh [--arch ARCH | --tools] [cmake arguments...]
 # --arch arm64 cross-builds zub3-tools alone for that Debian architecture into
 # build-deb-arm64/, with Debian's cross compilers and that architecture's Qt beside ours.
+# --tools builds and packs zub3-tools alone into build-deb-tools/, installing nothing the
+# window needs (for a robot's computer that packs for itself).
 # Install the packages with
 #   sudo apt install ./build-deb/zub3-tools_*.deb ./build-deb/zub3-manager_*.deb
 set -euo pipefail
 cd "$(dirname "$0")/.."
 arch=$(dpkg --print-architecture)
-if [ "${1:-}" = --arch ]; then
-  [ $# -ge 2 ] || { echo "package.sh: --arch needs an architecture, such as arm64" >&2; exit 2; }
-  host=$2
-  shift 2
-else
-  host=$arch
-fi
+host=$arch
+tools_only=false
+case "${1:-}" in
+  --arch)
+    [ $# -ge 2 ] || { echo "package.sh: --arch needs an architecture, such as arm64" >&2; exit 2; }
+    host=$2
+    shift 2
+    ;;
+  --tools)
+    tools_only=true
+    shift
+    ;;
+esac
 
 configure=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=OFF)
-if [ "$host" = "$arch" ]; then
+if $tools_only; then
+  scripts/setup.sh --tools --package
+  # A folder of its own: the window's setting stays with each build folder.
+  build="${BUILD_DIR:-build-deb-tools}"
+  configure+=(-DZUB3_WINDOW=OFF)
+elif [ "$host" = "$arch" ]; then
   scripts/setup.sh
   build="${BUILD_DIR:-build-deb}"
 else

@@ -2,20 +2,26 @@
 # SPDX-License-Identifier: GPL-3.0-or-later
 # Installs, from Debian's packages, what the build, the tests and a run need.
 # Quiet when all is present; runs apt-get update only when something is missing.
-#   setup.sh              everything: the window, the tests, the sanitizers, the package
-#   setup.sh --tools      the tools-only build (-DZUB3_WINDOW=OFF) and its tests: zub3ctl
-#                         and zub3sim on a computer without a display
-#   setup.sh --cross ARCH the tools-only build for another Debian architecture (arm64)
-#                         and its smoke test under qemu-user
+#   setup.sh                  everything: the window, the tests, the sanitizers, the packages
+#   setup.sh --tools          the tools-only build (-DZUB3_WINDOW=OFF -DBUILD_TESTING=OFF):
+#                             zub3ctl and zub3sim on a computer without a display
+#   setup.sh --tools --tests  that build with its tests (a browser, an MQTT broker, ser2net,
+#                             GoogleTest); --tests alone is the same
+#   setup.sh --tools --package  that build and the checks of its package
+#                             (scripts/package.sh --tools)
+#   setup.sh --cross ARCH     the tools-only build for another Debian architecture (arm64)
+#                             and its smoke test under qemu-user
 set -euo pipefail
 
 tools=(
-  cmake g++ make pkg-config python3
-  qt6-base-dev
-  libgtest-dev
+  cmake g++ make pkg-config
+  qt6-base-dev qt6-httpserver-dev qt6-websockets-dev libmosquitto-dev
+)
+# What only the tests need: the tools' tests, and so the window's too.
+tests=(
+  python3 libgtest-dev
   man-db bash-completion ser2net
   locales
-  qt6-httpserver-dev qt6-websockets-dev libmosquitto-dev
   mosquitto mosquitto-clients chromium python3-websocket systemd
 )
 window=(
@@ -31,19 +37,29 @@ window=(
 # The packages' checks.
 packaging=(file dpkg-dev lintian)
 
+usage="setup.sh: give nothing, --tools with --tests or --package, --tests, or --cross ARCH"
 cross=""
-case "${1:-}" in
-  "") packages=("${tools[@]}" "${window[@]}" "${packaging[@]}") ;;
-  --tools) packages=("${tools[@]}") ;;
-  --cross)
-    cross=${2:?setup.sh: --cross needs a Debian architecture, such as arm64}
-    # The build machine's Qt runs moc; the other architecture's is linked.
-    packages=("${tools[@]}" "${packaging[@]}" qemu-user "crossbuild-essential-$cross"
-              "qt6-base-dev:$cross" "qt6-httpserver-dev:$cross" "qt6-websockets-dev:$cross"
-              "libmosquitto-dev:$cross")
-    ;;
-  *) echo "setup.sh: unknown option '$1' (--tools or --cross ARCH)" >&2; exit 2 ;;
-esac
+packages=()
+if [ $# -eq 0 ]; then
+  packages=("${tools[@]}" "${tests[@]}" "${window[@]}" "${packaging[@]}")
+elif [ "$1" = --cross ]; then
+  cross=${2:?setup.sh: --cross needs a Debian architecture, such as arm64}
+  [ $# -eq 2 ] || { echo "$usage" >&2; exit 2; }
+  # The build machine's Qt runs moc; the other architecture's is linked.
+  packages=("${tools[@]}" "${tests[@]}" "${packaging[@]}" qemu-user "crossbuild-essential-$cross"
+            "qt6-base-dev:$cross" "qt6-httpserver-dev:$cross" "qt6-websockets-dev:$cross"
+            "libmosquitto-dev:$cross")
+else
+  packages=("${tools[@]}")
+  for option in "$@"; do
+    case $option in
+      --tools) ;;
+      --tests) packages+=("${tests[@]}") ;;
+      --package) packages+=("${packaging[@]}") ;;
+      *) echo "setup.sh: unknown option '$option'" >&2; echo "$usage" >&2; exit 2 ;;
+    esac
+  done
+fi
 
 sudo=""
 [ "$(id -u)" -ne 0 ] && sudo="sudo"
@@ -60,11 +76,12 @@ done
 if [ ${#missing[@]} -gt 0 ]; then
   echo "setup: installing ${missing[*]}"
   $sudo apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+  # With its progress: a download of hundreds of MiB in silence looks hung.
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y --no-install-recommends "${missing[@]}"
 fi
 
 # The records' tests run the programs under a locale that writes decimal commas.
-if ! locale -a | grep -qix 'de_DE.utf8'; then
+if [[ " ${packages[*]} " == *" locales "* ]] && ! locale -a | grep -qix 'de_DE.utf8'; then
   echo "setup: generating the de_DE.UTF-8 locale"
   grep -qx 'de_DE.UTF-8 UTF-8' /etc/locale.gen || echo 'de_DE.UTF-8 UTF-8' | $sudo tee -a /etc/locale.gen >/dev/null
   $sudo locale-gen >/dev/null

@@ -157,3 +157,36 @@ TEST_F(SerialRegistryTest, RegistrationNeverWritesThroughALink)
     EXPECT_EQ(text, "keep");
     EXPECT_EQ(ResolvePort(r.PortName()), "/dev/pts/4");
 }
+
+TEST_F(SerialRegistryTest, BoardUartsAndTheirLinksAreListedByPath)
+{
+    const fs::path dev = root_ / "dev";
+    SetLocation({root_ / "run", root_ / "sys", dev, {}});
+    fs::create_directories(dev / "serial" / "by-id");  // udev's folder, not a port
+    for (const char* name : {"ttyAMA0", "ttyAMA10", "ttyTHS1", "ttyS0", "ttyUSB0"}) {
+        fakeSysDevice(name, "4");
+        std::ofstream(dev / name) << "";
+    }
+    fs::create_directories(root_ / "sys" / "ttyAMA1");  // no device behind it
+    fs::create_symlink(dev / "ttyAMA0", dev / "serial0");
+    fs::create_symlink("ttyS0", dev / "serial1");  // relative, as udev makes them
+    fs::create_symlink(dev / "ttyAMA5", dev / "serial2");  // a UART that is not there
+    std::ofstream(dev / "serial3") << "";  // not a link
+
+    const auto values = ReadSerialComm();
+    ASSERT_TRUE(values);
+    std::map<std::string, std::string> byPort;
+    for (const auto& v : *values)
+        byPort[v.data] = v.devicePath;
+    const std::map<std::string, std::string> expected = {
+        {"COM1", (dev / "ttyS0").string()},
+        {"COM11", (dev / "ttyUSB0").string()},
+        {(dev / "ttyAMA0").string(), (dev / "ttyAMA0").string()},
+        {(dev / "ttyAMA10").string(), (dev / "ttyAMA10").string()},
+        {(dev / "ttyTHS1").string(), (dev / "ttyTHS1").string()},
+        {(dev / "serial0").string(), fs::canonical(dev / "ttyAMA0").string()},
+        {(dev / "serial1").string(), fs::canonical(dev / "ttyS0").string()},
+    };
+    EXPECT_EQ(byPort, expected);
+    EXPECT_EQ(ResolvePort((dev / "serial0").string()), fs::canonical(dev / "ttyAMA0").string());
+}

@@ -17,6 +17,8 @@
 #include <QStatusBar>
 #include <QTemporaryDir>
 
+#include <filesystem>
+
 namespace {
 
 void writeFile(const QString& path, const QByteArray& content)
@@ -95,6 +97,40 @@ TEST(WindowSettings, PortChosenAloneIsKept)
     const auto stored = LoadSettings(file, &fault);
     ASSERT_TRUE(stored && stored->port);
     EXPECT_EQ(stored->port->name, "COM9");
+}
+
+// A board's UART is listed by its path and chosen again by it, whatever number this run
+// gives it.
+TEST(WindowSettings, ABoardUartIsKeptByItsPath)
+{
+    QTemporaryDir dir;
+    const QString file = dir.filePath("ZUB3Manager.conf");
+    WindowRig rig;
+    const std::filesystem::path root = rig.registry.Root();
+    std::filesystem::create_directories(root / "sys" / "ttyAMA0" / "device");
+    std::filesystem::create_directories(root / "dev");
+    std::filesystem::create_symlink(rig.receiver->SlavePath(), root / "dev" / "ttyAMA0");
+    platform::registry::SetLocation({root / "run", root / "sys", root / "dev", {}});
+    const QString uart = QString::fromStdString((root / "dev" / "ttyAMA0").string());
+    {
+        TMainForm form(nullptr, new QuickCommX(nullptr));
+        new SettingsKeeper(form, file);
+        form.cbxPort->RefreshPortList();
+        form.cbxPort->setCurrentIndex(form.cbxPort->findText(uart));
+        emit form.cbxPort->activated(form.cbxPort->currentIndex());
+        ASSERT_NE(form.ComPort->Handle(), INVALID_HANDLE_VALUE);
+        form.close();
+    }
+    QString fault;
+    const auto stored = LoadSettings(file, &fault);
+    ASSERT_TRUE(stored && stored->port) << fault.toStdString();
+    EXPECT_EQ(stored->port->name, uart);
+
+    TMainForm form(nullptr, new QuickCommX(nullptr));
+    (new SettingsKeeper(form, file))->Apply(*stored);
+    EXPECT_NE(form.ComPort->Handle(), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(form.cbxPort->currentText(), uart);
+    EXPECT_TRUE(rig.messages.empty());
 }
 
 TEST(WindowSettings, PortThatHasGoneIsToldInTheStatusLineAndKept)

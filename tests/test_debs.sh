@@ -47,6 +47,20 @@ for program in "$unpacked"/usr/bin/*; do
   ! readelf -S "$program" | grep -q "\.comment" || fail "$(basename "$program") keeps a .comment section"
 done
 
+# The service as the package installs it: systemd must find the program it runs there.
+if command -v systemd-analyze >/dev/null; then
+  # shellcheck source=tests/support/verify_unit.sh
+  source "$(dirname "$0")/support/verify_unit.sh"
+  service_root=$work/service-root
+  dpkg-deb -x "$tools" "$service_root"
+  for instance in COM11 "$(systemd-escape --path /dev/serial0)"; do
+    verify_unit "$service_root" /usr/lib/systemd/system/zub3-serve@.service "$instance" \
+      || fail "zub3-serve@$instance does not verify as zub3-tools installs it"
+  done
+else
+  fail "systemd-analyze is not installed (scripts/setup.sh installs systemd)"
+fi
+
 if [ -n "$manager" ]; then
   depends=$(dpkg-deb -f "$manager" Depends)
   for need in "zub3-tools (= $version)" libqt6widgets6 fonts-noto-cjk qt6-qpa-plugins; do

@@ -361,7 +361,7 @@ TEST_F(Zub3ctlTest, MonitorRecordsWhatTheReceiverHoldsInEachFormat)
         EXPECT_EQ(f[9].substr(0, 24), "A5 7F 00 07 25 7F 00 07 ");  // echo, then the reply
     }
     EXPECT_EQ(rows[1].substr(0, 6), "0.000,");
-    EXPECT_NE(csv.err.find("5 polls, 0 without a reply, 0 rejected, 5 records"),
+    EXPECT_NE(csv.err.find("5 polls, 0 without a reply, 0 rejected, 5 records written\n"),
               std::string::npos) << csv.err;
     EXPECT_NE(csv.err.find("PA1: min 100, max 100, mean 100.00"), std::string::npos);
 
@@ -399,7 +399,7 @@ TEST_F(Zub3ctlTest, TheFailureLimitEndsASilentRun)
     ASSERT_GE(err.size(), 5u) << r.err;
     EXPECT_EQ(err[0], "zub3ctl: poll 1: no reply (1 poll without a reply)");
     EXPECT_EQ(err[2], "zub3ctl: poll 3: no reply (3 polls without a reply)");
-    EXPECT_EQ(err[3], "3 polls, 3 without a reply, 0 rejected, 0 records");
+    EXPECT_EQ(err[3], "3 polls, 3 without a reply, 0 rejected, 0 records written");
     EXPECT_EQ(err.back(),
               "zub3ctl: " + sim.port + ": 3 polls without a reply; check the connection");
 
@@ -469,7 +469,7 @@ TEST_F(Zub3ctlTest, SignalsWhileTheReceiverIsSoughtEndAMonitorCleanly)
         run->Signal(sig);
         EXPECT_EQ(run->Wait(), 0) << sig;
         EXPECT_EQ(run->Output(), "");
-        EXPECT_EQ(run->Errors().rfind("0 polls, 0 without a reply, 0 rejected, 0 records\n", 0), 0u)
+        EXPECT_EQ(run->Errors().rfind("0 polls, 0 without a reply, 0 rejected, 0 records written\n", 0), 0u)
             << run->Errors();
         EXPECT_TRUE(fs::is_empty(dir_ / "lock")) << "the lock file was left behind";
     }
@@ -485,6 +485,43 @@ TEST_F(Zub3ctlTest, AClosedPipeEndsAMonitorQuietly)
     EXPECT_EQ(run->Wait(5s), 0);
     EXPECT_EQ(run->Errors().find("zub3ctl:"), std::string::npos) << run->Errors();
     EXPECT_NE(run->Errors().find(" polls, "), std::string::npos);
+}
+
+// "| head -3": the summary counts the records the reader took, not the one that found it
+// gone. Half a second between polls leaves no record on its way when the reader closes.
+TEST_F(Zub3ctlTest, TheSummaryCountsOnlyTheRecordsWritten)
+{
+    Sim sim = startSim({});
+    auto run = start({"monitor", "--port", sim.port, "--format", "jsonl", "--interval", "500"});
+    for (int i = 0; i < 3; ++i)
+        ASSERT_NE(run->OutputLine(), "") << run->Errors();
+    run->CloseOutput();
+    EXPECT_EQ(run->Wait(5s), 0);
+    const auto err = lines(run->Errors());
+    ASSERT_FALSE(err.empty());
+    EXPECT_EQ(err[0], "4 polls, 0 without a reply, 0 rejected, 3 records written") << run->Errors();
+}
+
+// A standard output closed by the caller is said as such; no descriptor opened later (the
+// port's, a socket's) takes its place and gets the output.
+TEST_F(Zub3ctlTest, AClosedStandardOutputIsSaidPlainly)
+{
+    Sim sim = startSim({});
+    const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+        {{"monitor", "--port", sim.port, "--count", "3"}, "cannot write the records"},
+        {{"read", "--port", sim.port}, "cannot write the output"},
+        {{"ports"}, "cannot write the output"},
+    };
+    for (const auto& [args, what] : cases) {
+        SCOPED_TRACE(args.front());
+        std::vector<std::string> shell = {"-c", "exec \"$0\" \"$@\" >&-", ZUB3CTL_PATH};
+        shell.insert(shell.end(), args.begin(), args.end());
+        Program p("/bin/sh", shell, env());
+        EXPECT_EQ(p.Wait(), 1);
+        EXPECT_EQ(p.Errors(), "zub3ctl: " + what + ": standard output is closed\n");
+    }
+    // The receiver was left as it was: the next run reads it at once.
+    EXPECT_EQ(ctl({"read", "--port", sim.port}).out, "ID 0, 115200 bit/s\n");
 }
 
 TEST_F(Zub3ctlTest, AReceiverThatGoesAwayEndsAMonitorWithStatusThree)
@@ -550,6 +587,12 @@ TEST_F(Zub3ctlTest, OnlyChangesAndHeartbeatsAreWritten)
     EXPECT_EQ(quiet.status, 0) << quiet.err;
     const auto rows = lines(quiet.out);
     ASSERT_EQ(rows.size(), 4u) << quiet.out;
+    // Polls and records apart: a still controller is polled far more often than written.
+    std::smatch figures;
+    const std::regex summary(
+        R"((\d+) polls, 0 without a reply, 0 rejected, 3 records written \(changes and heartbeats\)\n)");
+    ASSERT_TRUE(std::regex_search(quiet.err, figures, summary)) << quiet.err;
+    EXPECT_GT(std::stoi(figures[1]), 10);
     for (std::size_t i = 2; i < rows.size(); ++i) {
         EXPECT_EQ(split(rows[i], ',')[2], split(rows[1], ',')[2]);
         EXPECT_GE(std::stod(split(rows[i], ',')[0]) - std::stod(split(rows[i - 1], ',')[0]), 150);

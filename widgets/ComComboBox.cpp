@@ -17,9 +17,18 @@
 namespace {
 
 // The number after a port name's first three characters, whatever they are; -1 for none.
-int portNumber(const QString& name)
+int numberInName(const QString& name)
 {
     return platform::registry::PortNumber("COM" + name.mid(3).toStdString());
+}
+
+// The number the port opens by: a board's UART, listed by its path, opens by the number
+// this process gives the path.
+int portNumber(const QString& name)
+{
+    if (name.startsWith(QLatin1Char('/')))
+        return platform::registry::OpenNumber(name.toStdString());
+    return numberInName(name);
 }
 
 // A tooltip that looks like markup is shown as markup, images loaded from any file it
@@ -29,9 +38,10 @@ QString plainToolTip(const QString& text)
     return Qt::mightBeRichText(text) ? Qt::convertFromPlainText(text, Qt::WhiteSpaceNoWrap) : text;
 }
 
+// Ports known by path after the COM ports.
 long long sortKey(const QString& name)
 {
-    const int n = portNumber(name);
+    const int n = numberInName(name);
     return n < 0 ? std::numeric_limits<long long>::max() : n;
 }
 
