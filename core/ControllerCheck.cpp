@@ -123,7 +123,7 @@ std::string DescribeReason(const CheckReason& r)
     case K::AboveRange: return s + " reached " + number(r.value, 0) + ", above 127";
     case K::NotSettled:
         return r.value < 0 ? s + " did not come to rest: less than a second of polls at the end"
-                           : s + " did not come to rest: it moved over " + number(r.value, 0) +
+                           : s + " did not come to rest: it moved " + number(r.value, 0) +
                                  " counts in the last second";
     case K::OffCentre:
         return s + " rests at " + number(r.value, 1) + ", not within " + limit + " of 63.5";
