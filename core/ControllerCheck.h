@@ -118,6 +118,8 @@ public:
     void Add(const PollResult& poll);
 
     const CheckLimits& Limits() const { return limits_; }
+    // Everything seen is kept as measured, so new limits judge it afresh.
+    void SetLimits(const CheckLimits& limits) { limits_ = limits; }
     bool Seen(int indicator) const { return indicators_[static_cast<std::size_t>(indicator)].Seen(); }
     int SeenCount() const;
     // The channel has come within the tolerance of its low or high end.
