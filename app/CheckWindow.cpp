@@ -10,7 +10,6 @@
 
 #include <QComboBox>
 #include <QDoubleSpinBox>
-#include <QFileInfo>
 #include <QFormLayout>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -151,7 +150,8 @@ CheckWindow::CheckWindow(TMainForm& form, QString settingsFile)
 
 void CheckWindow::Add(const zub3::PollResult& poll)
 {
-    if (Finished())
+    // A check is what happens while it is asked for, not what the polls saw before.
+    if (Finished() || !isVisible())
         return;
     check_.Add(poll);
     if (poll.data)
@@ -356,6 +356,9 @@ void CheckWindow::save(Format format)
 void CheckWindow::showEvent(QShowEvent* event)
 {
     QWidget::showEvent(event);
+    // Opened again, it checks afresh; a verdict stays to be read and saved.
+    if (!Finished())
+        Restart();
     refresh();
     refresh_.start();
 }

@@ -26,7 +26,7 @@ class CheckWindow : public QWidget {
 public:
     CheckWindow(TMainForm& form, QString settingsFile);
 
-    // Every poll of the main window; taken only while a check runs.
+    // Every poll of the main window; taken only while a check runs on screen.
     void Add(const zub3::PollResult& poll);
     // Forgets what was seen and checks again.
     void Restart();

@@ -2,6 +2,7 @@
 #include "cli/Check.h"
 
 #include "Version.h"
+#include "cli/Commands.h"
 #include "cli/Output.h"
 #include "cli/PollLoop.h"
 #include "core/ControllerCheck.h"
@@ -16,7 +17,6 @@
 #include <cmath>
 #include <cstring>
 #include <memory>
-#include <system_error>
 
 namespace zub3::cli {
 namespace {
@@ -98,11 +98,7 @@ int openReport(const Arguments& args)
 int Check(const Arguments& args)
 {
     SetQuiet(args.Has("quiet"));
-    PollTarget target{PortText(args), AskedSpeed(args), std::nullopt};
-    if (args.Has("id") && !args.Has("speed"))
-        throw UsageError("--id needs --speed");
-    if (const auto id = args.Get("id"))
-        target.id = static_cast<Byte>(ParseID("id", *id));
+    const PollTarget target = ReadPollTarget(args);
     const CheckLimits limits = checkLimits(args);
     double timeoutMs = kDefaultTimeoutMs;
     if (const auto v = args.Get("timeout"))
@@ -118,12 +114,7 @@ int Check(const Arguments& args)
         }
     } closer{reportFd};
 
-    std::unique_ptr<platform::TerminationSignals> stopSignals;
-    try {
-        stopSignals = std::make_unique<platform::TerminationSignals>();
-    } catch (const std::system_error& e) {
-        throw Failure(kExitNoAnswer, e.what());
-    }
+    const auto stopSignals = WatchTerminationSignals();
     ControllerCheck check(limits);
     Ticks ticks;
     std::unique_ptr<PollRun> run;
