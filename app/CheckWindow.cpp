@@ -210,7 +210,10 @@ void CheckWindow::limitsChanged()
     if (limits == check_.Limits())
         return;
     check_.SetLimits(limits);
-    StoreCheckLimits(settingsFile_, limits);
+    if (!StoreCheckLimits(settingsFile_, limits) && !storeFailed_) {
+        storeFailed_ = true;  // said once, not at every step of a spin box
+        ShowWarning(tr("許容差を %1 に保存できません。この実行の間だけ使います。").arg(settingsFile_));
+    }
     // A verdict already given is given again under the new limits, on what was seen.
     if (Finished()) {
         report_ = check_.Report();

@@ -73,4 +73,5 @@ private:
     QPushButton* saveHtml_;
     QPushButton* saveJson_;
     QTimer refresh_;
+    bool storeFailed_ = false;
 };

@@ -179,6 +179,10 @@ zub3::CheckLimits LoadCheckLimits(const QString& file)
 
 bool StoreCheckLimits(const QString& file, const zub3::CheckLimits& limits)
 {
+    // Written over, a file that cannot be read would lose whatever made it unreadable.
+    QString fault;
+    if (!LoadSettings(file, &fault))
+        return false;
     QDir().mkpath(QFileInfo(file).absolutePath());
     QSettings ini(file, QSettings::IniFormat);
     ini.setValue(kCheckEnd, limits.endTolerance);

@@ -47,8 +47,8 @@ std::optional<StoredSettings> LoadSettings(const QString& file, QString* fault);
 // False when the file could not be written.
 bool SaveSettings(const QString& file, const StoredSettings& settings);
 
-// The controller check's tolerances kept in file; the defaults for any not stored or not
-// usable.
+// The controller check's tolerances kept in file; the defaults when they are not stored or
+// not usable. Storing them leaves a file that cannot be read alone and gives false.
 zub3::CheckLimits LoadCheckLimits(const QString& file);
 bool StoreCheckLimits(const QString& file, const zub3::CheckLimits& limits);
 

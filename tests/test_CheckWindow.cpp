@@ -104,6 +104,16 @@ TEST_F(CheckWindowTest, GuidedCheckJudgesSavesAndKeepsItsTolerances)
     EXPECT_EQ(LoadCheckLimits(settingsFile()), wide);
     CheckWindow next(*form_, settingsFile());
     EXPECT_EQ(next.Check().Limits(), wide);
+
+    // Where they cannot be kept they still hold for the run, and that is said once.
+    CheckWindow unkept(*form_, "/dev/null/zub3/ZUB3Manager.conf");
+    const auto before = rig_.messages.size();
+    unkept.SetLimits(wide);
+    wide.noisePeakToPeak = 9;
+    unkept.SetLimits(wide);
+    EXPECT_EQ(unkept.Check().Limits(), wide);
+    ASSERT_EQ(rig_.messages.size(), before + 1);
+    EXPECT_TRUE(rig_.messages.back().text.contains("許容差を /dev/null/zub3/ZUB3Manager.conf に保存できません"));
 }
 
 }  // namespace

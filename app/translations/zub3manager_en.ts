@@ -375,11 +375,11 @@
     </message>
     <message>
         <source>検査の結果を %1 に保存できません: %2</source>
-        <translation>Cannot save the check's report to %1: %2</translation>
+        <translation>Cannot save the check&apos;s report to %1: %2</translation>
     </message>
     <message>
         <source>検査の結果の保存先</source>
-        <translation>Save the check's report as</translation>
+        <translation>Save the check&apos;s report as</translation>
     </message>
     <message>
         <source>HTML ファイル (*.html)</source>
@@ -388,6 +388,10 @@
     <message>
         <source>JSON ファイル (*.json)</source>
         <translation>JSON files (*.json)</translation>
+    </message>
+    <message>
+        <source>許容差を %1 に保存できません。この実行の間だけ使います。</source>
+        <translation>Cannot keep the tolerances in %1; they hold for this run only.</translation>
     </message>
 </context>
 <context>
