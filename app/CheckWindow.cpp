@@ -142,6 +142,8 @@ CheckWindow::CheckWindow(TMainForm& form, QString settingsFile)
     layout->addWidget(reportView_, 1);
     layout->addLayout(actions);
 
+    // Room for the report beside what is asked, without scrolling its first screen.
+    resize(720, 860);
     refresh_.setInterval(kRefreshEvery);
     connect(&refresh_, &QTimer::timeout, this, &CheckWindow::refresh);
     SetLimits(check_.Limits());
@@ -266,7 +268,11 @@ zub3::CheckContext CheckWindow::context() const
 QString CheckWindow::reasonText(const CheckReason& r) const
 {
     using K = CheckReason::Kind;
-    const QString s = QString::fromStdString(r.subject);
+    // Buttons and diagonals by the symbols the window draws them with.
+    QString s = QString::fromStdString(r.subject);
+    for (int i = 0; i < zub3::kIndicatorCount; ++i)
+        if (zub3::IndicatorName(i) == r.subject)
+            s = symbol(i);
     const QString value = QString::number(r.value, 'f', r.kind == K::NoisySd ? 2 : r.kind == K::OffCentre ? 1 : 0);
     const QString limit = QString::number(r.limit, 'f', r.kind == K::NoisySd ? 2 : 0);
     switch (r.kind) {

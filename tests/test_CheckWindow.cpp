@@ -94,6 +94,7 @@ TEST_F(CheckWindowTest, GuidedCheckJudgesSavesAndKeepsItsTolerances)
     EXPECT_EQ(check.VerdictText(), "不合格 (FAIL)");
     EXPECT_TRUE(check.ReportText().contains("S1 が一度も押されませんでした"));
     EXPECT_TRUE(check.ReportText().contains("S2 が手を離した後も押されたままです"));
+    EXPECT_TRUE(check.ReportText().contains("↑← が一度も押されませんでした"));
 
     // Wider tolerances judge the same polls again, and are there at the next start.
     zub3::CheckLimits wide = check.Check().Limits();
