@@ -4,6 +4,7 @@
 #include "Version.h"
 #include "app/ButtonLog.h"
 #include "app/ChartWindow.h"
+#include "app/CheckWindow.h"
 #include "app/Recording.h"
 #include "app/SaveDialog.h"
 #include "app/StickView.h"
@@ -29,6 +30,7 @@ WindowExtras::WindowExtras(TMainForm& form, QString settingsFile)
       settingsFile_(std::move(settingsFile)),
       chart_(new ChartWindow(&form)),
       sticks_(new StickView(&form)),
+      check_(new CheckWindow(form, settingsFile_)),
       buttonLog_(new ::ButtonLog(form))
 {
     connect(&form_, &TMainForm::Polled, this, [this](const zub3::PollResult& poll) {
@@ -36,6 +38,7 @@ WindowExtras::WindowExtras(TMainForm& form, QString settingsFile)
             recording_->Add(poll);
         chart_->Add(poll);
         sticks_->Add(poll);
+        check_->Add(poll);
         buttonLog_->Add(poll);
     });
     connect(&form_, &TMainForm::MonitoringStarted, sticks_, &StickView::RestartLink);
@@ -51,6 +54,7 @@ WindowExtras::WindowExtras(TMainForm& form, QString settingsFile)
         {tr("グラフ"), QKeySequence(Qt::CTRL | Qt::Key_G), &WindowExtras::showChart},
         {tr("スティックと通信品質"), QKeySequence(Qt::CTRL | Qt::Key_K), &WindowExtras::showSticks},
         {tr("ボタンの記録"), QKeySequence(Qt::CTRL | Qt::Key_B), &WindowExtras::showButtonLog},
+        {tr("コントローラー検査"), QKeySequence(Qt::CTRL | Qt::Key_T), &WindowExtras::showCheck},
         {tr("ヘルプ"), QKeySequence(Qt::Key_F1), &WindowExtras::showHelp},
         // The language the next start will not use, by its own name, so that whoever needs
         // it can read it.
@@ -69,6 +73,7 @@ WindowExtras::WindowExtras(TMainForm& form, QString settingsFile)
         // The keys work in the other windows too.
         chart_->addAction(action);
         sticks_->addAction(action);
+        check_->addAction(action);
         buttonLog_->addAction(action);
         if (!recordAction_)
             recordAction_ = action;
@@ -88,6 +93,7 @@ bool WindowExtras::eventFilter(QObject* watched, QEvent* event)
     if (watched == &form_ && event->type() == QEvent::Hide && !event->spontaneous()) {
         chart_->close();
         sticks_->close();
+        check_->close();
         buttonLog_->close();
     }
     return false;
@@ -163,6 +169,11 @@ void WindowExtras::bringUp(QWidget& window)
     window.activateWindow();
 }
 
+void WindowExtras::showCheck()
+{
+    bringUp(*check_);
+}
+
 void WindowExtras::showButtonLog()
 {
     bringUp(*buttonLog_);
@@ -192,6 +203,7 @@ QString WindowExtras::HelpText()
               "<tr><td>Ctrl+G</td><td>グラフ（チャンネルとボタンの推移）を開く</td></tr>"
               "<tr><td>Ctrl+K</td><td>スティックの可動範囲・中立と通信品質</td></tr>"
               "<tr><td>Ctrl+B</td><td>ボタンを押した・離した時刻の一覧を開く</td></tr>"
+              "<tr><td>Ctrl+T</td><td>コントローラー検査（全ボタン・両端・静止の合否判定）</td></tr>"
               "<tr><td>F1</td><td>このヘルプ</td></tr>"
               "<tr><td>Ctrl+Q</td><td>終了</td></tr>"
               "</table>"

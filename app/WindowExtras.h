@@ -12,6 +12,7 @@
 
 class ButtonLog;
 class ChartWindow;
+class CheckWindow;
 class QAction;
 class Recording;
 class StickView;
@@ -33,6 +34,7 @@ public:
     bool Recording() const { return recording_ != nullptr; }
     ChartWindow& Chart() { return *chart_; }
     StickView& Sticks() { return *sticks_; }
+    CheckWindow& Check() { return *check_; }
     // What F1 shows: first steps, what each part shows, the keys, the files in use.
     static QString HelpText();
     ::ButtonLog& ButtonLog() { return *buttonLog_; }
@@ -46,6 +48,7 @@ private:
     void updateTitle();
     void showChart();
     void showSticks();
+    void showCheck();
     static void bringUp(QWidget& window);
     void showButtonLog();
     void showHelp();
@@ -61,6 +64,7 @@ private:
     std::unique_ptr<::Recording> recording_;
     ChartWindow* chart_;
     StickView* sticks_;
+    CheckWindow* check_;
     ::ButtonLog* buttonLog_;
     QAction* recordAction_ = nullptr;
     QAction* languageAction_ = nullptr;

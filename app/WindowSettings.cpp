@@ -39,6 +39,10 @@ const QString kID = QStringLiteral("receiver/id");
 const QString kWindowLeft = QStringLiteral("window/left");
 const QString kWindowTop = QStringLiteral("window/top");
 const QString kChartGeometry = QStringLiteral("chart/geometry");
+const QString kCheckEnd = QStringLiteral("check/end_tolerance");
+const QString kCheckCentre = QStringLiteral("check/centre_tolerance");
+const QString kCheckSd = QStringLiteral("check/noise_sd");
+const QString kCheckPeakToPeak = QStringLiteral("check/noise_peak_to_peak");
 
 bool isPseudoTerminal(const std::string& device) { return device.starts_with("/dev/pts/"); }
 
@@ -143,6 +147,47 @@ bool SaveSettings(const QString& file, const StoredSettings& s)
     put(kWindowTop, s.windowPos ? std::optional<QVariant>(s.windowPos->y()) : std::nullopt);
     put(kChartGeometry, s.chartGeometry.isEmpty() ? std::nullopt
                                                   : std::optional<QVariant>(s.chartGeometry));
+    ini.sync();
+    return ini.status() == QSettings::NoError;
+}
+
+zub3::CheckLimits LoadCheckLimits(const QString& file)
+{
+    const QSettings ini(file, QSettings::IniFormat);
+    zub3::CheckLimits limits;
+    bool ok = true;
+    const auto whole = [&](const QString& key, int fallback) {
+        bool read = false;
+        const int v = ini.value(key).toString().toInt(&read);
+        ok = ok && (read || !ini.contains(key));
+        return read ? v : fallback;
+    };
+    limits.endTolerance = whole(kCheckEnd, limits.endTolerance);
+    limits.centreTolerance = whole(kCheckCentre, limits.centreTolerance);
+    limits.noisePeakToPeak = whole(kCheckPeakToPeak, limits.noisePeakToPeak);
+    if (ini.contains(kCheckSd)) {
+        bool read = false;
+        // Written with a point whatever the locale; QString reads it so too.
+        limits.noiseSd = ini.value(kCheckSd).toString().toDouble(&read);
+        ok = ok && read;
+    }
+    if (!ok || !zub3::CheckLimitsFault(limits).empty())
+        return {};
+    return limits;
+}
+
+bool StoreCheckLimits(const QString& file, const zub3::CheckLimits& limits)
+{
+    // Written over, a file that cannot be read would lose whatever made it unreadable.
+    QString fault;
+    if (!LoadSettings(file, &fault))
+        return false;
+    QDir().mkpath(QFileInfo(file).absolutePath());
+    QSettings ini(file, QSettings::IniFormat);
+    ini.setValue(kCheckEnd, limits.endTolerance);
+    ini.setValue(kCheckCentre, limits.centreTolerance);
+    ini.setValue(kCheckSd, QString::number(limits.noiseSd, 'f', 2));
+    ini.setValue(kCheckPeakToPeak, limits.noisePeakToPeak);
     ini.sync();
     return ini.status() == QSettings::NoError;
 }

@@ -4,6 +4,8 @@
 // speed, the reading interval, the ID and where the windows were, in an INI file under
 // $XDG_CONFIG_HOME/zub3.
 
+#include "core/ControllerCheck.h"
+
 #include <QByteArray>
 #include <QObject>
 #include <QPoint>
@@ -44,6 +46,11 @@ QString DefaultSettingsFile();
 std::optional<StoredSettings> LoadSettings(const QString& file, QString* fault);
 // False when the file could not be written.
 bool SaveSettings(const QString& file, const StoredSettings& settings);
+
+// The controller check's tolerances kept in file; the defaults when they are not stored or
+// not usable. Storing them leaves a file that cannot be read alone and gives false.
+zub3::CheckLimits LoadCheckLimits(const QString& file);
+bool StoreCheckLimits(const QString& file, const zub3::CheckLimits& limits);
 
 // The identity of the port with this number, as the registry lists it now.
 PortIdentity IdentifyPort(int portNo);

@@ -52,17 +52,6 @@ std::string require(const Arguments& args, std::string_view name)
 
 // --- monitor ---
 
-// A signal becomes a readable byte for the event loop, and a flag for the search for the
-// receiver, which runs before that loop.
-std::unique_ptr<platform::TerminationSignals> watchTerminationSignals()
-{
-    try {
-        return std::make_unique<platform::TerminationSignals>();
-    } catch (const std::system_error& e) {
-        throw Failure(kExitNoAnswer, e.what());
-    }
-}
-
 struct MonitorSettings {
     PollSettings poll;
     std::optional<long long> count;
@@ -248,6 +237,25 @@ PollSettings ReadPollSettings(const Arguments& args)
     return monitorSettings(args).poll;
 }
 
+PollTarget ReadPollTarget(const Arguments& args)
+{
+    PollTarget target{PortText(args), AskedSpeed(args), std::nullopt};
+    if (args.Has("id") && !args.Has("speed"))
+        throw UsageError("--id needs --speed");
+    if (const auto id = args.Get("id"))
+        target.id = static_cast<Byte>(ParseID("id", *id));
+    return target;
+}
+
+std::unique_ptr<platform::TerminationSignals> WatchTerminationSignals()
+{
+    try {
+        return std::make_unique<platform::TerminationSignals>();
+    } catch (const std::system_error& e) {
+        throw Failure(kExitNoAnswer, e.what());
+    }
+}
+
 int Ports(const Arguments& args)
 {
     const bool json = args.Has("json");
@@ -361,16 +369,12 @@ int Write(const Arguments& args)
 int Monitor(const Arguments& args)
 {
     SetQuiet(args.Has("quiet"));
-    PollTarget target{PortText(args), AskedSpeed(args), std::nullopt};
+    const PollTarget target = ReadPollTarget(args);
     const MonitorSettings settings = monitorSettings(args);
-    if (args.Has("id") && !args.Has("speed"))
-        throw UsageError("--id needs --speed");
-    if (const auto id = args.Get("id"))
-        target.id = static_cast<Byte>(ParseID("id", *id));
     RequireStandardOutput("records");
     // Before the port is opened: a signal while the receiver is sought still closes it and
     // removes its lock.
-    const auto stopSignals = watchTerminationSignals();
+    const auto stopSignals = WatchTerminationSignals();
     return MonitorRun(target, settings, *stopSignals).Run();
 }
 

@@ -5,6 +5,8 @@
 #include "cli/Options.h"
 #include "cli/PollLoop.h"
 
+#include <memory>
+
 namespace zub3::cli {
 
 int Ports(const Arguments& args);
@@ -14,5 +16,11 @@ int Monitor(const Arguments& args);
 
 // --interval, --max-failures and --wait, as monitor reads them, for the commands that poll.
 PollSettings ReadPollSettings(const Arguments& args);
+// --port (or $ZUB3_PORT), --speed and --id, as monitor reads them.
+PollTarget ReadPollTarget(const Arguments& args);
+
+// A signal becomes a readable byte for the event loop, and a flag for the search for the
+// receiver, which runs before that loop.
+std::unique_ptr<platform::TerminationSignals> WatchTerminationSignals();
 
 }  // namespace zub3::cli

@@ -115,8 +115,28 @@ constexpr std::array<Option, 19> kServeOptions{{
     kHelp,
 }};
 
+constexpr std::array<Option, 12> kCheckOptions{{
+    kPort,
+    kReceiverId,
+    kReceiverSpeed,
+    {"timeout", 't', Takes::Value, "TIME",
+     "give the verdict on what was seen after TIME at the\nlatest: seconds, or 500ms, 2m (default 60)"},
+    {"report", 'r', Takes::Value, "FILE",
+     "write the JSON report to FILE (replaced) instead of\nstandard output"},
+    {"end-tolerance", 0, Takes::Value, "N",
+     "an end counts as reached within N counts of 0 or\n127 (default 5)"},
+    {"centre-tolerance", 0, Takes::Value, "N",
+     "a resting channel may be N counts from the centre,\n63.5 (default 6)"},
+    {"noise-sd", 0, Takes::Value, "X",
+     "the highest standard deviation at rest, in counts\n(default 1.0)"},
+    {"noise-p2p", 0, Takes::Value, "N",
+     "the most counts from lowest to highest at rest, 0\nto 16 (default 3)"},
+    kQuiet,
+    kHelp,
+}};
+
 // Every option of every command, for the program's help.
-constexpr std::array<Option, 30> kAllOptions{{
+constexpr std::array<Option, 36> kAllOptions{{
     kPort,
     {"speed", 's', Takes::Value, "BPS",
      "115200, 625000 or 1250000; for read and monitor, the\n"
@@ -155,8 +175,14 @@ constexpr std::array<Option, 30> kAllOptions{{
     {"mqtt-password-file", 0, Takes::Value, "FILE", "serve: the MQTT password, in a private file"},
     {"mqtt-cafile", 0, Takes::Value, "FILE", "serve: MQTT over TLS with this certificate authority"},
     {"log-level", 0, Takes::Value, "LEVEL", "serve: error, warning, info or debug (default warning)"},
+    {"timeout", 't', Takes::Value, "TIME", "check: the verdict after TIME at the latest\n(default 60s)"},
+    {"report", 'r', Takes::Value, "FILE", "check: the JSON report to FILE"},
+    {"end-tolerance", 0, Takes::Value, "N", "check: counts from 0 and 127 for an end (default 5)"},
+    {"centre-tolerance", 0, Takes::Value, "N", "check: counts from the centre at rest (default 6)"},
+    {"noise-sd", 0, Takes::Value, "X", "check: standard deviation at rest (default 1.0)"},
+    {"noise-p2p", 0, Takes::Value, "N", "check: peak to peak at rest (default 3)"},
     {"quiet", 'q', Takes::Nothing, {},
-     "read, write, monitor, serve: leave out the notes and\nthe summary on standard error"},
+     "read, write, monitor, serve, check: leave out the\nnotes and the summary on standard error"},
     kHelp,
     kVersionOption,
 }};
@@ -271,12 +297,42 @@ reached, 2 bad usage, 3 the port could not be opened, or the address could not b
 listened on.
 )";
 
-constexpr std::array<Command, 5> kCommands{{
+constexpr std::string_view kCheckUsage = R"(Usage: zub3ctl check --port PORT [--timeout TIME] [--report FILE] [OPTION]...
+Check a hand-held controller on the bench and give a verdict. The receiver is found as
+"zub3ctl read" does (unless --id and --speed are given) and polled every 10 ms, while
+standard error asks the person at the bench to press each of the 12 buttons and the 8
+diagonals, to move each of the four channels to both ends of its range (0 and 127),
+and then to let go, and ticks off each one as it is seen. The check ends as soon as
+everything has been seen and the controller has rested for a second (nothing held, no
+stick at an end), or after --timeout, or at Ctrl+C, and judges what it saw.
+)";
+constexpr std::string_view kCheckMore = R"(
+A controller passes when every button and diagonal was seen pressed and none is still
+held at the end, each channel came within --end-tolerance of 0 and of 127 and never
+went above 127, and at rest (the last second) each channel's mean lies within
+--centre-tolerance of 63.5, its standard deviation is at most --noise-sd and its
+lowest and highest differ by at most --noise-p2p. A channel that moved more than 16
+counts in the last second did not come to rest. Replies rejected on the way are
+counted in the report but do not fail the controller.
+
+The report is one JSON object: tool, version, verdict ("PASS" or "FAIL"), reasons
+(each with code, subject and text), port, receiver (id, speed), started (the first
+poll's time), duration_s, limits, link (polls, accepted, missed, short, header,
+checksum), indicators (name, kind, seen, presses, one_poll_presses, held_at_end) and
+channels (name, lowest, highest, low_reached, high_reached, settled, rest, sd,
+peak_to_peak). The verdict and its reasons also go to standard error.
+
+Exit status: 0 PASS, 1 FAIL (or no receiver answered), 2 bad usage, 3 the port could
+not be opened or went away.
+)";
+
+constexpr std::array<Command, 6> kCommands{{
     {"ports", kPortsOptions, kPortsUsage, {}},
     {"read", kReadOptions, kReadUsage, kReadMore},
     {"write", kWriteOptions, kWriteUsage, kWriteMore},
     {"monitor", kMonitorOptions, kMonitorUsage, kMonitorMore},
     {"serve", kServeOptions, kServeUsage, kServeMore},
+    {"check", kCheckOptions, kCheckUsage, kCheckMore},
 }};
 
 // The record fields as a table: name, unit, meaning wrapped under its column.
@@ -340,6 +396,7 @@ std::string ProgramHelp()
   or:  zub3ctl write --port PORT --id N --speed BPS [--from-id N --from-speed BPS]
   or:  zub3ctl monitor --port PORT [OPTION]...
   or:  zub3ctl serve --port PORT [OPTION]...
+  or:  zub3ctl check --port PORT [--timeout TIME] [--report FILE]
   or:  zub3ctl COMMAND --help
   or:  zub3ctl help [COMMAND]
 Use a ZUB-3 radio-control receiver on a serial port from the command line: find its ID
@@ -357,6 +414,8 @@ Commands:
   monitor    poll the receiver and write one record per reply, as text, csv or jsonl
   serve      share the receiver: a live page for browsers, JSON and WebSocket
              records for programs, MQTT for a fleet
+  check      check a controller on the bench: every button, diagonal and channel
+             end, and its rest; exit status 0 for PASS, 1 for FAIL, a JSON report
   help       show this help, or a command's
 
 Options:
@@ -392,6 +451,8 @@ Examples:
   zub3sim --replay session.csv
 
   zub3ctl serve --port COM51 --listen 0.0.0.0:8734 --token-file ~/.config/zub3/token
+
+  zub3ctl check --port COM51 --report controller-17.json
 )";
 }
 

@@ -121,6 +121,9 @@ void PollLoop::poll()
         first_ = stamp.sent;
     const PollExchange p = zub3::Poll(*port_, *id_);
     stamp.data = p.data;
+    stamp.fault = p.fault;
+    if (handlers_.polled)
+        handlers_.polled(stamp);
     const Record r = MakeRecord(stamp, *first_);
     summary_.Poll(r.tMs);
     if (!p.Answered()) {

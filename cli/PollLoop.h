@@ -51,6 +51,8 @@ public:
         // Optional: runs before each poll while the port is open, for the owner's own use
         // of the line (a write); polling waits for it.
         std::function<void(TCommX& port, const PortChoice& choice)> betweenPolls;
+        // Optional: every poll as sent and what came back, before the handlers above.
+        std::function<void(const PollResult&)> polled = {};
     };
 
     PollLoop(PollTarget target, PollSettings settings, Handlers handlers);

@@ -2,6 +2,7 @@
 // zub3ctl: the ZUB-3 receiver from the command line, for scripts, robots and logs.
 
 #include "base/ExceptionReport.h"
+#include "cli/Check.h"
 #include "cli/Commands.h"
 #include "cli/Output.h"
 #include "cli/Serve.h"
@@ -63,6 +64,8 @@ int run(const std::vector<std::string>& all)
             return Write(given);
         if (name == "serve")
             return Serve(given);
+        if (name == "check")
+            return Check(given);
         return Monitor(given);
     } catch (const UsageError& e) {
         throw UsageError(name + ": " + e.what() + "; " + zub3::cmdline::TryHelp("zub3ctl " + name));

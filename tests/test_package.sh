@@ -116,7 +116,7 @@ for program in "${programs[@]}"; do
     grep -qx "$section" <<<"$text" || fail "$program's page has no $section"
   done
   case $program in
-    zub3ctl) help=$(for c in "" ports read write monitor serve; do zub3ctl $c --help; done) ;;
+    zub3ctl) help=$(for c in "" ports read write monitor serve check; do zub3ctl $c --help; done) ;;
     # The window's --help needs no display: none is given.
     ZUB3Manager) help=$(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM timeout 10 ZUB3Manager --help) ;;
     *) help=$($program --help) ;;
@@ -150,7 +150,7 @@ complete_line() {
            COMP_LINE="$*"; COMP_POINT=${#COMP_LINE}; COMP_WORDS=("$@"); COMP_CWORD=$(($# - 1))
            _$1; echo "${COMPREPLY[*]}"' _ "$root/share/bash-completion/completions" "$@"
 }
-for case in "zub3ctl mon|monitor" "zub3ctl monitor --format |text csv jsonl" "zub3ctl ports --|--json --check --help" \
+for case in "zub3ctl mon|monitor" "zub3ctl monitor --format |text csv jsonl" "zub3ctl ports --|--json --check --help" "zub3ctl che|check" \
             "zub3sim --speed |115200 625000 1250000" "zub3sim --fault-s|--fault-short" \
             "zub3sim --fault-noise --fault-d|--fault-delay"; do
   words=${case%|*} expected=${case#*|}

@@ -163,7 +163,7 @@ TEST_F(Zub3ctlTest, HelpVersionAndBadUsage)
     const Result help = ctl({"--help"});
     EXPECT_EQ(help.status, 0);
     EXPECT_EQ(help.out.rfind("Usage: zub3ctl ports", 0), 0u);
-    for (const char* command : {"ports", "read", "write", "monitor"}) {
+    for (const char* command : {"ports", "read", "write", "monitor", "check"}) {
         const Result r = ctl({command, "--help"});
         EXPECT_EQ(r.status, 0) << command;
         EXPECT_EQ(r.out.rfind(std::string("Usage: zub3ctl ") + command, 0), 0u) << r.out;
@@ -203,6 +203,10 @@ TEST_F(Zub3ctlTest, HelpVersionAndBadUsage)
         {"monitor", "--port", "COM99", "--interval", "0.501s"},
         {"monitor", "--port", "COM99", "--heartbeat", "2s"},  // needs --changes
         {"monitor", "--port", "COM99", "--changes", "--heartbeat", "0"},
+        {"check", "--port", "COM99", "--timeout", "0.5"},
+        {"check", "--port", "COM99", "--noise-p2p", "17"},
+        {"check", "--port", "COM99", "--noise-sd", "1,5"},
+        {"check", "--port", "COM99", "--end-tolerance", "64"},
     };
     for (const auto& args : bad) {
         const Result r = ctl(args);

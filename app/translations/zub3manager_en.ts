@@ -124,6 +124,277 @@
     </message>
 </context>
 <context>
+    <name>CheckWindow</name>
+    <message>
+        <source>ZUB-3 Manager コントローラー検査</source>
+        <translation>ZUB-3 Manager controller check</translation>
+    </message>
+    <message>
+        <source>すべてのボタンと斜めを押し、各チャンネル（スティック）を両端まで動かしてから、手を離してください。見えたものから印が付きます。</source>
+        <translation>Press every button and diagonal, move each channel (stick) to both ends, then let go. Each is ticked off as it is seen.</translation>
+    </message>
+    <message>
+        <source>ボタンと斜め</source>
+        <translation>Buttons and diagonals</translation>
+    </message>
+    <message>
+        <source>チャンネル</source>
+        <translation>Channels</translation>
+    </message>
+    <message>
+        <source>現在</source>
+        <translation>Now</translation>
+    </message>
+    <message>
+        <source>下端</source>
+        <translation>Low end</translation>
+    </message>
+    <message>
+        <source>上端</source>
+        <translation>High end</translation>
+    </message>
+    <message>
+        <source>許容差</source>
+        <translation>Tolerances</translation>
+    </message>
+    <message>
+        <source>両端（0 と 127 から）</source>
+        <translation>Ends (from 0 and 127)</translation>
+    </message>
+    <message>
+        <source>中立（63.5 から）</source>
+        <translation>Rest (from 63.5)</translation>
+    </message>
+    <message>
+        <source>静止時のノイズ: 標準偏差</source>
+        <translation>Noise at rest: standard deviation</translation>
+    </message>
+    <message>
+        <source>静止時のノイズ: 幅（最大 − 最小）</source>
+        <translation>Noise at rest: peak to peak</translation>
+    </message>
+    <message>
+        <source>やり直し</source>
+        <translation>Start again</translation>
+    </message>
+    <message>
+        <source>見えたものを消去して、もう一度検査します</source>
+        <translation>Forget what was seen and check again</translation>
+    </message>
+    <message>
+        <source>判定</source>
+        <translation>Judge</translation>
+    </message>
+    <message>
+        <source>ここまでに見えたもので合否を判定します</source>
+        <translation>Give the verdict on what has been seen so far</translation>
+    </message>
+    <message>
+        <source>HTML で保存</source>
+        <translation>Save as HTML</translation>
+    </message>
+    <message>
+        <source>JSON で保存</source>
+        <translation>Save as JSON</translation>
+    </message>
+    <message>
+        <source>判定しました。やり直すと、もう一度検査します。</source>
+        <translation>Judged. Start again to check once more.</translation>
+    </message>
+    <message>
+        <source>スイッチを入れると検査が始まります。</source>
+        <translation>The check begins when the switch is on.</translation>
+    </message>
+    <message>
+        <source>静止しています。残りを操作してください。</source>
+        <translation>At rest. Do what is still unticked.</translation>
+    </message>
+    <message>
+        <source>検査中: ポーリング %1 回</source>
+        <translation>Checking: %1 polls</translation>
+    </message>
+    <message>
+        <source>合格 (PASS)</source>
+        <translation>PASS</translation>
+    </message>
+    <message>
+        <source>不合格 (FAIL)</source>
+        <translation>FAIL</translation>
+    </message>
+    <message>
+        <source>受信機が一度も応答しませんでした</source>
+        <translation>The receiver answered no poll</translation>
+    </message>
+    <message>
+        <source>%1 が一度も押されませんでした</source>
+        <translation>%1 was never seen pressed</translation>
+    </message>
+    <message>
+        <source>%1 が手を離した後も押されたままです</source>
+        <translation>%1 was still held when the controller was let go</translation>
+    </message>
+    <message>
+        <source>%1 は %2 までしか下がりません（0 から %3 以内）</source>
+        <translation>%1 went down to %2 only (0 within %3)</translation>
+    </message>
+    <message>
+        <source>%1 は %2 までしか上がりません（127 から %3 以内）</source>
+        <translation>%1 went up to %2 only (127 within %3)</translation>
+    </message>
+    <message>
+        <source>%1 が 127 を超えました（%2）</source>
+        <translation>%1 reached %2, above 127</translation>
+    </message>
+    <message>
+        <source>%1 が静止しませんでした（最後の静止が 1 秒に足りません）</source>
+        <translation>%1 did not come to rest: less than a second of polls at the end</translation>
+    </message>
+    <message>
+        <source>%1 が静止しませんでした（最後の 1 秒に %2 動きました）</source>
+        <translation>%1 did not come to rest: it moved %2 counts in the last second</translation>
+    </message>
+    <message>
+        <source>%1 の中立は %2 で、63.5 から %3 以内にありません</source>
+        <translation>%1 rests at %2, not within %3 of 63.5</translation>
+    </message>
+    <message>
+        <source>%1 の静止時のノイズ: 標準偏差 %2（上限 %3）</source>
+        <translation>%1 is noisy at rest: standard deviation %2 (at most %3)</translation>
+    </message>
+    <message>
+        <source>%1 の静止時のノイズ: 幅 %2（上限 %3）</source>
+        <translation>%1 is noisy at rest: %2 counts peak to peak (at most %3)</translation>
+    </message>
+    <message>
+        <source>ZUB-3 コントローラー検査</source>
+        <translation>ZUB-3 controller check</translation>
+    </message>
+    <message>
+        <source>理由</source>
+        <translation>Reasons</translation>
+    </message>
+    <message>
+        <source>ツール</source>
+        <translation>Tool</translation>
+    </message>
+    <message>
+        <source>ポート</source>
+        <translation>Port</translation>
+    </message>
+    <message>
+        <source>受信機</source>
+        <translation>Receiver</translation>
+    </message>
+    <message>
+        <source>開始日時</source>
+        <translation>Started</translation>
+    </message>
+    <message>
+        <source>時間</source>
+        <translation>Duration</translation>
+    </message>
+    <message>
+        <source>許容差（両端 / 中立 / 標準偏差 / 幅）</source>
+        <translation>Tolerances (ends / rest / standard deviation / peak to peak)</translation>
+    </message>
+    <message>
+        <source>ボタン</source>
+        <translation>Button</translation>
+    </message>
+    <message>
+        <source>確認</source>
+        <translation>seen</translation>
+    </message>
+    <message>
+        <source>未確認</source>
+        <translation>not seen</translation>
+    </message>
+    <message>
+        <source>押した回数</source>
+        <translation>Presses</translation>
+    </message>
+    <message>
+        <source>1 回のポーリングだけの押下</source>
+        <translation>Presses seen in one poll only</translation>
+    </message>
+    <message>
+        <source>最小</source>
+        <translation>Lowest</translation>
+    </message>
+    <message>
+        <source>最大</source>
+        <translation>Highest</translation>
+    </message>
+    <message>
+        <source>中立</source>
+        <translation>Rest</translation>
+    </message>
+    <message>
+        <source>標準偏差</source>
+        <translation>Standard deviation</translation>
+    </message>
+    <message>
+        <source>幅</source>
+        <translation>Peak to peak</translation>
+    </message>
+    <message>
+        <source>静止せず</source>
+        <translation>did not come to rest</translation>
+    </message>
+    <message>
+        <source>通信</source>
+        <translation>Link</translation>
+    </message>
+    <message>
+        <source>ポーリング</source>
+        <translation>Polls</translation>
+    </message>
+    <message>
+        <source>受信</source>
+        <translation>Accepted</translation>
+    </message>
+    <message>
+        <source>応答なし</source>
+        <translation>No reply</translation>
+    </message>
+    <message>
+        <source>短い応答</source>
+        <translation>Short reply</translation>
+    </message>
+    <message>
+        <source>ヘッダ不一致</source>
+        <translation>Wrong header</translation>
+    </message>
+    <message>
+        <source>チェックサム不一致</source>
+        <translation>Bad checksum</translation>
+    </message>
+    <message>
+        <source>チャンネルの推移</source>
+        <translation>Channels over time</translation>
+    </message>
+    <message>
+        <source>検査の結果を %1 に保存できません: %2</source>
+        <translation>Cannot save the check&apos;s report to %1: %2</translation>
+    </message>
+    <message>
+        <source>検査の結果の保存先</source>
+        <translation>Save the check&apos;s report as</translation>
+    </message>
+    <message>
+        <source>HTML ファイル (*.html)</source>
+        <translation>HTML files (*.html)</translation>
+    </message>
+    <message>
+        <source>JSON ファイル (*.json)</source>
+        <translation>JSON files (*.json)</translation>
+    </message>
+    <message>
+        <source>許容差を %1 に保存できません。この実行の間だけ使います。</source>
+        <translation>Cannot keep the tolerances in %1; they hold for this run only.</translation>
+    </message>
+</context>
+<context>
     <name>Dialogs</name>
     <message>
         <source>警告</source>
@@ -435,8 +706,12 @@ Qt %2</translation>
         <translation>Sticks and link</translation>
     </message>
     <message>
-        <source>&lt;h3&gt;ZUB-3 Manager&lt;/h3&gt;&lt;p&gt;&lt;b&gt;はじめに&lt;/b&gt;&lt;/p&gt;&lt;ol&gt;&lt;li&gt;「ポート」で ZUB-3 をつないだポートを選びます。&lt;/li&gt;&lt;li&gt;読込ボタン（虫めがね）で ZUB-3 の ID とボーレートを読み込みます。&lt;/li&gt;&lt;li&gt;スイッチを ON にすると、読込間隔ごとに ZPT の状態を受信します。もう一度押すと止まります。&lt;/li&gt;&lt;/ol&gt;&lt;p&gt;&lt;b&gt;表示&lt;/b&gt;&lt;/p&gt;&lt;ul&gt;&lt;li&gt;ZPT の図: 押されているボタンに色が付きます。丸は十字の斜め（隣り合う二つを同時に押したとき）です。&lt;/li&gt;&lt;li&gt;四本のバー: アナログチャンネル PA1〜PA4 の値（0〜127）。&lt;/li&gt;&lt;li&gt;Send / Recv: 最後に送った・受け取ったバイト列（16 進）。&lt;/li&gt;&lt;li&gt;下の行: 操作の結果と、受信できなかった回数。&lt;/li&gt;&lt;/ul&gt;&lt;p&gt;右クリックで次の操作のメニューが開きます。&lt;/p&gt;&lt;table&gt;&lt;tr&gt;&lt;td&gt;Ctrl+R&lt;/td&gt;&lt;td&gt;記録の開始・停止&lt;/td&gt;&lt;/tr&gt;&lt;tr&gt;&lt;td&gt;Ctrl+G&lt;/td&gt;&lt;td&gt;グラフ（チャンネルとボタンの推移）を開く&lt;/td&gt;&lt;/tr&gt;&lt;tr&gt;&lt;td&gt;Ctrl+K&lt;/td&gt;&lt;td&gt;スティックの可動範囲・中立と通信品質&lt;/td&gt;&lt;/tr&gt;&lt;tr&gt;&lt;td&gt;Ctrl+B&lt;/td&gt;&lt;td&gt;ボタンを押した・離した時刻の一覧を開く&lt;/td&gt;&lt;/tr&gt;&lt;tr&gt;&lt;td&gt;F1&lt;/td&gt;&lt;td&gt;このヘルプ&lt;/td&gt;&lt;/tr&gt;&lt;tr&gt;&lt;td&gt;Ctrl+Q&lt;/td&gt;&lt;td&gt;終了&lt;/td&gt;&lt;/tr&gt;&lt;/table&gt;&lt;p&gt;&lt;b&gt;設定&lt;/b&gt;（ポート、ボーレート、読込間隔、ID）は閉じるときに %1 に保存され、次の起動で使われます。使わずに起動するには &lt;code&gt;ZUB3Manager --fresh&lt;/code&gt;。&lt;/p&gt;&lt;p&gt;&lt;b&gt;記録&lt;/b&gt;は zub3ctl monitor --format csv と同じ CSV で、既定では %2 に保存されます。zub3sim --replay で再生できます。&lt;/p&gt;&lt;p&gt;&lt;b&gt;ネットワーク上のポート&lt;/b&gt;（RFC 2217、例えば ser2net）は %3 に &lt;code&gt;COM60 rfc2217://ホスト:ポート&lt;/code&gt; の行を書くと、ポート一覧に COM60 として現れます。&lt;/p&gt;</source>
-        <translation>&lt;h3&gt;ZUB-3 Manager&lt;/h3&gt;&lt;p&gt;&lt;b&gt;Getting started&lt;/b&gt;&lt;/p&gt;&lt;ol&gt;&lt;li&gt;Choose the port the ZUB-3 is connected to under “Port”.&lt;/li&gt;&lt;li&gt;The Read button (the magnifying glass) reads the ZUB-3&apos;s ID and line speed.&lt;/li&gt;&lt;li&gt;Turn the switch ON to receive the ZPT&apos;s state at every reading interval. Click it again to stop.&lt;/li&gt;&lt;/ol&gt;&lt;p&gt;&lt;b&gt;What the window shows&lt;/b&gt;&lt;/p&gt;&lt;ul&gt;&lt;li&gt;The ZPT drawing: the buttons held are coloured. The circles are the pad&apos;s diagonals (two neighbouring directions held together).&lt;/li&gt;&lt;li&gt;The four bars: the analogue channels PA1 to PA4 (0 to 127).&lt;/li&gt;&lt;li&gt;Send / Recv: the bytes last sent and received (hexadecimal).&lt;/li&gt;&lt;li&gt;The bottom line: the result of each action, and how many replies did not come.&lt;/li&gt;&lt;/ul&gt;&lt;p&gt;A right click opens a menu of these actions.&lt;/p&gt;&lt;table&gt;&lt;tr&gt;&lt;td&gt;Ctrl+R&lt;/td&gt;&lt;td&gt;start or stop recording&lt;/td&gt;&lt;/tr&gt;&lt;tr&gt;&lt;td&gt;Ctrl+G&lt;/td&gt;&lt;td&gt;open the chart (channels and buttons over time)&lt;/td&gt;&lt;/tr&gt;&lt;tr&gt;&lt;td&gt;Ctrl+K&lt;/td&gt;&lt;td&gt;the sticks&apos; travel and centre, and the link quality&lt;/td&gt;&lt;/tr&gt;&lt;tr&gt;&lt;td&gt;Ctrl+B&lt;/td&gt;&lt;td&gt;open the list of button presses and releases&lt;/td&gt;&lt;/tr&gt;&lt;tr&gt;&lt;td&gt;F1&lt;/td&gt;&lt;td&gt;this help&lt;/td&gt;&lt;/tr&gt;&lt;tr&gt;&lt;td&gt;Ctrl+Q&lt;/td&gt;&lt;td&gt;quit&lt;/td&gt;&lt;/tr&gt;&lt;/table&gt;&lt;p&gt;&lt;b&gt;Settings&lt;/b&gt; (port, line speed, reading interval, ID) are saved in %1 on closing and used at the next start. To start without them: &lt;code&gt;ZUB3Manager --fresh&lt;/code&gt;.&lt;/p&gt;&lt;p&gt;&lt;b&gt;Recordings&lt;/b&gt; are the same CSV as zub3ctl monitor --format csv, saved by default in %2; zub3sim --replay plays them back.&lt;/p&gt;&lt;p&gt;&lt;b&gt;Ports on the network&lt;/b&gt; (RFC 2217, e.g. ser2net): a line &lt;code&gt;COM60 rfc2217://HOST:PORT&lt;/code&gt; in %3 makes COM60 appear in the port list.&lt;/p&gt;</translation>
+        <source>コントローラー検査</source>
+        <translation>Controller check</translation>
+    </message>
+    <message>
+        <source>&lt;h3&gt;ZUB-3 Manager&lt;/h3&gt;&lt;p&gt;&lt;b&gt;はじめに&lt;/b&gt;&lt;/p&gt;&lt;ol&gt;&lt;li&gt;「ポート」で ZUB-3 をつないだポートを選びます。&lt;/li&gt;&lt;li&gt;読込ボタン（虫めがね）で ZUB-3 の ID とボーレートを読み込みます。&lt;/li&gt;&lt;li&gt;スイッチを ON にすると、読込間隔ごとに ZPT の状態を受信します。もう一度押すと止まります。&lt;/li&gt;&lt;/ol&gt;&lt;p&gt;&lt;b&gt;表示&lt;/b&gt;&lt;/p&gt;&lt;ul&gt;&lt;li&gt;ZPT の図: 押されているボタンに色が付きます。丸は十字の斜め（隣り合う二つを同時に押したとき）です。&lt;/li&gt;&lt;li&gt;四本のバー: アナログチャンネル PA1〜PA4 の値（0〜127）。&lt;/li&gt;&lt;li&gt;Send / Recv: 最後に送った・受け取ったバイト列（16 進）。&lt;/li&gt;&lt;li&gt;下の行: 操作の結果と、受信できなかった回数。&lt;/li&gt;&lt;/ul&gt;&lt;p&gt;右クリックで次の操作のメニューが開きます。&lt;/p&gt;&lt;table&gt;&lt;tr&gt;&lt;td&gt;Ctrl+R&lt;/td&gt;&lt;td&gt;記録の開始・停止&lt;/td&gt;&lt;/tr&gt;&lt;tr&gt;&lt;td&gt;Ctrl+G&lt;/td&gt;&lt;td&gt;グラフ（チャンネルとボタンの推移）を開く&lt;/td&gt;&lt;/tr&gt;&lt;tr&gt;&lt;td&gt;Ctrl+K&lt;/td&gt;&lt;td&gt;スティックの可動範囲・中立と通信品質&lt;/td&gt;&lt;/tr&gt;&lt;tr&gt;&lt;td&gt;Ctrl+B&lt;/td&gt;&lt;td&gt;ボタンを押した・離した時刻の一覧を開く&lt;/td&gt;&lt;/tr&gt;&lt;tr&gt;&lt;td&gt;Ctrl+T&lt;/td&gt;&lt;td&gt;コントローラー検査（全ボタン・両端・静止の合否判定）&lt;/td&gt;&lt;/tr&gt;&lt;tr&gt;&lt;td&gt;F1&lt;/td&gt;&lt;td&gt;このヘルプ&lt;/td&gt;&lt;/tr&gt;&lt;tr&gt;&lt;td&gt;Ctrl+Q&lt;/td&gt;&lt;td&gt;終了&lt;/td&gt;&lt;/tr&gt;&lt;/table&gt;&lt;p&gt;&lt;b&gt;設定&lt;/b&gt;（ポート、ボーレート、読込間隔、ID）は閉じるときに %1 に保存され、次の起動で使われます。使わずに起動するには &lt;code&gt;ZUB3Manager --fresh&lt;/code&gt;。&lt;/p&gt;&lt;p&gt;&lt;b&gt;記録&lt;/b&gt;は zub3ctl monitor --format csv と同じ CSV で、既定では %2 に保存されます。zub3sim --replay で再生できます。&lt;/p&gt;&lt;p&gt;&lt;b&gt;ネットワーク上のポート&lt;/b&gt;（RFC 2217、例えば ser2net）は %3 に &lt;code&gt;COM60 rfc2217://ホスト:ポート&lt;/code&gt; の行を書くと、ポート一覧に COM60 として現れます。&lt;/p&gt;</source>
+        <translation>&lt;h3&gt;ZUB-3 Manager&lt;/h3&gt;&lt;p&gt;&lt;b&gt;Getting started&lt;/b&gt;&lt;/p&gt;&lt;ol&gt;&lt;li&gt;Choose the port the ZUB-3 is connected to under “Port”.&lt;/li&gt;&lt;li&gt;The Read button (the magnifying glass) reads the ZUB-3&apos;s ID and line speed.&lt;/li&gt;&lt;li&gt;Turn the switch ON to receive the ZPT&apos;s state at every reading interval. Click it again to stop.&lt;/li&gt;&lt;/ol&gt;&lt;p&gt;&lt;b&gt;What the window shows&lt;/b&gt;&lt;/p&gt;&lt;ul&gt;&lt;li&gt;The ZPT drawing: the buttons held are coloured. The circles are the pad&apos;s diagonals (two neighbouring directions held together).&lt;/li&gt;&lt;li&gt;The four bars: the analogue channels PA1 to PA4 (0 to 127).&lt;/li&gt;&lt;li&gt;Send / Recv: the bytes last sent and received (hexadecimal).&lt;/li&gt;&lt;li&gt;The bottom line: the result of each action, and how many replies did not come.&lt;/li&gt;&lt;/ul&gt;&lt;p&gt;A right click opens a menu of these actions.&lt;/p&gt;&lt;table&gt;&lt;tr&gt;&lt;td&gt;Ctrl+R&lt;/td&gt;&lt;td&gt;start or stop recording&lt;/td&gt;&lt;/tr&gt;&lt;tr&gt;&lt;td&gt;Ctrl+G&lt;/td&gt;&lt;td&gt;open the chart (channels and buttons over time)&lt;/td&gt;&lt;/tr&gt;&lt;tr&gt;&lt;td&gt;Ctrl+K&lt;/td&gt;&lt;td&gt;the sticks&apos; travel and centre, and the link quality&lt;/td&gt;&lt;/tr&gt;&lt;tr&gt;&lt;td&gt;Ctrl+B&lt;/td&gt;&lt;td&gt;open the list of button presses and releases&lt;/td&gt;&lt;/tr&gt;&lt;tr&gt;&lt;td&gt;Ctrl+T&lt;/td&gt;&lt;td&gt;the controller check (every button, both ends, the rest: PASS or FAIL)&lt;/td&gt;&lt;/tr&gt;&lt;tr&gt;&lt;td&gt;F1&lt;/td&gt;&lt;td&gt;this help&lt;/td&gt;&lt;/tr&gt;&lt;tr&gt;&lt;td&gt;Ctrl+Q&lt;/td&gt;&lt;td&gt;quit&lt;/td&gt;&lt;/tr&gt;&lt;/table&gt;&lt;p&gt;&lt;b&gt;Settings&lt;/b&gt; (port, line speed, reading interval, ID) are saved in %1 on closing and used at the next start. To start without them: &lt;code&gt;ZUB3Manager --fresh&lt;/code&gt;.&lt;/p&gt;&lt;p&gt;&lt;b&gt;Recordings&lt;/b&gt; are the same CSV as zub3ctl monitor --format csv, saved by default in %2; zub3sim --replay plays them back.&lt;/p&gt;&lt;p&gt;&lt;b&gt;Ports on the network&lt;/b&gt; (RFC 2217, e.g. ser2net): a line &lt;code&gt;COM60 rfc2217://HOST:PORT&lt;/code&gt; in %3 makes COM60 appear in the port list.&lt;/p&gt;</translation>
     </message>
 </context>
 </TS>
