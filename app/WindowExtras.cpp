@@ -239,7 +239,10 @@ void WindowExtras::switchLanguage()
     // The window's texts are set as it is built: the choice takes effect at the next start,
     // and the entry then offers the way back.
     const QString chosen = otherLanguage(nextLanguage());
-    StoreLanguage(settingsFile_, chosen);
+    if (!StoreLanguage(settingsFile_, chosen)) {
+        ShowWarning(tr("設定ファイル %1 を読めないので、言語の選択を保存できません。").arg(settingsFile_));
+        return;
+    }
     languageAction_->setText(LanguageName(otherLanguage(chosen)));
     ShowInformation(tr("次の起動から%1で表示します").arg(LanguageName(chosen)));
 }

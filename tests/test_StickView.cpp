@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <QTemporaryDir>
+#include <QTest>
 
 using namespace std::chrono_literals;
 using zub3::PollFault;
@@ -106,4 +107,32 @@ TEST(StickView, PanelCountsEachRejectionAndShowsTheTravel)
     EXPECT_FALSE(view.Travel().Empty());
     view.ResetTravel();
     EXPECT_EQ(view.Text(0, 2), QStringLiteral("-"));
+}
+
+// The panel opens as wide as the counts of a long run need: it does not depend on being
+// widened as they grow (a window manager may not be there to do it), and cuts none.
+TEST(StickView, OpensWideEnoughForTheCountsOfALongRun)
+{
+    QTemporaryDir dir;
+    WindowRig rig;
+    auto form = rig.OpenWindow();
+    WindowExtras extras(*form, dir.filePath("ZUB3Manager.conf"));
+    StickView& view = extras.Sticks();
+    view.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&view));
+    const int opened = view.width();
+    const auto now = std::chrono::steady_clock::now();
+    const PollFault faults[] = {PollFault::Short, PollFault::Header, PollFault::Checksum,
+                                PollFault::Missed, PollFault::None};
+    for (int i = 0; i < 150'000; ++i) {
+        zub3::PollResult p{now, 0, std::nullopt, faults[i % 5]};
+        if (p.fault == PollFault::None)
+            p.data = zub3::PollData{0, {64, 64, 64, 64}};
+        view.Add(p);
+    }
+    view.Refresh();
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(view.LinkText().contains(QStringLiteral("ポーリング 150000 回"))) << view.LinkText().toStdString();
+    EXPECT_GE(opened, view.minimumSizeHint().width());
+    EXPECT_EQ(view.width(), opened);
 }
