@@ -15,6 +15,7 @@
 
 #include <cmath>
 #include <fstream>
+#include <functional>
 
 using namespace std::chrono_literals;
 
@@ -214,18 +215,122 @@ TEST(ChartWindow, ReadoutFollowsThePlotWithoutWideningTheWindow)
     EXPECT_EQ(chart.width(), width);
 }
 
-TEST(ChartWindow, ValueAxisIsTheChannelsRangeUntilAValueAboveIt)
+TEST(ChartWindow, ValueAxisIsTheChannelsRangeWhileNoValueAboveItIsInView)
 {
     ChartWindow chart;
+    chart.SetSpan(1s);
     chart.Add(poll(0, 10ms));
     chart.Refresh();
     EXPECT_EQ(chart.ValueAxis()->max(), 127);
     zub3::PollResult high = poll(1, 10ms);
     high.data->channels[2] = 200;
     chart.Add(high);
-    chart.Add(poll(2, 10ms));
+    for (int i = 2; i <= 100; ++i)
+        chart.Add(poll(i, 10ms));
     chart.Refresh();
     EXPECT_EQ(chart.ValueAxis()->max(), 255);
+    // Once the 200 has left the view, back to the range the channels use.
+    for (int i = 101; i <= 200; ++i)
+        chart.Add(poll(i, 10ms));
+    chart.Refresh();
+    EXPECT_EQ(chart.ValueAxis()->min(), 0);
+    EXPECT_EQ(chart.ValueAxis()->max(), 127);
+    chart.ScrollTo(0.9);
+    EXPECT_EQ(chart.ValueAxis()->max(), 255);
+}
+
+// Grid lines fall on times their labels name exactly.
+TEST(ChartWindow, TimeGridLinesFallOnRoundTimes)
+{
+    ChartWindow chart;
+    const struct {
+        std::chrono::milliseconds span;
+        double step;
+    } rows[] = {{500ms, 0.1}, {1s, 0.2}, {10s, 2}, {60s, 10}, {3600s, 600}};
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.span.count());
+        chart.SetSpan(r.span);
+        const QValueAxis* time = chart.TimeAxis();
+        EXPECT_EQ(time->tickType(), QValueAxis::TicksDynamic);
+        EXPECT_EQ(time->tickAnchor(), 0);
+        EXPECT_DOUBLE_EQ(time->tickInterval(), r.step);
+        for (int k = 1; k <= 7; ++k) {
+            const QString label = QString::asprintf(time->labelFormat().toLatin1().constData(), k * r.step);
+            EXPECT_NEAR(label.toDouble(), k * r.step, 1e-9) << label.toStdString();
+        }
+    }
+}
+
+// Fitted to the values in view, zoomed and moved by hand within 0 to 255, and back.
+TEST(ChartWindow, ValueAxisFitsZoomsAndMoves)
+{
+    ChartWindow chart;
+    for (int i = 0; i <= 100; ++i) {
+        zub3::PollResult p = poll(i, 10ms);
+        p.data->channels = {40, 50, 60, 55};
+        chart.Add(p);
+    }
+    using VS = ChartWindow::ValueScale;
+    const struct {
+        const char* step;
+        std::function<void()> act;
+        double min, max;
+        VS scale;
+    } steps[] = {
+        {"fit", [&] { chart.SetValueScale(VS::Fit); }, 39, 61, VS::Fit},
+        {"full", [&] { chart.SetValueScale(VS::Full); }, 0, 127, VS::Full},
+        {"zoom in around 64", [&] { chart.ZoomValues(0.5, 64); }, 32, 95.5, VS::Manual},
+        {"move up", [&] { chart.PanValues(100); }, 132, 195.5, VS::Manual},
+        {"move past the top", [&] { chart.PanValues(100); }, 191.5, 255, VS::Manual},
+        {"zoom out past everything", [&] { chart.ZoomValues(10, 200); }, 0, 255, VS::Manual},
+        {"zoom in to nothing", [&] { chart.ZoomValues(0, 100); }, 98, 102, VS::Manual},
+        {"full again", [&] { chart.SetValueScale(VS::Full); }, 0, 127, VS::Full},
+    };
+    for (const auto& s : steps) {
+        SCOPED_TRACE(s.step);
+        s.act();
+        EXPECT_NEAR(chart.ValueAxis()->min(), s.min, 0.01);
+        EXPECT_NEAR(chart.ValueAxis()->max(), s.max, 0.01);
+        EXPECT_EQ(chart.GetValueScale(), s.scale);
+    }
+}
+
+// Ctrl and the wheel zoom the values around the one under the pointer, leaving time; the
+// lines are drawn on the axis so chosen.
+TEST(ChartWindow, CtrlAndTheWheelZoomTheValuesTheLinesFollow)
+{
+    ChartWindow chart;
+    chart.resize(800, 500);
+    chart.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&chart));
+    for (int i = 0; i <= 100; ++i) {
+        zub3::PollResult p = poll(i, 10ms);
+        p.data->channels = {60, 60, 60, 60};
+        chart.Add(p);
+    }
+    chart.Refresh();
+    const QRectF area = chart.Chart()->plotArea();
+    const double pointerValue = 127 * (area.bottom() - area.center().y()) / area.height();
+    QWidget* viewport = chart.Plot();
+    QWheelEvent wheel(area.center(), viewport->mapToGlobal(area.center()), {}, {0, 120},
+                      Qt::NoButton, Qt::ControlModifier, Qt::NoScrollPhase, false);
+    QCoreApplication::sendEvent(viewport, &wheel);
+    EXPECT_EQ(chart.Span(), 10000ms);
+    EXPECT_NEAR(chart.ValueAxis()->max() - chart.ValueAxis()->min(), 127 * 0.8, 0.01);
+    EXPECT_NEAR((pointerValue - chart.ValueAxis()->min()) / (chart.ValueAxis()->max() - chart.ValueAxis()->min()),
+                pointerValue / 127, 0.01);
+
+    chart.ZoomValues(0.25, 60);  // 60 near the middle of the plot
+    const QImage image = chart.Image();
+    const QColor colour = chart.findChildren<QCheckBox*>()[3]->palette().color(QPalette::WindowText);
+    const double expected = area.top() + (area.height() - 1) *
+                                             (1 - (60 - chart.ValueAxis()->min()) /
+                                                      (chart.ValueAxis()->max() - chart.ValueAxis()->min()));
+    int row = -1;
+    for (int y = area.toAlignedRect().top(); y <= area.toAlignedRect().bottom(); ++y)
+        if (image.pixelColor(area.toAlignedRect().left() + area.toAlignedRect().width() / 20, y) == colour)
+            row = y;
+    EXPECT_NEAR(row, expected, 1.0);
 }
 
 // A stick held at an end is drawn at the plot's edge, not cut off by it.
@@ -335,4 +440,75 @@ TEST(ChartWindow, HistoryIsBounded)
         chart.Add(poll(i, 5ms));
     EXPECT_EQ(chart.Samples().size(), ChartWindow::kHistoryPolls);
     EXPECT_EQ(chart.Samples().front().sentWallMs, 1'700'000'000'000 + extra);
+}
+
+// Each channel's statistics over the view, or over a span dragged across the plot; a click
+// goes back to the view. Failed polls count for nothing.
+TEST(ChartWindow, StatisticsOverTheViewOrADraggedSpan)
+{
+    ChartWindow chart;
+    chart.resize(800, 500);
+    chart.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&chart));
+    for (int i = 0; i < 100; ++i) {
+        if (i == 50) {
+            chart.Add(failed(i, 10ms, zub3::PollFault::Missed));
+            continue;
+        }
+        zub3::PollResult p = poll(i, 10ms);
+        p.data->channels = {static_cast<zub3::Byte>(i % 10), static_cast<zub3::Byte>(i), 7, 9};
+        chart.Add(p);
+    }
+    chart.Refresh();
+    const struct {
+        const char* span;
+        std::optional<std::pair<double, double>> selection;
+        std::size_t polls;
+        double min1, max1, mean1, deviation1, change2;
+    } rows[] = {
+        // 0 to 9 ten times less the 0 of poll 50: mean 4.545..., deviation 2.8497...
+        {"view", std::nullopt, 99, 0, 9, 450.0 / 99, std::sqrt(2850.0 / 99 - std::pow(450.0 / 99, 2)), 99},
+        {"polls 20 to 29", std::pair(0.195, 0.295), 10, 0, 9, 4.5, std::sqrt(8.25), 9},
+        {"dragged right to left", std::pair(0.295, 0.195), 10, 0, 9, 4.5, std::sqrt(8.25), 9},
+        {"nothing answered", std::pair(0.495, 0.505), 0, 0, 0, 0, 0, 0},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.span);
+        if (r.selection)
+            chart.Select(r.selection->first, r.selection->second);
+        else
+            chart.ClearSelection();
+        const auto stats = chart.Statistics();
+        if (r.polls == 0) {
+            EXPECT_FALSE(stats[0]);
+            continue;
+        }
+        ASSERT_TRUE(stats[0] && stats[1] && stats[2]);
+        EXPECT_EQ(stats[0]->polls, r.polls);
+        EXPECT_EQ(stats[0]->min, r.min1);
+        EXPECT_EQ(stats[0]->max, r.max1);
+        EXPECT_NEAR(stats[0]->mean, r.mean1, 1e-9);
+        EXPECT_NEAR(stats[0]->deviation, r.deviation1, 1e-9);
+        EXPECT_EQ(stats[1]->change, r.change2);
+        EXPECT_EQ(stats[2]->deviation, 0);  // a channel that never moved
+    }
+
+    // A drag across the plot selects; a click clears.
+    QWidget* viewport = chart.Plot();
+    const QRectF area = chart.Chart()->plotArea();
+    const auto x = [&](double s) { return area.left() + s / 10.0 * area.width(); };
+    const QPointF from(x(0.2), area.center().y()), to(x(0.8), area.center().y());
+    QTest::mousePress(viewport, Qt::LeftButton, {}, from.toPoint());
+    QMouseEvent move(QEvent::MouseMove, to, viewport->mapToGlobal(to), Qt::NoButton, Qt::LeftButton,
+                     Qt::NoModifier);
+    QCoreApplication::sendEvent(viewport, &move);
+    QTest::mouseRelease(viewport, Qt::LeftButton, {}, to.toPoint());
+    ASSERT_TRUE(chart.Selection());
+    EXPECT_NEAR(chart.Selection()->first, 0.2, 0.03);
+    EXPECT_NEAR(chart.Selection()->second, 0.8, 0.03);
+    EXPECT_TRUE(chart.StatisticsText().startsWith(QStringLiteral("選択 "))) << chart.StatisticsText().toStdString();
+    EXPECT_TRUE(chart.StatisticsText().contains(QStringLiteral("PA1　最小 0　最大 9")));
+    QTest::mouseClick(viewport, Qt::LeftButton, {}, from.toPoint());
+    EXPECT_FALSE(chart.Selection());
+    EXPECT_TRUE(chart.StatisticsText().startsWith(QStringLiteral("表示中 ")));
 }
