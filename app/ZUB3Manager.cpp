@@ -52,8 +52,10 @@ std::string missingDisplay()
     // first, for Qt would abort on it.
     const bool x11 = !set("WAYLAND_DISPLAY") ||
                      (!names.isEmpty() && names.front().startsWith(QLatin1String("xcb")));
-    if (!x11 || !set("DISPLAY"))
+    if (!x11)
         return {};
+    if (!set("DISPLAY"))
+        return "DISPLAY unset";
     xcb_connection_t* connection = xcb_connect(nullptr, nullptr);
     const bool reached = xcb_connection_has_error(connection) == 0;
     xcb_disconnect(connection);
