@@ -11,7 +11,9 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QHBoxLayout>
+#include <QInputDialog>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPainter>
@@ -55,6 +57,16 @@ const QColor kHeld(0x20, 0x60, 0xC0);
 const QColor kGapShade(0xFF, 0x40, 0x40, 0x40);
 const QColor kSelectionShade(0x40, 0x80, 0xFF, 0x30);
 const QColor kCursor(0x20, 0x50, 0xC0);
+const QColor kMarker(0xC0, 0x60, 0x00);
+
+// A note as one CSV field: quoted when it holds a comma or a quote, on one line.
+std::string csvField(QString text)
+{
+    text.replace(QLatin1Char('\n'), QLatin1Char(' ')).replace(QLatin1Char('\r'), QLatin1Char(' '));
+    if (text.contains(QLatin1Char(',')) || text.contains(QLatin1Char('"')))
+        text = QLatin1Char('"') + text.replace(QStringLiteral("\""), QStringLiteral("\"\"")) + QLatin1Char('"');
+    return text.toStdString();
+}
 
 // Grid lines at multiples of a power of two, about five over the range: 32 for 0 to 127,
 // as the gauges' quarters.
@@ -130,6 +142,18 @@ protected:
             p->setPen(QPen(kCursor, 1));
             for (const double at : {x1, x2})
                 p->drawLine(QPointF(at, area.top()), QPointF(at, area.bottom()));
+        }
+        // Markers: a dashed line with the note beside its top.
+        const QFontMetrics metrics(p->font());
+        for (const Marker& m : owner_.markers_) {
+            if (m.at < owner_.shownFrom_ || m.at > owner_.shownTo_)
+                continue;
+            const double at = std::floor(x(m.at));
+            p->setPen(QPen(kMarker, 1, Qt::DashLine));
+            p->drawLine(QPointF(at, area.top()), QPointF(at, area.bottom()));
+            p->setPen(kMarker);
+            p->drawText(QPointF(at + 3, area.top() + metrics.ascent() + 2),
+                        metrics.elidedText(m.note, Qt::ElideRight, 160));
         }
         p->restore();
     }
@@ -393,6 +417,10 @@ ChartWindow::ChartWindow(QWidget* parent) : QWidget(parent, Qt::Window)
     pause_ = new QPushButton(this);
     connect(pause_, &QPushButton::clicked, this, [this] { SetPaused(!Paused()); });
     // The window's menu holds it beside the main window's entries that open panels.
+    auto* markKey = new QAction(tr("マーカーを付ける"), this);
+    markKey->setShortcut(Qt::Key_M);
+    connect(markKey, &QAction::triggered, this, &ChartWindow::dropMarker);
+    addAction(markKey);
     auto* pauseKey = new QAction(tr("一時停止・再開"), this);
     pauseKey->setShortcut(Qt::Key_Space);
     connect(pauseKey, &QAction::triggered, this, [this] { SetPaused(!Paused()); });
@@ -508,6 +536,32 @@ void ChartWindow::Select(double from, double to)
 {
     selection_ = std::minmax(from, to);
     Refresh();
+}
+
+void ChartWindow::AddMarker(double at, const QString& note)
+{
+    const auto later = std::upper_bound(markers_.begin(), markers_.end(), at,
+                                        [](double t, const Marker& m) { return t < m.at; });
+    markers_.insert(later, {at, note});
+    if (markers_.size() > kMostMarkers)
+        markers_.pop_front();
+    Refresh();
+}
+
+// At the newest poll while the chart follows; paused, where the pointer is over the plot,
+// else at the view's end.
+void ChartWindow::dropMarker()
+{
+    if (samples_.empty())
+        return;
+    const double at = following_ ? seconds(samples_.back())
+                      : pointer_  ? timeAt(pointer_->x())
+                                  : shownTo_;
+    bool ok = false;
+    const QString note = QInputDialog::getText(this, tr("マーカー"), tr("メモ（空でもかまいません）"),
+                                               QLineEdit::Normal, {}, &ok);
+    if (ok)
+        AddMarker(at, note.left(200));
 }
 
 void ChartWindow::ClearSelection()
@@ -945,15 +999,35 @@ std::string ChartWindow::Csv(Extent extent) const
         while (last > first && seconds(samples_[last - 1]) > shownTo_)
             --last;
     }
+    // Each marker goes on the first answered poll at or after it, the last one's on the last.
+    std::vector<std::size_t> rows;
+    for (std::size_t i = first; i < last; ++i)
+        if (samples_[i].data)  // as in zub3ctl's records, a failed poll has no row
+            rows.push_back(i);
+    std::vector<std::vector<const Marker*>> marked(rows.size());
+    bool anyMarker = false;
+    if (!rows.empty())
+        for (const Marker& m : markers_) {
+            if (extent == Extent::Visible && (m.at < shownFrom_ || m.at > shownTo_))
+                continue;
+            const auto at = std::lower_bound(rows.begin(), rows.end(), m.at, [this](std::size_t i, double t) {
+                return seconds(samples_[i]) < t;
+            });
+            marked[at == rows.end() ? rows.size() - 1 : static_cast<std::size_t>(at - rows.begin())].push_back(&m);
+            anyMarker = true;
+        }
     std::string out = zub3::Header(zub3::Format::Csv, false);
-    std::optional<std::chrono::steady_clock::time_point> start;
-    for (std::size_t i = first; i < last; ++i) {
-        const Sample& s = samples_[i];
-        if (!s.data)
-            continue;  // as in zub3ctl's records, a failed poll has no row
-        if (!start)
-            start = s.sent;
-        out += zub3::FormatRecord(zub3::Format::Csv, false, zub3::MakeRecord(s, *start));
+    if (anyMarker)
+        out.insert(out.size() - 1, ",marker");
+    for (std::size_t r = 0; r < rows.size(); ++r) {
+        const Sample& s = samples_[rows[r]];
+        out += zub3::FormatRecord(zub3::Format::Csv, false, zub3::MakeRecord(s, samples_[rows.front()].sent));
+        if (!anyMarker)
+            continue;
+        QStringList notes;
+        for (const Marker* m : marked[r])
+            notes << m->note;
+        out.insert(out.size() - 1, "," + (notes.isEmpty() ? std::string() : csvField(notes.join(QStringLiteral("; ")))));
     }
     return out;
 }

@@ -5,8 +5,8 @@
 // kHistoryPolls polls), follows the newest poll or stays where the user paused or scrolled
 // it, zooms in time with the wheel and in value with Ctrl and the wheel (Shift and the
 // wheel move the values), breaks its lines where polls failed, gives each channel's
-// statistics over the view or a span dragged across the plot, and saves what it shows as
-// PNG, or the visible span or the whole session as CSV.
+// statistics over the view or a span dragged across the plot, marks moments with a note
+// (key M), and saves what it shows as PNG, or the visible span or the whole session as CSV.
 
 #include "core/Records.h"
 
@@ -40,6 +40,13 @@ public:
     // How the value axis is chosen: the channels' range (0 to 127, or to 255 while a value
     // above 127 is in view), fitted to the values in view, or as zoomed and moved by hand.
     enum class ValueScale { Full, Fit, Manual };
+    // A moment marked by hand, in seconds into the session, with a short note.
+    struct Marker {
+        double at;
+        QString note;
+    };
+    // Markers kept at most; the oldest go first.
+    static constexpr std::size_t kMostMarkers = 1000;
     // A channel over the answered polls of the view or the selection.
     struct ChannelStats {
         std::size_t polls = 0;
@@ -70,6 +77,8 @@ public:
     void Select(double from, double to);
     void ClearSelection();
     std::optional<std::pair<double, double>> Selection() const { return selection_; }
+    void AddMarker(double at, const QString& note);
+    const std::deque<Marker>& Markers() const { return markers_; }
     // Per channel; nullopt where no answered poll lies in the span.
     std::array<std::optional<ChannelStats>, 4> Statistics() const;
     QString StatisticsText() const;
@@ -85,7 +94,9 @@ public:
     // Shows the samples now; otherwise this happens at most once per screen refresh, and
     // not while the window is hidden or minimised.
     void Refresh();
-    // As zub3ctl's CSV records, timed from the first poll exported.
+    // As zub3ctl's CSV records, timed from the first poll exported; with markers among the
+    // rows exported, a last column "marker" holds each one's note on the first answered poll
+    // at or after it.
     std::string Csv(Extent extent) const;
     QImage Image();
 
@@ -121,6 +132,7 @@ private:
     void setManualValues(double low, double high);
     void showReadout();
     void showStatistics();
+    void dropMarker();
     QString describeGap(std::size_t failed) const;
     void updatePauseButton();
     void savePng();
@@ -142,6 +154,7 @@ private:
     std::optional<QPointF> pointer_;         // over the plot, in its coordinates
     std::optional<std::pair<double, double>> selection_;  // seconds, from < to
     std::optional<double> dragFrom_;         // where a drag across the plot began
+    std::deque<Marker> markers_;             // by time
     QChart* chart_;
     QValueAxis* timeAxis_;
     QValueAxis* valueAxis_;

@@ -13,6 +13,7 @@
 #include <QTest>
 #include <QValueAxis>
 
+#include <array>
 #include <cmath>
 #include <fstream>
 #include <functional>
@@ -52,6 +53,24 @@ void movePointer(const ChartWindow& chart, QPointF at)
     QMouseEvent move(QEvent::MouseMove, at, viewport->mapToGlobal(at), Qt::NoButton, Qt::NoButton,
                      Qt::NoModifier);
     QCoreApplication::sendEvent(viewport, &move);
+}
+
+// On screen at a size that leaves room for the plot; false when it never showed.
+bool showChart(ChartWindow& chart)
+{
+    chart.resize(800, 500);
+    chart.show();
+    return QTest::qWaitForWindowExposed(&chart);
+}
+
+// A second of polls every 10 ms with the channels held at these values.
+void addHeld(ChartWindow& chart, std::array<zub3::Byte, 4> channels)
+{
+    for (int i = 0; i <= 100; ++i) {
+        zub3::PollResult p = poll(i, 10ms);
+        p.data->channels = channels;
+        chart.Add(p);
+    }
 }
 
 qsizetype numbers(const QList<QPointF>& points)
@@ -265,11 +284,7 @@ TEST(ChartWindow, TimeGridLinesFallOnRoundTimes)
 TEST(ChartWindow, ValueAxisFitsZoomsAndMoves)
 {
     ChartWindow chart;
-    for (int i = 0; i <= 100; ++i) {
-        zub3::PollResult p = poll(i, 10ms);
-        p.data->channels = {40, 50, 60, 55};
-        chart.Add(p);
-    }
+    addHeld(chart, {40, 50, 60, 55});
     using VS = ChartWindow::ValueScale;
     const struct {
         const char* step;
@@ -300,14 +315,8 @@ TEST(ChartWindow, ValueAxisFitsZoomsAndMoves)
 TEST(ChartWindow, CtrlAndTheWheelZoomTheValuesTheLinesFollow)
 {
     ChartWindow chart;
-    chart.resize(800, 500);
-    chart.show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&chart));
-    for (int i = 0; i <= 100; ++i) {
-        zub3::PollResult p = poll(i, 10ms);
-        p.data->channels = {60, 60, 60, 60};
-        chart.Add(p);
-    }
+    ASSERT_TRUE(showChart(chart));
+    addHeld(chart, {60, 60, 60, 60});
     chart.Refresh();
     const QRectF area = chart.Chart()->plotArea();
     const double pointerValue = 127 * (area.bottom() - area.center().y()) / area.height();
@@ -337,14 +346,8 @@ TEST(ChartWindow, CtrlAndTheWheelZoomTheValuesTheLinesFollow)
 TEST(ChartWindow, ValuesAtTheEndsAreDrawn)
 {
     ChartWindow chart;
-    chart.resize(800, 500);
-    chart.show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&chart));
-    for (int i = 0; i <= 100; ++i) {
-        zub3::PollResult p = poll(i, 10ms);
-        p.data->channels = {0, 127, 0, 127};
-        chart.Add(p);
-    }
+    ASSERT_TRUE(showChart(chart));
+    addHeld(chart, {0, 127, 0, 127});
     const QImage image = chart.Image();
     const QRect area = chart.Chart()->plotArea().toAlignedRect();
     const auto rowsWith = [&](int channel) {
@@ -447,9 +450,7 @@ TEST(ChartWindow, HistoryIsBounded)
 TEST(ChartWindow, StatisticsOverTheViewOrADraggedSpan)
 {
     ChartWindow chart;
-    chart.resize(800, 500);
-    chart.show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&chart));
+    ASSERT_TRUE(showChart(chart));
     for (int i = 0; i < 100; ++i) {
         if (i == 50) {
             chart.Add(failed(i, 10ms, zub3::PollFault::Missed));
@@ -511,4 +512,46 @@ TEST(ChartWindow, StatisticsOverTheViewOrADraggedSpan)
     QTest::mouseClick(viewport, Qt::LeftButton, {}, from.toPoint());
     EXPECT_FALSE(chart.Selection());
     EXPECT_TRUE(chart.StatisticsText().startsWith(QStringLiteral("表示中 ")));
+}
+
+// Markers with their notes: on the plot, and in the CSV on the first answered poll at or
+// after each, as a column the record reader passes over.
+TEST(ChartWindow, MarkersShowOnThePlotAndTravelInTheCsv)
+{
+    ChartWindow chart;
+    ASSERT_TRUE(showChart(chart));
+    for (int i = 0; i < 100; ++i)
+        chart.Add(i == 30 ? failed(i, 10ms, zub3::PollFault::Missed) : poll(i, 10ms));
+    EXPECT_EQ(chart.Csv(ChartWindow::Extent::Session).find("marker"), std::string::npos);
+    chart.AddMarker(0.5, QStringLiteral("stick, \"left\""));
+    chart.AddMarker(0.295, QStringLiteral("after the gap"));  // poll 30 failed: on poll 31
+    chart.AddMarker(0.2, QStringLiteral("one"));
+    chart.AddMarker(0.2, QStringLiteral("two"));
+    ASSERT_EQ(chart.Markers().size(), 4u);
+    EXPECT_EQ(chart.Markers().front().note, "one");
+
+    const std::string csv = chart.Csv(ChartWindow::Extent::Session);
+    std::vector<std::string> lines;
+    for (std::size_t at = 0, next; (next = csv.find('\n', at)) != std::string::npos; at = next + 1)
+        lines.push_back(csv.substr(at, next - at));
+    ASSERT_EQ(lines.size(), 100u);  // the header and 99 answered polls
+    EXPECT_TRUE(lines[0].ends_with(",pa4,marker")) << lines[0];
+    const struct {
+        std::size_t row;  // the poll's number, less one from 31 on for the failed one
+        const char* ending;
+    } rows[] = {{20, ",9,one; two"}, {30, ",9,after the gap"}, {49, ",9,\"stick, \"\"left\"\"\""}, {1, ",9,"}};
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.ending);
+        EXPECT_TRUE(lines[r.row + 1].ends_with(r.ending)) << lines[r.row + 1];
+    }
+    EXPECT_EQ(exported(chart, ChartWindow::Extent::Session).size(), 99u);
+
+    // Drawn where it was dropped, in its own colour.
+    const QImage image = chart.Image();
+    const QRectF area = chart.Chart()->plotArea();
+    const int x = static_cast<int>(std::floor(area.left() + 0.5 / 10 * area.width()));
+    int marked = 0;
+    for (int y = static_cast<int>(area.top()); y < static_cast<int>(area.bottom()); ++y)
+        marked += image.pixelColor(x, y) == QColor(0xC0, 0x60, 0x00);
+    EXPECT_GT(marked, area.height() / 4);
 }

@@ -162,6 +162,18 @@
         <source>&#x3000;Δ %1</source>
         <translation>  Δ %1</translation>
     </message>
+    <message>
+        <source>マーカーを付ける</source>
+        <translation>Add a marker</translation>
+    </message>
+    <message>
+        <source>マーカー</source>
+        <translation>Marker</translation>
+    </message>
+    <message>
+        <source>メモ（空でもかまいません）</source>
+        <translation>Note (may be empty)</translation>
+    </message>
 </context>
 <context>
     <name>Dialogs</name>
