@@ -65,10 +65,8 @@ TEST(PortNotices, NoticesAreKeptInFullInTheStatusLinesTooltip)
     EXPECT_EQ(form.StatusBar->toolTip(), longOne);
     for (int i = 1; i <= 25; ++i)
         ShowNotice(form, QStringLiteral("notice %1").arg(i), false);
-    const QStringList kept = form.StatusBar->toolTip().split('\n');
-    ASSERT_EQ(kept.size(), 20);
-    EXPECT_EQ(kept.front(), "notice 6");
-    EXPECT_EQ(kept.back(), "notice 25");
+    EXPECT_TRUE(form.StatusBar->toolTip().startsWith("notice 6\nnotice 7\n"));
+    EXPECT_TRUE(form.StatusBar->toolTip().endsWith("\nnotice 25"));
 }
 
 // A server slow to answer a line setting or a modem line (up to 3 s, 300 ms) does not stop
