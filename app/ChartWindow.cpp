@@ -1038,11 +1038,59 @@ QImage ChartWindow::Image()
     return plots_->grab().toImage();
 }
 
+void ChartWindow::SetSource(const QString& source)
+{
+    source_ = source;
+}
+
+QString ChartWindow::Caption() const
+{
+    QStringList parts{QStringLiteral("ZUB-3 Manager")};
+    if (!source_.isEmpty())
+        parts << source_;
+    const auto [first, last] = indexRange(shownFrom_, shownTo_);
+    for (std::size_t i = first; i < last; ++i)
+        if (seconds(samples_[i]) >= shownFrom_) {
+            parts << QString::fromStdString(zub3::WallClock(samples_[i].sentWallMs));
+            break;
+        }
+    parts << tr("表示 %1 秒").arg(QString::number(shownTo_ - shownFrom_, 'g', 4));
+    return parts.join(QStringLiteral("　"));
+}
+
+QImage ChartWindow::ExportImage()
+{
+    const QImage plot = Image();
+    const qreal ratio = plot.devicePixelRatio();
+    const QFontMetrics metrics(font());
+    const int band = 2 * metrics.height() + 8;
+    QImage out(plot.size() + QSize(0, static_cast<int>(std::ceil(band * ratio))), plot.format());
+    out.setDevicePixelRatio(ratio);
+    out.fill(Qt::white);
+    QPainter p(&out);
+    p.setFont(font());
+    p.setPen(Qt::black);
+    p.drawText(QPointF(4, 2 + metrics.ascent()), Caption());
+    // The legend: each channel shown in its colour.
+    double x = 4;
+    const double y = 4 + metrics.height();
+    for (std::size_t c = 0; c < kChannelColours.size(); ++c) {
+        if (!channelShown_[c])
+            continue;
+        p.fillRect(QRectF(x, y + metrics.height() / 2.0 - 2, 16, 4), kChannelColours[c]);
+        const QString name = QStringLiteral("PA%1").arg(c + 1);
+        p.drawText(QPointF(x + 20, y + metrics.ascent()), name);
+        x += 20 + metrics.horizontalAdvance(name) + 12;
+    }
+    p.drawImage(QPointF(0, band), plot);
+    return out;
+}
+
 void ChartWindow::savePng()
 {
     const QString file = AskSaveFile(this, tr("グラフを画像で保存"), QStringLiteral("zub3-chart"),
                                      QStringLiteral("png"), tr("PNG 画像 (*.png)"));
-    if (!file.isEmpty() && !Image().save(file, "PNG"))
+    if (!file.isEmpty() && !ExportImage().save(file, "PNG"))
         ShowWarning(tr("%1 に保存できませんでした").arg(file));
 }
 

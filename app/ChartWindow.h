@@ -99,6 +99,13 @@ public:
     // at or after it.
     std::string Csv(Extent extent) const;
     QImage Image();
+    // Where the polls come from ("COM51  ID 5  625000 bit/s"), for what a saved picture
+    // says of itself.
+    void SetSource(const QString& source);
+    // The program, the source, when the view begins (UTC) and its span.
+    QString Caption() const;
+    // What "save as PNG" writes: the plot under the caption and the channels' colours.
+    QImage ExportImage();
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -155,6 +162,7 @@ private:
     std::optional<std::pair<double, double>> selection_;  // seconds, from < to
     std::optional<double> dragFrom_;         // where a drag across the plot began
     std::deque<Marker> markers_;             // by time
+    QString source_;
     QChart* chart_;
     QValueAxis* timeAxis_;
     QValueAxis* valueAxis_;

@@ -11,6 +11,7 @@
 #include "app/WindowSettings.h"
 #include "app/ZUB3Check.h"
 #include "platform/SerialRegistry.h"
+#include "serial/CommX.h"
 #include "toolkit/Dialogs.h"
 
 #include <QAction>
@@ -39,6 +40,12 @@ WindowExtras::WindowExtras(TMainForm& form, QString settingsFile)
         buttonLog_->Add(poll);
     });
     connect(&form_, &TMainForm::MonitoringStarted, sticks_, &StickView::RestartLink);
+    connect(&form_, &TMainForm::MonitoringStarted, chart_, [this] {
+        chart_->SetSource(QStringLiteral("COM%1  ID %2  %3 bit/s")
+                              .arg(form_.ComPort->PortNo())
+                              .arg(form_.CurrentID)
+                              .arg(form_.ComPort->BitRate()));
+    });
 
     // The context menu and the keys: one list, in the menu's order.
     struct Entry {

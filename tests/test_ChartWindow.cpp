@@ -542,3 +542,31 @@ TEST(ChartWindow, MarkersShowOnThePlotAndTravelInTheCsv)
         marked += image.pixelColor(x, y) == QColor(0xC0, 0x60, 0x00);
     EXPECT_GT(marked, area.height() / 4);
 }
+
+// A saved picture names where and when it was taken and which colour is which channel.
+TEST(ChartWindow, ThePictureSavedDescribesItself)
+{
+    ChartWindow chart;
+    ASSERT_TRUE(showChart(chart));
+    addHeld(chart, {10, 20, 30, 40});
+    chart.SetSource(QStringLiteral("COM51  ID 5  625000 bit/s"));
+    chart.Refresh();
+    // 1'700'000'000'000 ms is 22:13:20 UTC on 14 November 2023.
+    EXPECT_EQ(chart.Caption(), QStringLiteral("ZUB-3 Manager　COM51  ID 5  625000 bit/s　"
+                                              "2023-11-14T22:13:20.000Z　表示 10 秒"));
+    const QImage plot = chart.Image();
+    const QImage saved = chart.ExportImage();
+    ASSERT_GT(saved.height(), plot.height());
+    EXPECT_EQ(saved.width(), plot.width());
+    const int band = saved.height() - plot.height();
+    EXPECT_EQ(saved.copy(0, band, plot.width(), plot.height()), plot);
+    for (int c = 0; c < 4; ++c) {
+        SCOPED_TRACE(c);
+        const QColor colour = chart.findChildren<QCheckBox*>()[c]->palette().color(QPalette::WindowText);
+        bool found = false;
+        for (int y = 0; y < band && !found; ++y)
+            for (int x = 0; x < saved.width() && !found; ++x)
+                found = saved.pixelColor(x, y) == colour;
+        EXPECT_TRUE(found);
+    }
+}

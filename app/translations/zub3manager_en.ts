@@ -174,6 +174,10 @@
         <source>メモ（空でもかまいません）</source>
         <translation>Note (may be empty)</translation>
     </message>
+    <message>
+        <source>表示 %1 秒</source>
+        <translation>span %1 s</translation>
+    </message>
 </context>
 <context>
     <name>Dialogs</name>
