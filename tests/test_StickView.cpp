@@ -19,6 +19,18 @@ namespace {
 
 const auto kStart = StickTravel::Clock::time_point{} + 1h;
 
+// The panel shown beside a window on a virtual receiver.
+class StickPanel : public ::testing::Test {
+protected:
+    StickPanel() { view.show(); }
+
+    QTemporaryDir dir;
+    WindowRig rig;
+    std::unique_ptr<TMainForm> form = rig.OpenWindow();
+    WindowExtras extras{*form, dir.filePath("ZUB3Manager.conf")};
+    StickView& view = extras.Sticks();
+};
+
 }  // namespace
 
 TEST(StickTravel, RestsAtTheMedianOfTheLastStillSecond)
@@ -63,14 +75,8 @@ TEST(StickTravel, RestsAtTheMedianOfTheLastStillSecond)
     }
 }
 
-TEST(StickView, PanelCountsEachRejectionAndShowsTheTravel)
+TEST_F(StickPanel, PanelCountsEachRejectionAndShowsTheTravel)
 {
-    QTemporaryDir dir;
-    WindowRig rig;
-    auto form = rig.OpenWindow();
-    WindowExtras extras(*form, dir.filePath("ZUB3Manager.conf"));
-    StickView& view = extras.Sticks();
-    view.show();
     rig.receiver->SetChannel(0, 127);
     rig.receiver->SetChannel(1, 3);
     WindowRig::Choose(form->cbxBaudRate, "115200");
@@ -111,14 +117,8 @@ TEST(StickView, PanelCountsEachRejectionAndShowsTheTravel)
 
 // The panel opens as wide as the counts of a long run need: it does not depend on being
 // widened as they grow (a window manager may not be there to do it), and cuts none.
-TEST(StickView, OpensWideEnoughForTheCountsOfALongRun)
+TEST_F(StickPanel, OpensWideEnoughForTheCountsOfALongRun)
 {
-    QTemporaryDir dir;
-    WindowRig rig;
-    auto form = rig.OpenWindow();
-    WindowExtras extras(*form, dir.filePath("ZUB3Manager.conf"));
-    StickView& view = extras.Sticks();
-    view.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&view));
     const int opened = view.width();
     const auto now = std::chrono::steady_clock::now();
