@@ -3,6 +3,7 @@
 
 #include "app/SaveDialog.h"
 #include "app/ZUB3Check.h"
+#include "core/Records.h"
 #include "toolkit/Dialogs.h"
 
 #include <QDateTime>
@@ -105,11 +106,10 @@ bool ButtonLog::Save(const QString& file) const
     QSaveFile out(file);
     if (!out.open(QIODevice::WriteOnly))
         return false;
+    // Times as the recordings carry them, in UTC: a spreadsheet reads them as times.
     QByteArray text = "time,event,indicator\n";
     for (const Entry& e : entries_)
-        text += QDateTime::fromMSecsSinceEpoch(e.wallMs)
-                    .toString(Qt::ISODateWithMs)
-                    .toUtf8() +
+        text += QByteArray::fromStdString(zub3::WallClock(e.wallMs)) +
                 (e.pressed ? ",press," : ",release,") + indicators_[e.indicator].name.toUtf8() +
                 '\n';
     out.write(text);

@@ -11,7 +11,9 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QHBoxLayout>
+#include <QInputDialog>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPainter>
@@ -41,6 +43,10 @@ constexpr std::chrono::milliseconds kLongestRefresh{1000};
 constexpr std::array<int, 8> kSpanSeconds = {1, 2, 5, 10, 30, 60, 600, 3600};
 constexpr double kShortestSpanS = 0.5;
 constexpr double kLongestSpanS = 3600;
+// The channels' values: the value axis never reaches beyond them, nor spans less than a few.
+constexpr double kLowestValue = 0;
+constexpr double kHighestValue = 255;
+constexpr double kNarrowestValues = 4;
 // Longer than the longest interval plus a reply's time-out: polls this far apart were not
 // running (the switch was off), and no line joins them.
 constexpr double kSilenceS = 1.5;
@@ -49,6 +55,48 @@ const std::array<QColor, 4> kChannelColours = {QColor(0x20, 0x9F, 0xDF), QColor(
                                                QColor(0xF6, 0xA6, 0x25), QColor(0x6D, 0x5F, 0xD5)};
 const QColor kHeld(0x20, 0x60, 0xC0);
 const QColor kGapShade(0xFF, 0x40, 0x40, 0x40);
+const QColor kSelectionShade(0x40, 0x80, 0xFF, 0x30);
+const QColor kCursor(0x20, 0x50, 0xC0);
+const QColor kMarker(0xC0, 0x60, 0x00);
+
+// A note as one CSV field: quoted when it holds a comma or a quote, on one line.
+std::string csvField(QString text)
+{
+    text.replace(QLatin1Char('\n'), QLatin1Char(' ')).replace(QLatin1Char('\r'), QLatin1Char(' '));
+    if (text.contains(QLatin1Char(',')) || text.contains(QLatin1Char('"')))
+        text = QLatin1Char('"') + text.replace(QStringLiteral("\""), QStringLiteral("\"\"")) + QLatin1Char('"');
+    return text.toStdString();
+}
+
+// Grid lines at multiples of a power of two, about five over the range: 32 for 0 to 127,
+// as the gauges' quarters.
+double valueTicks(double range)
+{
+    double step = 1;
+    while (step * 5 < range)
+        step *= 2;
+    return step;
+}
+
+// Time grid lines at round steps, at least one in eight of the span: a time read off the
+// axis is what its label says.
+double timeTicks(double span)
+{
+    static constexpr double steps[] = {0.1, 0.2, 0.5, 1, 2, 5, 10, 15, 30, 60, 120, 300, 600, 900, 1800};
+    for (const double step : steps)
+        if (step * 8 >= span)
+            return step;
+    return 3600;
+}
+
+// low to high moved inside the channels' values, as wide as it was where it fits (and
+// not narrower than the narrowest, around its middle).
+std::pair<double, double> withinValues(double low, double high)
+{
+    const double span = std::clamp(high - low, kNarrowestValues, kHighestValue - kLowestValue);
+    low = std::clamp((low + high - span) / 2, kLowestValue, kHighestValue - span);
+    return {low, low + span};
+}
 
 QString symbolOf(const zub3::ButtonName& b)
 {
@@ -87,13 +135,33 @@ protected:
             if (x2 > x1)
                 p->fillRect(QRectF(x1, area.top(), x2 - x1, area.height()), kGapShade);
         }
+        // The selection, shaded between its two cursors.
+        if (const auto& sel = owner_.selection_) {
+            const double x1 = x(sel->first), x2 = x(sel->second);
+            p->fillRect(QRectF(x1, area.top(), x2 - x1, area.height()), kSelectionShade);
+            p->setPen(QPen(kCursor, 1));
+            for (const double at : {x1, x2})
+                p->drawLine(QPointF(at, area.top()), QPointF(at, area.bottom()));
+        }
+        // Markers: a dashed line with the note beside its top.
+        const QFontMetrics metrics(p->font());
+        for (const Marker& m : owner_.markers_) {
+            if (m.at < owner_.shownFrom_ || m.at > owner_.shownTo_)
+                continue;
+            const double at = std::floor(x(m.at));
+            p->setPen(QPen(kMarker, 1, Qt::DashLine));
+            p->drawLine(QPointF(at, area.top()), QPointF(at, area.bottom()));
+            p->setPen(kMarker);
+            p->drawText(QPointF(at + 3, area.top() + metrics.ascent() + 2),
+                        metrics.elidedText(m.note, Qt::ElideRight, 160));
+        }
         p->restore();
     }
 
 private:
     // What the image's pixels mean; when it changes, the image is drawn anew.
     struct Scale {
-        double pixel, height, top;  // seconds a column, and the value axis
+        double pixel, height, bottom, top;  // seconds a column, and the value axis
         std::array<bool, 4> shown;
         qreal ratio;
         bool operator==(const Scale&) const = default;
@@ -104,7 +172,8 @@ private:
     {
         const qreal ratio = devicePixelRatioF();
         const int width = static_cast<int>(std::ceil(area.width())) + 2;
-        const Scale scale{pixel, area.height(), owner_.valueAxis_->max(), owner_.channelShown_, ratio};
+        const Scale scale{pixel, area.height(), owner_.valueLow_, owner_.valueHigh_,
+                          owner_.channelShown_, ratio};
         const qint64 shift = first - first_;
         const int deviceShift = static_cast<int>(std::lround(static_cast<double>(shift) * ratio));
         qint64 redrawFrom = first;
@@ -135,7 +204,7 @@ private:
         // The ends of the value axis on the plot's first and last rows, where they show.
         const auto at = [&](QPointF v) {
             return QPointF(v.x() / pixel - static_cast<double>(first),
-                           (area.height() - 1) * (1 - v.y() / scale.top));
+                           (area.height() - 1) * (1 - (v.y() - scale.bottom) / (scale.top - scale.bottom)));
         };
         const double from = static_cast<double>(redrawFrom) * pixel;
         for (std::size_t c = 0; c < owner_.points_.size(); ++c) {
@@ -256,7 +325,8 @@ ChartWindow::ChartWindow(QWidget* parent) : QWidget(parent, Qt::Window)
     chart_->legend()->hide();  // the check boxes above name the channels in their colours
     timeAxis_ = new QValueAxis;
     timeAxis_->setTitleText(tr("時間 [秒]"));
-    timeAxis_->setLabelFormat(QStringLiteral("%.1f"));
+    timeAxis_->setTickType(QValueAxis::TicksDynamic);
+    timeAxis_->setTickAnchor(0);
     valueAxis_ = new QValueAxis;
     valueAxis_->setLabelFormat(QStringLiteral("%.0f"));
     valueAxis_->setTickType(QValueAxis::TicksDynamic);
@@ -272,7 +342,7 @@ ChartWindow::ChartWindow(QWidget* parent) : QWidget(parent, Qt::Window)
         shown->setPalette(palette);
         connect(shown, &QCheckBox::toggled, this, [this, c](bool on) {
             channelShown_[c] = on;
-            view_->viewport()->update();
+            Refresh();  // the value axis follows the channels shown
         });
         channels->addWidget(shown);
     }
@@ -322,6 +392,11 @@ ChartWindow::ChartWindow(QWidget* parent) : QWidget(parent, Qt::Window)
     readout_ = new QLabel(this);
     readout_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     readout_->setMinimumHeight(readout_->fontMetrics().height());
+    stats_ = new QLabel(this);
+    stats_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    stats_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    stats_->setToolTip(tr("表示中の範囲、またはグラフの上でドラッグして選んだ範囲の統計です。"
+                          "クリックで選択を解除します。"));
     spanBox_ = new QComboBox(this);
     for (const int s : kSpanSeconds)
         spanBox_->addItem(tr("%1 秒").arg(s), s);
@@ -329,9 +404,23 @@ ChartWindow::ChartWindow(QWidget* parent) : QWidget(parent, Qt::Window)
     connect(spanBox_, &QComboBox::activated, this, [this] {
         SetSpan(std::chrono::seconds(spanBox_->currentData().toInt()));
     });
+    valueBox_ = new QComboBox(this);
+    valueBox_->addItem(tr("全体"), QVariant::fromValue(static_cast<int>(ValueScale::Full)));
+    valueBox_->addItem(tr("自動"), QVariant::fromValue(static_cast<int>(ValueScale::Fit)));
+    valueBox_->setPlaceholderText(tr("手動"));
+    valueBox_->setToolTip(tr("縦軸: 全体は 0〜127（127 を超える値が見えている間は 0〜255）、"
+                             "自動は表示中の値に合わせます。Ctrl+ホイールで拡大・縮小、"
+                             "Shift+ホイールで上下に移動します。"));
+    connect(valueBox_, &QComboBox::activated, this, [this] {
+        SetValueScale(static_cast<ValueScale>(valueBox_->currentData().toInt()));
+    });
     pause_ = new QPushButton(this);
     connect(pause_, &QPushButton::clicked, this, [this] { SetPaused(!Paused()); });
     // The window's menu holds it beside the main window's entries that open panels.
+    auto* markKey = new QAction(tr("マーカーを付ける"), this);
+    markKey->setShortcut(Qt::Key_M);
+    connect(markKey, &QAction::triggered, this, &ChartWindow::dropMarker);
+    addAction(markKey);
     auto* pauseKey = new QAction(tr("一時停止・再開"), this);
     pauseKey->setShortcut(Qt::Key_Space);
     connect(pauseKey, &QAction::triggered, this, [this] { SetPaused(!Paused()); });
@@ -350,6 +439,8 @@ ChartWindow::ChartWindow(QWidget* parent) : QWidget(parent, Qt::Window)
     auto* controls = new QHBoxLayout;
     controls->addWidget(pause_);
     controls->addStretch(1);
+    controls->addWidget(new QLabel(tr("縦軸"), this));
+    controls->addWidget(valueBox_);
     controls->addWidget(new QLabel(tr("表示範囲"), this));
     controls->addWidget(spanBox_);
     controls->addWidget(png);
@@ -359,6 +450,7 @@ ChartWindow::ChartWindow(QWidget* parent) : QWidget(parent, Qt::Window)
     layout->addWidget(plots_, 1);
     layout->addWidget(scroll_);
     layout->addWidget(readout_);
+    layout->addWidget(stats_);
     layout->addLayout(controls);
 
     setContextMenuPolicy(Qt::ActionsContextMenu);
@@ -374,9 +466,6 @@ void ChartWindow::Add(const zub3::PollResult& poll)
     samples_.push_back(poll);
     if (samples_.size() > kHistoryPolls)
         samples_.pop_front();
-    if (poll.data && std::any_of(poll.data->channels.begin(), poll.data->channels.end(),
-                                 [](zub3::Byte v) { return v > 127; }))
-        wide_ = true;
     if (following_)
         scheduleRefresh();
     else if (shown())
@@ -416,6 +505,140 @@ void ChartWindow::ScrollTo(double endSeconds)
     Refresh();
 }
 
+void ChartWindow::SetValueScale(ValueScale scale)
+{
+    if (scale == ValueScale::Manual)
+        return;
+    valueScale_ = scale;
+    valueBox_->setCurrentIndex(valueBox_->findData(static_cast<int>(scale)));
+    Refresh();
+}
+
+void ChartWindow::ZoomValues(double factor, double anchor)
+{
+    setManualValues(anchor - (anchor - valueLow_) * factor, anchor + (valueHigh_ - anchor) * factor);
+}
+
+void ChartWindow::PanValues(double delta)
+{
+    setManualValues(valueLow_ + delta, valueHigh_ + delta);
+}
+
+void ChartWindow::setManualValues(double low, double high)
+{
+    std::tie(valueLow_, valueHigh_) = withinValues(low, high);
+    valueScale_ = ValueScale::Manual;
+    valueBox_->setCurrentIndex(-1);
+    Refresh();
+}
+
+void ChartWindow::Select(double from, double to)
+{
+    selection_ = std::minmax(from, to);
+    Refresh();
+}
+
+void ChartWindow::AddMarker(double at, const QString& note)
+{
+    const auto later = std::upper_bound(markers_.begin(), markers_.end(), at,
+                                        [](double t, const Marker& m) { return t < m.at; });
+    markers_.insert(later, {at, note});
+    if (markers_.size() > kMostMarkers)
+        markers_.pop_front();
+    Refresh();
+}
+
+// At the newest poll while the chart follows; paused, where the pointer is over the plot,
+// else at the view's end.
+void ChartWindow::dropMarker()
+{
+    if (samples_.empty())
+        return;
+    const double at = following_ ? seconds(samples_.back())
+                      : pointer_  ? timeAt(pointer_->x())
+                                  : shownTo_;
+    bool ok = false;
+    const QString note = QInputDialog::getText(this, tr("マーカー"), tr("メモ（空でもかまいません）"),
+                                               QLineEdit::Normal, {}, &ok);
+    if (ok)
+        AddMarker(at, note.left(200));
+}
+
+void ChartWindow::ClearSelection()
+{
+    selection_.reset();
+    Refresh();
+}
+
+std::array<std::optional<ChartWindow::ChannelStats>, 4> ChartWindow::Statistics() const
+{
+    const auto [from, to] = selection_.value_or(std::pair(shownFrom_, shownTo_));
+    std::array<std::optional<ChannelStats>, 4> out;
+    std::array<double, 4> sum{}, squares{};
+    std::array<zub3::Byte, 4> first{};
+    auto [begin, end] = indexRange(from, to);
+    for (std::size_t i = begin; i < end; ++i) {
+        const Sample& s = samples_[i];
+        const double x = seconds(s);
+        if (!s.data || x < from || x > to)
+            continue;
+        for (std::size_t c = 0; c < out.size(); ++c) {
+            const double v = s.data->channels[c];
+            if (!out[c]) {
+                out[c] = ChannelStats{0, v, v, 0, 0, 0};
+                first[c] = s.data->channels[c];
+            }
+            ChannelStats& st = *out[c];
+            ++st.polls;
+            st.min = std::min(st.min, v);
+            st.max = std::max(st.max, v);
+            st.change = v - first[c];
+            sum[c] += v;
+            squares[c] += v * v;
+        }
+    }
+    for (std::size_t c = 0; c < out.size(); ++c) {
+        if (!out[c])
+            continue;
+        const double n = static_cast<double>(out[c]->polls);
+        out[c]->mean = sum[c] / n;
+        out[c]->deviation = std::sqrt(std::max(0.0, squares[c] / n - out[c]->mean * out[c]->mean));
+    }
+    return out;
+}
+
+QString ChartWindow::StatisticsText() const
+{
+    return stats_->text();
+}
+
+void ChartWindow::showStatistics()
+{
+    const auto [from, to] = selection_.value_or(std::pair(shownFrom_, shownTo_));
+    QStringList lines;
+    lines << (selection_ ? tr("選択 %1〜%2 秒（Δ %3 秒）")
+                               .arg(QString::number(from, 'f', 3), QString::number(to, 'f', 3),
+                                    QString::number(to - from, 'f', 3))
+                         : tr("表示中 %1〜%2 秒").arg(QString::number(from, 'f', 1),
+                                                     QString::number(to, 'f', 1)));
+    const auto stats = Statistics();
+    for (std::size_t c = 0; c < stats.size(); ++c) {
+        if (!channelShown_[c] || !stats[c])
+            continue;
+        const ChannelStats& st = *stats[c];
+        QString line = tr("PA%1　最小 %2　最大 %3　平均 %4　標準偏差 %5")
+                           .arg(c + 1)
+                           .arg(st.min)
+                           .arg(st.max)
+                           .arg(QString::number(st.mean, 'f', 1), QString::number(st.deviation, 'f', 2));
+        if (selection_)
+            line += tr("　Δ %1").arg(st.change > 0 ? QStringLiteral("+%1").arg(st.change)
+                                                   : QString::number(st.change));
+        lines << line;
+    }
+    stats_->setText(lines.join(QLatin1Char('\n')));
+}
+
 void ChartWindow::updatePauseButton()
 {
     pause_->setText(following_ ? tr("一時停止 (Space)") : tr("再開 (Space)"));
@@ -444,6 +667,12 @@ void ChartWindow::scheduleRefresh()
 double ChartWindow::seconds(const Sample& s) const
 {
     return std::chrono::duration<double>(s.sent - origin_).count();
+}
+
+double ChartWindow::valueAt(double y) const
+{
+    const QRectF area = chart_->plotArea();
+    return valueLow_ + (area.bottom() - y) / area.height() * (valueHigh_ - valueLow_);
 }
 
 double ChartWindow::timeAt(double x) const
@@ -491,9 +720,9 @@ void ChartWindow::Refresh()
     shownTo_ = std::max(following_ ? newest : std::min(viewEnd_, newest), oldest + spanS);
     shownFrom_ = shownTo_ - spanS;
     timeAxis_->setRange(shownFrom_, shownTo_);
-    timeAxis_->setLabelFormat(spanS < 10 ? QStringLiteral("%.1f") : QStringLiteral("%.0f"));
-    valueAxis_->setRange(0, wide_ ? 255 : 127);
-    valueAxis_->setTickInterval(wide_ ? 64 : 32);
+    const double timeStep = timeTicks(spanS);
+    timeAxis_->setTickInterval(timeStep);
+    timeAxis_->setLabelFormat(timeStep < 1 ? QStringLiteral("%.1f") : QStringLiteral("%.0f"));
     updateScrollBar();
 
     // More polls than the plot has pixel columns draw over one another: each column keeps
@@ -514,6 +743,8 @@ void ChartWindow::Refresh()
     }
     qint64 column = -1;
     std::array<QPointF, 4> low, high;
+    // The lowest and highest value in view, for the value axis.
+    double seenLow = kHighestValue, seenHigh = kLowestValue;
     const auto flush = [&] {
         if (column >= 0)
             for (std::size_t c = 0; c < points_.size(); ++c) {
@@ -577,6 +808,12 @@ void ChartWindow::Refresh()
             flush();
             column = col;
         }
+        if (x >= shownFrom_ && x <= shownTo_)
+            for (std::size_t c = 0; c < points_.size(); ++c)
+                if (channelShown_[c]) {
+                    seenLow = std::min<double>(seenLow, s.data->channels[c]);
+                    seenHigh = std::max<double>(seenHigh, s.data->channels[c]);
+                }
         for (std::size_t c = 0; c < points_.size(); ++c) {
             const QPointF p(x, s.data->channels[c]);
             if (newColumn)
@@ -590,9 +827,20 @@ void ChartWindow::Refresh()
     flush();
     if (previous)
         endRuns(open, seconds(*previous), true);
+    if (valueScale_ == ValueScale::Full || (valueScale_ == ValueScale::Fit && seenLow > seenHigh)) {
+        valueLow_ = kLowestValue;
+        valueHigh_ = seenHigh > 127 ? kHighestValue : 127;
+    } else if (valueScale_ == ValueScale::Fit) {
+        // A little room above and below, so that a line at its end does not run on the frame.
+        const double margin = std::max(1.0, (seenHigh - seenLow) / 20);
+        std::tie(valueLow_, valueHigh_) = withinValues(seenLow - margin, seenHigh + margin);
+    }
+    valueAxis_->setRange(valueLow_, valueHigh_);
+    valueAxis_->setTickInterval(valueTicks(valueHigh_ - valueLow_));
     view_->viewport()->update();
     lane_->update();
     showReadout();
+    showStatistics();
 }
 
 void ChartWindow::zoom(double factor, double anchorX)
@@ -623,18 +871,50 @@ void ChartWindow::changeEvent(QEvent* event)
 bool ChartWindow::eventFilter(QObject*, QEvent* event)
 {
     switch (event->type()) {
-    case QEvent::MouseMove:
-        pointer_ = static_cast<QMouseEvent*>(event)->position();
+    case QEvent::MouseButtonPress: {
+        const auto* mouse = static_cast<QMouseEvent*>(event);
+        if (mouse->button() == Qt::LeftButton)
+            dragFrom_ = timeAt(mouse->position().x());
+        break;
+    }
+    case QEvent::MouseButtonRelease: {
+        const auto* mouse = static_cast<QMouseEvent*>(event);
+        if (mouse->button() != Qt::LeftButton || !dragFrom_)
+            break;
+        const double to = timeAt(mouse->position().x());
+        const double pixel = (shownTo_ - shownFrom_) / std::max(1.0, chart_->plotArea().width());
+        // A click, not a drag: the statistics go back to the view.
+        if (std::abs(to - *dragFrom_) < 3 * pixel)
+            ClearSelection();
+        else
+            Select(*dragFrom_, to);
+        dragFrom_.reset();
+        break;
+    }
+    case QEvent::MouseMove: {
+        const auto* mouse = static_cast<QMouseEvent*>(event);
+        pointer_ = mouse->position();
+        if (dragFrom_ && (mouse->buttons() & Qt::LeftButton))
+            Select(*dragFrom_, timeAt(pointer_->x()));
         showReadout();
         break;
+    }
     case QEvent::Leave:
         pointer_.reset();
         readout_->clear();
         break;
     case QEvent::Wheel: {
         const auto* wheel = static_cast<QWheelEvent*>(event);
-        // One notch of a wheel is 120; up zooms in.
-        zoom(std::pow(0.8, wheel->angleDelta().y() / 120.0), wheel->position().x());
+        // One notch of a wheel is 120; up zooms in. Some systems turn Shift's notches
+        // sideways.
+        const QPoint delta = wheel->angleDelta();
+        const double notches = (delta.y() != 0 ? delta.y() : delta.x()) / 120.0;
+        if (wheel->modifiers() & Qt::ControlModifier)
+            ZoomValues(std::pow(0.8, notches), valueAt(wheel->position().y()));
+        else if (wheel->modifiers() & Qt::ShiftModifier)
+            PanValues(notches * (valueHigh_ - valueLow_) / 10);
+        else
+            zoom(std::pow(0.8, notches), wheel->position().x());
         return true;
     }
     default:
@@ -719,15 +999,35 @@ std::string ChartWindow::Csv(Extent extent) const
         while (last > first && seconds(samples_[last - 1]) > shownTo_)
             --last;
     }
+    // Each marker goes on the first answered poll at or after it, the last one's on the last.
+    std::vector<std::size_t> rows;
+    for (std::size_t i = first; i < last; ++i)
+        if (samples_[i].data)  // as in zub3ctl's records, a failed poll has no row
+            rows.push_back(i);
+    std::vector<std::vector<const Marker*>> marked(rows.size());
+    bool anyMarker = false;
+    if (!rows.empty())
+        for (const Marker& m : markers_) {
+            if (extent == Extent::Visible && (m.at < shownFrom_ || m.at > shownTo_))
+                continue;
+            const auto at = std::lower_bound(rows.begin(), rows.end(), m.at, [this](std::size_t i, double t) {
+                return seconds(samples_[i]) < t;
+            });
+            marked[at == rows.end() ? rows.size() - 1 : static_cast<std::size_t>(at - rows.begin())].push_back(&m);
+            anyMarker = true;
+        }
     std::string out = zub3::Header(zub3::Format::Csv, false);
-    std::optional<std::chrono::steady_clock::time_point> start;
-    for (std::size_t i = first; i < last; ++i) {
-        const Sample& s = samples_[i];
-        if (!s.data)
-            continue;  // as in zub3ctl's records, a failed poll has no row
-        if (!start)
-            start = s.sent;
-        out += zub3::FormatRecord(zub3::Format::Csv, false, zub3::MakeRecord(s, *start));
+    if (anyMarker)
+        out.insert(out.size() - 1, ",marker");
+    for (std::size_t r = 0; r < rows.size(); ++r) {
+        const Sample& s = samples_[rows[r]];
+        out += zub3::FormatRecord(zub3::Format::Csv, false, zub3::MakeRecord(s, samples_[rows.front()].sent));
+        if (!anyMarker)
+            continue;
+        QStringList notes;
+        for (const Marker* m : marked[r])
+            notes << m->note;
+        out.insert(out.size() - 1, "," + (notes.isEmpty() ? std::string() : csvField(notes.join(QStringLiteral("; ")))));
     }
     return out;
 }
@@ -738,11 +1038,59 @@ QImage ChartWindow::Image()
     return plots_->grab().toImage();
 }
 
+void ChartWindow::SetSource(const QString& source)
+{
+    source_ = source;
+}
+
+QString ChartWindow::Caption() const
+{
+    QStringList parts{QStringLiteral("ZUB-3 Manager")};
+    if (!source_.isEmpty())
+        parts << source_;
+    const auto [first, last] = indexRange(shownFrom_, shownTo_);
+    for (std::size_t i = first; i < last; ++i)
+        if (seconds(samples_[i]) >= shownFrom_) {
+            parts << QString::fromStdString(zub3::WallClock(samples_[i].sentWallMs));
+            break;
+        }
+    parts << tr("表示 %1 秒").arg(QString::number(shownTo_ - shownFrom_, 'g', 4));
+    return parts.join(QStringLiteral("　"));
+}
+
+QImage ChartWindow::ExportImage()
+{
+    const QImage plot = Image();
+    const qreal ratio = plot.devicePixelRatio();
+    const QFontMetrics metrics(font());
+    const int band = 2 * metrics.height() + 8;
+    QImage out(plot.size() + QSize(0, static_cast<int>(std::ceil(band * ratio))), plot.format());
+    out.setDevicePixelRatio(ratio);
+    out.fill(Qt::white);
+    QPainter p(&out);
+    p.setFont(font());
+    p.setPen(Qt::black);
+    p.drawText(QPointF(4, 2 + metrics.ascent()), Caption());
+    // The legend: each channel shown in its colour.
+    double x = 4;
+    const double y = 4 + metrics.height();
+    for (std::size_t c = 0; c < kChannelColours.size(); ++c) {
+        if (!channelShown_[c])
+            continue;
+        p.fillRect(QRectF(x, y + metrics.height() / 2.0 - 2, 16, 4), kChannelColours[c]);
+        const QString name = QStringLiteral("PA%1").arg(c + 1);
+        p.drawText(QPointF(x + 20, y + metrics.ascent()), name);
+        x += 20 + metrics.horizontalAdvance(name) + 12;
+    }
+    p.drawImage(QPointF(0, band), plot);
+    return out;
+}
+
 void ChartWindow::savePng()
 {
     const QString file = AskSaveFile(this, tr("グラフを画像で保存"), QStringLiteral("zub3-chart"),
                                      QStringLiteral("png"), tr("PNG 画像 (*.png)"));
-    if (!file.isEmpty() && !Image().save(file, "PNG"))
+    if (!file.isEmpty() && !ExportImage().save(file, "PNG"))
         ShowWarning(tr("%1 に保存できませんでした").arg(file));
 }
 

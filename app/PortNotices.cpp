@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/PortNotices.h"
 
+#include "app/Notices.h"
 #include "app/ZUB3Check.h"
 #include "platform/Comm.h"
 #include "platform/SerialRegistry.h"
@@ -46,5 +47,6 @@ void PortNotices::showProblems(int count, const QString& first)
     QString text = tr("ポート設定ファイルの問題: %1").arg(first);
     if (count > 1)
         text += tr("（ほか %1 件）").arg(count - 1);
-    form_.StatusBar->showMessage(text);
+    // Each problem is on standard error already, as the ports file is read.
+    ShowNotice(form_, text, false);
 }

@@ -26,12 +26,19 @@ int openFlags(bool overwrite)
 Recording::Recording(const QString& file, bool overwrite, QObject* parent)
     : QObject(parent), file_(file)
 {
-    fd_ = ::open(QFile::encodeName(file).constData(), openFlags(overwrite), 0666);
+    const QByteArray path = QFile::encodeName(file);
+    struct stat st{};
+    const bool existed = overwrite && ::lstat(path.constData(), &st) == 0;
+    fd_ = ::open(path.constData(), openFlags(overwrite), 0666);
     if (fd_ < 0 || !write(zub3::Header(zub3::Format::Csv, false))) {
         const std::string reason = std::strerror(errno);
-        if (fd_ >= 0)
+        if (fd_ >= 0) {
             ::close(fd_);
-        throw std::runtime_error(QFile::encodeName(file).toStdString() + ": " + reason);
+            // An empty file left behind (a full disk) would refuse the same command again.
+            if (!existed)
+                ::unlink(path.constData());
+        }
+        throw std::runtime_error(path.toStdString() + ": " + reason);
     }
 }
 

@@ -9,6 +9,7 @@
 #include <QLabel>
 #include <QPainter>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -129,6 +130,16 @@ StickView::StickView(QWidget* parent) : QWidget(parent, Qt::Window)
 
     auto* link = new QGroupBox(tr("通信品質（スイッチを入れてから）"), this);
     linkText_ = new QLabel(link);
+    // Room from the start for the counts of a long run (tens of millions of polls) and any
+    // share, so that the panel opens as wide as it will ever need and no counter is cut.
+    QString widest = link_.Describe(LinkQuality::Clock::now());
+    widest.replace(QRegularExpression(QStringLiteral("\\d+\\.\\d")), QStringLiteral("100.0"));
+    widest.replace(QRegularExpression(QStringLiteral("(?<![\\d.])\\d+(?![\\d.])")),
+                   QStringLiteral("00000000"));
+    int widestLine = 0;
+    for (const QString& line : widest.split(QLatin1Char('\n')))
+        widestLine = std::max(widestLine, linkText_->fontMetrics().horizontalAdvance(line));
+    linkText_->setMinimumWidth(widestLine);
     auto* linkLayout = new QVBoxLayout(link);
     linkLayout->addWidget(linkText_);
 

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/Translation.h"
 
+#include "app/WindowSettings.h"
+
 #include <QCoreApplication>
 #include <QLibraryInfo>
 #include <QPointer>
@@ -17,15 +19,44 @@ const QString kLanguageKey = QStringLiteral("language");
 
 QPointer<QTranslator> installed;
 QPointer<QTranslator> installedQt;
+QPointer<QTranslator> installedGaps;
 QString current = kJapanese;
+
+// Qt's texts its Japanese translation lacks (the file dialog's type column shows "Folder"),
+// in the words it uses for them elsewhere. Asked before Qt's own translation.
+class QtJapaneseGaps : public QTranslator {
+public:
+    using QTranslator::QTranslator;
+
+    QString translate(const char* context, const char* source, const char*, int) const override
+    {
+        static constexpr struct {
+            const char* context;
+            const char* source;
+            const char* japanese;
+        } gaps[] = {
+            {"QAbstractFileIconProvider", "Folder", "フォルダ"},
+            {"QAbstractFileIconProvider", "Drive", "ドライブ"},
+            {"QAbstractFileIconProvider", "Unknown", "不明"},
+        };
+        for (const auto& g : gaps)
+            if (qstrcmp(context, g.context) == 0 && qstrcmp(source, g.source) == 0)
+                return QString::fromUtf8(g.japanese);
+        return {};
+    }
+
+    bool isEmpty() const override { return false; }
+};
 
 // Qt's own texts (file dialogs, a memo's context menu) in the window's language, from
 // Debian's qt6-translations-l10n; without it they stay English.
 void installQtTranslation(QCoreApplication& application, const QString& language)
 {
-    if (installedQt) {
-        QCoreApplication::removeTranslator(installedQt);
-        delete installedQt;
+    for (QPointer<QTranslator>* t : {&installedGaps, &installedQt}) {
+        if (*t) {
+            QCoreApplication::removeTranslator(*t);
+            delete *t;
+        }
     }
     if (language == kEnglish)
         return;  // Qt's texts are English already
@@ -37,6 +68,8 @@ void installQtTranslation(QCoreApplication& application, const QString& language
         return;
     }
     installedQt = translator;
+    installedGaps = new QtJapaneseGaps(&application);
+    QCoreApplication::installTranslator(installedGaps);
 }
 
 }  // namespace
@@ -85,7 +118,11 @@ QString StoredLanguage(const QString& file)
     return WindowLanguages().contains(language) ? language : QString();
 }
 
-void StoreLanguage(const QString& file, const QString& language)
+bool StoreLanguage(const QString& file, const QString& language)
 {
+    QString fault;
+    if (!LoadSettings(file, &fault))
+        return false;
     QSettings(file, QSettings::IniFormat).setValue(kLanguageKey, language);
+    return true;
 }

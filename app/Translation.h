@@ -23,4 +23,5 @@ QString CurrentLanguage();
 // The language chosen in the window, kept between runs with the window's other settings
 // in file; empty when none was chosen.
 QString StoredLanguage(const QString& file);
-void StoreLanguage(const QString& file, const QString& language);
+// False, writing nothing, when file is one the settings leave as it is (see LoadSettings).
+bool StoreLanguage(const QString& file, const QString& language);

@@ -12,6 +12,7 @@
 #include "app/WindowSettings.h"
 #include "app/ZUB3Check.h"
 #include "platform/SerialRegistry.h"
+#include "serial/CommX.h"
 #include "toolkit/Dialogs.h"
 
 #include <QAction>
@@ -42,6 +43,12 @@ WindowExtras::WindowExtras(TMainForm& form, QString settingsFile)
         buttonLog_->Add(poll);
     });
     connect(&form_, &TMainForm::MonitoringStarted, sticks_, &StickView::RestartLink);
+    connect(&form_, &TMainForm::MonitoringStarted, chart_, [this] {
+        chart_->SetSource(QStringLiteral("COM%1  ID %2  %3 bit/s")
+                              .arg(form_.ComPort->PortNo())
+                              .arg(form_.CurrentID)
+                              .arg(form_.ComPort->BitRate()));
+    });
 
     // The context menu and the keys: one list, in the menu's order.
     struct Entry {
@@ -251,7 +258,10 @@ void WindowExtras::switchLanguage()
     // The window's texts are set as it is built: the choice takes effect at the next start,
     // and the entry then offers the way back.
     const QString chosen = otherLanguage(nextLanguage());
-    StoreLanguage(settingsFile_, chosen);
+    if (!StoreLanguage(settingsFile_, chosen)) {
+        ShowWarning(tr("設定ファイル %1 を読めないので、言語の選択を保存できません。").arg(settingsFile_));
+        return;
+    }
     languageAction_->setText(LanguageName(otherLanguage(chosen)));
     ShowInformation(tr("次の起動から%1で表示します").arg(LanguageName(chosen)));
 }

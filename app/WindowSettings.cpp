@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/WindowSettings.h"
 
+#include "app/Notices.h"
 #include "app/ZUB3Check.h"
 #include "core/Protocol.h"
 #include "platform/PortAccess.h"
@@ -10,6 +11,7 @@
 #include "widgets/ComComboBox.h"
 
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QDir>
 #include <QEvent>
 #include <QFile>
@@ -17,11 +19,10 @@
 #include <QGuiApplication>
 #include <QSettings>
 #include <QStandardPaths>
-#include <QStatusBar>
+#include <QStringDecoder>
 #include <QWidget>
 
 #include <algorithm>
-#include <cstdio>
 #include <filesystem>
 #include <utility>
 
@@ -57,6 +58,30 @@ bool sameDevice(const std::string& a, const std::string& b)
     return !ec1 && !ec2 && ca == cb;
 }
 
+// The first line of an INI file that a save would drop or change, and why; "" when every
+// line is a section, a key with "=" or blank. Comments go too: QSettings writes none back.
+QString notUnderstood(const QByteArray& content)
+{
+    const QList<QByteArray> lines = content.split('\n');
+    for (qsizetype i = 0; i < lines.size(); ++i) {
+        const QByteArray line = lines[i].trimmed();
+        const auto say = [&](const char* why) {
+            return QCoreApplication::translate("SettingsKeeper", why).arg(i + 1);
+        };
+        QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+        const QString text = utf8(line);
+        if (utf8.hasError())
+            return say(QT_TRANSLATE_NOOP("SettingsKeeper", "%1 行目が UTF-8 の文字ではありません"));
+        if (std::any_of(text.begin(), text.end(), [](QChar c) { return c < u' ' && c != u'\t'; }))
+            return say(QT_TRANSLATE_NOOP("SettingsKeeper", "%1 行目に制御文字があります"));
+        if (line.startsWith(';') || line.startsWith('#'))
+            return say(QT_TRANSLATE_NOOP("SettingsKeeper", "%1 行目のコメントは保存すると消えます"));
+        if (!line.isEmpty() && !(line.startsWith('[') && line.endsWith(']')) && !line.contains('='))
+            return say(QT_TRANSLATE_NOOP("SettingsKeeper", "%1 行目に「=」がありません"));
+    }
+    return {};
+}
+
 }  // namespace
 
 QString DefaultSettingsFile()
@@ -72,6 +97,10 @@ std::optional<StoredSettings> LoadSettings(const QString& file, QString* fault)
     QFile probe(file);
     if (!probe.open(QIODevice::ReadOnly)) {
         *fault = probe.errorString();
+        return std::nullopt;
+    }
+    if (const QString odd = notUnderstood(probe.readAll()); !odd.isEmpty()) {
+        *fault = odd;
         return std::nullopt;
     }
     probe.close();
@@ -278,12 +307,12 @@ std::optional<StoredSettings> SettingsKeeper::Load()
     return stored;
 }
 
-void SettingsKeeper::Apply(const StoredSettings& stored)
+void SettingsKeeper::Apply(const StoredSettings& stored, bool portGiven)
 {
     applying_ = true;
     port_ = stored.port;
     QStringList notices;
-    if (stored.port) {
+    if (stored.port && !portGiven) {
         if (const auto portNo = FindPort(*stored.port)) {
             ChoosePort(form_, *portNo);
         } else {
@@ -345,11 +374,8 @@ void SettingsKeeper::store()
     if (s == written_)
         return;
     if (!SaveSettings(file_, s)) {
-        if (!writeFailed_) {
-            std::fprintf(stderr, "ZUB3Manager: cannot write the settings to %s\n",
-                         qPrintable(file_));
+        if (!writeFailed_)
             tell(tr("設定を %1 に保存できません。").arg(file_));
-        }
         writeFailed_ = true;
         return;
     }
@@ -360,5 +386,5 @@ void SettingsKeeper::tell(const QString& text)
 {
     // Queued: the handler that made the change reports it too, and would hide this.
     QMetaObject::invokeMethod(
-        this, [this, text] { form_.StatusBar->showMessage(text); }, Qt::QueuedConnection);
+        this, [this, text] { ShowNotice(form_, text); }, Qt::QueuedConnection);
 }

@@ -40,8 +40,9 @@ struct StoredSettings {
 // $XDG_CONFIG_HOME/zub3/ZUB3Manager.conf (~/.config when the variable is unset).
 QString DefaultSettingsFile();
 
-// The settings in file; none stored when it does not exist. A file that cannot be read
-// gives nullopt and the reason in fault. Values the window cannot take are left out and
+// The settings in file; none stored when it does not exist. A file that cannot be read, or
+// that holds a line a save would drop or change (its number is said), gives nullopt and the
+// reason in fault: such a file is not to be written over. Values the window cannot take are left out and
 // named in fault; the others are kept.
 std::optional<StoredSettings> LoadSettings(const QString& file, QString* fault);
 // False when the file could not be written.
@@ -80,8 +81,9 @@ public:
     std::optional<StoredSettings> Load();
     // Chooses the port (so opening it), the line speed, the interval and the ID, each
     // through the window's own handlers. A port no longer listed is told in the status
-    // line and left unchosen, yet kept for the next run.
-    void Apply(const StoredSettings& stored);
+    // line and left unchosen, yet kept for the next run. With portGiven (a port chosen for
+    // this run) the kept port is neither opened nor looked for.
+    void Apply(const StoredSettings& stored, bool portGiven = false);
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;

@@ -2,6 +2,7 @@
 // Program entry: the command line, the application titled "ZUB-3 Manager", its one window
 // with what is kept and offered around it, the event loop.
 #include "app/ChartWindow.h"
+#include "app/Notices.h"
 #include "app/PortNotices.h"
 #include "app/ProgramOptions.h"
 #include "app/Recording.h"
@@ -20,29 +21,45 @@
 #include <QEvent>
 #include <QFileInfo>
 #include <QIcon>
-#include <QStatusBar>
 #include <QTimer>
+
+#include <xcb/xcb.h>
 
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
+#include <string>
 
 namespace {
 
-// Qt aborts without a display it can reach; say so first. Another platform chosen on
-// purpose (offscreen, vnc) needs none.
-bool displayMissing()
+// Qt aborts without a display it can reach: why there is none, or "" when there is one or
+// none is needed (another platform chosen on purpose, offscreen or vnc).
+std::string missingDisplay()
 {
     auto set = [](const char* name) {
         const char* value = std::getenv(name);
         return value && *value;
     };
     const QString platform = QString::fromLocal8Bit(std::getenv("QT_QPA_PLATFORM"));
-    for (const QString& name : platform.split(QLatin1Char(';'), Qt::SkipEmptyParts))
+    const QStringList names = platform.split(QLatin1Char(';'), Qt::SkipEmptyParts);
+    for (const QString& name : names)
         if (!name.startsWith(QLatin1String("xcb")) && !name.startsWith(QLatin1String("wayland")))
-            return false;
-    return !set("DISPLAY") && !set("WAYLAND_DISPLAY");
+            return {};
+    if (!set("DISPLAY") && !set("WAYLAND_DISPLAY"))
+        return "DISPLAY/WAYLAND_DISPLAY unset";
+    // X is what Qt takes unless Wayland is there: a DISPLAY naming no server is asked
+    // first, for Qt would abort on it.
+    const bool x11 = !set("WAYLAND_DISPLAY") ||
+                     (!names.isEmpty() && names.front().startsWith(QLatin1String("xcb")));
+    if (!x11)
+        return {};
+    if (!set("DISPLAY"))
+        return "DISPLAY unset";
+    xcb_connection_t* connection = xcb_connect(nullptr, nullptr);
+    const bool reached = xcb_connection_has_error(connection) == 0;
+    xcb_disconnect(connection);
+    return reached ? std::string() : std::string("no X server answers at DISPLAY=") + std::getenv("DISPLAY");
 }
 
 // Once the window has closed the program ends, even from inside a message box's own loop
@@ -75,7 +92,7 @@ void startMonitoring(TMainForm& form)
         english = "no line speed is chosen";
     }
     if (refusal) {
-        form.StatusBar->showMessage(QCoreApplication::translate("TMainForm", refusal));
+        ShowNotice(form, QCoreApplication::translate("TMainForm", refusal), false);
         std::fprintf(stderr, "ZUB3Manager: cannot start monitoring: %s\n", english);
         return;
     }
@@ -89,8 +106,8 @@ void chooseGiven(TMainForm& form, const ProgramOptions& options)
 {
     if (options.portNo && !ChoosePort(form, *options.portNo)) {
         const QString name = QStringLiteral("COM%1").arg(*options.portNo);
-        form.StatusBar->showMessage(
-            QCoreApplication::translate("TMainForm", "ポート %1 が見つかりません。").arg(name));
+        ShowNotice(form, QCoreApplication::translate("TMainForm", "ポート %1 が見つかりません。").arg(name),
+                   false);
         std::fprintf(stderr, "ZUB3Manager: --port: %s is not a port this system lists\n",
                      qPrintable(name));
     }
@@ -122,9 +139,9 @@ int main(int argc, char** argv)
             return 1;
         }
     }
-    if (displayMissing()) {
-        std::fprintf(stderr, "ZUB3Manager: no display (DISPLAY/WAYLAND_DISPLAY unset); "
-                             "zub3ctl works without one\n");
+    if (const std::string why = missingDisplay(); !why.empty()) {
+        std::fprintf(stderr, "ZUB3Manager: no display (%s); zub3ctl works without one\n",
+                     why.c_str());
         return 1;
     }
 
@@ -163,7 +180,7 @@ int main(int argc, char** argv)
     // Once the window is up, so that a refusal to open the port shows over it.
     QTimer::singleShot(0, &MainForm, [&] {
         if (stored)
-            settings->Apply(*stored);
+            settings->Apply(*stored, options.portNo.has_value());
         chooseGiven(MainForm, options);
         if (options.monitor)
             startMonitoring(MainForm);

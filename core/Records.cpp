@@ -7,6 +7,8 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cstdio>
+#include <ctime>
 #include <cmath>
 #include <fstream>
 #include <limits>
@@ -77,23 +79,15 @@ RecordedPoll sample(const Parsed& p, const std::string& where)
 
 std::string WallClock(std::int64_t msSinceEpoch)
 {
-    // Converting to local time is the costly part and its result changes once a second:
-    // each second is formatted once, and the milliseconds put into it.
-    thread_local std::int64_t second = std::numeric_limits<std::int64_t>::min();
-    thread_local std::string head, tail;  // up to the decimal point; the offset
     const std::int64_t s = msSinceEpoch / 1000 - (msSinceEpoch % 1000 < 0 ? 1 : 0);
-    if (s != second) {
-        const QDateTime at = QDateTime::fromMSecsSinceEpoch(s * 1000);
-        const std::string text =
-            at.toOffsetFromUtc(at.offsetFromUtc()).toString(Qt::ISODateWithMs).toStdString();
-        const std::size_t point = text.find('.', text.find('T'));
-        head = text.substr(0, point + 1);
-        tail = text.substr(point + 4);
-        second = s;
-    }
-    char ms[4];
-    std::snprintf(ms, sizeof ms, "%03d", static_cast<int>(msSinceEpoch - s * 1000));
-    return head + ms + tail;
+    const auto t = static_cast<std::time_t>(s);
+    std::tm utc{};
+    gmtime_r(&t, &utc);
+    char text[48];
+    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", utc.tm_year + 1900,
+                  utc.tm_mon + 1, utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec,
+                  static_cast<int>(msSinceEpoch - s * 1000));
+    return text;
 }
 
 std::string Decimal(double value, int decimals)

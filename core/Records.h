@@ -54,7 +54,7 @@ struct Field {
 };
 inline constexpr std::array<Field, 10> kFields{{
     {"t_ms", "ms", "since the first poll was sent, on a monotonic clock, three decimals"},
-    {"time", "", "wall clock, ISO 8601 with milliseconds and the UTC offset"},
+    {"time", "", "wall clock in UTC, ISO 8601 with milliseconds and \"Z\""},
     {"buttons", "", "the 16-bit button word, as a decimal number"},
     {"held", "", "the held buttons among S1 S2 S3 S4 up down right left triangle cross "
                  "circle square, in that order; a diagonal is two of them. CSV: separated "
@@ -71,8 +71,8 @@ inline constexpr std::array<Field, 10> kFields{{
 // are read by programs.
 std::string Decimal(double value, int decimals);
 
-// A moment (ms since the epoch) as records carry it: local time, ISO 8601 with milliseconds
-// and the offset from UTC.
+// A moment (ms since the epoch) as records carry it: UTC, ISO 8601 with milliseconds and
+// "Z", which spreadsheets and scripts read as a time wherever the file was made.
 std::string WallClock(std::int64_t msSinceEpoch);
 
 // A time in milliseconds with three decimals, as records carry it.

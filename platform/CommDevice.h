@@ -39,6 +39,10 @@ public:
     // Bytes that a read would return now (FIONREAD by default).
     virtual std::size_t InQueue();
 
+    // True when line settings and modem lines wait for a peer's answer (a network port's
+    // server); the port then waits for them off the window's thread.
+    virtual bool WaitsForPeer() const { return false; }
+
     virtual bool SetQueues(DWORD inQueue, DWORD outQueue) = 0;
     virtual DCB State() const = 0;
     // False when the device refuses the settings; it then keeps its previous ones. errno

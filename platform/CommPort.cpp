@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "platform/CommPort.h"
 
+#include "platform/EventLoopWait.h"
 #include "platform/Events.h"
 
 #include <sys/epoll.h>
@@ -9,6 +10,7 @@
 #include <sys/timerfd.h>
 #include <unistd.h>
 
+#include <condition_variable>
 #include <utility>
 
 namespace platform::win::detail {
@@ -66,7 +68,11 @@ std::shared_ptr<CommPort> CommPort::Make(std::unique_ptr<CommDevice> device, std
 
 CommPort::CommPort(std::unique_ptr<CommDevice> device, std::string path, int epollFd, int wakeFd,
                    int timerFd)
-    : path_(std::move(path)), device_(std::move(device)), epollFd_(epollFd), wakeFd_(wakeFd),
+    : path_(std::move(path)),
+      device_(std::move(device)),
+      waitsForPeer_(device_->WaitsForPeer()),
+      epollFd_(epollFd),
+      wakeFd_(wakeFd),
       timerFd_(timerFd)
 {
     counters_ = device_->Counters();
@@ -90,19 +96,52 @@ BOOL CommPort::GetState(DCB* dcb)
     return TRUE;
 }
 
+template <typename Call>
+BOOL CommPort::offEventLoop(Call call)
+{
+    if (!waitsForPeer_ || !OnEventLoopThread())
+        return call();
+    // Events handled meanwhile that use the port wait for the lock, not for the peer's
+    // answer with the window stopped. The last error is the caller's thread's.
+    std::mutex m;
+    std::condition_variable finished;
+    bool done = false;
+    BOOL result = FALSE;
+    DWORD error = ERROR_SUCCESS;
+    std::thread worker([&] {
+        const BOOL r = call();
+        const DWORD e = GetLastError();
+        std::lock_guard lock(m);
+        result = r;
+        error = e;
+        done = true;
+        finished.notify_all();
+    });
+    {
+        // The device keeps to its own deadlines, a few seconds; this one is beyond them.
+        std::unique_lock lock(m);
+        WaitHandlingEvents(lock, finished, [&] { return done; }, Clock::now() + std::chrono::minutes(1));
+    }
+    worker.join();
+    SetLastError(error);
+    return result;
+}
+
 BOOL CommPort::SetState(const DCB& dcb)
 {
-    std::lock_guard lock(mutex_);
-    if (const DWORD e = unusable())
-        return Fail(e);
-    errno = 0;
-    if (device_->SetState(dcb))
-        return TRUE;
-    if (errno == ENOTCONN) {
-        hangUp();
-        return Fail(ERROR_DEVICE_NOT_CONNECTED);
-    }
-    return Fail(ERROR_INVALID_PARAMETER);
+    return offEventLoop([&] {
+        std::lock_guard lock(mutex_);
+        if (const DWORD e = unusable())
+            return Fail(e);
+        errno = 0;
+        if (device_->SetState(dcb))
+            return TRUE;
+        if (errno == ENOTCONN) {
+            hangUp();
+            return Fail(ERROR_DEVICE_NOT_CONNECTED);
+        }
+        return Fail(ERROR_INVALID_PARAMETER);
+    });
 }
 
 BOOL CommPort::GetTimeouts(COMMTIMEOUTS* timeouts)
@@ -320,12 +359,14 @@ BOOL CommPort::ClearError(DWORD* errors, COMSTAT* stat)
 
 BOOL CommPort::Escape(DWORD function)
 {
-    std::lock_guard lock(mutex_);
-    if (const DWORD e = unusable())
-        return Fail(e);
-    if (function < SETRTS || function > CLRDTR)
-        return Fail(ERROR_INVALID_PARAMETER);
-    return device_->SetModemLine(function) ? TRUE : Fail(ERROR_GEN_FAILURE);
+    return offEventLoop([&] {
+        std::lock_guard lock(mutex_);
+        if (const DWORD e = unusable())
+            return Fail(e);
+        if (function < SETRTS || function > CLRDTR)
+            return Fail(ERROR_INVALID_PARAMETER);
+        return device_->SetModemLine(function) ? TRUE : Fail(ERROR_GEN_FAILURE);
+    });
 }
 
 DWORD CommPort::unusable() const

@@ -97,6 +97,10 @@ private:
         DWORD* eventMask;
     };
 
+    // Runs call (which takes the port's lock itself); on the window's thread, for a device
+    // that waits for its peer, on a thread of its own while the window's events go on.
+    template <typename Call>
+    BOOL offEventLoop(Call call);
     DWORD unusable() const;
     void wake() const;
     void armTimer(Clock::time_point deadline);
@@ -116,6 +120,7 @@ private:
     std::mutex mutex_;
     const std::string path_;
     std::shared_ptr<CommDevice> device_;
+    const bool waitsForPeer_;
     UniqueFd epollFd_;
     UniqueFd wakeFd_;
     UniqueFd timerFd_;

@@ -6,6 +6,7 @@
 // (Rfc2217Codec) sits between the socket and ReadSome and WriteSome.
 
 #include "platform/CommDevice.h"
+#include "platform/EventLoopWait.h"
 #include "platform/PortAccess.h"
 #include "platform/Rfc2217Codec.h"
 #include "platform/SerialRegistry.h"
@@ -17,9 +18,6 @@
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
-
-#include <QCoreApplication>
-#include <QThread>
 
 #include <algorithm>
 #include <array>
@@ -119,6 +117,7 @@ public:
     }
 
     int Fd() const override { return fd_; }
+    bool WaitsForPeer() const override { return true; }
 
     ssize_t ReadSome(void* buffer, std::size_t count) override
     {
@@ -579,13 +578,6 @@ void open(Opening& o, const registry::NetworkAddress& a, Clock::time_point deadl
     o.finished.notify_all();
 }
 
-// On the window's thread the wait lets the window go on painting and answering.
-bool onGuiThread()
-{
-    const QCoreApplication* app = QCoreApplication::instance();
-    return app && QThread::currentThread() == app->thread();
-}
-
 std::mutex g_watcherMutex;
 ConnectingWatcher g_watcher;
 
@@ -625,20 +617,9 @@ std::unique_ptr<CommDevice> OpenNetworkDevice(const std::string& address, DWORD&
     std::thread([opening, a = *parsed, deadline] { open(*opening, a, deadline); }).detach();
 
     tellConnecting(address, true);
-    const bool pump = onGuiThread();
     // The opener keeps to the deadline but for the resolver, which may run on.
-    const auto giveUp = deadline + 100ms;
     std::unique_lock lock(opening->mutex);
-    while (!opening->done && Clock::now() < giveUp) {
-        if (!pump) {
-            opening->finished.wait_until(lock, giveUp);
-            continue;
-        }
-        lock.unlock();
-        QCoreApplication::processEvents();
-        lock.lock();
-        opening->finished.wait_for(lock, 1ms);
-    }
+    WaitHandlingEvents(lock, opening->finished, [&] { return opening->done; }, deadline + 100ms);
     const bool done = opening->done;
     const Access got = opening->why;
     std::unique_ptr<NetworkDevice> device = std::move(opening->device);

@@ -11,6 +11,8 @@
 #include <QFile>
 #include <QTemporaryDir>
 
+#include <ctime>
+
 namespace {
 
 zub3::PollResult poll(std::int64_t wallMs, std::optional<std::uint16_t> buttons)
@@ -52,11 +54,23 @@ TEST(ButtonLog, PressesAndReleasesByNameAndTime)
 
     QTemporaryDir dir;
     const QString file = dir.filePath("buttons.csv");
-    ASSERT_TRUE(log.Save(file));
+    // Saved where the local time is not UTC.
+    const QByteArray zone = qgetenv("TZ");
+    qputenv("TZ", "Asia/Tokyo");
+    ::tzset();
+    const bool saved = log.Save(file);
+    if (zone.isNull())
+        qunsetenv("TZ");
+    else
+        qputenv("TZ", zone);
+    ::tzset();
+    ASSERT_TRUE(saved);
     QFile f(file);
     ASSERT_TRUE(f.open(QIODevice::ReadOnly));
     const QList<QByteArray> lines = f.readAll().split('\n');
     ASSERT_EQ(lines.size(), 9);  // the header, seven entries, the last newline
     EXPECT_EQ(lines[0], "time,event,indicator");
-    EXPECT_TRUE(lines[7].endsWith(".040,release,↑←")) << lines[7].constData();
+    // In UTC: 1'700'000'000'040 ms is 22:13:20.040 on 14 November 2023.
+    EXPECT_EQ(lines[1], "2023-11-14T22:13:20.010Z,press,↑");
+    EXPECT_EQ(lines[7], "2023-11-14T22:13:20.040Z,release,↑←");
 }

@@ -172,3 +172,30 @@ TEST(Recording, AFileCutShortEndsWithItsLastWholeRow)
     EXPECT_TRUE(content.endsWith('\n')) << content.right(40).constData();
     EXPECT_GT(zub3::ReadRecords(file.toStdString()).size(), 5u);
 }
+
+TEST(Recording, AFileThatTakesNotEvenTheHeaderIsNotLeftBehind)
+{
+    // A file size limit of 0 stands in for a disk that was full before the start.
+    std::signal(SIGXFSZ, SIG_IGN);
+    rlimit old{};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old), 0);
+    QTemporaryDir dir;
+    for (const bool overwrite : {false, true}) {
+        SCOPED_TRACE(overwrite ? "overwrite" : "new file");
+        const QString file = dir.filePath(overwrite ? "over.csv" : "new.csv");
+        rlimit limit = old;
+        limit.rlim_cur = 0;
+        ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limit), 0);
+        bool threw = false;
+        try {
+            Recording recording(file, overwrite);
+        } catch (const std::runtime_error&) {
+            threw = true;
+        }
+        ::setrlimit(RLIMIT_FSIZE, &old);
+        EXPECT_TRUE(threw);
+        // So the same start, once there is room, is not refused as "File exists".
+        EXPECT_FALSE(QFile::exists(file));
+        EXPECT_EQ(Recording::Refusal(file, false), QString());
+    }
+}

@@ -5,6 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <ctime>
+#include <string>
+
 #include <QDateTime>
 
 #include <malloc.h>
@@ -23,16 +27,35 @@ TEST(Records, HeldButtonsAreNamedInTheOrderOfTheButtonTable)
     EXPECT_EQ(HeldNames(0xE080), "");                  // bits no button has
 }
 
-TEST(Records, WallClockIsLocalTimeWithMillisecondsAndOffset)
+TEST(Records, WallClockIsUtcWithMilliseconds)
 {
-    // One second formatted once serves the next times of that second, and no other.
-    for (const std::int64_t ms : {1'700'000'000'123LL, 1'700'000'000'999LL, 1'700'000'001'000LL,
-                                  1'700'000'000'000LL, -1LL, -1000LL}) {
-        const QDateTime at = QDateTime::fromMSecsSinceEpoch(ms);
-        EXPECT_EQ(WallClock(ms),
-                  at.toOffsetFromUtc(at.offsetFromUtc()).toString(Qt::ISODateWithMs).toStdString())
-            << ms;
+    const struct {
+        std::int64_t ms;
+        const char* time;
+    } rows[] = {
+        {1'700'000'000'123LL, "2023-11-14T22:13:20.123Z"},
+        {1'700'000'000'999LL, "2023-11-14T22:13:20.999Z"},
+        {1'700'000'001'000LL, "2023-11-14T22:13:21.000Z"},
+        {0, "1970-01-01T00:00:00.000Z"},
+        {-1, "1969-12-31T23:59:59.999Z"},
+    };
+    // Whatever zone the program runs in.
+    const char* const zones[] = {"UTC", "Asia/Tokyo", "America/St_Johns"};
+    const char* kept = std::getenv("TZ");
+    const std::string before = kept ? kept : "";
+    for (const char* zone : zones) {
+        ::setenv("TZ", zone, 1);
+        ::tzset();
+        for (const auto& r : rows) {
+            SCOPED_TRACE(std::string(zone) + " " + std::to_string(r.ms));
+            EXPECT_EQ(WallClock(r.ms), r.time);
+        }
     }
+    if (kept)
+        ::setenv("TZ", before.c_str(), 1);
+    else
+        ::unsetenv("TZ");
+    ::tzset();
 }
 
 TEST(Records, EachFormatCarriesTheSameFields)

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <QTemporaryDir>
+#include <QTest>
 
 using namespace std::chrono_literals;
 using zub3::PollFault;
@@ -17,6 +18,18 @@ using zub3::PollFault;
 namespace {
 
 const auto kStart = StickTravel::Clock::time_point{} + 1h;
+
+// The panel shown beside a window on a virtual receiver.
+class StickPanel : public ::testing::Test {
+protected:
+    StickPanel() { view.show(); }
+
+    QTemporaryDir dir;
+    WindowRig rig;
+    std::unique_ptr<TMainForm> form = rig.OpenWindow();
+    WindowExtras extras{*form, dir.filePath("ZUB3Manager.conf")};
+    StickView& view = extras.Sticks();
+};
 
 }  // namespace
 
@@ -62,14 +75,8 @@ TEST(StickTravel, RestsAtTheMedianOfTheLastStillSecond)
     }
 }
 
-TEST(StickView, PanelCountsEachRejectionAndShowsTheTravel)
+TEST_F(StickPanel, PanelCountsEachRejectionAndShowsTheTravel)
 {
-    QTemporaryDir dir;
-    WindowRig rig;
-    auto form = rig.OpenWindow();
-    WindowExtras extras(*form, dir.filePath("ZUB3Manager.conf"));
-    StickView& view = extras.Sticks();
-    view.show();
     rig.receiver->SetChannel(0, 127);
     rig.receiver->SetChannel(1, 3);
     WindowRig::Choose(form->cbxBaudRate, "115200");
@@ -106,4 +113,26 @@ TEST(StickView, PanelCountsEachRejectionAndShowsTheTravel)
     EXPECT_FALSE(view.Travel().Empty());
     view.ResetTravel();
     EXPECT_EQ(view.Text(0, 2), QStringLiteral("-"));
+}
+
+// The panel opens as wide as the counts of a long run need: it does not depend on being
+// widened as they grow (a window manager may not be there to do it), and cuts none.
+TEST_F(StickPanel, OpensWideEnoughForTheCountsOfALongRun)
+{
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&view));
+    const int opened = view.width();
+    const auto now = std::chrono::steady_clock::now();
+    const PollFault faults[] = {PollFault::Short, PollFault::Header, PollFault::Checksum,
+                                PollFault::Missed, PollFault::None};
+    for (int i = 0; i < 150'000; ++i) {
+        zub3::PollResult p{now, 0, std::nullopt, faults[i % 5]};
+        if (p.fault == PollFault::None)
+            p.data = zub3::PollData{0, {64, 64, 64, 64}};
+        view.Add(p);
+    }
+    view.Refresh();
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(view.LinkText().contains(QStringLiteral("ポーリング 150000 回"))) << view.LinkText().toStdString();
+    EXPECT_GE(opened, view.minimumSizeHint().width());
+    EXPECT_EQ(view.width(), opened);
 }

@@ -14,7 +14,10 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QDir>
 #include <QFile>
+#include <QFileIconProvider>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QLabel>
 #include <QRegularExpression>
@@ -94,6 +97,26 @@ TEST_F(Translation, JapaneseUnlessEnglishIsAskedFor)
     }
     InstallTranslation(*qApp, QStringLiteral("en"));
     EXPECT_EQ(QCoreApplication::translate("QWidgetTextControl", "Cu&t"), QStringLiteral("Cu&t"));
+}
+
+// The file dialog's type column, which Qt's Japanese translation leaves English, and what
+// that translation has stays its own.
+TEST_F(Translation, TheFileDialogNamesAFolderInTheWindowsLanguage)
+{
+    const QFileInfo folder(QDir::tempPath());
+    ASSERT_TRUE(folder.isDir());
+    const struct {
+        const char* language;
+        const char* folder;
+        const char* newFolder;
+    } rows[] = {{"ja", "フォルダ", "新しいフォルダ"}, {"en", "Folder", "New Folder"}};
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.language);
+        InstallTranslation(*qApp, QString::fromLatin1(r.language));
+        EXPECT_EQ(QFileIconProvider().type(folder), QString::fromUtf8(r.folder));
+        EXPECT_EQ(QCoreApplication::translate("QFileDialog", "New Folder"),
+                  QString::fromUtf8(r.newFolder));
+    }
 }
 
 // Every text an English window shows, at start and in a run of refusals and reports, is

@@ -3,6 +3,7 @@
 // are damaged or cannot be written, and where the windows were.
 #include "app/WindowSettings.h"
 
+#include "app/Translation.h"
 #include "app/WindowExtras.h"
 #include "support/QuickCommX.h"
 #include "support/WindowRig.h"
@@ -280,4 +281,66 @@ TEST(WindowSettings, OtherKeysSurviveASave)
     QFile f(file);
     ASSERT_TRUE(f.open(QIODevice::ReadOnly));
     EXPECT_TRUE(f.readAll().contains("language=en"));
+}
+
+// A file with a line a save would drop or change is used as unreadable: said with the
+// line's number, and left byte for byte as it was, the language choice included.
+TEST(WindowSettings, AFileWithLinesItDoesNotUnderstandIsLeftAsItIs)
+{
+    QTemporaryDir dir;
+    const QString file = dir.filePath("ZUB3Manager.conf");
+    const struct {
+        QByteArray content;
+        const char* said;
+    } files[] = {
+        {"[line]\ninterval=50\nspeed 625000\n", "3 行目に「=」がありません"},
+        {"; kept by hand\n[line]\ninterval=50\n", "1 行目のコメントは保存すると消えます"},
+        {"[line]\n\n  # the bench's receiver\ninterval=50\n", "3 行目のコメントは保存すると消えます"},
+        {"[line]\ninterval=50\n\xC3\x28\xFF\xFE\x80\n", "3 行目が UTF-8 の文字ではありません"},
+        {QByteArray("[line]\ninterval=5\0\x01", 19), "2 行目に制御文字があります"},
+    };
+    WindowRig rig;
+    for (const auto& f : files) {
+        SCOPED_TRACE(f.said);
+        writeFile(file, f.content);
+        QString fault;
+        EXPECT_FALSE(LoadSettings(file, &fault));
+        EXPECT_EQ(fault, f.said);
+
+        TMainForm form;
+        auto* keeper = new SettingsKeeper(form, file);
+        EXPECT_FALSE(keeper->Load());
+        QCoreApplication::processEvents();
+        EXPECT_TRUE(form.StatusText().contains(f.said)) << form.StatusText().toStdString();
+        WindowRig::Choose(form.cbxInterval, "20");
+        EXPECT_FALSE(StoreLanguage(file, "en"));
+        form.close();
+        QFile kept(file);
+        ASSERT_TRUE(kept.open(QIODevice::ReadOnly));
+        EXPECT_EQ(kept.readAll(), f.content);
+    }
+    // What QSettings writes itself is understood.
+    ASSERT_TRUE(SaveSettings(file, {PortIdentity{"COM9", "/dev/ttyUSB0", {}}, 115200, 10, 0,
+                                    QPoint(1, 2), QByteArray("\x01\xd9\0=\n;", 6)}));
+    EXPECT_TRUE(StoreLanguage(file, "en"));
+    QString fault;
+    EXPECT_TRUE(LoadSettings(file, &fault)) << fault.toStdString();
+}
+
+// A port given for the run is used instead of the kept one, which is then not said to be
+// missing, and is kept should the given one not open.
+TEST(WindowSettings, APortGivenForTheRunLeavesTheKeptOneUnsought)
+{
+    QTemporaryDir dir;
+    const QString file = dir.filePath("ZUB3Manager.conf");
+    WindowRig rig;
+    const StoredSettings stored{PortIdentity{"COM11", "/dev/ttyUSB0", {}}, 115200, 20, 3};
+    TMainForm form;
+    (new SettingsKeeper(form, file))->Apply(stored, true);
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(form.StatusText().contains("COM11")) << form.StatusText().toStdString();
+    EXPECT_EQ(form.Timer->interval(), 20);
+    form.close();
+    QString fault;
+    EXPECT_EQ(LoadSettings(file, &fault)->port, stored.port);
 }

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QFile>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QTemporaryDir>
@@ -22,6 +23,7 @@ TEST(ZUB3Manager, CommandLine)
         int status;
         const char* out;  // the start of standard output
         const char* err;  // the start of standard error
+        bool deadX = false;  // DISPLAY names a display no X server serves
     };
     const Case cases[] = {
         {{"--help"}, false, 0, "Usage: ZUB3Manager [OPTION]...\n", ""},
@@ -49,15 +51,23 @@ TEST(ZUB3Manager, CommandLine)
         {{"--id", "-1"}, false, 2, "", "ZUB3Manager: --id: '-1' is not a number from 0 to 31"},
         {{}, false, 1, "",
          "ZUB3Manager: no display (DISPLAY/WAYLAND_DISPLAY unset); zub3ctl works without one\n"},
+        // Not Qt's abort (134): the same line, naming the display.
+        {{}, false, 1, "", "ZUB3Manager: no display (no X server answers at DISPLAY=:", true},
     };
+    // A display number nothing serves here.
+    int unserved = 99;
+    while (QFile::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(unserved)))
+        ++unserved;
     QTemporaryDir runtime;  // private to the user, as Qt wants it
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.args.join(' ').toStdString());
+        SCOPED_TRACE(c.args.join(' ').toStdString() + (c.deadX ? " (no X server)" : ""));
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
             env.remove(name);
         if (c.display)
             env.insert("QT_QPA_PLATFORM", "offscreen");
+        if (c.deadX)
+            env.insert("DISPLAY", QStringLiteral(":%1").arg(unserved));
         env.insert("XDG_RUNTIME_DIR", runtime.path());
         QProcess program;
         program.setProcessEnvironment(env);
@@ -153,4 +163,26 @@ TEST_F(Unattended, FreshStartLeavesTheKeptSettingsAsTheyWere)
               "ZUB3Manager: cannot start monitoring: no port is open\n");
     EXPECT_TRUE(terminate(program));
     EXPECT_EQ(run_.Settings(), kept);
+}
+
+// A kept settings file with a line the program does not understand: said on standard error
+// too, with the line, and left as it was when the program ends.
+TEST(ZUB3Manager, ASettingsFileItDoesNotUnderstandIsSaidAndLeftAlone)
+{
+    KeptPortRun run({}, "interval 20\n");
+    const QByteArray kept = run.Settings();
+    QProcessEnvironment env = run.Environment();
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+    QProcess program;
+    program.setProcessEnvironment(env);
+    program.setReadChannel(QProcess::StandardError);
+    program.start(ZUB3MANAGER_PATH, QStringList{});
+    ASSERT_TRUE(WaitUntil([&] { return program.canReadLine() || program.waitForReadyRead(100); }));
+    const QString said = QString::fromUtf8(program.readLine());
+    EXPECT_TRUE(said.startsWith("ZUB3Manager: 設定ファイル ")) << said.toStdString();
+    EXPECT_TRUE(said.contains("6 行目に「=」がありません")) << said.toStdString();
+    ::kill(static_cast<pid_t>(program.processId()), SIGTERM);
+    ASSERT_TRUE(program.waitForFinished(10000));
+    EXPECT_EQ(program.exitCode(), 0);
+    EXPECT_EQ(run.Settings(), kept);
 }

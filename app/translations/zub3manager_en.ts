@@ -122,6 +122,62 @@
         <source>%1〜%2 秒&#x3000;受信失敗 %3 回（応答なし %4、短い応答 %5、ヘッダ不一致 %6、チェックサム不一致 %7）</source>
         <translation>%1 to %2 s   %3 failed polls (no reply %4, short reply %5, wrong header %6, bad checksum %7)</translation>
     </message>
+    <message>
+        <source>表示中の範囲、またはグラフの上でドラッグして選んだ範囲の統計です。クリックで選択を解除します。</source>
+        <translation>Statistics of the span shown, or of the span dragged across the plot. A click clears the selection.</translation>
+    </message>
+    <message>
+        <source>全体</source>
+        <translation>Full</translation>
+    </message>
+    <message>
+        <source>自動</source>
+        <translation>Fit</translation>
+    </message>
+    <message>
+        <source>手動</source>
+        <translation>Manual</translation>
+    </message>
+    <message>
+        <source>縦軸: 全体は 0〜127（127 を超える値が見えている間は 0〜255）、自動は表示中の値に合わせます。Ctrl+ホイールで拡大・縮小、Shift+ホイールで上下に移動します。</source>
+        <translation>Value axis: Full is 0-127 (0-255 while a value above 127 is in view), Fit follows the values shown. Ctrl+wheel zooms, Shift+wheel moves up and down.</translation>
+    </message>
+    <message>
+        <source>縦軸</source>
+        <translation>Values</translation>
+    </message>
+    <message>
+        <source>選択 %1〜%2 秒（Δ %3 秒）</source>
+        <translation>Selection %1-%2 s (Δ %3 s)</translation>
+    </message>
+    <message>
+        <source>表示中 %1〜%2 秒</source>
+        <translation>Shown %1-%2 s</translation>
+    </message>
+    <message>
+        <source>PA%1&#x3000;最小 %2&#x3000;最大 %3&#x3000;平均 %4&#x3000;標準偏差 %5</source>
+        <translation>PA%1  min %2  max %3  mean %4  std. dev. %5</translation>
+    </message>
+    <message>
+        <source>&#x3000;Δ %1</source>
+        <translation>  Δ %1</translation>
+    </message>
+    <message>
+        <source>マーカーを付ける</source>
+        <translation>Add a marker</translation>
+    </message>
+    <message>
+        <source>マーカー</source>
+        <translation>Marker</translation>
+    </message>
+    <message>
+        <source>メモ（空でもかまいません）</source>
+        <translation>Note (may be empty)</translation>
+    </message>
+    <message>
+        <source>表示 %1 秒</source>
+        <translation>span %1 s</translation>
+    </message>
 </context>
 <context>
     <name>CheckWindow</name>
@@ -464,6 +520,22 @@ No reply %9 (%10 %)</translation>
         <source>設定を %1 に保存できません。</source>
         <translation>Cannot save the settings to %1.</translation>
     </message>
+    <message>
+        <source>%1 行目が UTF-8 の文字ではありません</source>
+        <translation>line %1 is not UTF-8 text</translation>
+    </message>
+    <message>
+        <source>%1 行目に制御文字があります</source>
+        <translation>line %1 holds control characters</translation>
+    </message>
+    <message>
+        <source>%1 行目のコメントは保存すると消えます</source>
+        <translation>line %1 is a comment, which saving would drop</translation>
+    </message>
+    <message>
+        <source>%1 行目に「=」がありません</source>
+        <translation>line %1 has no &quot;=&quot;</translation>
+    </message>
 </context>
 <context>
     <name>StickView</name>
@@ -712,6 +784,10 @@ Qt %2</translation>
     <message>
         <source>&lt;h3&gt;ZUB-3 Manager&lt;/h3&gt;&lt;p&gt;&lt;b&gt;はじめに&lt;/b&gt;&lt;/p&gt;&lt;ol&gt;&lt;li&gt;「ポート」で ZUB-3 をつないだポートを選びます。&lt;/li&gt;&lt;li&gt;読込ボタン（虫めがね）で ZUB-3 の ID とボーレートを読み込みます。&lt;/li&gt;&lt;li&gt;スイッチを ON にすると、読込間隔ごとに ZPT の状態を受信します。もう一度押すと止まります。&lt;/li&gt;&lt;/ol&gt;&lt;p&gt;&lt;b&gt;表示&lt;/b&gt;&lt;/p&gt;&lt;ul&gt;&lt;li&gt;ZPT の図: 押されているボタンに色が付きます。丸は十字の斜め（隣り合う二つを同時に押したとき）です。&lt;/li&gt;&lt;li&gt;四本のバー: アナログチャンネル PA1〜PA4 の値（0〜127）。&lt;/li&gt;&lt;li&gt;Send / Recv: 最後に送った・受け取ったバイト列（16 進）。&lt;/li&gt;&lt;li&gt;下の行: 操作の結果と、受信できなかった回数。&lt;/li&gt;&lt;/ul&gt;&lt;p&gt;右クリックで次の操作のメニューが開きます。&lt;/p&gt;&lt;table&gt;&lt;tr&gt;&lt;td&gt;Ctrl+R&lt;/td&gt;&lt;td&gt;記録の開始・停止&lt;/td&gt;&lt;/tr&gt;&lt;tr&gt;&lt;td&gt;Ctrl+G&lt;/td&gt;&lt;td&gt;グラフ（チャンネルとボタンの推移）を開く&lt;/td&gt;&lt;/tr&gt;&lt;tr&gt;&lt;td&gt;Ctrl+K&lt;/td&gt;&lt;td&gt;スティックの可動範囲・中立と通信品質&lt;/td&gt;&lt;/tr&gt;&lt;tr&gt;&lt;td&gt;Ctrl+B&lt;/td&gt;&lt;td&gt;ボタンを押した・離した時刻の一覧を開く&lt;/td&gt;&lt;/tr&gt;&lt;tr&gt;&lt;td&gt;Ctrl+T&lt;/td&gt;&lt;td&gt;コントローラー検査（全ボタン・両端・静止の合否判定）&lt;/td&gt;&lt;/tr&gt;&lt;tr&gt;&lt;td&gt;F1&lt;/td&gt;&lt;td&gt;このヘルプ&lt;/td&gt;&lt;/tr&gt;&lt;tr&gt;&lt;td&gt;Ctrl+Q&lt;/td&gt;&lt;td&gt;終了&lt;/td&gt;&lt;/tr&gt;&lt;/table&gt;&lt;p&gt;&lt;b&gt;設定&lt;/b&gt;（ポート、ボーレート、読込間隔、ID）は閉じるときに %1 に保存され、次の起動で使われます。使わずに起動するには &lt;code&gt;ZUB3Manager --fresh&lt;/code&gt;。&lt;/p&gt;&lt;p&gt;&lt;b&gt;記録&lt;/b&gt;は zub3ctl monitor --format csv と同じ CSV で、既定では %2 に保存されます。zub3sim --replay で再生できます。&lt;/p&gt;&lt;p&gt;&lt;b&gt;ネットワーク上のポート&lt;/b&gt;（RFC 2217、例えば ser2net）は %3 に &lt;code&gt;COM60 rfc2217://ホスト:ポート&lt;/code&gt; の行を書くと、ポート一覧に COM60 として現れます。&lt;/p&gt;</source>
         <translation>&lt;h3&gt;ZUB-3 Manager&lt;/h3&gt;&lt;p&gt;&lt;b&gt;Getting started&lt;/b&gt;&lt;/p&gt;&lt;ol&gt;&lt;li&gt;Choose the port the ZUB-3 is connected to under “Port”.&lt;/li&gt;&lt;li&gt;The Read button (the magnifying glass) reads the ZUB-3&apos;s ID and line speed.&lt;/li&gt;&lt;li&gt;Turn the switch ON to receive the ZPT&apos;s state at every reading interval. Click it again to stop.&lt;/li&gt;&lt;/ol&gt;&lt;p&gt;&lt;b&gt;What the window shows&lt;/b&gt;&lt;/p&gt;&lt;ul&gt;&lt;li&gt;The ZPT drawing: the buttons held are coloured. The circles are the pad&apos;s diagonals (two neighbouring directions held together).&lt;/li&gt;&lt;li&gt;The four bars: the analogue channels PA1 to PA4 (0 to 127).&lt;/li&gt;&lt;li&gt;Send / Recv: the bytes last sent and received (hexadecimal).&lt;/li&gt;&lt;li&gt;The bottom line: the result of each action, and how many replies did not come.&lt;/li&gt;&lt;/ul&gt;&lt;p&gt;A right click opens a menu of these actions.&lt;/p&gt;&lt;table&gt;&lt;tr&gt;&lt;td&gt;Ctrl+R&lt;/td&gt;&lt;td&gt;start or stop recording&lt;/td&gt;&lt;/tr&gt;&lt;tr&gt;&lt;td&gt;Ctrl+G&lt;/td&gt;&lt;td&gt;open the chart (channels and buttons over time)&lt;/td&gt;&lt;/tr&gt;&lt;tr&gt;&lt;td&gt;Ctrl+K&lt;/td&gt;&lt;td&gt;the sticks&apos; travel and centre, and the link quality&lt;/td&gt;&lt;/tr&gt;&lt;tr&gt;&lt;td&gt;Ctrl+B&lt;/td&gt;&lt;td&gt;open the list of button presses and releases&lt;/td&gt;&lt;/tr&gt;&lt;tr&gt;&lt;td&gt;Ctrl+T&lt;/td&gt;&lt;td&gt;the controller check (every button, both ends, the rest: PASS or FAIL)&lt;/td&gt;&lt;/tr&gt;&lt;tr&gt;&lt;td&gt;F1&lt;/td&gt;&lt;td&gt;this help&lt;/td&gt;&lt;/tr&gt;&lt;tr&gt;&lt;td&gt;Ctrl+Q&lt;/td&gt;&lt;td&gt;quit&lt;/td&gt;&lt;/tr&gt;&lt;/table&gt;&lt;p&gt;&lt;b&gt;Settings&lt;/b&gt; (port, line speed, reading interval, ID) are saved in %1 on closing and used at the next start. To start without them: &lt;code&gt;ZUB3Manager --fresh&lt;/code&gt;.&lt;/p&gt;&lt;p&gt;&lt;b&gt;Recordings&lt;/b&gt; are the same CSV as zub3ctl monitor --format csv, saved by default in %2; zub3sim --replay plays them back.&lt;/p&gt;&lt;p&gt;&lt;b&gt;Ports on the network&lt;/b&gt; (RFC 2217, e.g. ser2net): a line &lt;code&gt;COM60 rfc2217://HOST:PORT&lt;/code&gt; in %3 makes COM60 appear in the port list.&lt;/p&gt;</translation>
+    </message>
+    <message>
+        <source>設定ファイル %1 を読めないので、言語の選択を保存できません。</source>
+        <translation>Cannot read the settings file %1, so the language chosen cannot be saved.</translation>
     </message>
 </context>
 </TS>
