@@ -82,14 +82,31 @@ QByteArray errorJson(const std::string& text)
         .toJson(QJsonDocument::Compact);
 }
 
-std::string peerText(const QTcpSocket& socket)
-{
-    return socket.peerAddress().toString().toStdString() + ":" + std::to_string(socket.peerPort());
-}
+// A flood of refusals must not become a flood of lines that could hold the server up on a
+// slow log: at most this many a second, the rest counted in the next second's first line.
+constexpr int kRefusalLinesPerSecond = 20;
 
 void logRefusal(const QTcpSocket& socket, int status, const std::string& why)
 {
-    Log(LogLevel::Warning, peerText(socket) + ": refused, " + std::to_string(status) + " " + why);
+    if (!Logging(LogLevel::Warning))
+        return;
+    static QElapsedTimer window;
+    static int lines = 0;
+    static long long unlogged = 0;
+    if (!window.isValid() || window.elapsed() >= 1000) {
+        if (unlogged)
+            Log(LogLevel::Warning, std::to_string(unlogged) + " more refusals not logged (over " +
+                                       std::to_string(kRefusalLinesPerSecond) + " a second)");
+        window.start();
+        lines = 0;
+        unlogged = 0;
+    }
+    if (++lines > kRefusalLinesPerSecond) {
+        ++unlogged;
+        return;
+    }
+    Log(LogLevel::Warning,
+        PeerName(socket).toStdString() + ": refused, " + std::to_string(status) + " " + why);
 }
 
 struct WriteRequest {
@@ -457,6 +474,11 @@ void WebServer::screen(QTcpSocket* socket)
     const auto it = screening_.find(socket);
     if (it == screening_.end() || !socket->isReadable())
         return;
+    if (socket->state() != QAbstractSocket::ConnectedState) {
+        release(socket);  // gone already: there is no one to answer
+        socket->deleteLater();
+        return;
+    }
     Pending& pending = it->second;
     pending.lastData = pending.since.elapsed();
     // Nothing is consumed: what passes goes on whole to Qt HttpServer or the WebSocket client.

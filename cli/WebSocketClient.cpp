@@ -38,6 +38,13 @@ QByteArray frameOf(quint8 opcode, QByteArrayView payload)
 
 }  // namespace
 
+QString PeerName(const QAbstractSocket& socket)
+{
+    const QHostAddress address = socket.peerAddress();
+    return address.isNull() ? QStringLiteral("a client gone")
+                            : address.toString() + ":" + QString::number(socket.peerPort());
+}
+
 QByteArray WebSocketClient::AcceptKey(const QByteArray& key)
 {
     const auto bytes = QByteArray::fromBase64Encoding(key, QByteArray::AbortOnBase64DecodingErrors);
@@ -55,7 +62,7 @@ QByteArray WebSocketClient::TextFrame(QByteArrayView utf8)
 
 WebSocketClient::WebSocketClient(QTcpSocket* socket, qint64 unsentBound, QObject* parent)
     : QObject(parent), socket_(socket), unsentBound_(unsentBound),
-      peer_(socket->peerAddress().toString() + ":" + QString::number(socket->peerPort()))
+      peer_(PeerName(*socket))
 {
     socket_->setParent(this);
     connect(socket_, &QTcpSocket::readyRead, this, &WebSocketClient::read);

@@ -10,9 +10,14 @@
 #include <QObject>
 #include <QString>
 
+class QAbstractSocket;
 class QTcpSocket;
 
 namespace zub3::cli {
+
+// ADDRESS:PORT of the socket's peer, as the log names a client; "a client gone" when the
+// peer left before it could be asked.
+QString PeerName(const QAbstractSocket& socket);
 
 class WebSocketClient : public QObject {
     Q_OBJECT
