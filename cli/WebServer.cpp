@@ -149,7 +149,8 @@ std::optional<WriteRequest> readWrite(const QByteArray& body, std::string& why)
     }
     const auto id = wholeNumber(o.value("id"));
     if (!id || *id < 0 || *id > kMaxID) {
-        why = "id: " + shown(o.value("id")) + " is not a number from 0 to " + std::to_string(kMaxID);
+        why = "id: " + shown(o.value("id")) + " is not a number from 0 to " +
+              std::to_string(kMaxID);
         return std::nullopt;
     }
     const auto rate = wholeNumber(o.value("speed"));
@@ -352,7 +353,7 @@ void WebRoutes::postReceiver(const QHttpServerRequest& request, QTcpSocket* sock
     // deleted only later, so the responder never outlives it.
     QObject::connect(socket, &QTcpSocket::disconnected, this, [this, key] { waiting_.erase(key); });
     QPointer<QTcpSocket> alive(socket);
-    server_.OnWrite(asked->id, asked->speed, [this, key, alive](int status, const std::string& json) {
+    const auto reply = [this, key, alive](int status, const std::string& json) {
         const auto it = waiting_.find(key);
         if (!alive || it == waiting_.end())
             return;
@@ -362,7 +363,8 @@ void WebRoutes::postReceiver(const QHttpServerRequest& request, QTcpSocket* sock
         respond(*it->second, status, "application/json", QByteArray::fromStdString(json));
         waiting_.erase(it);
         alive->disconnectFromHost();
-    });
+    };
+    server_.OnWrite(asked->id, asked->speed, reply);
 }
 
 // --- the gate ---
@@ -439,10 +441,12 @@ void WebServer::accept(qintptr descriptor)
 
 void WebServer::makeRoom()
 {
-    const auto idlest = std::min_element(screening_.begin(), screening_.end(), [](const auto& a, const auto& b) {
-        return a.second.since.msecsSinceReference() + a.second.lastData <
-               b.second.since.msecsSinceReference() + b.second.lastData;
-    });
+    const auto lastData = [](const auto& entry) {
+        return entry.second.since.msecsSinceReference() + entry.second.lastData;
+    };
+    const auto idlest = std::min_element(
+        screening_.begin(), screening_.end(),
+        [&](const auto& a, const auto& b) { return lastData(a) < lastData(b); });
     refuse(idlest->first, 408, "the request made room for a newer one");
 }
 
@@ -540,8 +544,9 @@ void WebServer::screen(QTcpSocket* socket)
         return refuse(socket, 400, "malformed WebSocket handshake");
     if (head->Field("sec-websocket-version") != "13")
         return refuse(socket, 426, "WebSocket version 13 only");
-    const QByteArray accept = WebSocketClient::AcceptKey(head->Field("sec-websocket-key").value_or(""));
-    if (accept.isEmpty())
+    const QByteArray acceptKey =
+        WebSocketClient::AcceptKey(head->Field("sec-websocket-key").value_or(""));
+    if (acceptKey.isEmpty())
         return refuse(socket, 400, "malformed Sec-WebSocket-Key");
     if (clients_.size() >= static_cast<std::size_t>(settings_.maxClients))
         return refuse(socket, 503, "the server has its most clients (--max-clients)");
@@ -551,7 +556,7 @@ void WebServer::screen(QTcpSocket* socket)
         }) >= settings_.maxClientsPerAddress)
         return refuse(socket, 503,
                       "this address has its most WebSocket clients (--max-clients-per-address)");
-    toWebSocket(socket, end + 4, head->target, accept);
+    toWebSocket(socket, end + 4, head->target, acceptKey);
 }
 
 void WebServer::toRoutes(QTcpSocket* socket)
@@ -564,26 +569,29 @@ void WebServer::toRoutes(QTcpSocket* socket)
 }
 
 void WebServer::toWebSocket(QTcpSocket* socket, qsizetype headSize, const QByteArray& target,
-                            const QByteArray& accept)
+                            const QByteArray& acceptKey)
 {
     release(socket);
     socket->skip(headSize);
     socket->setReadBufferSize(kWebSocketReadBuffer);
     socket->setSocketOption(QAbstractSocket::SendBufferSizeSocketOption, kSocketSendBuffer);
     socket->write("HTTP/1.1 101 Switching Protocols\r\nUpgrade: websocket\r\n"
-                  "Connection: Upgrade\r\nSec-WebSocket-Accept: " + accept + "\r\n\r\n");
+                  "Connection: Upgrade\r\nSec-WebSocket-Accept: " + acceptKey + "\r\n\r\n");
     const bool changes =
         QUrlQuery(QUrl(QString::fromUtf8(target))).queryItemValue("changes") == "1";
     auto* link = new WebSocketClient(socket, kUnsentBound, this);
     clients_.push_back(Client{link, socket->peerAddress(), changes, 0, {}, {}});
     connect(link, &WebSocketClient::Ended, this,
-            [this, link](WebSocketClient::End why, const QString& detail) { ended(link, why, detail); });
+            [this, link](WebSocketClient::End why, const QString& detail) {
+                ended(link, why, detail);
+            });
     Log(LogLevel::Info, link->Peer().toStdString() + ": WebSocket client in (" +
                             std::to_string(clients_.size()) + " now)");
     clientCheck_.start();
     // The newest state at once, so that a page shows something before the next poll.
     if (!latest_.empty())
-        send(clients_.back(), WebSocketClient::TextFrame(QByteArray::fromStdString(latest_)), latest_);
+        send(clients_.back(), WebSocketClient::TextFrame(QByteArray::fromStdString(latest_)),
+             latest_);
 }
 
 void WebServer::ended(WebSocketClient* link, WebSocketClient::End why, const QString& detail)
@@ -596,7 +604,8 @@ void WebServer::ended(WebSocketClient* link, WebSocketClient::End why, const QSt
     case WebSocketClient::End::ClosedByClient: text = "closed by the client"; break;
     case WebSocketClient::End::Broken: text = "broke the protocol: " + detail.toStdString(); break;
     case WebSocketClient::End::Behind:
-        text = "too far behind (its queue full for " + std::to_string(kBehindLimitMs / 1000) + " s)";
+        text = "too far behind (its queue full for " + std::to_string(kBehindLimitMs / 1000) +
+               " s)";
         break;
     case WebSocketClient::End::OverBound:
         text = "over its bound of " + std::to_string(kUnsentBound / 1024) + " KiB unsent";
@@ -615,9 +624,9 @@ void WebServer::send(Client& c, const QByteArray& frame, const std::string& json
     }
     c.behindSince.invalidate();
     // Only a client that missed records needs a frame of its own.
-    const bool sent = c.link->Send(
-        c.dropped ? WebSocketClient::TextFrame(QByteArray::fromStdString(AddJsonField(json, "dropped", c.dropped)))
-                  : frame);
+    const bool sent = c.dropped ? c.link->Send(WebSocketClient::TextFrame(QByteArray::fromStdString(
+                                      AddJsonField(json, "dropped", c.dropped))))
+                                : c.link->Send(frame);
     if (!sent)
         return;
     c.dropped = 0;

@@ -116,12 +116,12 @@ private:
     };
 
     void accept(qintptr descriptor);
-    void makeRoom();
+    void makeRoom();  // closes the unfinished connection that has been idle longest
     void screen(QTcpSocket* socket);
     void release(QTcpSocket* socket);  // ends the screening, its deadline and its handlers
     void refuse(QTcpSocket* socket, int status, const std::string& reason);
     void toWebSocket(QTcpSocket* socket, qsizetype headSize, const QByteArray& target,
-                     const QByteArray& key);
+                     const QByteArray& acceptKey);
     void toRoutes(QTcpSocket* socket);
     void send(Client& client, const QByteArray& frame, const std::string& json);
     void checkClients();

@@ -14,7 +14,9 @@ constexpr qint64 kMaxMessage = 1024;
 // A close frame that the client does not take in this time is not waited for.
 constexpr int kCloseDeadlineMs = 2'000;
 
-enum Opcode : quint8 { Continuation = 0x0, Text = 0x1, Binary = 0x2, Close = 0x8, Ping = 0x9, Pong = 0xA };
+enum Opcode : quint8 {
+    Continuation = 0x0, Text = 0x1, Binary = 0x2, Close = 0x8, Ping = 0x9, Pong = 0xA
+};
 enum CloseCode : quint16 { Normal = 1000, ProtocolError = 1002, TooBig = 1009 };
 
 QByteArray frameOf(quint8 opcode, QByteArrayView payload)

@@ -140,7 +140,8 @@ class PingFloodTest(unittest.TestCase):
                 sim.stop()
         self.assertEqual(code, 0, err)
         self.assertRegex(err, r"127\.0\.0\.1:\d+: WebSocket client in \(1 now\)")
-        self.assertRegex(err, r"127\.0\.0\.1:\d+: WebSocket client out, over its bound of \d+ KiB unsent")
+        self.assertRegex(err, r"127\.0\.0\.1:\d+: WebSocket client out, over its bound of "
+                              r"\d+ KiB unsent")
 
     @staticmethod
     def stalled(serve):
@@ -198,8 +199,8 @@ class RulesTest(unittest.TestCase):
         # body keeps the longer time.
         cases = [
             (b"GET /api/state HTTP/1.1\r\nHost: localhost\r\n", "head", 2, 5),
-            (b"POST /api/receiver HTTP/1.1\r\nHost: localhost\r\nContent-Length: 9\r\n\r\n{", "body",
-             8, 13),
+            (b"POST /api/receiver HTTP/1.1\r\nHost: localhost\r\nContent-Length: 9\r\n\r\n{",
+             "body", 8, 13),
         ]
         start = time.monotonic()
         sockets = [connect(self.serve.http, timeout=15) for _ in cases]
@@ -332,12 +333,13 @@ class CrowdTest(unittest.TestCase):
 
     def assertAnswered(self, seconds=10):
         answered, slow = 0, []
+        request = f"GET /api/state HTTP/1.1\r\nHost: 127.0.0.1:{self.serve.http}\r\n\r\n".encode()
         end = time.monotonic() + seconds
         while time.monotonic() < end:
             start = time.monotonic()
             try:
                 with connect(self.serve.http, "127.0.0.2", timeout=1) as s:
-                    s.sendall(f"GET /api/state HTTP/1.1\r\nHost: 127.0.0.1:{self.serve.http}\r\n\r\n".encode())
+                    s.sendall(request)
                     reply = s.recv(20)
                 took = time.monotonic() - start
                 if reply.startswith(b"HTTP/1.1 200 ") and took < 1:
@@ -352,7 +354,8 @@ class CrowdTest(unittest.TestCase):
         self.assertGreaterEqual(answered / total, 0.99, f"{answered} of {total}; {slow[:10]}")
 
     def test_half_sent_heads_and_idle_connections_from_one_address(self):
-        self.attack(["127.0.0.1"], 140, f"GET /api/state HTTP/1.1\r\nHost: 127.0.0.1:{self.serve.http}".encode())
+        half = f"GET /api/state HTTP/1.1\r\nHost: 127.0.0.1:{self.serve.http}".encode()
+        self.attack(["127.0.0.1"], 140, half)
         self.attack(["127.0.0.1"], 600, b"")
         self.assertAnswered()
 
