@@ -68,7 +68,7 @@ WebSocketClient::WebSocketClient(QTcpSocket* socket, qint64 unsentBound, QObject
 {
     socket_->setParent(this);
     connect(socket_, &QTcpSocket::readyRead, this, &WebSocketClient::read);
-    connect(socket_, &QTcpSocket::disconnected, this, [this] { finish(why_, detail_); });
+    connect(socket_, &QTcpSocket::disconnected, this, &WebSocketClient::finish);
     // Frames sent right behind the handshake are in the buffer already.
     read();
 }
@@ -104,10 +104,10 @@ void WebSocketClient::Abort(End why)
         return;
     why_ = why;
     socket_->abort();
-    finish(why, detail_);
+    finish();
 }
 
-void WebSocketClient::finish(End why, const QString& detail)
+void WebSocketClient::finish()
 {
     if (ended_)
         return;
@@ -116,8 +116,8 @@ void WebSocketClient::finish(End why, const QString& detail)
     // its list of clients.
     QMetaObject::invokeMethod(
         this,
-        [this, why, detail] {
-            emit Ended(why, detail);
+        [this] {
+            emit Ended(why_, detail_);
             deleteLater();
         },
         Qt::QueuedConnection);

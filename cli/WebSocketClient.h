@@ -55,7 +55,7 @@ private:
     void fail(quint16 code, const QString& why);
     void sendClose(quint16 code, const QByteArray& reason);
     bool write(const QByteArray& frame);
-    void finish(End why, const QString& detail);
+    void finish();
 
     QTcpSocket* socket_;
     const qint64 unsentBound_;
@@ -65,7 +65,7 @@ private:
     qint64 messageBytes_ = 0;
     bool closing_ = false;
     bool ended_ = false;
-    End why_ = End::ClosedByClient;
+    End why_ = End::ClosedByClient;  // until a reason of this side's own
     QString detail_;
 };
 
