@@ -81,7 +81,7 @@ constexpr std::array<Option, 14> kMonitorOptions{{
     kHelp,
 }};
 
-constexpr std::array<Option, 19> kServeOptions{{
+constexpr std::array<Option, 21> kServeOptions{{
     kPort,
     kReceiverId,
     kReceiverSpeed,
@@ -98,6 +98,10 @@ constexpr std::array<Option, 19> kServeOptions{{
     {"allow-origin", 0, Takes::Value, "ORIGIN",
      "take WebSocket connections from pages of this\norigin too (https://example.org); repeatable"},
     {"max-clients", 0, Takes::Value, "N", "WebSocket clients at once (default 64)"},
+    {"max-clients-per-address", 0, Takes::Value, "N",
+     "WebSocket clients at once from one address\n(default 16)"},
+    {"max-pending-per-address", 0, Takes::Value, "N",
+     "connections from one address still sending a\nrequest (default 16)"},
     {"mqtt", 0, Takes::Value, "HOST[:PORT]",
      "publish the records to this MQTT broker\n(port 1883, or 8883 with --mqtt-cafile)"},
     {"mqtt-topic", 0, Takes::Value, "PREFIX",
@@ -136,7 +140,7 @@ constexpr std::array<Option, 12> kCheckOptions{{
 }};
 
 // Every option of every command, for the program's help.
-constexpr std::array<Option, 36> kAllOptions{{
+constexpr std::array<Option, 38> kAllOptions{{
     kPort,
     {"speed", 's', Takes::Value, "BPS",
      "115200, 625000 or 1250000; for read and monitor, the\n"
@@ -169,6 +173,9 @@ constexpr std::array<Option, 36> kAllOptions{{
     {"allow-host", 0, Takes::Value, "NAME", "serve: another host name to answer for"},
     {"allow-origin", 0, Takes::Value, "ORIGIN", "serve: another origin for WebSocket pages"},
     {"max-clients", 0, Takes::Value, "N", "serve: WebSocket clients at once (default 64)"},
+    {"max-clients-per-address", 0, Takes::Value, "N", "serve: WebSocket clients from one address\n(default 16)"},
+    {"max-pending-per-address", 0, Takes::Value, "N",
+     "serve: unfinished requests from one address\n(default 16)"},
     {"mqtt", 0, Takes::Value, "HOST[:PORT]", "serve: publish the records to an MQTT broker"},
     {"mqtt-topic", 0, Takes::Value, "PREFIX", "serve: the MQTT topics' prefix"},
     {"mqtt-user", 0, Takes::Value, "USER", "serve: the MQTT user name"},
@@ -281,10 +288,21 @@ Routes (HTTP/1.1 and WebSocket on the --listen address):
                       only records that differ from the one before, and one a second
 
 A WebSocket client that falls behind is sent the newest record with "dropped", the
-number it missed, and closed when it stays behind for 5 seconds. Requests must name
-the listen address, localhost, an IP address when listening on every address, or a
---allow-host name (else 421); a WebSocket page must come from this server or an
---allow-origin (else 403); a request head over 8 KiB is 431, a body over 4 KiB 413.
+number it missed, and closed when it stays behind for 5 seconds; one with over 64 KiB
+unsent (answers to its own pings) is cut off; a frame that is not masked closes it
+(1002). Requests must name the listen address, localhost, an IP address when
+listening on every address, or a --allow-host name (else 421); a WebSocket page must
+come from this server or an --allow-origin (else 403); a request head over 8 KiB is
+431, a body over 4 KiB 413. A request's head must come within 2.5 s and all of it
+within 10 s (else 408). One address may hold --max-pending-per-address connections
+that are still sending a request and --max-clients-per-address WebSocket clients
+(else 503); when 128 connections are sending requests, the one idle longest is
+closed for a newcomer. Behind a proxy on this machine all clients share its address:
+raise both limits then.
+
+Log (standard error): each refusal at warning, with its status, reason and the
+client's address (at most 20 lines a second, then a count); each WebSocket client in
+and out at info, and why it went.
 
 MQTT: PREFIX/state carries each record (only changes with --changes); PREFIX/online
 is a retained "true" while serving and "false" after a clean end or, as the last

@@ -275,6 +275,12 @@ ServeSettings serveSettings(const Arguments& args, const std::string& portName)
     s.web.allowOrigins = allValues(args, "allow-origin", true);
     if (const auto v = args.Get("max-clients"))
         s.web.maxClients = static_cast<int>(cmdline::ParseInteger("max-clients", *v, 1, 10000));
+    if (const auto v = args.Get("max-clients-per-address"))
+        s.web.maxClientsPerAddress =
+            static_cast<int>(cmdline::ParseInteger("max-clients-per-address", *v, 1, 10000));
+    if (const auto v = args.Get("max-pending-per-address"))
+        s.web.maxPendingPerAddress =
+            static_cast<int>(cmdline::ParseInteger("max-pending-per-address", *v, 1, 10000));
     if (const auto v = args.Get("token-file"))
         s.web.token = readSecret("token-file", *v);
 

@@ -1,29 +1,34 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "cli/WebServer.h"
 
-#include "cli/Options.h"
+#include "cli/Log.h"
 #include "core/Records.h"
 
 #include <QFile>
 #include <QHttpServerRequest>
 #include <QHttpServerResponder>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTcpSocket>
 #include <QTimer>
 #include <QUrl>
 #include <QUrlQuery>
-#include <QWebSocket>
 
 #include <algorithm>
 #include <charconv>
+#include <cmath>
 
 namespace zub3::cli {
 namespace {
 
-// A client must have sent its whole request within this time.
+// A client must have sent its request's head within the first time and all of it within
+// the second: a head is one packet for any real client, so a slow one holds a place only
+// briefly.
+constexpr int kHeadDeadlineMs = 2'500;
 constexpr int kRequestDeadlineMs = 10'000;
-// Connections still sending their request; more are closed at once.
+// Connections still sending their request; when all places are taken, the one that has
+// been idle longest gives its place to the newcomer.
 constexpr std::size_t kMaxScreening = 128;
 // What may wait in a WebSocket client's queue (some hundred records); beyond it records
 // are dropped for that client, and a client whose queue stays full this long is closed.
@@ -31,9 +36,13 @@ constexpr qint64 kQueueBytes = 32 * 1024;
 // The kernel's part of the queue, fixed so that it does not grow to megabytes unseen.
 constexpr int kSocketSendBuffer = 32 * 1024;
 constexpr qint64 kBehindLimitMs = 5'000;
+constexpr int kClientCheckMs = 250;
+// The most a client's unsent bytes may ever be. Records stop at kQueueBytes, so only the
+// answers to its own pings, and a close, can reach it: such a client is cut off.
+constexpr qint64 kUnsentBound = 64 * 1024;
+// A WebSocket client's input is read this much at a time; its largest frame fits.
+constexpr qint64 kWebSocketReadBuffer = 4096;
 constexpr qint64 kChangesHeartbeatMs = 1'000;
-// Clients only listen; what they send is read and dropped.
-constexpr quint64 kMaxIncomingMessage = 1024;
 
 struct Route {
     const char* path;
@@ -71,6 +80,88 @@ QByteArray errorJson(const std::string& text)
 {
     return QJsonDocument(QJsonObject{{"error", QString::fromStdString(text)}})
         .toJson(QJsonDocument::Compact);
+}
+
+// A flood of refusals must not become a flood of lines that could hold the server up on a
+// slow log: at most this many a second, the rest counted in the next second's first line.
+constexpr int kRefusalLinesPerSecond = 20;
+
+void logRefusal(const QTcpSocket& socket, int status, const std::string& why)
+{
+    if (!Logging(LogLevel::Warning))
+        return;
+    static QElapsedTimer window;
+    static int lines = 0;
+    static long long unlogged = 0;
+    if (!window.isValid() || window.elapsed() >= 1000) {
+        if (unlogged)
+            Log(LogLevel::Warning, std::to_string(unlogged) + " more refusals not logged (over " +
+                                       std::to_string(kRefusalLinesPerSecond) + " a second)");
+        window.start();
+        lines = 0;
+        unlogged = 0;
+    }
+    if (++lines > kRefusalLinesPerSecond) {
+        ++unlogged;
+        return;
+    }
+    Log(LogLevel::Warning,
+        PeerName(socket).toStdString() + ": refused, " + std::to_string(status) + " " + why);
+}
+
+struct WriteRequest {
+    int id = 0;
+    LineSpeed speed{};
+};
+
+// A whole number as JSON writes it, or as a string of digits.
+std::optional<long long> wholeNumber(const QJsonValue& v)
+{
+    if (v.isDouble()) {
+        const double d = v.toDouble();
+        if (d != std::floor(d) || std::abs(d) > 1e15)
+            return std::nullopt;
+        return static_cast<long long>(d);
+    }
+    const std::string text = v.toString().toStdString();
+    long long n = 0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), n);
+    if (!v.isString() || text.empty() || ec != std::errc() || end != text.data() + text.size())
+        return std::nullopt;
+    return n;
+}
+
+std::string shown(const QJsonValue& v)
+{
+    const QJsonDocument doc(QJsonArray{v});
+    const QByteArray text = doc.toJson(QJsonDocument::Compact);
+    return text.mid(1, text.size() - 2).toStdString();  // without the array's brackets
+}
+
+// The ID and line speed a write asks for, or why the body does not give them.
+std::optional<WriteRequest> readWrite(const QByteArray& body, std::string& why)
+{
+    const QJsonDocument doc = QJsonDocument::fromJson(body);
+    const QJsonObject o = doc.object();
+    if (!doc.isObject() || !o.contains("id") || !o.contains("speed")) {
+        why = "the body must be a JSON object {\"id\": N, \"speed\": S}";
+        return std::nullopt;
+    }
+    const auto id = wholeNumber(o.value("id"));
+    if (!id || *id < 0 || *id > kMaxID) {
+        why = "id: " + shown(o.value("id")) + " is not a number from 0 to " +
+              std::to_string(kMaxID);
+        return std::nullopt;
+    }
+    const auto rate = wholeNumber(o.value("speed"));
+    const auto speed = rate && *rate > 0 && *rate <= 10'000'000
+                           ? LineSpeedByBitRate(static_cast<int>(*rate))
+                           : std::nullopt;
+    if (!speed) {
+        why = "speed: " + shown(o.value("speed")) + " is not 115200, 625000 or 1250000";
+        return std::nullopt;
+    }
+    return WriteRequest{static_cast<int>(*id), *speed};
 }
 
 // The request line and the header fields, names in lower case. Strict: anything a proxy
@@ -235,34 +326,24 @@ void WebRoutes::postReceiver(const QHttpServerRequest& request, QTcpSocket* sock
 {
     auto responder = std::make_unique<QHttpServerResponder>(makeResponder(request, socket));
     const auto answer = [&](int status, const std::string& error) {
+        logRefusal(*socket, status, error);
         respond(*responder, status, "application/json", errorJson(error));
         socket->disconnectFromHost();
     };
     const auto& token = server_.Settings().token;
     if (!token)
         return answer(403, "writes are off: the server was started without --token-file");
-    const QByteArray auth = request.value("Authorization");
-    if (!auth.startsWith("Bearer ") || !sameText(auth.mid(7).trimmed().toStdString(), *token))
+    // The scheme's name is case-insensitive; the token is not.
+    const QByteArray auth = request.value("Authorization").trimmed();
+    const qsizetype space = auth.indexOf(' ');
+    if (space <= 0 || auth.first(space).compare("bearer", Qt::CaseInsensitive) != 0 ||
+        !sameText(auth.sliced(space + 1).trimmed().toStdString(), *token))
         return answer(401, "a write needs Authorization: Bearer and the server's token");
 
-    const QJsonDocument doc = QJsonDocument::fromJson(request.body());
-    const QJsonObject o = doc.object();
-    if (!doc.isObject() || !o.contains("id") || !o.contains("speed"))
-        return answer(400, "the body must be a JSON object {\"id\": N, \"speed\": S}");
-    // The checks of "zub3ctl write", on the values as text, with their messages.
-    const auto text = [](const QJsonValue& v) {
-        return v.isDouble() ? QByteArray::number(v.toDouble(), 'g', 17).toStdString()
-                            : v.isString() ? v.toString().toStdString() : std::string("?");
-    };
-    int id = 0;
-    LineSpeed speed{};
-    try {
-        id = ParseID("id", text(o.value("id")));
-        speed = ParseSpeed("speed", text(o.value("speed")));
-    } catch (const UsageError& e) {
-        std::string why = e.what();
-        return answer(400, why.starts_with("--") ? why.substr(2) : why);
-    }
+    std::string why;
+    const auto asked = readWrite(request.body(), why);
+    if (!asked)
+        return answer(400, why);
     if (!server_.OnWrite)
         return answer(503, "the receiver is not ready");
 
@@ -272,39 +353,42 @@ void WebRoutes::postReceiver(const QHttpServerRequest& request, QTcpSocket* sock
     // deleted only later, so the responder never outlives it.
     QObject::connect(socket, &QTcpSocket::disconnected, this, [this, key] { waiting_.erase(key); });
     QPointer<QTcpSocket> alive(socket);
-    server_.OnWrite(id, speed, [this, key, alive](int status, const std::string& json) {
+    const auto reply = [this, key, alive](int status, const std::string& json) {
         const auto it = waiting_.find(key);
         if (!alive || it == waiting_.end())
             return;
+        if (status >= 400)
+            logRefusal(*alive, status, QJsonDocument::fromJson(QByteArray::fromStdString(json))
+                                           .object().value("error").toString().toStdString());
         respond(*it->second, status, "application/json", QByteArray::fromStdString(json));
         waiting_.erase(it);
         alive->disconnectFromHost();
-    });
+    };
+    server_.OnWrite(asked->id, asked->speed, reply);
 }
 
 // --- the gate ---
 
 WebServer::WebServer(WebSettings settings, QObject* parent)
-    : QObject(parent), settings_(std::move(settings)), routes_(*this), gate_(new WebGate(this)),
-      sockets_(QStringLiteral("zub3ctl"), QWebSocketServer::NonSecureMode)
+    : QObject(parent), settings_(std::move(settings)), routes_(*this), gate_(new WebGate(this))
 {
     gate_->OnIncoming = [this](qintptr descriptor) { accept(descriptor); };
-    sockets_.setHandshakeTimeout(kRequestDeadlineMs);
-    connect(&sockets_, &QWebSocketServer::newConnection, this, &WebServer::welcome);
+    clientCheck_.setInterval(kClientCheckMs);
+    connect(&clientCheck_, &QTimer::timeout, this, &WebServer::checkClients);
 }
 
 WebServer::~WebServer()
 {
     // Sockets report their end as they go: nothing of this object may hear it any more.
     const auto screening = std::exchange(screening_, {});
-    for (const auto& [socket, deadline] : screening) {
+    for (const auto& [socket, pending] : screening) {
         socket->disconnect(this);
         delete socket;
     }
     const auto clients = std::exchange(clients_, {});
     for (const Client& c : clients) {
-        c.socket->disconnect(this);
-        delete c.socket;
+        c.link->disconnect(this);
+        delete c.link;
     }
 }
 
@@ -320,31 +404,56 @@ std::optional<std::string> WebServer::Start()
 void WebServer::accept(qintptr descriptor)
 {
     auto* socket = new QTcpSocket(gate_);
-    if (!socket->setSocketDescriptor(descriptor) || screening_.size() >= kMaxScreening) {
-        socket->abort();
+    if (!socket->setSocketDescriptor(descriptor)) {
         socket->deleteLater();
         return;
     }
     // Memory for a request is bounded before it is read.
     socket->setReadBufferSize(kMaxRequestHead + kMaxRequestBody + 1);
-    auto* deadline = new QTimer(socket);
-    deadline->setSingleShot(true);
-    connect(deadline, &QTimer::timeout, socket, [this, socket] {
-        refuse(socket, 408, "the request did not come in time");
+    const QHostAddress address = socket->peerAddress();
+    const auto fromThere = std::count_if(screening_.begin(), screening_.end(), [&](const auto& p) {
+        return p.second.address == address;
     });
-    deadline->start(kRequestDeadlineMs);
-    screening_[socket] = deadline;
+    if (fromThere >= settings_.maxPendingPerAddress)
+        return refuse(socket, 503,
+                      "this address has its most unfinished requests (--max-pending-per-address)");
+    if (screening_.size() >= kMaxScreening)
+        makeRoom();
+
+    Pending pending{new QTimer(socket), address, {}};
+    pending.since.start();
+    pending.deadline->setSingleShot(true);
+    connect(pending.deadline, &QTimer::timeout, socket, [this, socket] {
+        const auto it = screening_.find(socket);
+        refuse(socket, 408,
+               it != screening_.end() && it->second.headDone
+                   ? "the request's body did not come in time"
+                   : "the request's head did not come in time");
+    });
+    pending.deadline->start(kHeadDeadlineMs);
+    screening_.emplace(socket, pending);
     connect(socket, &QTcpSocket::readyRead, this, [this, socket] { screen(socket); });
     connect(socket, &QTcpSocket::disconnected, this, [this, socket] {
-        if (screening_.erase(socket))
-            socket->deleteLater();
+        release(socket);
+        socket->deleteLater();
     });
+}
+
+void WebServer::makeRoom()
+{
+    const auto lastData = [](const auto& entry) {
+        return entry.second.since.msecsSinceReference() + entry.second.lastData;
+    };
+    const auto idlest = std::min_element(
+        screening_.begin(), screening_.end(),
+        [&](const auto& a, const auto& b) { return lastData(a) < lastData(b); });
+    refuse(idlest->first, 408, "the request made room for a newer one");
 }
 
 void WebServer::release(QTcpSocket* socket)
 {
     if (const auto it = screening_.find(socket); it != screening_.end()) {
-        delete it->second;
+        delete it->second.deadline;
         screening_.erase(it);
     }
     socket->disconnect(this);
@@ -353,6 +462,7 @@ void WebServer::release(QTcpSocket* socket)
 void WebServer::refuse(QTcpSocket* socket, int status, const std::string& why)
 {
     release(socket);
+    logRefusal(*socket, status, why);
     const QByteArray body = errorJson(why);
     socket->write("HTTP/1.1 " + QByteArray::number(status) + " " + reason(status) +
                   "\r\nContent-Type: application/json\r\nContent-Length: " +
@@ -363,13 +473,31 @@ void WebServer::refuse(QTcpSocket* socket, int status, const std::string& why)
 
 void WebServer::screen(QTcpSocket* socket)
 {
-    // Nothing is consumed: what passes goes on whole to Qt HttpServer or Qt WebSockets.
+    // A socket may still report input after its end or after it was refused: only one in
+    // the table, still open, is read.
+    const auto it = screening_.find(socket);
+    if (it == screening_.end() || !socket->isReadable())
+        return;
+    if (socket->state() != QAbstractSocket::ConnectedState) {
+        release(socket);  // gone already: there is no one to answer
+        socket->deleteLater();
+        return;
+    }
+    Pending& pending = it->second;
+    pending.lastData = pending.since.elapsed();
+    // Nothing is consumed: what passes goes on whole to Qt HttpServer or the WebSocket client.
     const QByteArray data = socket->peek(socket->bytesAvailable());
     const qsizetype end = data.indexOf("\r\n\r\n");
     if (end < 0 || end + 4 > kMaxRequestHead) {
         if (data.size() > kMaxRequestHead || end + 4 > kMaxRequestHead)
             refuse(socket, 431, "the request's head is over 8 KiB");
         return;
+    }
+    if (!pending.headDone) {
+        // The body keeps what is left of the whole request's time.
+        pending.headDone = true;
+        pending.deadline->start(
+            static_cast<int>(std::max<qint64>(0, kRequestDeadlineMs - pending.since.elapsed())));
     }
     const auto head = parseHead(QByteArrayView(data).first(end));
     if (!head)
@@ -386,8 +514,6 @@ void WebServer::screen(QTcpSocket* socket)
     }
     if (data.size() < end + 4 + length)
         return;  // the rest of the body is on its way
-    if (data.size() > end + 4 + length)
-        return refuse(socket, 400, "one request per connection");
 
     const auto host = head->Field("host");
     if (!host)
@@ -404,6 +530,8 @@ void WebServer::screen(QTcpSocket* socket)
                      [&](const char* m) { return head->method == m; }))
         return refuse(socket, 405, "method not allowed here");
     if (path != "/ws") {
+        if (data.size() > end + 4 + length)
+            return refuse(socket, 400, "one request per connection");
         toRoutes(socket);
         return;
     }
@@ -412,17 +540,23 @@ void WebServer::screen(QTcpSocket* socket)
     if (const auto origin = head->Field("origin"); origin && !originAllowed(*origin, *host))
         return refuse(socket, 403, "WebSocket connections from " + origin->toStdString() +
                                        " are not taken; see --allow-origin");
-    // A handshake that failed or timed out leaves its socket closed here.
-    std::erase_if(handshaking_, [](const QPointer<QTcpSocket>& s) {
-        if (s && s->state() == QAbstractSocket::ConnectedState)
-            return false;
-        if (s)
-            s->deleteLater();
-        return true;
-    });
-    if (clients_.size() + handshaking_.size() >= static_cast<std::size_t>(settings_.maxClients))
+    if (length > 0 || !head->Field("connection").value_or("").toLower().contains("upgrade"))
+        return refuse(socket, 400, "malformed WebSocket handshake");
+    if (head->Field("sec-websocket-version") != "13")
+        return refuse(socket, 426, "WebSocket version 13 only");
+    const QByteArray acceptKey =
+        WebSocketClient::AcceptKey(head->Field("sec-websocket-key").value_or(""));
+    if (acceptKey.isEmpty())
+        return refuse(socket, 400, "malformed Sec-WebSocket-Key");
+    if (clients_.size() >= static_cast<std::size_t>(settings_.maxClients))
         return refuse(socket, 503, "the server has its most clients (--max-clients)");
-    toWebSocket(socket);
+    const QHostAddress address = socket->peerAddress();
+    if (std::count_if(clients_.begin(), clients_.end(), [&](const Client& c) {
+            return c.address == address;
+        }) >= settings_.maxClientsPerAddress)
+        return refuse(socket, 503,
+                      "this address has its most WebSocket clients (--max-clients-per-address)");
+    toWebSocket(socket, end + 4, head->target, acceptKey);
 }
 
 void WebServer::toRoutes(QTcpSocket* socket)
@@ -434,73 +568,97 @@ void WebServer::toRoutes(QTcpSocket* socket)
     emit socket->readyRead();
 }
 
-void WebServer::toWebSocket(QTcpSocket* socket)
+void WebServer::toWebSocket(QTcpSocket* socket, qsizetype headSize, const QByteArray& target,
+                            const QByteArray& acceptKey)
 {
     release(socket);
-    socket->setReadBufferSize(0);
+    socket->skip(headSize);
+    socket->setReadBufferSize(kWebSocketReadBuffer);
     socket->setSocketOption(QAbstractSocket::SendBufferSizeSocketOption, kSocketSendBuffer);
-    handshaking_.emplace_back(socket);
-    sockets_.handleConnection(socket);
-    emit socket->readyRead();
+    socket->write("HTTP/1.1 101 Switching Protocols\r\nUpgrade: websocket\r\n"
+                  "Connection: Upgrade\r\nSec-WebSocket-Accept: " + acceptKey + "\r\n\r\n");
+    const bool changes =
+        QUrlQuery(QUrl(QString::fromUtf8(target))).queryItemValue("changes") == "1";
+    auto* link = new WebSocketClient(socket, kUnsentBound, this);
+    clients_.push_back(Client{link, socket->peerAddress(), changes, 0, {}, {}});
+    ++clientsServed_;
+    connect(link, &WebSocketClient::Ended, this,
+            [this, link](WebSocketClient::End why, const QString& detail) {
+                ended(link, why, detail);
+            });
+    Log(LogLevel::Info, link->Peer().toStdString() + ": WebSocket client in (" +
+                            std::to_string(clients_.size()) + " now)");
+    clientCheck_.start();
+    // The newest state at once, so that a page shows something before the next poll.
+    if (!latest_.empty())
+        send(clients_.back(), WebSocketClient::TextFrame(QByteArray::fromStdString(latest_)),
+             latest_);
 }
 
-void WebServer::welcome()
+void WebServer::ended(WebSocketClient* link, WebSocketClient::End why, const QString& detail)
 {
-    while (QWebSocket* ws = sockets_.nextPendingConnection()) {
-        std::erase_if(handshaking_, [ws](const QPointer<QTcpSocket>& s) {
-            return s.isNull() || (s->peerPort() == ws->peerPort() && s->peerAddress() == ws->peerAddress());
-        });
-        ws->setParent(this);
-        ws->setMaxAllowedIncomingMessageSize(kMaxIncomingMessage);
-        ws->setMaxAllowedIncomingFrameSize(kMaxIncomingMessage);
-        const bool changes = QUrlQuery(ws->requestUrl()).queryItemValue("changes") == "1";
-        clients_.push_back(Client{ws, changes, 0, {}, {}});
-        ++clientsServed_;
-        connect(ws, &QWebSocket::disconnected, this, [this, ws] { drop(ws); });
-        // The newest state at once, so that a page shows something before the next poll.
-        if (!latest_.empty())
-            send(clients_.back(), latest_, QString::fromStdString(latest_));
+    std::erase_if(clients_, [link](const Client& c) { return c.link == link; });
+    if (clients_.empty())
+        clientCheck_.stop();
+    std::string text;
+    switch (why) {
+    case WebSocketClient::End::ClosedByClient: text = "closed by the client"; break;
+    case WebSocketClient::End::Broken: text = "broke the protocol: " + detail.toStdString(); break;
+    case WebSocketClient::End::Behind:
+        text = "too far behind (its queue full for " + std::to_string(kBehindLimitMs / 1000) +
+               " s)";
+        break;
+    case WebSocketClient::End::OverBound:
+        text = "over its bound of " + std::to_string(kUnsentBound / 1024) + " KiB unsent";
+        break;
     }
+    Log(LogLevel::Info, link->Peer().toStdString() + ": WebSocket client out, " + text);
 }
 
-void WebServer::drop(QWebSocket* socket)
+void WebServer::send(Client& c, const QByteArray& frame, const std::string& json)
 {
-    std::erase_if(clients_, [socket](const Client& c) { return c.socket == socket; });
-    socket->deleteLater();
-}
-
-void WebServer::send(Client& c, const std::string& json, const QString& text)
-{
-    if (c.socket->bytesToWrite() > kQueueBytes) {
+    if (c.link->Unsent() > kQueueBytes) {
         ++c.dropped;
         if (!c.behindSince.isValid())
             c.behindSince.start();
         return;
     }
     c.behindSince.invalidate();
-    // Only a client that missed records needs a text of its own.
-    c.socket->sendTextMessage(
-        c.dropped ? QString::fromStdString(AddJsonField(json, "dropped", c.dropped)) : text);
+    // Only a client that missed records needs a frame of its own.
+    const bool sent = c.dropped ? c.link->Send(WebSocketClient::TextFrame(QByteArray::fromStdString(
+                                      AddJsonField(json, "dropped", c.dropped))))
+                                : c.link->Send(frame);
+    if (!sent)
+        return;
     c.dropped = 0;
     c.lastSent.start();
+}
+
+void WebServer::checkClients()
+{
+    // Also while no record comes (a silent receiver, a port away): a client's queue only
+    // shrinks when it reads.
+    for (Client& c : clients_) {
+        if (c.link->Unsent() <= kQueueBytes)
+            c.behindSince.invalidate();
+        else if (!c.behindSince.isValid())
+            c.behindSince.start();
+        else if (c.behindSince.elapsed() > kBehindLimitMs)
+            // Closing waits for nothing: its queue is full, so no close frame could pass.
+            c.link->Abort(WebSocketClient::End::Behind);
+    }
 }
 
 void WebServer::Publish(const std::string& json, bool changed)
 {
     latest_ = json;
-    const QString text = QString::fromStdString(json);
-    std::vector<QWebSocket*> stuck;
+    const QByteArray frame = WebSocketClient::TextFrame(QByteArray::fromStdString(json));
     for (Client& c : clients_) {
         if (c.changesOnly && !changed && c.lastSent.isValid() &&
             c.lastSent.elapsed() < kChangesHeartbeatMs)
             continue;
-        send(c, json, text);
-        if (c.behindSince.isValid() && c.behindSince.elapsed() > kBehindLimitMs)
-            stuck.push_back(c.socket);
+        send(c, frame, json);
     }
-    // Closing waits for nothing: its queue is full, so no close frame could pass.
-    for (QWebSocket* ws : stuck)
-        ws->abort();
 }
 
 bool WebServer::hostAllowed(const QByteArray& host) const

@@ -2,9 +2,11 @@
 #pragma once
 // The network side of "zub3ctl serve": the page, the JSON routes and the WebSocket stream
 // on one address. A gate reads each request's head and body within limits and applies the
-// address rules before Qt HttpServer or Qt WebSockets sees a byte; every WebSocket client
-// has a bounded queue, so that one that stops reading holds up nothing.
+// address rules before Qt HttpServer or a WebSocket client sees a byte; every WebSocket
+// client has a bounded queue, so that one that stops reading holds up nothing. No client
+// address may hold more than its share of the unfinished requests or the WebSocket places.
 
+#include "cli/WebSocketClient.h"
 #include "core/Protocol.h"
 
 #include <QAbstractHttpServer>
@@ -13,7 +15,7 @@
 #include <QHostAddress>
 #include <QPointer>
 #include <QTcpServer>
-#include <QWebSocketServer>
+#include <QTimer>
 
 #include <functional>
 #include <map>
@@ -21,9 +23,6 @@
 #include <optional>
 #include <string>
 #include <vector>
-
-class QTimer;
-class QWebSocket;
 
 namespace zub3::cli {
 
@@ -34,6 +33,8 @@ struct WebSettings {
     std::vector<std::string> allowOrigins;  // as browsers send them: scheme://host[:port]
     std::optional<std::string> token;       // writes are refused without one
     int maxClients = 64;
+    int maxClientsPerAddress = 16;
+    int maxPendingPerAddress = 16;  // connections of one address still sending a request
 };
 
 // What a request may be: beyond these, a 413 or 431 and the connection closed.
@@ -100,32 +101,42 @@ public:
 
 private:
     struct Client {
-        QWebSocket* socket;
+        WebSocketClient* link;
+        QHostAddress address;
         bool changesOnly;
         long long dropped = 0;
         QElapsedTimer lastSent;
         QElapsedTimer behindSince;  // valid while its queue is full
     };
+    // A connection still sending its request.
+    struct Pending {
+        QTimer* deadline;
+        QHostAddress address;
+        QElapsedTimer since;    // accepted
+        qint64 lastData = 0;    // since.elapsed() when it last sent something
+        bool headDone = false;  // only its body is awaited
+    };
 
     void accept(qintptr descriptor);
+    void makeRoom();  // closes the unfinished connection that has been idle longest
     void screen(QTcpSocket* socket);
     void release(QTcpSocket* socket);  // ends the screening, its deadline and its handlers
     void refuse(QTcpSocket* socket, int status, const std::string& reason);
-    void toWebSocket(QTcpSocket* socket);
+    void toWebSocket(QTcpSocket* socket, qsizetype headSize, const QByteArray& target,
+                     const QByteArray& acceptKey);
     void toRoutes(QTcpSocket* socket);
-    void welcome();
-    void send(Client& client, const std::string& json, const QString& text);
-    void drop(QWebSocket* socket);
+    void send(Client& client, const QByteArray& frame, const std::string& json);
+    void checkClients();
+    void ended(WebSocketClient* link, WebSocketClient::End why, const QString& detail);
     bool hostAllowed(const QByteArray& host) const;
     bool originAllowed(const QByteArray& origin, const QByteArray& host) const;
 
     WebSettings settings_;
     WebRoutes routes_;
     WebGate* gate_;  // owned by routes_ once bound
-    QWebSocketServer sockets_;
-    std::map<QTcpSocket*, QTimer*> screening_;    // reading a request, with its deadline
-    std::vector<QPointer<QTcpSocket>> handshaking_;
+    std::map<QTcpSocket*, Pending> screening_;  // reading a request
     std::vector<Client> clients_;
+    QTimer clientCheck_;  // runs while there are clients, records or not
     std::string latest_;
     long long clientsServed_ = 0;
 };
