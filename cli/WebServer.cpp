@@ -480,6 +480,8 @@ void WebServer::send(Client& c, const std::string& json, const QString& text)
     // Only a client that missed records needs a text of its own.
     c.socket->sendTextMessage(
         c.dropped ? QString::fromStdString(AddJsonField(json, "dropped", c.dropped)) : text);
+    // Sent now, not on the event loop's next round: one write, no notifier to wait for.
+    c.socket->flush();
     c.dropped = 0;
     c.lastSent.start();
 }
