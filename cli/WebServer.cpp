@@ -480,8 +480,6 @@ void WebServer::send(Client& c, const std::string& json, const QString& text)
     // Only a client that missed records needs a text of its own.
     c.socket->sendTextMessage(
         c.dropped ? QString::fromStdString(AddJsonField(json, "dropped", c.dropped)) : text);
-    // Sent now, not on the event loop's next round: one write, no notifier to wait for.
-    c.socket->flush();
     c.dropped = 0;
     c.lastSent.start();
 }
@@ -502,6 +500,12 @@ void WebServer::Publish(const std::string& json, bool changed)
     // Closing waits for nothing: its queue is full, so no close frame could pass.
     for (QWebSocket* ws : stuck)
         ws->abort();
+}
+
+void WebServer::Flush()
+{
+    for (Client& c : clients_)
+        c.socket->flush();
 }
 
 bool WebServer::hostAllowed(const QByteArray& host) const
