@@ -214,10 +214,12 @@ private:
             records.swap(waiting_);
             std::swap(lost, lost_);
         }
-        if (lost > 0)
+        if (lost > 0) {
             Log(LogLevel::Warning, std::to_string(lost) +
                                        " records not sent to WebSocket clients: the server "
                                        "fell behind the polls");
+            web_->Missed(lost);
+        }
         for (const auto& [json, changed] : records)
             web_->Publish(json, changed);
         web_->Flush();

@@ -502,6 +502,12 @@ void WebServer::Publish(const std::string& json, bool changed)
         ws->abort();
 }
 
+void WebServer::Missed(long long records)
+{
+    for (Client& c : clients_)
+        c.dropped += records;
+}
+
 void WebServer::Flush()
 {
     for (Client& c : clients_)
