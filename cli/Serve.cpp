@@ -265,8 +265,8 @@ public:
                                            WebServer::WriteReply reply) {
                 // Asked on the server's thread, answered there too.
                 QMetaObject::invokeMethod(&context_, [this, id, speed, reply] {
-                    askWrite(id, speed, [this, reply](int status, const std::string& json) {
-                        web_.Post([reply, status, json] { reply(status, json); });
+                    askWrite(id, speed, [&web = web_, reply](int status, const std::string& json) {
+                        web.Post([reply, status, json] { reply(status, json); });
                     });
                 });
             };
@@ -283,7 +283,11 @@ public:
                                             : given_) +
              " on " + listening + "\n");
         run_.Exec();
-        web_.Run([this] { web_.Server().OnWrite = nullptr; });
+        // The server outlives this run: nothing it calls may reach this object any more.
+        web_.Run([this, last = receiverJson_] {
+            web_.Server().OnWrite = nullptr;
+            web_.Server().ReceiverJson = [last] { return last; };
+        });
         if (pendingWrite_)
             pendingWrite_->reply(503, "{\"error\": \"the server is ending\"}");
         return run_.Result();
