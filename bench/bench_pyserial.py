@@ -4,8 +4,10 @@
 # same rule (the next poll one interval after the reply). Reports as the other loops do.
 #   bench_pyserial.py DEVICE BIT-RATE INTERVAL-MS POLLS RECEIVER-PID POLL-FRAME-HEX
 # DEVICE may be a network port, "rfc2217://HOST:PORT?ign_set_control", as pyserial opens it.
-import json, os, resource, sys, termios, time
+import json, os, resource, sys, time
 import serial
+
+from serial_line import standard_rate
 
 WARM_UP = 5
 REPLY = 22
@@ -22,17 +24,6 @@ def process_cpu(pid):
 def mark(pid):
     u = resource.getrusage(resource.RUSAGE_SELF)
     return time.monotonic(), process_cpu(os.getpid()), process_cpu(pid), u.ru_nvcsw + u.ru_nivcsw
-
-
-def standard_rate(device):
-    """A line left at a rate termios cannot name (termios2's BOTHER, as the other loops leave
-    it) makes pyserial's first tcsetattr fail; a fresh port is at a standard rate."""
-    fd = os.open(device, os.O_RDWR | os.O_NOCTTY)
-    attributes = termios.tcgetattr(fd)
-    attributes[2] = attributes[2] & ~(termios.CBAUD | termios.CIBAUD) | termios.B9600
-    attributes[4] = attributes[5] = termios.B9600
-    termios.tcsetattr(fd, termios.TCSANOW, attributes)
-    os.close(fd)
 
 
 device, rate, interval = sys.argv[1], int(sys.argv[2]), int(sys.argv[3]) / 1000

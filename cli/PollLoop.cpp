@@ -126,17 +126,19 @@ void PollLoop::poll()
         handlers_.polled(stamp);
     const Record r = MakeRecord(stamp, *first_);
     summary_.Poll(r.tMs);
-    if (!p.Answered()) {
+    if (!p.Answered())
         failed(p.count < 0);
-    } else if (!p.data) {
+    else if (!p.data)
         summary_.Rejected();
-    } else {
+    else
         summary_.Accepted(*p.data);
-        handlers_.accepted(r, p);
-    }
-    // A stop during the poll (it runs in a nested loop) comes first.
+    // A stop during the poll (it runs in a nested loop) comes first. The interval runs from
+    // the reply, not from the end of the hand-on: what a record costs its readers (a serve
+    // with hundreds of clients) must not stretch every period.
     if (!stopped_ && port_)
         pollTimer_.start(settings_.intervalMs);
+    if (p.Answered() && p.data)
+        handlers_.accepted(r, p);
 }
 
 // lineLost: the read failed outright (a hang-up, an unplugged adapter, a dropped

@@ -14,7 +14,9 @@
 #include "core/Records.h"
 #include "serial/CommX.h"
 
+#include <QCoreApplication>
 #include <QHostInfo>
+#include <QThread>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -22,12 +24,17 @@
 
 #include <cerrno>
 #include <cstring>
+#include <deque>
+#include <mutex>
 
 namespace zub3::cli {
 namespace {
 
 constexpr quint16 kDefaultListenPort = 8734;
 constexpr long long kMaxSecretBytes = 4096;
+// Records waiting for the web server's thread (about a second at the shortest interval):
+// one that falls further behind loses the oldest, so that its clients see the present.
+constexpr std::size_t kMaxWaitingRecords = 256;
 
 // A secret from a file only its owner can read or write: a token others can read is no
 // secret, and one others can write lets them choose it.
@@ -141,6 +148,99 @@ std::string receiverJson(const ReceiverSettings& s)
            "}";
 }
 
+// The network side on a thread of its own: handing a record to hundreds of clients takes
+// milliseconds of a loaded machine, and on the poll's thread it would hold up the next poll.
+class WebThread {
+public:
+    explicit WebThread(const WebSettings& settings)
+    {
+        thread_.start();
+        context_.moveToThread(&thread_);
+        Run([&] {
+            web_ = std::make_unique<WebServer>(settings);
+            error_ = web_->Start();
+        });
+    }
+    ~WebThread()
+    {
+        Run([this] {
+            web_.reset();
+            context_.moveToThread(QCoreApplication::instance()->thread());
+        });
+        thread_.quit();
+        thread_.wait();
+    }
+    WebThread(const WebThread&) = delete;
+    WebThread& operator=(const WebThread&) = delete;
+
+    // Runs f on the server's thread and waits for it.
+    template <typename F> void Run(F f)
+    {
+        QMetaObject::invokeMethod(&context_, f, Qt::BlockingQueuedConnection);
+    }
+    // Runs f on the server's thread after what is already queued there.
+    template <typename F> void Post(F f) { QMetaObject::invokeMethod(&context_, std::move(f)); }
+
+    // Hands a record to the clients: it waits in a bounded queue, and the server's thread is
+    // woken once for all that came while it was busy.
+    void Publish(std::string json, bool changed)
+    {
+        bool wake = false;
+        {
+            std::lock_guard lock(mutex_);
+            if (waiting_.size() >= kMaxWaitingRecords) {
+                waiting_.pop_front();
+                ++lost_;
+            }
+            wake = waiting_.empty();
+            waiting_.emplace_back(std::move(json), changed);
+        }
+        if (wake)
+            Post([this] { publishWaiting(); });
+    }
+
+    // Why the address could not be taken, if it could not.
+    const std::optional<std::string>& Error() const { return error_; }
+    // The WebSocket clients taken so far.
+    long long ClientsServed()
+    {
+        long long served = 0;
+        Run([&] { served = web_->ClientsServed(); });
+        return served;
+    }
+    // Only on the server's thread (in Run or Post), but for what does not change after Start.
+    WebServer& Server() { return *web_; }
+
+private:
+    void publishWaiting()
+    {
+        std::deque<std::pair<std::string, bool>> records;
+        long long lost = 0;
+        {
+            std::lock_guard lock(mutex_);
+            records.swap(waiting_);
+            std::swap(lost, lost_);
+        }
+        if (lost > 0) {
+            Log(LogLevel::Warning, std::to_string(lost) +
+                                       " records not sent to WebSocket clients: the server "
+                                       "fell behind the polls");
+            web_->Missed(lost);
+        }
+        for (const auto& [json, changed] : records)
+            web_->Publish(json, changed);
+        web_->Flush();
+    }
+
+    QThread thread_;
+    QObject context_;  // lives on thread_: what is invoked on it runs there
+    std::unique_ptr<WebServer> web_;
+    std::optional<std::string> error_;
+    std::mutex mutex_;
+    std::deque<std::pair<std::string, bool>> waiting_;
+    long long lost_ = 0;
+};
+
 struct ServeSettings {
     WebSettings web;
     std::optional<MqttSettings> mqtt;
@@ -149,10 +249,11 @@ struct ServeSettings {
 };
 
 // Hands each record of the poll loop to the web clients and the broker; a write asked for
-// over HTTP runs between two polls.
+// over HTTP runs between two polls. The poll loop runs on this (the main) thread, the web
+// server on its own: what crosses is posted.
 class ServeRun {
 public:
-    ServeRun(const PollTarget& target, const ServeSettings& s, WebServer& web, MqttLink* mqtt,
+    ServeRun(const PollTarget& target, const ServeSettings& s, WebThread& web, MqttLink* mqtt,
              platform::TerminationSignals& stopSignals)
         : given_(target.port), s_(s), web_(web), mqtt_(mqtt),
           loop_(target, s.poll,
@@ -162,18 +263,21 @@ public:
                  [this](TCommX& port, const PortChoice& choice) { betweenPolls(port, choice); }}),
           run_(loop_, stopSignals)
     {
-        web_.ReceiverJson = [this]() -> std::optional<std::string> {
-            if (const auto present = loop_.Receiver())
-                return receiverJson(*present);
-            return std::nullopt;
-        };
-        web_.OnWrite = [this](int id, const LineSpeed& speed, WebServer::WriteReply reply) {
-            if (pendingWrite_)
-                return reply(409, "{\"error\": \"a write is under way\"}");
-            if (!loop_.Attached())
-                return reply(503, "{\"error\": \"the receiver's port is away\"}");
-            pendingWrite_ = PendingWrite{id, speed, std::move(reply)};
-        };
+        web_.Run([this] {
+            web_.Server().ReceiverJson = [this] {
+                std::lock_guard lock(receiverMutex_);
+                return receiverJson_;
+            };
+            web_.Server().OnWrite = [this](int id, const LineSpeed& speed,
+                                           WebServer::WriteReply reply) {
+                // Asked on the server's thread, answered there too.
+                QMetaObject::invokeMethod(&context_, [this, id, speed, reply] {
+                    askWrite(id, speed, [&web = web_, reply](int status, const std::string& json) {
+                        web.Post([reply, status, json] { reply(status, json); });
+                    });
+                });
+            };
+        });
     }
 
     int Run(const std::string& listening)
@@ -182,12 +286,17 @@ public:
             Note(summary());
             return kExitDone;
         }
+        showReceiver();
         const auto present = loop_.Receiver();
         Note("zub3ctl: serving " + (present ? loop_.PortName() + " (" + Describe(*present) + ")"
                                             : given_) +
              " on " + listening + "\n");
         run_.Exec();
-        web_.OnWrite = nullptr;
+        // The server outlives this run: nothing it calls may reach this object any more.
+        web_.Run([this, last = receiverJson_] {
+            web_.Server().OnWrite = nullptr;
+            web_.Server().ReceiverJson = [last] { return last; };
+        });
         if (pendingWrite_)
             pendingWrite_->reply(503, "{\"error\": \"the server is ending\"}");
         Note(summary());
@@ -196,7 +305,7 @@ public:
 
 private:
     // As monitor's: a note, so that -q leaves it out with the others.
-    std::string summary() const
+    std::string summary()
     {
         const long long clients = web_.ClientsServed();
         return loop_.Figures().Text(RecordCount(seq_, "published")) + std::to_string(clients) +
@@ -209,6 +318,26 @@ private:
         WebServer::WriteReply reply;
     };
 
+    void askWrite(int id, const LineSpeed& speed, WebServer::WriteReply reply)
+    {
+        if (pendingWrite_)
+            return reply(409, "{\"error\": \"a write is under way\"}");
+        if (!loop_.Attached())
+            return reply(503, "{\"error\": \"the receiver's port is away\"}");
+        pendingWrite_ = PendingWrite{id, speed, std::move(reply)};
+    }
+
+    // What /api/receiver answers, kept for the server's thread.
+    void showReceiver()
+    {
+        const auto present = loop_.Receiver();
+        std::optional<std::string> json;
+        if (present)
+            json = receiverJson(*present);
+        std::lock_guard lock(receiverMutex_);
+        receiverJson_ = std::move(json);
+    }
+
     void accepted(const Record& r)
     {
         ++seq_;
@@ -218,6 +347,8 @@ private:
                          "failed", f.Failures() + f.Rejections());
         const bool changed = !last_ || *last_ != r.data;
         last_ = r.data;
+        if (seq_ == 1)
+            showReceiver();  // found only now when its port was away at the start
         web_.Publish(json, changed);
         if (mqtt_ && (changed || !s_.mqttChangesOnly))
             mqtt_->Publish(json);
@@ -246,6 +377,7 @@ private:
             error = choice.name + ": " + e.what();
         }
         loop_.Retarget(present);
+        showReceiver();
         if (error.empty())
             w.reply(200, receiverJson(present));
         else
@@ -254,13 +386,16 @@ private:
 
     const std::string given_;
     const ServeSettings& s_;
-    WebServer& web_;
+    WebThread& web_;
+    QObject context_;  // on this thread: what the server's thread asks of the loop runs here
     MqttLink* mqtt_;
     PollLoop loop_;
     PollRun run_;
     std::optional<PollData> last_;
     std::optional<PendingWrite> pendingWrite_;
     long long seq_ = 0;
+    std::mutex receiverMutex_;
+    std::optional<std::string> receiverJson_;
 };
 
 ServeSettings serveSettings(const Arguments& args, const std::string& portName)
@@ -335,8 +470,8 @@ int Serve(const Arguments& args)
     const ServeSettings settings = serveSettings(args, portName);
 
     // The address is taken first: a server that cannot listen should not hold the port.
-    WebServer web(settings.web);
-    if (const auto error = web.Start())
+    WebThread web(settings.web);
+    if (const auto error = web.Error())
         throw Failure(kExitCannotOpen, *error);
     if (!settings.web.token && !settings.web.address.isLoopback())
         Note("zub3ctl: listening on " + settings.web.address.toString().toStdString() +
@@ -356,7 +491,7 @@ int Serve(const Arguments& args)
         "http://" +
         (settings.web.address.protocol() == QAbstractSocket::IPv6Protocol ? "[" + address + "]"
                                                                           : address) +
-        ":" + std::to_string(web.Port()) + "/";
+        ":" + std::to_string(web.Server().Port()) + "/";
     return ServeRun(target, settings, web, mqtt ? &*mqtt : nullptr, stopSignals).Run(listening);
 }
 

@@ -661,6 +661,18 @@ void WebServer::Publish(const std::string& json, bool changed)
     }
 }
 
+void WebServer::Missed(long long records)
+{
+    for (Client& c : clients_)
+        c.dropped += records;
+}
+
+void WebServer::Flush()
+{
+    for (Client& c : clients_)
+        c.socket->flush();
+}
+
 bool WebServer::hostAllowed(const QByteArray& host) const
 {
     const QByteArray name = hostName(host);

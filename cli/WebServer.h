@@ -92,6 +92,11 @@ public:
     // One record for the clients: its JSON object, and whether it differs from the one
     // before (clients that asked for changes only are sent the others once a second).
     void Publish(const std::string& json, bool changed);
+    // Records that never reached the server: every client's next one says it missed them.
+    void Missed(long long records);
+    // Writes what the clients' queues hold now, one write each (for all records published
+    // since the last), rather than on the event loop's next round.
+    void Flush();
 
     quint16 Port() const { return gate_->serverPort(); }
     const WebSettings& Settings() const { return settings_; }

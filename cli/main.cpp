@@ -79,6 +79,10 @@ int main(int argc, char** argv)
     GuardStandardStreams();
     // A reader that goes away shows as a failed write, which ends a run quietly.
     ::signal(SIGPIPE, SIG_IGN);
+    // Qt's own event loop rather than GLib's: GLib wakes itself through an eventfd each time
+    // a socket's write notifier is switched on or off, two system calls per WebSocket client
+    // and record beside the one write that sends it.
+    qputenv("QT_NO_GLIB", "1");
     QCoreApplication application(argc, argv);
     // Without a desktop, an exception no handler caught is a line on standard error.
     SetExceptionReport([](const std::exception& e) { complain(e.what()); });

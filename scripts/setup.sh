@@ -31,7 +31,7 @@ window=(
   fonts-noto-cjk
   xvfb xauth
   desktop-file-utils appstream
-  python3-serial
+  python3-serial python3-websockets python3-paho-mqtt
   clang libclang-rt-14-dev
 )
 # The packages' checks.
