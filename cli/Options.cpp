@@ -81,7 +81,7 @@ constexpr std::array<Option, 14> kMonitorOptions{{
     kHelp,
 }};
 
-constexpr std::array<Option, 19> kServeOptions{{
+constexpr std::array<Option, 21> kServeOptions{{
     kPort,
     kReceiverId,
     kReceiverSpeed,
@@ -98,17 +98,21 @@ constexpr std::array<Option, 19> kServeOptions{{
     {"allow-origin", 0, Takes::Value, "ORIGIN",
      "take WebSocket connections from pages of this\norigin too (https://example.org); repeatable"},
     {"max-clients", 0, Takes::Value, "N", "WebSocket clients at once (default 64)"},
-    {"mqtt", 0, Takes::Value, "HOST[:PORT]",
-     "publish the records to this MQTT broker\n(port 1883, or 8883 with --mqtt-cafile)"},
+    {"mqtt", 0, Takes::Value, "[mqtt[s]://]HOST[:PORT]",
+     "publish the records to this MQTT broker; mqtts:\nTLS (port 1883, or 8883 with TLS)"},
     {"mqtt-topic", 0, Takes::Value, "PREFIX",
      "the topics' prefix (default zub3/HOSTNAME/PORT)"},
     {"mqtt-user", 0, Takes::Value, "USER", "the user name for the broker"},
     {"mqtt-password-file", 0, Takes::Value, "FILE",
      "the broker's password, in a file private to its\nowner"},
     {"mqtt-cafile", 0, Takes::Value, "FILE",
-     "connect with TLS, trusting this certificate\nauthority"},
+     "connect with TLS, trusting this certificate\nauthority (mqtts:// alone trusts the system's)"},
+    {"mqtt-interval", 0, Takes::Value, "TIME",
+     "the broker gets the latest record this often\n(default 100ms; 0: every record)"},
     {"changes", 0, Takes::Nothing, {},
-     "publish to the broker only records that differ\nfrom the one before"},
+     "publish to the broker only records that differ\nfrom the one before, and one a second"},
+    {"ha-discovery", 0, Takes::OptionalValue, "PREFIX",
+     "announce the receiver to Home Assistant under\nPREFIX (default homeassistant)"},
     {"log-level", 0, Takes::Value, "LEVEL",
      "error, warning (default), info or debug: which\nevents the log on standard error shows"},
     kQuiet,
@@ -116,7 +120,7 @@ constexpr std::array<Option, 19> kServeOptions{{
 }};
 
 // Every option of every command, for the program's help.
-constexpr std::array<Option, 30> kAllOptions{{
+constexpr std::array<Option, 32> kAllOptions{{
     kPort,
     {"speed", 's', Takes::Value, "BPS",
      "115200, 625000 or 1250000; for read and monitor, the\n"
@@ -140,7 +144,7 @@ constexpr std::array<Option, 30> kAllOptions{{
     {"wait", 'w', Takes::Nothing, {},
      "monitor: wait for a port that is absent or goes away"},
     {"changes", 0, Takes::Nothing, {},
-     "monitor: write only changes and heartbeats; serve:\npublish only records that differ"},
+     "monitor: write only changes and heartbeats; serve:\npublish only those to the broker"},
     {"heartbeat", 0, Takes::Value, "TIME",
      "monitor --changes: a record at least this often\n(default 1s)"},
     {"listen", 'l', Takes::Value, "ADDR:PORT",
@@ -149,11 +153,13 @@ constexpr std::array<Option, 30> kAllOptions{{
     {"allow-host", 0, Takes::Value, "NAME", "serve: another host name to answer for"},
     {"allow-origin", 0, Takes::Value, "ORIGIN", "serve: another origin for WebSocket pages"},
     {"max-clients", 0, Takes::Value, "N", "serve: WebSocket clients at once (default 64)"},
-    {"mqtt", 0, Takes::Value, "HOST[:PORT]", "serve: publish the records to an MQTT broker"},
+    {"mqtt", 0, Takes::Value, "[mqtt[s]://]HOST[:PORT]", "serve: publish the records to an MQTT broker"},
     {"mqtt-topic", 0, Takes::Value, "PREFIX", "serve: the MQTT topics' prefix"},
     {"mqtt-user", 0, Takes::Value, "USER", "serve: the MQTT user name"},
     {"mqtt-password-file", 0, Takes::Value, "FILE", "serve: the MQTT password, in a private file"},
     {"mqtt-cafile", 0, Takes::Value, "FILE", "serve: MQTT over TLS with this certificate authority"},
+    {"mqtt-interval", 0, Takes::Value, "TIME", "serve: how often the broker gets the latest record"},
+    {"ha-discovery", 0, Takes::OptionalValue, "PREFIX", "serve: announce the receiver to Home Assistant"},
     {"log-level", 0, Takes::Value, "LEVEL", "serve: error, warning, info or debug (default warning)"},
     {"quiet", 'q', Takes::Nothing, {},
      "read, write, monitor, serve: leave out the notes and\nthe summary on standard error"},

@@ -1,10 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "cli/Serve.h"
 
-#include "cli/MqttLink.h"
+#include "cli/Changes.h"
 #include "cli/Commands.h"
 #include "cli/Json.h"
 #include "cli/Log.h"
+#include "cli/MqttLink.h"
 #include "cli/Output.h"
 #include "cli/PollLoop.h"
 #include "cli/Port.h"
@@ -20,7 +21,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
+#include <cmath>
 #include <cstring>
 
 namespace zub3::cli {
@@ -28,6 +32,7 @@ namespace {
 
 constexpr quint16 kDefaultListenPort = 8734;
 constexpr long long kMaxSecretBytes = 4096;
+constexpr double kMaxMqttIntervalMs = 60'000;
 
 // A secret from a file only its owner can read or write: a token others can read is no
 // secret, and one others can write lets them choose it.
@@ -88,25 +93,69 @@ std::pair<QHostAddress, quint16> parseListen(const std::string& text)
     return {address, static_cast<quint16>(port)};
 }
 
-// HOST, HOST:PORT, [V6]:PORT or a bare IPv6 address.
-std::pair<std::string, int> parseBroker(const std::string& text)
+struct Broker {
+    std::string host;
+    int port = 0;  // 0: the scheme's own
+    std::optional<bool> tls;  // none: no scheme given
+};
+
+// mqtt://ADDRESS or mqtts://ADDRESS (TLS), or ADDRESS alone, where ADDRESS is HOST,
+// HOST:PORT, [V6]:PORT or a bare IPv6 address.
+Broker parseBroker(const std::string& text)
 {
     const auto portOf = [](const std::string& p) {
         return static_cast<int>(cmdline::ParseInteger("mqtt", p, 1, 65535));
     };
-    if (text.starts_with('[')) {
-        const auto end = text.find(']');
-        if (end == std::string::npos || end == 1 ||
-            (end + 1 < text.size() && text[end + 1] != ':'))
-            throw UsageError("--mqtt: '" + text + "' is not HOST[:PORT]");
-        return {text.substr(1, end - 1), end + 1 < text.size() ? portOf(text.substr(end + 2)) : 0};
+    const auto bad = [&text](const std::string& why) {
+        return UsageError("--mqtt: '" + text + "' " + why +
+                          "; give HOST[:PORT], mqtt://HOST[:PORT] or mqtts://HOST[:PORT]");
+    };
+    Broker b;
+    std::string rest = text;
+    if (const auto scheme = text.find("://"); scheme != std::string::npos) {
+        const std::string name = text.substr(0, scheme);
+        if (name != "mqtt" && name != "mqtts")
+            throw bad("is not an MQTT address");
+        b.tls = name == "mqtts";
+        rest = text.substr(scheme + 3);
+        if (rest.ends_with('/'))
+            rest.pop_back();
+        if (rest.find_first_of("/?#@") != std::string::npos)
+            throw bad("holds more than a host and a port");
     }
-    const auto colon = text.find(':');
-    if (text.empty() || colon == 0)
-        throw UsageError("--mqtt: give the broker as HOST or HOST:PORT");
-    if (colon == std::string::npos || text.find(':', colon + 1) != std::string::npos)
-        return {text, 0};
-    return {text.substr(0, colon), portOf(text.substr(colon + 1))};
+    if (rest.starts_with('[')) {
+        const auto end = rest.find(']');
+        if (end == std::string::npos || end == 1 ||
+            (end + 1 < rest.size() && rest[end + 1] != ':'))
+            throw bad("is not a broker's address");
+        b.host = rest.substr(1, end - 1);
+        b.port = end + 1 < rest.size() ? portOf(rest.substr(end + 2)) : 0;
+        return b;
+    }
+    const auto colon = rest.find(':');
+    if (rest.empty() || colon == 0)
+        throw bad("names no host");
+    if (colon == std::string::npos) {
+        b.host = rest;
+    } else if (rest.find(':', colon + 1) == std::string::npos) {
+        b.host = rest.substr(0, colon);
+        b.port = portOf(rest.substr(colon + 1));
+    } else if (QHostAddress(QString::fromStdString(rest)).protocol() ==
+               QAbstractSocket::IPv6Protocol) {
+        b.host = rest;
+    } else {
+        throw bad("is not a broker's address");
+    }
+    return b;
+}
+
+// A topic prefix: levels a subscriber can name, no wildcards, no / at the end.
+std::string topicPrefix(std::string_view option, const std::string& text)
+{
+    if (text.empty() || text.find_first_of("+#") != std::string::npos || text.ends_with('/'))
+        throw UsageError("--" + std::string(option) + ": '" + text +
+                         "' is not a topic prefix (no + or #, no / at the end)");
+    return text;
 }
 
 // zub3/<host>/<port>, with what a topic level may not hold replaced.
@@ -135,21 +184,44 @@ std::vector<std::string> allValues(const Arguments& args, std::string_view name,
     return out;
 }
 
+std::string receiverFields(const ReceiverSettings& s)
+{
+    return "\"id\": " + std::to_string(s.id) + ", \"speed\": " + std::to_string(s.speed.bitRate);
+}
+
 std::string receiverJson(const ReceiverSettings& s)
 {
-    return "{\"id\": " + std::to_string(s.id) + ", \"speed\": " + std::to_string(s.speed.bitRate) +
-           "}";
+    return "{" + receiverFields(s) + "}";
+}
+
+std::string errorJson(const std::string& error, Link link, const std::string& more = {})
+{
+    return "{\"error\": " + JsonString(error) + ", \"link\": \"" + std::string(LinkName(link)) +
+           "\"" + (more.empty() ? "" : ", " + more) + "}";
 }
 
 struct ServeSettings {
     WebSettings web;
     std::optional<MqttSettings> mqtt;
     bool mqttChangesOnly = false;
+    int mqttIntervalMs = 100;  // 0: each record as it comes
     PollSettings poll;
 };
 
-// Hands each record of the poll loop to the web clients and the broker; a write asked for
-// over HTTP runs between two polls.
+using Clock = std::chrono::steady_clock;
+
+// How often the link is looked at, and how long without a record while the port is open
+// makes it "no-reply": a poll that failed once is a glitch, a second in silence is not.
+constexpr int kLinkCheckMs = 100;
+constexpr int kNoReplyAfterMs = 1000;
+
+long long msSince(Clock::time_point then, Clock::time_point now)
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(now - then).count();
+}
+
+// Hands each record of the poll loop to the web clients and the broker, tells them when
+// the link to the receiver changes, and runs a write asked for over HTTP between two polls.
 class ServeRun {
 public:
     ServeRun(const PollTarget& target, const ServeSettings& s, WebServer& web, MqttLink* mqtt,
@@ -160,13 +232,12 @@ public:
                  [](long long) {},
                  [this](int status, const std::string& error) { run_.End(status, error); },
                  [this](TCommX& port, const PortChoice& choice) { betweenPolls(port, choice); }}),
-          run_(loop_, stopSignals)
+          run_(loop_, stopSignals),
+          brokerChanges_(s.mqttChangesOnly ? std::optional(kDefaultHeartbeatMs) : std::nullopt),
+          noReplyAfterMs_(std::max(kNoReplyAfterMs, 3 * s.poll.intervalMs))
     {
-        web_.ReceiverJson = [this]() -> std::optional<std::string> {
-            if (const auto present = loop_.Receiver())
-                return receiverJson(*present);
-            return std::nullopt;
-        };
+        web_.StateJson = [this] { return state(); };
+        web_.ReceiverJson = [this] { return receiver(); };
         web_.OnWrite = [this](int id, const LineSpeed& speed, WebServer::WriteReply reply) {
             if (pendingWrite_)
                 return reply(409, "{\"error\": \"a write is under way\"}");
@@ -174,6 +245,9 @@ public:
                 return reply(503, "{\"error\": \"the receiver's port is away\"}");
             pendingWrite_ = PendingWrite{id, speed, std::move(reply)};
         };
+        linkTimer_.callOnTimeout([this] { checkLink(); });
+        if (mqtt_ && s_.mqttIntervalMs > 0)
+            brokerTimer_.callOnTimeout([this] { toBroker(false); });
     }
 
     int Run(const std::string& listening)
@@ -184,10 +258,24 @@ public:
         Note("zub3ctl: serving " + (present ? loop_.PortName() + " (" + Describe(*present) + ")"
                                             : given_) +
              " on " + listening + "\n");
+        lastRecordAt_ = Clock::now();
+        linkTimer_.start(kLinkCheckMs);
+        if (mqtt_ && s_.mqttIntervalMs > 0)
+            brokerTimer_.start(s_.mqttIntervalMs);
         run_.Exec();
+        linkTimer_.stop();
+        brokerTimer_.stop();
         web_.OnWrite = nullptr;
         if (pendingWrite_)
             pendingWrite_->reply(503, "{\"error\": \"the server is ending\"}");
+        if (mqtt_) {
+            // Nobody polls the receiver any more: the broker's last word on it says so.
+            link_ = Link::Away;
+            toBroker(true);
+            mqtt_->SetOnline(false);
+            Note("zub3ctl: MQTT: " + std::to_string(mqtt_->Sent()) + " records published, " +
+                 std::to_string(mqtt_->Unsent()) + " not sent while the broker was away or behind\n");
+        }
         return run_.Result();
     }
 
@@ -198,18 +286,93 @@ private:
         WebServer::WriteReply reply;
     };
 
+    Served served(Clock::time_point now) const
+    {
+        const Summary& f = loop_.Figures();
+        return {seq_, f.Failures() + f.Rejections(), link_.value_or(Link::Away),
+                last_ ? msSince(last_->polled, now) : 0, 0};
+    }
+
     void accepted(const Record& r)
     {
         ++seq_;
-        const Summary& f = loop_.Figures();
-        const std::string json =
-            AddJsonField(AddJsonField(FormatRecord(Format::Jsonl, false, r), "seq", seq_),
-                         "failed", f.Failures() + f.Rejections());
-        const bool changed = !last_ || *last_ != r.data;
-        last_ = r.data;
-        web_.Publish(json, changed);
-        if (mqtt_ && (changed || !s_.mqttChangesOnly))
-            mqtt_->Publish(json);
+        last_ = r;
+        lastRecordAt_ = r.polled;
+        const bool changed = setLink(Link::Ok, "");
+        web_.Publish(r, served(Clock::now()), changed);
+        if (mqtt_ && (changed || s_.mqttIntervalMs == 0))
+            toBroker(changed);
+    }
+
+    // Only a record makes the link ok; silence and a lost port are seen here.
+    void checkLink()
+    {
+        const auto now = Clock::now();
+        if (!loop_.Attached()) {
+            setLink(Link::Away, "the port is away");
+            return;
+        }
+        // A port that is back gets its time to answer before it counts as silent.
+        if (link_ == Link::Away)
+            lastRecordAt_ = std::max(lastRecordAt_, now - std::chrono::milliseconds(kLinkCheckMs));
+        if (msSince(lastRecordAt_, now) > noReplyAfterMs_)
+            setLink(Link::NoReply, "no reply for " + Decimal(msSince(lastRecordAt_, now) / 1000.0, 1) + " s");
+    }
+
+    // Tells everyone of a new link state, with the last record and its age; whether it
+    // changed.
+    bool setLink(Link link, const std::string& why)
+    {
+        if (link_ == link)
+            return false;
+        const bool first = !link_;
+        link_ = link;
+        if (!first || link != Link::Ok)
+            Log(LogLevel::Warning, (loop_.PortName().empty() ? given_ : loop_.PortName()) +
+                                       ": link " + std::string(LinkName(link)) +
+                                       (why.empty() ? "" : ": " + why));
+        if (mqtt_)
+            mqtt_->SetOnline(link == Link::Ok);
+        if (link != Link::Ok && last_) {
+            web_.Publish(*last_, served(Clock::now()), true);
+            if (mqtt_)
+                toBroker(true);
+        }
+        return true;
+    }
+
+    // The latest record to the broker, when there is one it has not had; under --changes
+    // only a change or a heartbeat. forced: at once, whatever it holds.
+    void toBroker(bool forced)
+    {
+        if (!last_ || (!forced && seq_ == brokerSeq_) || !brokerChanges_.Pass(*last_, forced))
+            return;
+        brokerSeq_ = seq_;
+        const Served now = served(Clock::now());
+        mqtt_->Publish(RecordJson(*last_, false, &now));
+    }
+
+    WebServer::Answer state() const
+    {
+        if (!last_)
+            return {503, errorJson("no record yet", link_.value_or(Link::Away))};
+        const Served now = served(Clock::now());
+        return {200, RecordJson(*last_, false, &now)};
+    }
+
+    // The receiver's settings are known only while it answers; the last known ones come
+    // with a 503 otherwise, so that a client that reads the status alone is not misled.
+    WebServer::Answer receiver() const
+    {
+        const Link link = link_.value_or(Link::Away);
+        const auto present = loop_.Receiver();
+        if (!present)
+            return {503, errorJson("the receiver is not found yet", link)};
+        if (link == Link::Away)
+            return {503, errorJson("the receiver's port is away", link, receiverFields(*present))};
+        if (link == Link::NoReply)
+            return {503, errorJson("the receiver does not answer", link, receiverFields(*present))};
+        return {200, receiverJson(*present)};
     }
 
     // The steps of "zub3ctl write", answered over HTTP; polling goes on at what the
@@ -247,9 +410,16 @@ private:
     MqttLink* mqtt_;
     PollLoop loop_;
     PollRun run_;
-    std::optional<PollData> last_;
+    ChangeFilter brokerChanges_;
+    const int noReplyAfterMs_;
+    QTimer linkTimer_;
+    QTimer brokerTimer_;
+    std::optional<Record> last_;
+    std::optional<Link> link_;  // none until the first record or the first silence
+    Clock::time_point lastRecordAt_;
     std::optional<PendingWrite> pendingWrite_;
     long long seq_ = 0;
+    long long brokerSeq_ = 0;  // the record the broker had last
 };
 
 ServeSettings serveSettings(const Arguments& args, const std::string& portName)
@@ -268,29 +438,37 @@ ServeSettings serveSettings(const Arguments& args, const std::string& portName)
         s.web.token = readSecret("token-file", *v);
 
     const bool mqttOption = args.Has("mqtt-topic") || args.Has("mqtt-user") ||
-                            args.Has("mqtt-password-file") || args.Has("mqtt-cafile");
+                            args.Has("mqtt-password-file") || args.Has("mqtt-cafile") ||
+                            args.Has("mqtt-interval") || args.Has("ha-discovery");
     if (!args.Has("mqtt")) {
         if (mqttOption || args.Has("changes"))
-            throw UsageError("the --mqtt-... options and --changes need --mqtt");
+            throw UsageError("the --mqtt-... options, --ha-discovery and --changes need --mqtt");
         return s;
     }
     MqttSettings m;
-    std::tie(m.host, m.port) = parseBroker(*args.Get("mqtt"));
-    m.prefix = args.Get("mqtt-topic").value_or(defaultTopic(portName));
-    if (m.prefix.empty() || m.prefix.find_first_of("+#") != std::string::npos ||
-        m.prefix.ends_with('/'))
-        throw UsageError("--mqtt-topic: '" + m.prefix +
-                         "' is not a topic prefix (no + or #, no / at the end)");
+    const Broker broker = parseBroker(*args.Get("mqtt"));
+    m.host = broker.host;
+    m.port = broker.port;
+    m.prefix = topicPrefix("mqtt-topic", args.Get("mqtt-topic").value_or(defaultTopic(portName)));
     m.user = args.Get("mqtt-user");
     if (const auto v = args.Get("mqtt-password-file"))
         m.password = readSecret("mqtt-password-file", *v);
     if (m.password && !m.user)
         throw UsageError("--mqtt-password-file needs --mqtt-user");
     if (const auto v = args.Get("mqtt-cafile")) {
+        if (broker.tls == false)
+            throw UsageError("--mqtt-cafile is for TLS: give the broker as mqtts://HOST[:PORT]");
         if (::access(v->c_str(), R_OK) != 0)
             throw UsageError("--mqtt-cafile: " + *v + ": " + std::strerror(errno));
         m.cafile = *v;
     }
+    // A bare HOST with a certificate authority was TLS before mqtts:// was taken.
+    m.tls = broker.tls.value_or(m.cafile.has_value());
+    if (const auto v = args.Get("ha-discovery"))
+        m.discovery = topicPrefix("ha-discovery", v->empty() ? "homeassistant" : *v);
+    if (const auto v = args.Get("mqtt-interval"))
+        s.mqttIntervalMs = static_cast<int>(std::lround(cmdline::ParseDuration(
+            "mqtt-interval", *v, cmdline::BareUnit::Milliseconds, 0, kMaxMqttIntervalMs)));
     s.mqtt = m;
     s.mqttChangesOnly = args.Has("changes");
     return s;

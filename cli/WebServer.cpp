@@ -31,7 +31,6 @@ constexpr qint64 kQueueBytes = 32 * 1024;
 // The kernel's part of the queue, fixed so that it does not grow to megabytes unseen.
 constexpr int kSocketSendBuffer = 32 * 1024;
 constexpr qint64 kBehindLimitMs = 5'000;
-constexpr qint64 kChangesHeartbeatMs = 1'000;
 // Clients only listen; what they send is read and dropped.
 constexpr quint64 kMaxIncomingMessage = 1024;
 
@@ -207,16 +206,9 @@ bool WebRoutes::handleRequest(const QHttpServerRequest& request, QTcpSocket* soc
                          {"Content-Security-Policy", kPagePolicy},
                          {"Referrer-Policy", "no-referrer"},
                          {"Connection", "close"}});
-    } else if (path == "/api/state") {
-        if (server_.Latest().empty())
-            respond(responder, 503, "application/json", errorJson("no record yet"));
-        else
-            respond(responder, 200, "application/json", QByteArray::fromStdString(server_.Latest()));
-    } else if (path == "/api/receiver") {
-        if (const auto receiver = server_.ReceiverJson())
-            respond(responder, 200, "application/json", QByteArray::fromStdString(*receiver));
-        else
-            respond(responder, 503, "application/json", errorJson("the receiver is not found yet"));
+    } else if (path == "/api/state" || path == "/api/receiver") {
+        const auto [status, json] = path == "/api/state" ? server_.StateJson() : server_.ReceiverJson();
+        respond(responder, status, "application/json", QByteArray::fromStdString(json));
     } else {
         respond(responder, 404, "application/json", errorJson("no such route"));
     }
@@ -454,11 +446,13 @@ void WebServer::welcome()
         ws->setMaxAllowedIncomingMessageSize(kMaxIncomingMessage);
         ws->setMaxAllowedIncomingFrameSize(kMaxIncomingMessage);
         const bool changes = QUrlQuery(ws->requestUrl()).queryItemValue("changes") == "1";
-        clients_.push_back(Client{ws, changes, 0, {}, {}});
+        clients_.push_back(Client{ws, ChangeFilter(changes ? std::optional(kDefaultHeartbeatMs)
+                                                           : std::nullopt),
+                                  0, {}});
         connect(ws, &QWebSocket::disconnected, this, [this, ws] { drop(ws); });
         // The newest state at once, so that a page shows something before the next poll.
-        if (!latest_.empty())
-            send(clients_.back(), latest_, QString::fromStdString(latest_));
+        if (const auto [status, json] = StateJson(); status == 200)
+            ws->sendTextMessage(QString::fromStdString(json));
     }
 }
 
@@ -468,7 +462,7 @@ void WebServer::drop(QWebSocket* socket)
     socket->deleteLater();
 }
 
-void WebServer::send(Client& c, const std::string& json, const QString& text)
+void WebServer::send(Client& c, const Record& r, Served served, const QString& text)
 {
     if (c.socket->bytesToWrite() > kQueueBytes) {
         ++c.dropped;
@@ -478,22 +472,20 @@ void WebServer::send(Client& c, const std::string& json, const QString& text)
     }
     c.behindSince.invalidate();
     // Only a client that missed records needs a text of its own.
-    c.socket->sendTextMessage(
-        c.dropped ? QString::fromStdString(AddJsonField(json, "dropped", c.dropped)) : text);
+    served.dropped = c.dropped;
+    c.socket->sendTextMessage(c.dropped ? QString::fromStdString(RecordJson(r, false, &served))
+                                        : text);
     c.dropped = 0;
-    c.lastSent.start();
 }
 
-void WebServer::Publish(const std::string& json, bool changed)
+void WebServer::Publish(const Record& r, const Served& served, bool linkChanged)
 {
-    latest_ = json;
-    const QString text = QString::fromStdString(json);
+    const QString text = QString::fromStdString(RecordJson(r, false, &served));
     std::vector<QWebSocket*> stuck;
     for (Client& c : clients_) {
-        if (c.changesOnly && !changed && c.lastSent.isValid() &&
-            c.lastSent.elapsed() < kChangesHeartbeatMs)
+        if (!c.changes.Pass(r, linkChanged))
             continue;
-        send(c, json, text);
+        send(c, r, served, text);
         if (c.behindSince.isValid() && c.behindSince.elapsed() > kBehindLimitMs)
             stuck.push_back(c.socket);
     }

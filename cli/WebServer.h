@@ -5,7 +5,9 @@
 // address rules before Qt HttpServer or Qt WebSockets sees a byte; every WebSocket client
 // has a bounded queue, so that one that stops reading holds up nothing.
 
+#include "cli/Changes.h"
 #include "core/Protocol.h"
+#include "core/Records.h"
 
 #include <QAbstractHttpServer>
 #include <QHttpServerResponder>
@@ -79,8 +81,11 @@ public:
     using WriteReply = std::function<void(int status, const std::string& json)>;
     // Asked to give the receiver a new ID and line speed between polls; replies once.
     std::function<void(int id, const LineSpeed& speed, WriteReply reply)> OnWrite;
-    // {"id": N, "speed": S}; none while the receiver has not been found yet.
-    std::function<std::optional<std::string>()> ReceiverJson;
+    // An answer of a route: HTTP status and a JSON body.
+    using Answer = std::pair<int, std::string>;
+    // GET /api/state and GET /api/receiver, answered as they are at the time of the request.
+    std::function<Answer()> StateJson;
+    std::function<Answer()> ReceiverJson;
 
     explicit WebServer(WebSettings settings, QObject* parent = nullptr);
     ~WebServer() override;
@@ -88,20 +93,18 @@ public:
     // Listens on the address; the reason when it cannot.
     std::optional<std::string> Start();
 
-    // One record for the clients: its JSON object, and whether it differs from the one
-    // before (clients that asked for changes only are sent the others once a second).
-    void Publish(const std::string& json, bool changed);
+    // One record for the clients. Clients that asked for changes only are sent the others
+    // once a second; a change of the link goes to every client.
+    void Publish(const Record& record, const Served& served, bool linkChanged = false);
 
     quint16 Port() const { return gate_->serverPort(); }
     const WebSettings& Settings() const { return settings_; }
-    const std::string& Latest() const { return latest_; }
 
 private:
     struct Client {
         QWebSocket* socket;
-        bool changesOnly;
+        ChangeFilter changes;
         long long dropped = 0;
-        QElapsedTimer lastSent;
         QElapsedTimer behindSince;  // valid while its queue is full
     };
 
@@ -112,7 +115,7 @@ private:
     void toWebSocket(QTcpSocket* socket);
     void toRoutes(QTcpSocket* socket);
     void welcome();
-    void send(Client& client, const std::string& json, const QString& text);
+    void send(Client& client, const Record& record, Served served, const QString& text);
     void drop(QWebSocket* socket);
     bool hostAllowed(const QByteArray& host) const;
     bool originAllowed(const QByteArray& origin, const QByteArray& host) const;
@@ -124,7 +127,6 @@ private:
     std::map<QTcpSocket*, QTimer*> screening_;    // reading a request, with its deadline
     std::vector<QPointer<QTcpSocket>> handshaking_;
     std::vector<Client> clients_;
-    std::string latest_;
 };
 
 }  // namespace zub3::cli
