@@ -248,9 +248,10 @@ Routes (HTTP/1.1 and WebSocket on the --listen address):
                       polls per second and failed polls; Japanese or English after the
                       browser's language; it reconnects by itself
   GET /api/state      the latest record: the fields of "monitor --format jsonl", then
-                      seq (the number of the successful poll, without gaps) and failed
-                      (the polls so far that brought no record)
-  GET /api/receiver   {"id": N, "speed": S}; 503 before the receiver is found
+                      the fields below, age_ms as at the request; 503 before the first
+  GET /api/receiver   {"id": N, "speed": S}; while the link is not ok 503 with "error",
+                      "link" and the last known id and speed; 503 before the receiver
+                      is found
   POST /api/receiver  body {"id": N, "speed": S}, with "Authorization: Bearer TOKEN":
                       writes them as "zub3ctl write" does, between two polls; 400 for a
                       bad ID or speed, 401 without the token, 403 without --token-file,
@@ -259,15 +260,27 @@ Routes (HTTP/1.1 and WebSocket on the --listen address):
   GET /ws             WebSocket: one message per record, as /api/state; /ws?changes=1
                       only records that differ from the one before, and one a second
 
+%SERVED%
+The link is no-reply after a second without a record while the port is open, away
+while the port is gone, and ok with the next record. When it changes, every WebSocket
+client and the broker are sent the last record again at once, with the new link and
+its age (the same seq: nothing new was polled).
+
 A WebSocket client that falls behind is sent the newest record with "dropped", the
 number it missed, and closed when it stays behind for 5 seconds. Requests must name
 the listen address, localhost, an IP address when listening on every address, or a
 --allow-host name (else 421); a WebSocket page must come from this server or an
 --allow-origin (else 403); a request head over 8 KiB is 431, a body over 4 KiB 413.
 
-MQTT: PREFIX/state carries each record (only changes with --changes); PREFIX/online
-is a retained "true" while serving and "false" after a clean end or, as the last
-will, when the server is lost. A broker that goes away is reconnected to.
+MQTT: PREFIX/state carries the latest record, retained, every --mqtt-interval (with
+--changes only a change, and one a second); PREFIX/online is a retained "online"
+while the receiver answers and "offline" while it does not, after a clean end and,
+as the last will, when the server is lost. A broker that cannot be reached or goes
+away is said on standard error with the reason, tried again, and the records it
+missed are counted. --ha-discovery publishes retained Home Assistant configs under
+PREFIX (homeassistant) for one device: a binary sensor for each button and diagonal,
+a sensor for each channel and one for the link; PREFIX/discovery notes the prefix,
+and a later run without it (or with another) removes those configs.
 
 Ctrl+C, SIGTERM or a hang-up ends the run with status 0.
 
@@ -284,8 +297,9 @@ constexpr std::array<Command, 5> kCommands{{
     {"serve", kServeOptions, kServeUsage, kServeMore},
 }};
 
-// The record fields as a table: name, unit, meaning wrapped under its column.
-std::string fieldTable()
+// The record fields as a table: name, unit, meaning wrapped under its column; monitor's
+// own, or those serve adds.
+std::string fieldTable(bool served)
 {
     constexpr std::size_t kName = 2, kUnit = 13, kMeaning = 19;
     const auto row = [](std::string_view name, std::string_view unit, std::string_view meaning) {
@@ -311,7 +325,8 @@ std::string fieldTable()
     };
     std::string out = row("field", "unit", "meaning");
     for (const Field& f : kFields)
-        out += row(f.name, f.unit.empty() ? "-" : f.unit, f.meaning);
+        if (f.servedOnly == served)
+            out += row(f.name, f.unit.empty() ? "-" : f.unit, f.meaning);
     return out;
 }
 
@@ -327,8 +342,11 @@ const Command* FindCommand(std::string_view name)
 std::string CommandHelp(const Command& command)
 {
     std::string more(command.more);
-    if (const auto at = more.find("%FIELDS%"); at != more.npos)
-        more.replace(at, 8, fieldTable());
+    for (const bool served : {false, true}) {
+        const std::string_view mark = served ? "%SERVED%" : "%FIELDS%";
+        if (const auto at = more.find(mark); at != more.npos)
+            more.replace(at, mark.size(), fieldTable(served));
+    }
     return std::string(command.usage) + "\nOptions:\n" + cmdline::OptionHelp(command.options) +
            more;
 }

@@ -27,7 +27,7 @@ struct Record {
     PollData data;
     std::string sent;      // hex dumps, with --hex
     std::string received;
-    std::chrono::steady_clock::time_point polled;  // when its poll was sent
+    std::chrono::steady_clock::time_point polled{};  // when its poll was sent
 };
 
 // The state of the link to the receiver as a service tells its readers: replies come, the

@@ -185,6 +185,29 @@ class BrokerAwayTest(unittest.TestCase):
         self.assertGreaterEqual(int(summary.split(", ")[1].split()[0]), missed)
 
 
+class AddressTest(unittest.TestCase):
+    def test_broker_addresses_that_are_refused_say_why(self):
+        from support.serve_harness import ENV, ZUB3CTL
+        rows = [
+            (["--mqtt", "ws://broker"], "is not an MQTT address"),
+            (["--mqtt", "mqtt://broker/robots"], "more than a host and a port"),
+            (["--mqtt", "mqtt://user@broker"], "more than a host and a port"),
+            (["--mqtt", "mqtt://"], "names no host"),
+            (["--mqtt", "broker:1883:2"], "is not a broker's address"),
+            (["--mqtt", "mqtts://broker:0"], "--mqtt"),
+            (["--mqtt", "mqtt://broker", "--mqtt-cafile", "/dev/null"], "mqtts://"),
+            (["--mqtt", "broker", "--ha-discovery=a/#"], "--ha-discovery"),
+            (["--ha-discovery"], "need --mqtt"),
+        ]
+        for options, reason in rows:
+            with self.subTest(" ".join(options)):
+                r = subprocess.run([ZUB3CTL, "serve", "--port", "COM99", *options], env=ENV,
+                                   capture_output=True, text=True, timeout=10)
+                self.assertEqual(r.returncode, 2, r.stderr)
+                self.assertEqual(len(r.stderr.splitlines()), 1, r.stderr)
+                self.assertIn(reason, r.stderr)
+
+
 class LinkTest(unittest.TestCase):
     """A receiver that stops answering and a port that goes away are told to every reader."""
 
