@@ -286,10 +286,13 @@ private:
         WebServer::WriteReply reply;
     };
 
+    // Before the first record or silence: no reply yet, or no port.
+    Link link() const { return link_.value_or(loop_.Attached() ? Link::NoReply : Link::Away); }
+
     Served served(Clock::time_point now) const
     {
         const Summary& f = loop_.Figures();
-        return {seq_, f.Failures() + f.Rejections(), link_.value_or(Link::Away),
+        return {seq_, f.Failures() + f.Rejections(), link(),
                 last_ ? msSince(last_->polled, now) : 0, 0};
     }
 
@@ -315,8 +318,8 @@ private:
         // A port that is back gets its time to answer before it counts as silent.
         if (link_ == Link::Away)
             lastRecordAt_ = std::max(lastRecordAt_, now - std::chrono::milliseconds(kLinkCheckMs));
-        if (msSince(lastRecordAt_, now) > noReplyAfterMs_)
-            setLink(Link::NoReply, "no reply for " + Decimal(msSince(lastRecordAt_, now) / 1000.0, 1) + " s");
+        if (const long long silent = msSince(lastRecordAt_, now); silent > noReplyAfterMs_)
+            setLink(Link::NoReply, "no reply for " + Decimal(silent / 1000.0, 1) + " s");
     }
 
     // Tells everyone of a new link state, with the last record and its age; whether it
@@ -355,7 +358,7 @@ private:
     WebServer::Answer state() const
     {
         if (!last_)
-            return {503, errorJson("no record yet", link_.value_or(Link::Away))};
+            return {503, errorJson("no record yet", link())};
         const Served now = served(Clock::now());
         return {200, RecordJson(*last_, false, &now)};
     }
@@ -364,14 +367,14 @@ private:
     // with a 503 otherwise, so that a client that reads the status alone is not misled.
     WebServer::Answer receiver() const
     {
-        const Link link = link_.value_or(Link::Away);
+        const Link now = link();
         const auto present = loop_.Receiver();
         if (!present)
-            return {503, errorJson("the receiver is not found yet", link)};
-        if (link == Link::Away)
-            return {503, errorJson("the receiver's port is away", link, receiverFields(*present))};
-        if (link == Link::NoReply)
-            return {503, errorJson("the receiver does not answer", link, receiverFields(*present))};
+            return {503, errorJson("the receiver is not found yet", now)};
+        if (now == Link::Away)
+            return {503, errorJson("the receiver's port is away", now, receiverFields(*present))};
+        if (now == Link::NoReply)
+            return {503, errorJson("the receiver does not answer", now, receiverFields(*present))};
         return {200, receiverJson(*present)};
     }
 

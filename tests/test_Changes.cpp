@@ -23,6 +23,11 @@ struct Case {
     std::vector<Step> steps;
 };
 
+void PrintTo(const Case& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
 class ChangeFilterTest : public ::testing::TestWithParam<Case> {};
 
 TEST_P(ChangeFilterTest, PassesWhatTheReaderAskedFor)

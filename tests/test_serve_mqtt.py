@@ -15,8 +15,8 @@ import threading
 import time
 import unittest
 
-from support.serve_harness import (HOME, RECORD_KEYS, Broker, Serve, Sim, free_port, mqtt_read,
-                                   run, until)
+from support.serve_harness import (HOME, RECORD_KEYS, Broker, Browser, Serve, Sim, free_port,
+                                   mqtt_read, run, until)
 
 
 class Log:
@@ -275,6 +275,31 @@ class LinkTest(unittest.TestCase):
         self.assert_told(ws, "away")
         self.sim = Sim("--port", "74")
         self.assert_ok_again(ws)
+
+
+@unittest.skipUnless(shutil.which("chromium"), "chromium is not installed")
+class PageLinkTest(unittest.TestCase):
+    def test_the_page_says_a_silent_receiver_and_a_lost_port(self):
+        sim = Sim("--port", "75")
+        serve = Serve(sim)
+        browser = Browser(serve.url("/"), "en-US", "800,600")
+        shown = lambda: browser.eval("document.getElementById('link').textContent")
+        try:
+            until("records on the page", lambda: shown() == "Receiving", timeout=15)
+            sim.say("fault no-reply")
+            until("the silence", lambda: shown() == "The receiver does not answer")
+            sim.say("fault off")
+            until("records again", lambda: shown() == "Receiving")
+            sim.stop()
+            until("the lost port", lambda: shown() == "The receiver's port is away")
+            # It stays said: no record comes to replace it.
+            time.sleep(2)
+            self.assertEqual(shown(), "The receiver's port is away")
+        finally:
+            browser.stop()
+            serve.stop()
+            if sim.p.poll() is None:
+                sim.stop()
 
 
 @unittest.skipUnless(shutil.which("mosquitto"), "mosquitto is not installed")
