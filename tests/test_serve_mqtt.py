@@ -112,50 +112,35 @@ class BrokerFailureTest(unittest.TestCase):
         cls.broker.stop()
         cls.sim.stop()
 
-    def test_each_failure_is_said_with_its_reason(self):
+    def test_each_failure_is_said_once_with_its_reason(self):
         d = self.broker.dir
-        wrong = secret("wrong-password", "wrong")
-        rows = [
+        wrong, right = secret("wrong-password", "wrong"), secret("right-password", "right")
+        user = ["--mqtt-user", "robot", "--mqtt-password-file"]
+        rows = [  # name, options, what the log says; None: it connects
             ("closed port", ["--mqtt", f"mqtt://127.0.0.1:{free_port()}"], "Connection refused"),
             ("unknown host", ["--mqtt", "mqtt://no-such-broker.invalid"], "cannot find the host"),
-            ("refused credentials", ["--mqtt", f"127.0.0.1:{self.port}", "--mqtt-user", "robot",
-                                     "--mqtt-password-file", wrong], "refused: "),
+            ("refused credentials", ["--mqtt", f"127.0.0.1:{self.port}", *user, wrong], "refused: "),
             ("TLS from a stranger", ["--mqtt", f"mqtts://localhost:{self.tls_port}",
                                      "--mqtt-cafile", f"{d}/other-ca.crt"], "TLS: "),
+            ("right credentials", ["--mqtt", f"mqtt://127.0.0.1:{self.port}/", *user, right], None),
+            ("TLS with its authority", ["--mqtt", f"mqtts://localhost:{self.tls_port}",
+                                        "--mqtt-cafile", f"{d}/ca.crt"], None),
         ]
         for name, options, reason in rows:
             with self.subTest(name):
                 serve, log = serve_logged(self.sim, *options, "--log-level", "info")
                 try:
-                    line = log.wait(reason)
-                    self.assertIn("MQTT: cannot connect to", line)
-                    # One line per failure, not one per try.
-                    until("a third try", lambda: sum("MQTT: trying" in l for l in log.lines) >= 3)
-                    self.assertEqual(sum("cannot connect" in l for l in log.lines), 1, log.lines)
+                    if reason is None:
+                        log.wait("MQTT: connected to")
+                    else:
+                        self.assertIn("MQTT: cannot connect to", log.wait(reason))
+                        # One line per failure, not one per try.
+                        until("a third try",
+                              lambda: sum("MQTT: trying" in l for l in log.lines) >= 3)
                 finally:
                     self.assertEqual(log.stop(), 0)
-                self.assertRegex(log.lines[-1], r"MQTT: 0 records published, \d+ not sent")
-
-    def test_tls_and_credentials_that_are_right_publish(self):
-        right = secret("right-password", "right")
-        for name, options, port in [
-                ("mqtts with its authority", ["--mqtt", f"mqtts://localhost:{self.tls_port}",
-                                              "--mqtt-cafile", f"{self.broker.dir}/ca.crt"], None),
-                ("user and password", ["--mqtt", f"mqtt://127.0.0.1:{self.port}/", "--mqtt-user",
-                                       "robot", "--mqtt-password-file", right], self.port)]:
-            with self.subTest(name):
-                serve, log = serve_logged(self.sim, *options, "--mqtt-topic", "secure",
-                                          "--log-level", "info")
-                try:
-                    log.wait("MQTT: connected to")
-                finally:
-                    self.assertEqual(log.stop(), 0)
-                self.assertFalse([l for l in log.lines if "cannot connect" in l])
-                if port:
-                    sub = ["mosquitto_sub", "-h", "127.0.0.1", "-p", str(port), "-u", "robot",
-                           "-P", "right", "-t", "secure/online", "-C", "1", "-W", "5"]
-                    self.assertEqual(subprocess.run(sub, capture_output=True, text=True).stdout,
-                                     "offline\n")
+                self.assertEqual(sum("cannot connect" in l for l in log.lines),
+                                 0 if reason is None else 1, log.lines)
 
 
 @unittest.skipUnless(shutil.which("mosquitto"), "mosquitto is not installed")
@@ -170,7 +155,8 @@ class BrokerAwayTest(unittest.TestCase):
             log.wait("MQTT: connected to 127.0.0.1")
             broker.stop()
             log.wait("MQTT: lost the broker at 127.0.0.1")
-            time.sleep(1)
+            seq = serve.get("/api/state")[1]["seq"]
+            until("a second of polls", lambda: serve.get("/api/state")[1]["seq"] > seq + 50)
             broker = Broker(port)
             back = log.wait("again after")
             missed = int(back.split("; ")[1].split()[0])
@@ -208,54 +194,49 @@ class AddressTest(unittest.TestCase):
                 self.assertIn(reason, r.stderr)
 
 
+@unittest.skipUnless(shutil.which("mosquitto"), "mosquitto is not installed")
 class LinkTest(unittest.TestCase):
     """A receiver that stops answering and a port that goes away are told to every reader."""
 
     def setUp(self):
-        self.mqtt = shutil.which("mosquitto") is not None
+        # Cleanups, not tearDown: a start that fails half-way leaves nothing running.
         self.broker_port = free_port()
-        self.broker = Broker(self.broker_port) if self.mqtt else None
+        self.broker = Broker(self.broker_port)
+        self.addCleanup(lambda: self.broker.stop())
         self.sim = Sim("--port", "74")
-        options = ["--mqtt", f"127.0.0.1:{self.broker_port}", "--mqtt-topic", "arm"] if self.mqtt else []
-        self.serve, self.log = serve_logged(self.sim, *options)
-        if self.mqtt:
-            until("online", lambda: retained(self.broker_port, "arm/online").get("arm/online") == "online")
+        self.addCleanup(lambda: self.sim.stop())
+        self.serve, self.log = serve_logged(self.sim, "--mqtt", f"127.0.0.1:{self.broker_port}",
+                                            "--mqtt-topic", "arm", wait=False)
+        self.addCleanup(lambda: self.assertEqual(self.log.stop(), 0))
+        self.wait_online("online")
 
-    def tearDown(self):
-        self.assertEqual(self.log.stop(), 0)
-        self.sim.stop()
-        if self.broker:
-            self.broker.stop()
+    def wait_online(self, flag):
+        until(flag, lambda: retained(self.broker_port, "arm/online").get("arm/online") == flag)
 
     def link_message(self, ws, link):
         return until(f"a message with link {link}",
                      lambda: (lambda r: r if r["link"] == link else None)(json.loads(ws.recv())))
 
     def assert_told(self, ws, link):
-        before = self.serve.get("/api/state")[1]
         message = self.link_message(ws, link)
         status, state = self.serve.get("/api/state")
         self.assertEqual((status, state["link"]), (200, link))
         # The last record again: nothing new was polled, and it grows older.
         self.assertEqual(state["seq"], message["seq"])
-        time.sleep(0.3)
-        later = self.serve.get("/api/state")[1]
-        self.assertGreaterEqual(later["age_ms"], state["age_ms"] + 250)
+        until("the record to age", lambda: self.serve.get("/api/state")[1]["age_ms"] >=
+              state["age_ms"] + 250)
         self.assertEqual(self.serve.get("/api/receiver")[0], 503)
         self.assertEqual(self.serve.get("/api/receiver")[1]["link"], link)
-        if self.mqtt:
-            flags = retained(self.broker_port, "arm/#")
-            self.assertEqual(flags["arm/online"], "offline")
-            self.assertEqual(json.loads(flags["arm/state"])["link"], link)
+        self.wait_online("offline")
+        until("the retained state", lambda: json.loads(
+            retained(self.broker_port, "arm/state")["arm/state"])["link"] == link)
         self.log.wait(f"COM74: link {link}")
-        return before
 
     def assert_ok_again(self, ws):
         message = self.link_message(ws, "ok")
         self.assertLess(message["age_ms"], 200)
         self.assertEqual(self.serve.get("/api/receiver")[0], 200)
-        if self.mqtt:
-            until("online again", lambda: retained(self.broker_port, "arm/online").get("arm/online") == "online")
+        self.wait_online("online")
         self.log.wait("COM74: link ok")
 
     def test_a_silent_receiver_is_no_reply(self):
@@ -358,24 +339,9 @@ class DashboardTest(unittest.TestCase):
         configs = until("25 configs", lambda: (lambda c: c if len(c) == 25 else None)(
             retained(self.port, "homeassistant/#")))
         self.assertEqual(log.stop(), 0)
-        by_kind = {}
+        # What each holds is the unit test's; here, that a subscriber reads them whole.
         for topic, payload in configs.items():
-            config = json.loads(payload)
-            by_kind.setdefault(topic.split("/")[1], []).append(config)
-            self.assertEqual(config["state_topic"], "fleet/arm/state")
-            self.assertEqual(config["device"]["identifiers"], ["fleet_arm"])
-            self.assertTrue(topic.endswith("/config"), topic)
-        self.assertEqual({k: len(v) for k, v in by_kind.items()}, {"binary_sensor": 20, "sensor": 5})
-        self.assertEqual(len({json.loads(c)["unique_id"] for c in configs.values()}), 25)
-        for config in by_kind["binary_sensor"] + by_kind["sensor"]:
-            if config["name"] != "link":
-                self.assertEqual((config["availability_topic"], config["payload_available"]),
-                                 ("fleet/arm/online", "online"), config)
-        names = {c["name"]: c for c in by_kind["binary_sensor"]}
-        self.assertIn("'up' in value_json.held and 'left' in value_json.held",
-                      names["up left"]["value_template"])
-        link = next(c for c in by_kind["sensor"] if c["name"] == "link")
-        self.assertEqual(link["options"], ["ok", "no-reply", "away"])
+            self.assertEqual(json.loads(payload)["state_topic"], "fleet/arm/state", topic)
 
         # Another prefix: the first one's configs go, the new ones come.
         serve, log = self.serve("--mqtt-topic", "fleet/arm", "--ha-discovery=ha2")
