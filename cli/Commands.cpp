@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "cli/Commands.h"
 
+#include "cli/Changes.h"
 #include "cli/Json.h"
 #include "cli/Output.h"
 #include "cli/PollLoop.h"
@@ -39,7 +40,6 @@ constexpr double kMaxInterval = 500;
 constexpr int kDefaultInterval = 10;
 // A QTimer counts in int milliseconds: a run may last up to 24 days.
 constexpr double kMaxDurationMs = 24.0 * 24 * 3'600'000;
-constexpr double kDefaultHeartbeatMs = 1000;
 constexpr qint64 kLiveViewMs = 50;  // the live view redraws no faster than this
 
 std::string require(const Arguments& args, std::string_view name)
@@ -107,6 +107,7 @@ public:
                platform::TerminationSignals& stopSignals)
         : s_(settings),
           live_(settings.format == Format::Text && ::isatty(STDOUT_FILENO)),
+          changes_(settings.heartbeatMs),
           loop_(target, settings.poll,
                 {[this](const Record& r, const PollExchange& p) { accepted(r, p); },
                  [this](long long failures) { unanswered(failures); },
@@ -179,23 +180,15 @@ private:
         sinceDrawn_.start();
     }
 
-    // A still controller says nothing new: with --changes only a change is written, and a
-    // heartbeat now and then to tell it from a dead link.
-    bool worthWriting(const Record& r) const
-    {
-        return !s_.heartbeatMs || live_ || !lastWritten_ || lastWritten_->data != r.data ||
-               r.tMs - lastWritten_->tMs >= *s_.heartbeatMs;
-    }
-
     void accepted(Record r, const PollExchange& p)
     {
-        if (!worthWriting(r))
+        // The live view shows every record: it overwrites itself and never piles up.
+        if (!changes_.Pass(r, live_))
             return;
         if (s_.hex) {
             r.sent = Dump(p.sent);
             r.received = Dump(p.received);
         }
-        lastWritten_ = r;
         if (live_) {
             last_ = r;
             draw(r, false);
@@ -214,10 +207,10 @@ private:
 
     const MonitorSettings s_;
     const bool live_;
+    ChangeFilter changes_;
     PollLoop loop_;
     PollRun run_;
     std::optional<Record> last_;         // the live view's
-    std::optional<Record> lastWritten_;
     long long written_ = 0;
     bool drawn_ = false;
     QElapsedTimer sinceDrawn_;

@@ -1,16 +1,16 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
-// Records to an MQTT broker for a fleet of receivers: PREFIX/state carries each record,
-// PREFIX/online a retained true, false as the last will and on a clean end. libmosquitto
-// runs the connection on its own thread and reconnects by itself; publishing never waits.
+// Records to an MQTT broker for dashboards and fleets: PREFIX/state carries the latest
+// record (retained), PREFIX/online a retained "online" while the receiver answers and
+// "offline" otherwise, after a clean end and, as the last will, when the server is lost.
+// The connection runs on a thread of its own that says each failure with its reason and
+// connects again by itself; publishing never waits for it.
 
-#include <atomic>
-#include <condition_variable>
-#include <mutex>
+#include "cli/HaDiscovery.h"
+
+#include <memory>
 #include <optional>
 #include <string>
-
-struct mosquitto;
 
 namespace zub3::cli {
 
@@ -20,13 +20,15 @@ struct MqttSettings {
     std::string prefix;
     std::optional<std::string> user;
     std::optional<std::string> password;
-    std::optional<std::string> cafile;  // TLS with this certificate authority
+    bool tls = false;
+    std::optional<std::string> cafile;     // with TLS: this authority, else the system's
+    std::optional<std::string> discovery;  // Home Assistant's discovery prefix, when on
 };
 
 class MqttLink {
 public:
     explicit MqttLink(MqttSettings settings);
-    ~MqttLink();  // online false, then the connection closed within a bounded time
+    ~MqttLink();  // offline, then the connection closed within a bounded time
     MqttLink(const MqttLink&) = delete;
     MqttLink& operator=(const MqttLink&) = delete;
 
@@ -34,22 +36,19 @@ public:
     // is not there yet is no failure: it is tried again until it is.
     std::optional<std::string> Start();
 
-    // One record; dropped while the broker is away or too far behind.
+    // The latest record for PREFIX/state; counted as not sent while the broker is away or
+    // too far behind.
     void Publish(const std::string& json);
+    // PREFIX/online: whether the receiver answers. Kept, and told again on each connect.
+    void SetOnline(bool online);
+
+    long long Sent() const;
+    long long Unsent() const;
+
+    struct Connection;
 
 private:
-    static void onConnect(mosquitto*, void* self, int rc);
-    static void onDisconnect(mosquitto*, void* self, int rc);
-    static void onPublish(mosquitto*, void* self, int mid);
-
-    MqttSettings s_;
-    mosquitto* m_ = nullptr;
-    bool looping_ = false;
-    std::atomic<bool> connected_{false};
-    std::atomic<int> unsent_{0};  // records handed to the library and not yet written
-    std::mutex mutex_;
-    std::condition_variable ended_;
-    bool disconnected_ = false;
+    std::shared_ptr<Connection> c_;
 };
 
 }  // namespace zub3::cli

@@ -32,7 +32,7 @@ constexpr Option kPort{"port", 'p', Takes::Value, "PORT",
                        "server (ser2net) shares (rfc2217://localhost:7000,\n"
                        "rfc2217://[::1]:7000); default: $ZUB3_PORT"};
 
-constexpr std::array<Option, 3> kPortsOptions{{
+constexpr auto kPortsOptions = std::to_array<Option>({
     {"check", 0, Takes::Nothing, {}, "ask the server of each network port whether it takes a\nclient now"},
     {"json", 0, Takes::Nothing, {},
      "print a JSON array, one object per port with the keys port, kind\n"
@@ -41,15 +41,15 @@ constexpr std::array<Option, 3> kPortsOptions{{
      "reason (null, \"permission\", \"held\", \"gone\", \"refused\",\n"
      "\"unreachable\" or \"unresolved\") and detail"},
     kHelp,
-}};
-constexpr std::array<Option, 5> kReadOptions{{
+});
+constexpr auto kReadOptions = std::to_array<Option>({
     kPort,
     {"speed", 's', Takes::Value, "BPS", "try only this line speed: 115200, 625000 or 1250000"},
     {"json", 0, Takes::Nothing, {}, "print {\"id\": 7, \"speed\": 625000}"},
     kQuiet,
     kHelp,
-}};
-constexpr std::array<Option, 7> kWriteOptions{{
+});
+constexpr auto kWriteOptions = std::to_array<Option>({
     kPort,
     {"id", 'i', Takes::Value, "N", "the new ID, 0 to 31"},
     {"speed", 's', Takes::Value, "BPS", "the new line speed: 115200, 625000 or 1250000"},
@@ -57,8 +57,8 @@ constexpr std::array<Option, 7> kWriteOptions{{
     {"from-speed", 0, Takes::Value, "BPS", "the receiver's present line speed"},
     kQuiet,
     kHelp,
-}};
-constexpr std::array<Option, 14> kMonitorOptions{{
+});
+constexpr auto kMonitorOptions = std::to_array<Option>({
     kPort,
     kReceiverId,
     kReceiverSpeed,
@@ -79,9 +79,9 @@ constexpr std::array<Option, 14> kMonitorOptions{{
      "with --changes, a record at least this often even\nwhen nothing changes (default 1s)"},
     kQuiet,
     kHelp,
-}};
+});
 
-constexpr std::array<Option, 21> kServeOptions{{
+constexpr auto kServeOptions = std::to_array<Option>({
     kPort,
     kReceiverId,
     kReceiverSpeed,
@@ -102,24 +102,28 @@ constexpr std::array<Option, 21> kServeOptions{{
      "WebSocket clients at once from one address\n(default 16)"},
     {"max-pending-per-address", 0, Takes::Value, "N",
      "connections from one address still sending a\nrequest (default 16)"},
-    {"mqtt", 0, Takes::Value, "HOST[:PORT]",
-     "publish the records to this MQTT broker\n(port 1883, or 8883 with --mqtt-cafile)"},
+    {"mqtt", 0, Takes::Value, "[mqtt[s]://]HOST[:PORT]",
+     "publish the records to this MQTT broker; mqtts:\nTLS (port 1883, or 8883 with TLS)"},
     {"mqtt-topic", 0, Takes::Value, "PREFIX",
      "the topics' prefix (default zub3/HOSTNAME/PORT)"},
     {"mqtt-user", 0, Takes::Value, "USER", "the user name for the broker"},
     {"mqtt-password-file", 0, Takes::Value, "FILE",
      "the broker's password, in a file private to its\nowner"},
     {"mqtt-cafile", 0, Takes::Value, "FILE",
-     "connect with TLS, trusting this certificate\nauthority"},
+     "connect with TLS, trusting this certificate\nauthority (mqtts:// alone trusts the system's)"},
+    {"mqtt-interval", 0, Takes::Value, "TIME",
+     "the broker gets the latest record this often\n(default 100ms; 0: every record)"},
     {"changes", 0, Takes::Nothing, {},
-     "publish to the broker only records that differ\nfrom the one before"},
+     "publish to the broker only records that differ\nfrom the one before, and one a second"},
+    {"ha-discovery", 0, Takes::OptionalValue, "PREFIX",
+     "announce the receiver to Home Assistant under\nPREFIX (default homeassistant)"},
     {"log-level", 0, Takes::Value, "LEVEL",
      "error, warning (default), info or debug: which\nevents the log on standard error shows"},
     kQuiet,
     kHelp,
-}};
+});
 
-constexpr std::array<Option, 12> kCheckOptions{{
+constexpr auto kCheckOptions = std::to_array<Option>({
     kPort,
     kReceiverId,
     kReceiverSpeed,
@@ -137,10 +141,10 @@ constexpr std::array<Option, 12> kCheckOptions{{
      "the most counts from lowest to highest at rest, 0\nto 16 (default 3)"},
     kQuiet,
     kHelp,
-}};
+});
 
 // Every option of every command, for the program's help.
-constexpr std::array<Option, 38> kAllOptions{{
+constexpr auto kAllOptions = std::to_array<Option>({
     kPort,
     {"speed", 's', Takes::Value, "BPS",
      "115200, 625000 or 1250000; for read and monitor, the\n"
@@ -164,7 +168,7 @@ constexpr std::array<Option, 38> kAllOptions{{
     {"wait", 'w', Takes::Nothing, {},
      "monitor: wait for a port that is absent or goes away"},
     {"changes", 0, Takes::Nothing, {},
-     "monitor: write only changes and heartbeats; serve:\npublish only records that differ"},
+     "monitor: write only changes and heartbeats; serve:\npublish only those to the broker"},
     {"heartbeat", 0, Takes::Value, "TIME",
      "monitor --changes: a record at least this often\n(default 1s)"},
     {"listen", 'l', Takes::Value, "ADDR:PORT",
@@ -176,11 +180,13 @@ constexpr std::array<Option, 38> kAllOptions{{
     {"max-clients-per-address", 0, Takes::Value, "N", "serve: WebSocket clients from one address\n(default 16)"},
     {"max-pending-per-address", 0, Takes::Value, "N",
      "serve: unfinished requests from one address\n(default 16)"},
-    {"mqtt", 0, Takes::Value, "HOST[:PORT]", "serve: publish the records to an MQTT broker"},
+    {"mqtt", 0, Takes::Value, "[mqtt[s]://]HOST[:PORT]", "serve: publish the records to an MQTT broker"},
     {"mqtt-topic", 0, Takes::Value, "PREFIX", "serve: the MQTT topics' prefix"},
     {"mqtt-user", 0, Takes::Value, "USER", "serve: the MQTT user name"},
     {"mqtt-password-file", 0, Takes::Value, "FILE", "serve: the MQTT password, in a private file"},
     {"mqtt-cafile", 0, Takes::Value, "FILE", "serve: MQTT over TLS with this certificate authority"},
+    {"mqtt-interval", 0, Takes::Value, "TIME", "serve: how often the broker gets the latest record"},
+    {"ha-discovery", 0, Takes::OptionalValue, "PREFIX", "serve: announce the receiver to Home Assistant"},
     {"log-level", 0, Takes::Value, "LEVEL", "serve: error, warning, info or debug (default warning)"},
     {"timeout", 't', Takes::Value, "TIME", "check: the verdict after TIME at the latest\n(default 60s)"},
     {"report", 'r', Takes::Value, "FILE", "check: the JSON report to FILE"},
@@ -192,8 +198,8 @@ constexpr std::array<Option, 38> kAllOptions{{
      "read, write, monitor, serve, check: leave out the\nnotes and the summary on standard error"},
     kHelp,
     kVersionOption,
-}};
-constexpr std::array<Option, 2> kProgramOptions{{kHelp, kVersionOption}};
+});
+constexpr auto kProgramOptions = std::to_array<Option>({kHelp, kVersionOption});
 
 constexpr std::string_view kPortsUsage = R"(Usage: zub3ctl ports [--json] [--check]
 List the serial ports in the order of their COM numbers: the COM name and the device
@@ -276,9 +282,10 @@ Routes (HTTP/1.1 and WebSocket on the --listen address):
                       polls per second and failed polls; Japanese or English after the
                       browser's language; it reconnects by itself
   GET /api/state      the latest record: the fields of "monitor --format jsonl", then
-                      seq (the number of the successful poll, without gaps) and failed
-                      (the polls so far that brought no record)
-  GET /api/receiver   {"id": N, "speed": S}; 503 before the receiver is found
+                      the fields below, age_ms as at the request; 503 before the first
+  GET /api/receiver   {"id": N, "speed": S}; while the link is not ok 503 with "error",
+                      "link" and the last known id and speed; 503 before the receiver
+                      is found
   POST /api/receiver  body {"id": N, "speed": S}, with "Authorization: Bearer TOKEN":
                       writes them as "zub3ctl write" does, between two polls; 400 for a
                       bad ID or speed, 401 without the token, 403 without --token-file,
@@ -286,6 +293,12 @@ Routes (HTTP/1.1 and WebSocket on the --listen address):
                       take them
   GET /ws             WebSocket: one message per record, as /api/state; /ws?changes=1
                       only records that differ from the one before, and one a second
+
+%SERVED%
+The link is no-reply after a second without a record while the port is open, away
+while the port is gone, and ok with the next record. When it changes, every WebSocket
+client and the broker are sent the last record again at once, with the new link and
+its age (the same seq: nothing new was polled).
 
 A WebSocket client that falls behind is sent the newest record with "dropped", the
 number it missed, and closed when it stays behind for 5 seconds; one with over 64 KiB
@@ -304,9 +317,15 @@ Log (standard error): each refusal at warning, with its status, reason and the
 client's address (at most 20 lines a second, then a count); each WebSocket client in
 and out at info, and why it went.
 
-MQTT: PREFIX/state carries each record (only changes with --changes); PREFIX/online
-is a retained "true" while serving and "false" after a clean end or, as the last
-will, when the server is lost. A broker that goes away is reconnected to.
+MQTT: PREFIX/state carries the latest record, retained, every --mqtt-interval (with
+--changes only a change, and one a second); PREFIX/online is a retained "online"
+while the receiver answers and "offline" while it does not, after a clean end and,
+as the last will, when the server is lost. A broker that cannot be reached or goes
+away is said on standard error with the reason, tried again, and the records it
+missed are counted. --ha-discovery publishes retained Home Assistant configs under
+PREFIX (homeassistant) for one device: a binary sensor for each button and diagonal,
+a sensor for each channel and one for the link; PREFIX/discovery notes the prefix,
+and a later run without it (or with another) removes those configs.
 
 Ctrl+C, SIGTERM or a hang-up ends the run with status 0.
 
@@ -353,8 +372,9 @@ constexpr std::array<Command, 6> kCommands{{
     {"check", kCheckOptions, kCheckUsage, kCheckMore},
 }};
 
-// The record fields as a table: name, unit, meaning wrapped under its column.
-std::string fieldTable()
+// The record fields as a table: name, unit, meaning wrapped under its column; monitor's
+// own, or those serve adds.
+std::string fieldTable(bool served)
 {
     constexpr std::size_t kName = 2, kUnit = 13, kMeaning = 19;
     const auto row = [](std::string_view name, std::string_view unit, std::string_view meaning) {
@@ -380,7 +400,8 @@ std::string fieldTable()
     };
     std::string out = row("field", "unit", "meaning");
     for (const Field& f : kFields)
-        out += row(f.name, f.unit.empty() ? "-" : f.unit, f.meaning);
+        if (f.servedOnly == served)
+            out += row(f.name, f.unit.empty() ? "-" : f.unit, f.meaning);
     return out;
 }
 
@@ -396,8 +417,11 @@ const Command* FindCommand(std::string_view name)
 std::string CommandHelp(const Command& command)
 {
     std::string more(command.more);
-    if (const auto at = more.find("%FIELDS%"); at != more.npos)
-        more.replace(at, 8, fieldTable());
+    for (const bool served : {false, true}) {
+        const std::string_view mark = served ? "%SERVED%" : "%FIELDS%";
+        if (const auto at = more.find(mark); at != more.npos)
+            more.replace(at, mark.size(), fieldTable(served));
+    }
     return std::string(command.usage) + "\nOptions:\n" + cmdline::OptionHelp(command.options) +
            more;
 }

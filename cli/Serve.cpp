@@ -1,10 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "cli/Serve.h"
 
-#include "cli/MqttLink.h"
+#include "cli/Changes.h"
 #include "cli/Commands.h"
 #include "cli/Json.h"
 #include "cli/Log.h"
+#include "cli/MqttLink.h"
 #include "cli/Output.h"
 #include "cli/PollLoop.h"
 #include "cli/Port.h"
@@ -22,7 +23,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
+#include <cmath>
 #include <cstring>
 #include <deque>
 #include <mutex>
@@ -32,6 +36,7 @@ namespace {
 
 constexpr quint16 kDefaultListenPort = 8734;
 constexpr long long kMaxSecretBytes = 4096;
+constexpr double kMaxMqttIntervalMs = 60'000;
 // Records waiting for the web server's thread (about a second at the shortest interval):
 // one that falls further behind loses the oldest, so that its clients see the present.
 constexpr std::size_t kMaxWaitingRecords = 256;
@@ -95,25 +100,69 @@ std::pair<QHostAddress, quint16> parseListen(const std::string& text)
     return {address, static_cast<quint16>(port)};
 }
 
-// HOST, HOST:PORT, [V6]:PORT or a bare IPv6 address.
-std::pair<std::string, int> parseBroker(const std::string& text)
+struct Broker {
+    std::string host;
+    int port = 0;  // 0: the scheme's own
+    std::optional<bool> tls;  // none: no scheme given
+};
+
+// mqtt://ADDRESS or mqtts://ADDRESS (TLS), or ADDRESS alone, where ADDRESS is HOST,
+// HOST:PORT, [V6]:PORT or a bare IPv6 address.
+Broker parseBroker(const std::string& text)
 {
     const auto portOf = [](const std::string& p) {
         return static_cast<int>(cmdline::ParseInteger("mqtt", p, 1, 65535));
     };
-    if (text.starts_with('[')) {
-        const auto end = text.find(']');
-        if (end == std::string::npos || end == 1 ||
-            (end + 1 < text.size() && text[end + 1] != ':'))
-            throw UsageError("--mqtt: '" + text + "' is not HOST[:PORT]");
-        return {text.substr(1, end - 1), end + 1 < text.size() ? portOf(text.substr(end + 2)) : 0};
+    const auto bad = [&text](const std::string& why) {
+        return UsageError("--mqtt: '" + text + "' " + why +
+                          "; give HOST[:PORT], mqtt://HOST[:PORT] or mqtts://HOST[:PORT]");
+    };
+    Broker b;
+    std::string rest = text;
+    if (const auto scheme = text.find("://"); scheme != std::string::npos) {
+        const std::string name = text.substr(0, scheme);
+        if (name != "mqtt" && name != "mqtts")
+            throw bad("is not an MQTT address");
+        b.tls = name == "mqtts";
+        rest = text.substr(scheme + 3);
+        if (rest.ends_with('/'))
+            rest.pop_back();
+        if (rest.find_first_of("/?#@") != std::string::npos)
+            throw bad("holds more than a host and a port");
     }
-    const auto colon = text.find(':');
-    if (text.empty() || colon == 0)
-        throw UsageError("--mqtt: give the broker as HOST or HOST:PORT");
-    if (colon == std::string::npos || text.find(':', colon + 1) != std::string::npos)
-        return {text, 0};
-    return {text.substr(0, colon), portOf(text.substr(colon + 1))};
+    if (rest.starts_with('[')) {
+        const auto end = rest.find(']');
+        if (end == std::string::npos || end == 1 ||
+            (end + 1 < rest.size() && rest[end + 1] != ':'))
+            throw bad("is not a broker's address");
+        b.host = rest.substr(1, end - 1);
+        b.port = end + 1 < rest.size() ? portOf(rest.substr(end + 2)) : 0;
+        return b;
+    }
+    const auto colon = rest.find(':');
+    if (rest.empty() || colon == 0)
+        throw bad("names no host");
+    if (colon == std::string::npos) {
+        b.host = rest;
+    } else if (rest.find(':', colon + 1) == std::string::npos) {
+        b.host = rest.substr(0, colon);
+        b.port = portOf(rest.substr(colon + 1));
+    } else if (QHostAddress(QString::fromStdString(rest)).protocol() ==
+               QAbstractSocket::IPv6Protocol) {
+        b.host = rest;
+    } else {
+        throw bad("is not a broker's address");
+    }
+    return b;
+}
+
+// A topic prefix: levels a subscriber can name, no wildcards, no / at the end.
+std::string topicPrefix(std::string_view option, const std::string& text)
+{
+    if (text.empty() || text.find_first_of("+#") != std::string::npos || text.ends_with('/'))
+        throw UsageError("--" + std::string(option) + ": '" + text +
+                         "' is not a topic prefix (no + or #, no / at the end)");
+    return text;
 }
 
 // zub3/<host>/<port>, with what a topic level may not hold replaced.
@@ -142,10 +191,20 @@ std::vector<std::string> allValues(const Arguments& args, std::string_view name,
     return out;
 }
 
+std::string receiverFields(const ReceiverSettings& s)
+{
+    return "\"id\": " + std::to_string(s.id) + ", \"speed\": " + std::to_string(s.speed.bitRate);
+}
+
 std::string receiverJson(const ReceiverSettings& s)
 {
-    return "{\"id\": " + std::to_string(s.id) + ", \"speed\": " + std::to_string(s.speed.bitRate) +
-           "}";
+    return "{" + receiverFields(s) + "}";
+}
+
+std::string errorJson(const std::string& error, Link link, const std::string& more = {})
+{
+    return "{\"error\": " + JsonString(error) + ", \"link\": \"" + std::string(LinkName(link)) +
+           "\"" + (more.empty() ? "" : ", " + more) + "}";
 }
 
 // The network side on a thread of its own: handing a record to hundreds of clients takes
@@ -183,7 +242,7 @@ public:
 
     // Hands a record to the clients: it waits in a bounded queue, and the server's thread is
     // woken once for all that came while it was busy.
-    void Publish(std::string json, bool changed)
+    void Publish(const Record& record, const Served& served, bool linkChanged)
     {
         bool wake = false;
         {
@@ -193,7 +252,7 @@ public:
                 ++lost_;
             }
             wake = waiting_.empty();
-            waiting_.emplace_back(std::move(json), changed);
+            waiting_.push_back({record, served, linkChanged});
         }
         if (wake)
             Post([this] { publishWaiting(); });
@@ -214,7 +273,7 @@ public:
 private:
     void publishWaiting()
     {
-        std::deque<std::pair<std::string, bool>> records;
+        std::deque<Waiting> records;
         long long lost = 0;
         {
             std::lock_guard lock(mutex_);
@@ -227,17 +286,23 @@ private:
                                        "fell behind the polls");
             web_->Missed(lost);
         }
-        for (const auto& [json, changed] : records)
-            web_->Publish(json, changed);
+        for (const Waiting& w : records)
+            web_->Publish(w.record, w.served, w.linkChanged);
         web_->Flush();
     }
+
+    struct Waiting {
+        Record record;
+        Served served;
+        bool linkChanged;
+    };
 
     QThread thread_;
     QObject context_;  // lives on thread_: what is invoked on it runs there
     std::unique_ptr<WebServer> web_;
     std::optional<std::string> error_;
     std::mutex mutex_;
-    std::deque<std::pair<std::string, bool>> waiting_;
+    std::deque<Waiting> waiting_;
     long long lost_ = 0;
 };
 
@@ -245,12 +310,26 @@ struct ServeSettings {
     WebSettings web;
     std::optional<MqttSettings> mqtt;
     bool mqttChangesOnly = false;
+    int mqttIntervalMs = 100;  // 0: each record as it comes
     PollSettings poll;
 };
 
-// Hands each record of the poll loop to the web clients and the broker; a write asked for
-// over HTTP runs between two polls. The poll loop runs on this (the main) thread, the web
-// server on its own: what crosses is posted.
+using Clock = std::chrono::steady_clock;
+
+// How often the link is looked at, and how long without a record while the port is open
+// makes it "no-reply": a poll that failed once is a glitch, a second in silence is not.
+constexpr int kLinkCheckMs = 100;
+constexpr int kNoReplyAfterMs = 1000;
+
+long long msSince(Clock::time_point then, Clock::time_point now)
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(now - then).count();
+}
+
+// Hands each record of the poll loop to the web clients and the broker, tells them when
+// the link to the receiver changes, and runs a write asked for over HTTP between two polls.
+// The poll loop runs on this (the main) thread, the web server on its own: what crosses is
+// posted, or kept under a lock for the routes.
 class ServeRun {
 public:
     ServeRun(const PollTarget& target, const ServeSettings& s, WebThread& web, MqttLink* mqtt,
@@ -261,15 +340,15 @@ public:
                  [](long long) {},
                  [this](int status, const std::string& error) { run_.End(status, error); },
                  [this](TCommX& port, const PortChoice& choice) { betweenPolls(port, choice); }}),
-          run_(loop_, stopSignals)
+          run_(loop_, stopSignals),
+          brokerChanges_(s.mqttChangesOnly ? std::optional(kDefaultHeartbeatMs) : std::nullopt),
+          noReplyAfterMs_(std::max(kNoReplyAfterMs, 3 * s.poll.intervalMs))
     {
         web_.Run([this] {
-            web_.Server().ReceiverJson = [this] {
-                std::lock_guard lock(receiverMutex_);
-                return receiverJson_;
-            };
-            web_.Server().OnWrite = [this](int id, const LineSpeed& speed,
-                                           WebServer::WriteReply reply) {
+            WebServer& server = web_.Server();
+            server.StateJson = [this] { return state(shown()); };
+            server.ReceiverJson = [this] { return receiver(shown()); };
+            server.OnWrite = [this](int id, const LineSpeed& speed, WebServer::WriteReply reply) {
                 // Asked on the server's thread, answered there too.
                 QMetaObject::invokeMethod(&context_, [this, id, speed, reply] {
                     askWrite(id, speed, [&web = web_, reply](int status, const std::string& json) {
@@ -278,6 +357,9 @@ public:
                 });
             };
         });
+        linkTimer_.callOnTimeout([this] { checkLink(); });
+        if (mqtt_ && s_.mqttIntervalMs > 0)
+            brokerTimer_.callOnTimeout([this] { toBroker(false); });
     }
 
     int Run(const std::string& listening)
@@ -286,24 +368,54 @@ public:
             Note(summary());
             return kExitDone;
         }
-        showReceiver();
+        show();
         const auto present = loop_.Receiver();
         Note("zub3ctl: serving " + (present ? loop_.PortName() + " (" + Describe(*present) + ")"
                                             : given_) +
              " on " + listening + "\n");
+        lastRecordAt_ = Clock::now();
+        linkTimer_.start(kLinkCheckMs);
+        if (mqtt_ && s_.mqttIntervalMs > 0)
+            brokerTimer_.start(s_.mqttIntervalMs);
         run_.Exec();
+        linkTimer_.stop();
+        brokerTimer_.stop();
         // The server outlives this run: nothing it calls may reach this object any more.
-        web_.Run([this, last = receiverJson_] {
-            web_.Server().OnWrite = nullptr;
-            web_.Server().ReceiverJson = [last] { return last; };
+        web_.Run([this, last = shown()] {
+            WebServer& server = web_.Server();
+            server.OnWrite = nullptr;
+            server.StateJson = [last] { return state(last); };
+            server.ReceiverJson = [last] { return receiver(last); };
         });
         if (pendingWrite_)
             pendingWrite_->reply(503, "{\"error\": \"the server is ending\"}");
+        if (mqtt_) {
+            // Nobody polls the receiver any more: the broker's last word on it says so.
+            link_ = Link::Away;
+            toBroker(true);
+            mqtt_->SetOnline(false);
+            Note("zub3ctl: MQTT: " + std::to_string(mqtt_->Sent()) + " records published, " +
+                 std::to_string(mqtt_->Unsent()) + " not sent while the broker was away or behind\n");
+        }
         Note(summary());
         return run_.Result();
     }
 
 private:
+    struct PendingWrite {
+        int id;
+        LineSpeed speed;
+        WebServer::WriteReply reply;
+    };
+
+    // What the routes answer from: the last record with its counts and link, and the
+    // receiver's settings.
+    struct Shown {
+        std::optional<Record> last;
+        Served served;
+        std::optional<ReceiverSettings> receiver;
+    };
+
     // As monitor's: a note, so that -q leaves it out with the others.
     std::string summary()
     {
@@ -311,12 +423,6 @@ private:
         return loop_.Figures().Text(RecordCount(seq_, "published")) + std::to_string(clients) +
                (clients == 1 ? " WebSocket client" : " WebSocket clients") + " served\n";
     }
-
-    struct PendingWrite {
-        int id;
-        LineSpeed speed;
-        WebServer::WriteReply reply;
-    };
 
     void askWrite(int id, const LineSpeed& speed, WebServer::WriteReply reply)
     {
@@ -327,31 +433,111 @@ private:
         pendingWrite_ = PendingWrite{id, speed, std::move(reply)};
     }
 
-    // What /api/receiver answers, kept for the server's thread.
-    void showReceiver()
+    // Kept for the server's thread whenever it changes here.
+    void show()
     {
-        const auto present = loop_.Receiver();
-        std::optional<std::string> json;
-        if (present)
-            json = receiverJson(*present);
-        std::lock_guard lock(receiverMutex_);
-        receiverJson_ = std::move(json);
+        Shown now{last_, served(Clock::now()), loop_.Receiver()};
+        std::lock_guard lock(shownMutex_);
+        shown_ = std::move(now);
+    }
+    Shown shown() const
+    {
+        std::lock_guard lock(shownMutex_);
+        return shown_;
+    }
+
+    // Before the first record or silence: no reply yet, or no port.
+    Link link() const { return link_.value_or(loop_.Attached() ? Link::NoReply : Link::Away); }
+
+    Served served(Clock::time_point now) const
+    {
+        const Summary& f = loop_.Figures();
+        return {seq_, f.Failures() + f.Rejections(), link(),
+                last_ ? msSince(last_->polled, now) : 0, 0};
     }
 
     void accepted(const Record& r)
     {
         ++seq_;
-        const Summary& f = loop_.Figures();
-        const std::string json =
-            AddJsonField(AddJsonField(FormatRecord(Format::Jsonl, false, r), "seq", seq_),
-                         "failed", f.Failures() + f.Rejections());
-        const bool changed = !last_ || *last_ != r.data;
-        last_ = r.data;
-        if (seq_ == 1)
-            showReceiver();  // found only now when its port was away at the start
-        web_.Publish(json, changed);
-        if (mqtt_ && (changed || !s_.mqttChangesOnly))
-            mqtt_->Publish(json);
+        last_ = r;
+        lastRecordAt_ = r.polled;
+        const bool changed = setLink(Link::Ok, "");
+        show();
+        web_.Publish(r, served(Clock::now()), changed);
+        if (mqtt_ && (changed || s_.mqttIntervalMs == 0))
+            toBroker(changed);
+    }
+
+    // Only a record makes the link ok; silence and a lost port are seen here.
+    void checkLink()
+    {
+        const auto now = Clock::now();
+        if (!loop_.Attached()) {
+            setLink(Link::Away, "the port is away");
+            return;
+        }
+        // A port that is back gets its time to answer before it counts as silent.
+        if (link_ == Link::Away)
+            lastRecordAt_ = std::max(lastRecordAt_, now - std::chrono::milliseconds(kLinkCheckMs));
+        if (const long long silent = msSince(lastRecordAt_, now); silent > noReplyAfterMs_)
+            setLink(Link::NoReply, "no reply for " + Decimal(silent / 1000.0, 1) + " s");
+    }
+
+    // Tells everyone of a new link state, with the last record and its age; whether it
+    // changed.
+    bool setLink(Link link, const std::string& why)
+    {
+        if (link_ == link)
+            return false;
+        const bool first = !link_;
+        link_ = link;
+        if (!first || link != Link::Ok)
+            Log(LogLevel::Warning, (loop_.PortName().empty() ? given_ : loop_.PortName()) +
+                                       ": link " + std::string(LinkName(link)) +
+                                       (why.empty() ? "" : ": " + why));
+        if (mqtt_)
+            mqtt_->SetOnline(link == Link::Ok);
+        show();
+        if (link != Link::Ok && last_) {
+            web_.Publish(*last_, served(Clock::now()), true);
+            if (mqtt_)
+                toBroker(true);
+        }
+        return true;
+    }
+
+    // The latest record to the broker, when there is one it has not had; under --changes
+    // only a change or a heartbeat. forced: at once, whatever it holds.
+    void toBroker(bool forced)
+    {
+        if (!last_ || (!forced && seq_ == brokerSeq_) || !brokerChanges_.Pass(*last_, forced))
+            return;
+        brokerSeq_ = seq_;
+        const Served now = served(Clock::now());
+        mqtt_->Publish(RecordJson(*last_, false, &now));
+    }
+
+    static WebServer::Answer state(const Shown& s)
+    {
+        if (!s.last)
+            return {503, errorJson("no record yet", s.served.link)};
+        Served now = s.served;
+        now.ageMs = msSince(s.last->polled, Clock::now());
+        return {200, RecordJson(*s.last, false, &now)};
+    }
+
+    // The receiver's settings are known only while it answers; the last known ones come
+    // with a 503 otherwise, so that a client that reads the status alone is not misled.
+    static WebServer::Answer receiver(const Shown& s)
+    {
+        const Link now = s.served.link;
+        if (!s.receiver)
+            return {503, errorJson("the receiver is not found yet", now)};
+        if (now == Link::Away)
+            return {503, errorJson("the receiver's port is away", now, receiverFields(*s.receiver))};
+        if (now == Link::NoReply)
+            return {503, errorJson("the receiver does not answer", now, receiverFields(*s.receiver))};
+        return {200, receiverJson(*s.receiver)};
     }
 
     // The steps of "zub3ctl write", answered over HTTP; polling goes on at what the
@@ -377,7 +563,7 @@ private:
             error = choice.name + ": " + e.what();
         }
         loop_.Retarget(present);
-        showReceiver();
+        show();
         if (error.empty())
             w.reply(200, receiverJson(present));
         else
@@ -391,11 +577,18 @@ private:
     MqttLink* mqtt_;
     PollLoop loop_;
     PollRun run_;
-    std::optional<PollData> last_;
+    ChangeFilter brokerChanges_;
+    const int noReplyAfterMs_;
+    QTimer linkTimer_;
+    QTimer brokerTimer_;
+    std::optional<Record> last_;
+    std::optional<Link> link_;  // none until the first record or the first silence
+    Clock::time_point lastRecordAt_;
     std::optional<PendingWrite> pendingWrite_;
     long long seq_ = 0;
-    std::mutex receiverMutex_;
-    std::optional<std::string> receiverJson_;
+    long long brokerSeq_ = 0;  // the record the broker had last
+    mutable std::mutex shownMutex_;
+    Shown shown_;
 };
 
 ServeSettings serveSettings(const Arguments& args, const std::string& portName)
@@ -420,29 +613,37 @@ ServeSettings serveSettings(const Arguments& args, const std::string& portName)
         s.web.token = readSecret("token-file", *v);
 
     const bool mqttOption = args.Has("mqtt-topic") || args.Has("mqtt-user") ||
-                            args.Has("mqtt-password-file") || args.Has("mqtt-cafile");
+                            args.Has("mqtt-password-file") || args.Has("mqtt-cafile") ||
+                            args.Has("mqtt-interval") || args.Has("ha-discovery");
     if (!args.Has("mqtt")) {
         if (mqttOption || args.Has("changes"))
-            throw UsageError("the --mqtt-... options and --changes need --mqtt");
+            throw UsageError("the --mqtt-... options, --ha-discovery and --changes need --mqtt");
         return s;
     }
     MqttSettings m;
-    std::tie(m.host, m.port) = parseBroker(*args.Get("mqtt"));
-    m.prefix = args.Get("mqtt-topic").value_or(defaultTopic(portName));
-    if (m.prefix.empty() || m.prefix.find_first_of("+#") != std::string::npos ||
-        m.prefix.ends_with('/'))
-        throw UsageError("--mqtt-topic: '" + m.prefix +
-                         "' is not a topic prefix (no + or #, no / at the end)");
+    const Broker broker = parseBroker(*args.Get("mqtt"));
+    m.host = broker.host;
+    m.port = broker.port;
+    m.prefix = topicPrefix("mqtt-topic", args.Get("mqtt-topic").value_or(defaultTopic(portName)));
     m.user = args.Get("mqtt-user");
     if (const auto v = args.Get("mqtt-password-file"))
         m.password = readSecret("mqtt-password-file", *v);
     if (m.password && !m.user)
         throw UsageError("--mqtt-password-file needs --mqtt-user");
     if (const auto v = args.Get("mqtt-cafile")) {
+        if (broker.tls == false)
+            throw UsageError("--mqtt-cafile is for TLS: give the broker as mqtts://HOST[:PORT]");
         if (::access(v->c_str(), R_OK) != 0)
             throw UsageError("--mqtt-cafile: " + *v + ": " + std::strerror(errno));
         m.cafile = *v;
     }
+    // A bare HOST with a certificate authority was TLS before mqtts:// was taken.
+    m.tls = broker.tls.value_or(m.cafile.has_value());
+    if (const auto v = args.Get("ha-discovery"))
+        m.discovery = topicPrefix("ha-discovery", v->empty() ? "homeassistant" : *v);
+    if (const auto v = args.Get("mqtt-interval"))
+        s.mqttIntervalMs = static_cast<int>(std::lround(cmdline::ParseDuration(
+            "mqtt-interval", *v, cmdline::BareUnit::Milliseconds, 0, kMaxMqttIntervalMs)));
     s.mqtt = m;
     s.mqttChangesOnly = args.Has("changes");
     return s;

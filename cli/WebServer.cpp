@@ -42,7 +42,6 @@ constexpr int kClientCheckMs = 250;
 constexpr qint64 kUnsentBound = 64 * 1024;
 // A WebSocket client's input is read this much at a time; its largest frame fits.
 constexpr qint64 kWebSocketReadBuffer = 4096;
-constexpr qint64 kChangesHeartbeatMs = 1'000;
 
 struct Route {
     const char* path;
@@ -298,16 +297,9 @@ bool WebRoutes::handleRequest(const QHttpServerRequest& request, QTcpSocket* soc
                          {"Content-Security-Policy", kPagePolicy},
                          {"Referrer-Policy", "no-referrer"},
                          {"Connection", "close"}});
-    } else if (path == "/api/state") {
-        if (server_.Latest().empty())
-            respond(responder, 503, "application/json", errorJson("no record yet"));
-        else
-            respond(responder, 200, "application/json", QByteArray::fromStdString(server_.Latest()));
-    } else if (path == "/api/receiver") {
-        if (const auto receiver = server_.ReceiverJson())
-            respond(responder, 200, "application/json", QByteArray::fromStdString(*receiver));
-        else
-            respond(responder, 503, "application/json", errorJson("the receiver is not found yet"));
+    } else if (path == "/api/state" || path == "/api/receiver") {
+        const auto [status, json] = path == "/api/state" ? server_.StateJson() : server_.ReceiverJson();
+        respond(responder, status, "application/json", QByteArray::fromStdString(json));
     } else {
         respond(responder, 404, "application/json", errorJson("no such route"));
     }
@@ -580,7 +572,9 @@ void WebServer::toWebSocket(QTcpSocket* socket, qsizetype headSize, const QByteA
     const bool changes =
         QUrlQuery(QUrl(QString::fromUtf8(target))).queryItemValue("changes") == "1";
     auto* link = new WebSocketClient(socket, kUnsentBound, this);
-    clients_.push_back(Client{link, socket->peerAddress(), changes, 0, {}, {}});
+    clients_.push_back(Client{link, socket->peerAddress(),
+                              ChangeFilter(changes ? std::optional(kDefaultHeartbeatMs) : std::nullopt),
+                              0, {}});
     ++clientsServed_;
     connect(link, &WebSocketClient::Ended, this,
             [this, link](WebSocketClient::End why, const QString& detail) {
@@ -590,9 +584,8 @@ void WebServer::toWebSocket(QTcpSocket* socket, qsizetype headSize, const QByteA
                             std::to_string(clients_.size()) + " now)");
     clientCheck_.start();
     // The newest state at once, so that a page shows something before the next poll.
-    if (!latest_.empty())
-        send(clients_.back(), WebSocketClient::TextFrame(QByteArray::fromStdString(latest_)),
-             latest_);
+    if (const auto [status, json] = StateJson(); status == 200)
+        link->Send(WebSocketClient::TextFrame(QByteArray::fromStdString(json)));
 }
 
 void WebServer::ended(WebSocketClient* link, WebSocketClient::End why, const QString& detail)
@@ -615,7 +608,7 @@ void WebServer::ended(WebSocketClient* link, WebSocketClient::End why, const QSt
     Log(LogLevel::Info, link->Peer().toStdString() + ": WebSocket client out, " + text);
 }
 
-void WebServer::send(Client& c, const QByteArray& frame, const std::string& json)
+void WebServer::send(Client& c, const QByteArray& frame, const Record& r, Served served)
 {
     if (c.link->Unsent() > kQueueBytes) {
         ++c.dropped;
@@ -625,13 +618,13 @@ void WebServer::send(Client& c, const QByteArray& frame, const std::string& json
     }
     c.behindSince.invalidate();
     // Only a client that missed records needs a frame of its own.
-    const bool sent = c.dropped ? c.link->Send(WebSocketClient::TextFrame(QByteArray::fromStdString(
-                                      AddJsonField(json, "dropped", c.dropped))))
-                                : c.link->Send(frame);
-    if (!sent)
-        return;
-    c.dropped = 0;
-    c.lastSent.start();
+    served.dropped = c.dropped;
+    const bool sent =
+        c.dropped ? c.link->Send(WebSocketClient::TextFrame(
+                        QByteArray::fromStdString(RecordJson(r, false, &served))))
+                  : c.link->Send(frame);
+    if (sent)
+        c.dropped = 0;
 }
 
 void WebServer::checkClients()
@@ -649,16 +642,13 @@ void WebServer::checkClients()
     }
 }
 
-void WebServer::Publish(const std::string& json, bool changed)
+void WebServer::Publish(const Record& r, const Served& served, bool linkChanged)
 {
-    latest_ = json;
-    const QByteArray frame = WebSocketClient::TextFrame(QByteArray::fromStdString(json));
-    for (Client& c : clients_) {
-        if (c.changesOnly && !changed && c.lastSent.isValid() &&
-            c.lastSent.elapsed() < kChangesHeartbeatMs)
-            continue;
-        send(c, frame, json);
-    }
+    const QByteArray frame =
+        WebSocketClient::TextFrame(QByteArray::fromStdString(RecordJson(r, false, &served)));
+    for (Client& c : clients_)
+        if (c.changes.Pass(r, linkChanged))
+            send(c, frame, r, served);
 }
 
 void WebServer::Missed(long long records)
@@ -670,7 +660,7 @@ void WebServer::Missed(long long records)
 void WebServer::Flush()
 {
     for (Client& c : clients_)
-        c.socket->flush();
+        c.link->Flush();
 }
 
 bool WebServer::hostAllowed(const QByteArray& host) const

@@ -6,8 +6,10 @@
 // client has a bounded queue, so that one that stops reading holds up nothing. No client
 // address may hold more than its share of the unfinished requests or the WebSocket places.
 
+#include "cli/Changes.h"
 #include "cli/WebSocketClient.h"
 #include "core/Protocol.h"
+#include "core/Records.h"
 
 #include <QAbstractHttpServer>
 #include <QHttpServerResponder>
@@ -80,8 +82,11 @@ public:
     using WriteReply = std::function<void(int status, const std::string& json)>;
     // Asked to give the receiver a new ID and line speed between polls; replies once.
     std::function<void(int id, const LineSpeed& speed, WriteReply reply)> OnWrite;
-    // {"id": N, "speed": S}; none while the receiver has not been found yet.
-    std::function<std::optional<std::string>()> ReceiverJson;
+    // An answer of a route: HTTP status and a JSON body.
+    using Answer = std::pair<int, std::string>;
+    // GET /api/state and GET /api/receiver, answered as they are at the time of the request.
+    std::function<Answer()> StateJson;
+    std::function<Answer()> ReceiverJson;
 
     explicit WebServer(WebSettings settings, QObject* parent = nullptr);
     ~WebServer() override;
@@ -89,9 +94,9 @@ public:
     // Listens on the address; the reason when it cannot.
     std::optional<std::string> Start();
 
-    // One record for the clients: its JSON object, and whether it differs from the one
-    // before (clients that asked for changes only are sent the others once a second).
-    void Publish(const std::string& json, bool changed);
+    // One record for the clients. Clients that asked for changes only are sent the others
+    // once a second; a change of the link goes to every client.
+    void Publish(const Record& record, const Served& served, bool linkChanged = false);
     // Records that never reached the server: every client's next one says it missed them.
     void Missed(long long records);
     // Writes what the clients' queues hold now, one write each (for all records published
@@ -100,7 +105,6 @@ public:
 
     quint16 Port() const { return gate_->serverPort(); }
     const WebSettings& Settings() const { return settings_; }
-    const std::string& Latest() const { return latest_; }
     // WebSocket clients taken on since the start, for the summary.
     long long ClientsServed() const { return clientsServed_; }
 
@@ -108,9 +112,8 @@ private:
     struct Client {
         WebSocketClient* link;
         QHostAddress address;
-        bool changesOnly;
+        ChangeFilter changes;
         long long dropped = 0;
-        QElapsedTimer lastSent;
         QElapsedTimer behindSince;  // valid while its queue is full
     };
     // A connection still sending its request.
@@ -130,7 +133,7 @@ private:
     void toWebSocket(QTcpSocket* socket, qsizetype headSize, const QByteArray& target,
                      const QByteArray& acceptKey);
     void toRoutes(QTcpSocket* socket);
-    void send(Client& client, const QByteArray& frame, const std::string& json);
+    void send(Client& client, const QByteArray& frame, const Record& record, Served served);
     void checkClients();
     void ended(WebSocketClient* link, WebSocketClient::End why, const QString& detail);
     bool hostAllowed(const QByteArray& host) const;
@@ -142,7 +145,6 @@ private:
     std::map<QTcpSocket*, Pending> screening_;  // reading a request
     std::vector<Client> clients_;
     QTimer clientCheck_;  // runs while there are clients, records or not
-    std::string latest_;
     long long clientsServed_ = 0;
 };
 

@@ -78,6 +78,12 @@ WebSocketClient::~WebSocketClient()
     socket_->disconnect(this);
 }
 
+void WebSocketClient::Flush()
+{
+    if (!ended_)
+        socket_->flush();
+}
+
 qint64 WebSocketClient::Unsent() const
 {
     return socket_->bytesToWrite();

@@ -38,6 +38,8 @@ public:
 
     // Queues a frame; false when the client is closing or was cut off for it.
     bool Send(const QByteArray& frame);
+    // Writes what is queued now rather than on the event loop's next round.
+    void Flush();
     // Bytes written but not yet taken by the peer's side of the connection.
     qint64 Unsent() const;
     // Cuts the connection without a close frame: there is no room for one.

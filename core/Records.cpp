@@ -124,7 +124,7 @@ PollResult StampPoll()
 Record MakeRecord(const PollResult& poll, std::chrono::steady_clock::time_point first)
 {
     return {std::chrono::duration<double, std::milli>(poll.sent - first).count(),
-            WallClock(poll.sentWallMs), poll.data.value_or(PollData{}), {}, {}};
+            WallClock(poll.sentWallMs), poll.data.value_or(PollData{}), {}, {}, poll.sent};
 }
 
 QString HexDump(std::span<const Byte> data, int last)
@@ -152,7 +152,7 @@ std::string Header(Format format, bool hex)
         return {};
     std::string out;
     for (const Field& f : kFields)
-        if (hex || !f.hexOnly)
+        if ((hex || !f.hexOnly) && !f.servedOnly)
             out += (out.empty() ? "" : ",") + std::string(f.name);
     return out + "\n";
 }
@@ -173,18 +173,7 @@ std::string FormatRecord(Format format, bool hex, const Record& r)
             out += "," + r.sent + "," + r.received;
         break;
     case Format::Jsonl:
-        // Every string is ASCII without quotes or backslashes: nothing to escape.
-        out = "{\"t_ms\": " + t + ", \"time\": \"" + r.time +
-              "\", \"buttons\": " + std::to_string(r.data.buttons) + ", \"held\": [";
-        for (const ButtonName& b : kButtons)
-            if (r.data.buttons & b.bit)
-                out += (out.back() == '[' ? "\"" : ", \"") + std::string(b.name) + "\"";
-        out += "]";
-        for (std::size_t i = 0; i < pa.size(); ++i)
-            out += ", \"pa" + std::to_string(i + 1) + "\": " + std::to_string(pa[i]);
-        if (hex)
-            out += ", \"sent\": \"" + r.sent + "\", \"received\": \"" + r.received + "\"";
-        out += "}";
+        out = RecordJson(r, hex);
         break;
     case Format::Text:
         out = t + " ms  " + r.time + "  held: " + (held.empty() ? "-" : held);
@@ -197,11 +186,38 @@ std::string FormatRecord(Format format, bool hex, const Record& r)
     return out + "\n";
 }
 
-std::string AddJsonField(std::string_view record, std::string_view key, long long value)
+std::string_view LinkName(Link link)
 {
-    const std::size_t brace = record.rfind('}');
-    return std::string(record.substr(0, brace)) + ", \"" + std::string(key) +
-           "\": " + std::to_string(value) + "}";
+    switch (link) {
+    case Link::Ok: return "ok";
+    case Link::NoReply: return "no-reply";
+    case Link::Away: return "away";
+    }
+    return "away";
+}
+
+std::string RecordJson(const Record& r, bool hex, const Served* served)
+{
+    // Every string is ASCII without quotes or backslashes: nothing to escape.
+    std::string out = "{\"t_ms\": " + Milliseconds(r.tMs) + ", \"time\": \"" + r.time +
+                      "\", \"buttons\": " + std::to_string(r.data.buttons) + ", \"held\": [";
+    for (const ButtonName& b : kButtons)
+        if (r.data.buttons & b.bit)
+            out += (out.back() == '[' ? "\"" : ", \"") + std::string(b.name) + "\"";
+    out += "]";
+    for (std::size_t i = 0; i < r.data.channels.size(); ++i)
+        out += ", \"pa" + std::to_string(i + 1) + "\": " + std::to_string(r.data.channels[i]);
+    if (hex)
+        out += ", \"sent\": \"" + r.sent + "\", \"received\": \"" + r.received + "\"";
+    if (served) {
+        out += ", \"seq\": " + std::to_string(served->seq) +
+               ", \"failed\": " + std::to_string(served->failed) + ", \"link\": \"" +
+               std::string(LinkName(served->link)) +
+               "\", \"age_ms\": " + std::to_string(served->ageMs);
+        if (served->dropped)
+            out += ", \"dropped\": " + std::to_string(served->dropped);
+    }
+    return out + "}";
 }
 
 std::vector<RecordedPoll> ReadRecords(const std::filesystem::path& file, std::string* skipped)

@@ -27,6 +27,21 @@ struct Record {
     PollData data;
     std::string sent;      // hex dumps, with --hex
     std::string received;
+    std::chrono::steady_clock::time_point polled{};  // when its poll was sent
+};
+
+// The state of the link to the receiver as a service tells its readers: replies come, the
+// port is open and nothing answers, or the port is away.
+enum class Link { Ok, NoReply, Away };
+std::string_view LinkName(Link link);
+
+// What a service adds to a record for its readers.
+struct Served {
+    long long seq = 0;      // the number of the record, without gaps
+    long long failed = 0;   // the polls so far that brought no record
+    Link link = Link::Ok;
+    long long ageMs = 0;    // since the record's poll was sent
+    long long dropped = 0;  // records this reader missed; written only when not 0
 };
 
 // One poll as records and the chart take it: when it was sent and what came back.
@@ -51,8 +66,9 @@ struct Field {
     std::string_view unit;  // "" for none
     std::string_view meaning;
     bool hexOnly = false;   // present only with the hex dumps
+    bool servedOnly = false;  // added by serve; never in monitor's records
 };
-inline constexpr std::array<Field, 10> kFields{{
+inline constexpr std::array<Field, 15> kFields{{
     {"t_ms", "ms", "since the first poll was sent, on a monotonic clock, three decimals"},
     {"time", "", "wall clock in UTC, ISO 8601 with milliseconds and \"Z\""},
     {"buttons", "", "the 16-bit button word, as a decimal number"},
@@ -65,6 +81,13 @@ inline constexpr std::array<Field, 10> kFields{{
     {"pa4", "", "channel 4, 0 to 255"},
     {"sent", "", "the poll frame sent, in hexadecimal", true},
     {"received", "", "the reply received, in hexadecimal", true},
+    {"seq", "", "the number of the record, counting up without gaps", false, true},
+    {"failed", "", "the polls so far that brought no record", false, true},
+    {"link", "", "ok while replies come, no-reply while the port is open and nothing "
+                 "answers, away while the port is gone", false, true},
+    {"age_ms", "ms", "since this record's poll was sent, whole milliseconds", false, true},
+    {"dropped", "", "the records this reader missed before this one; only when some were",
+     false, true},
 }};
 
 // A number with a fixed count of decimals and a point, whatever the locale says: records
@@ -85,13 +108,11 @@ std::string HeldNames(std::uint16_t buttons);
 std::string Header(Format format, bool hex);
 // One record with its newline.
 std::string FormatRecord(Format format, bool hex, const Record& record);
+// One record as a JSON object without a newline, with what a service adds when given.
+std::string RecordJson(const Record& record, bool hex, const Served* served = nullptr);
 
 // Each byte up to index last as two upper-case hexadecimal digits and a space.
 QString HexDump(std::span<const Byte> data, int last);
-
-// A JSON record (FormatRecord's, with or without its newline) with one more whole-number
-// field after the others, for front ends that number or count the records they pass on.
-std::string AddJsonField(std::string_view record, std::string_view key, long long value);
 
 // A frame as the window dumps it, without the trailing space.
 std::string Dump(std::span<const Byte> frame);

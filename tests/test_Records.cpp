@@ -10,6 +10,8 @@
 #include <string>
 
 #include <QDateTime>
+#include <QJsonDocument>
+#include <QJsonObject>
 
 #include <malloc.h>
 
@@ -78,6 +80,34 @@ TEST(Records, EachFormatCarriesTheSameFields)
     EXPECT_EQ(HexDump(bytes, 1).toStdString(), "0A F0 ");
     EXPECT_EQ(HexDump(bytes, 9).toStdString(), "0A F0 FF ");
     EXPECT_EQ(HexDump(bytes, -1).toStdString(), "");
+}
+
+TEST(Records, ServedRecordsAddTheirFieldsAfterTheRecordsOwn)
+{
+    const Record r{12.5, "T", {0x0009, {1, 2, 3, 4}}, {}, {}};
+    const std::string own = RecordJson(r, false);
+    EXPECT_EQ(FormatRecord(Format::Jsonl, false, r), own + "\n");
+    const Served served{7, 2, Link::NoReply, 1500, 0};
+    const std::string json = RecordJson(r, false, &served);
+    EXPECT_EQ(json, own.substr(0, own.size() - 1) +
+                        ", \"seq\": 7, \"failed\": 2, \"link\": \"no-reply\", \"age_ms\": 1500}");
+    // The order of the keys is the field table's; dropped only when something was.
+    std::vector<std::string> keys;
+    for (const Field& f : kFields)
+        if (!f.hexOnly && f.name != "dropped")
+            keys.push_back(std::string(f.name));
+    const QJsonObject o = QJsonDocument::fromJson(QByteArray::fromStdString(json)).object();
+    EXPECT_EQ(o.keys().size(), static_cast<qsizetype>(keys.size()));
+    for (const std::string& key : keys)
+        EXPECT_TRUE(o.contains(QString::fromStdString(key))) << key;
+    Served behind = served;
+    behind.dropped = 3;
+    EXPECT_TRUE(RecordJson(r, false, &behind).ends_with(", \"dropped\": 3}"));
+    // None of this reaches monitor's own formats.
+    EXPECT_EQ(Header(Format::Csv, true).find("seq"), std::string::npos);
+    for (const auto& [link, name] : {std::pair{Link::Ok, "ok"}, std::pair{Link::NoReply, "no-reply"},
+                                     std::pair{Link::Away, "away"}})
+        EXPECT_EQ(LinkName(link), name);
 }
 
 TEST(Records, TheLiveViewRedrawsOverItself)

@@ -334,7 +334,7 @@ TEST(WindowSettings, APortGivenForTheRunLeavesTheKeptOneUnsought)
     QTemporaryDir dir;
     const QString file = dir.filePath("ZUB3Manager.conf");
     WindowRig rig;
-    const StoredSettings stored{PortIdentity{"COM11", "/dev/ttyUSB0", {}}, 115200, 20, 3};
+    const StoredSettings stored{PortIdentity{"COM11", "/dev/ttyUSB0", {}}, 115200, 20, 3, {}, {}};
     TMainForm form;
     (new SettingsKeeper(form, file))->Apply(stored, true);
     QCoreApplication::processEvents();

@@ -237,7 +237,7 @@ class MqttTest(unittest.TestCase):
             self.assertEqual(len(records), 20)
             self.assertEqual(list(records[0].keys()), RECORD_KEYS)
             # Retained: a subscriber that comes later still reads it.
-            self.assertEqual(mqtt_read(port, "fleet/arm/online", 1), ["true"])
+            self.assertEqual(mqtt_read(port, "fleet/arm/online", 1), ["online"])
 
             broker.stop()
             seq = serve.get("/api/state")[1]["seq"]
@@ -247,11 +247,11 @@ class MqttTest(unittest.TestCase):
             self.assertEqual(len(mqtt_read(port, "fleet/arm/state", 5, timeout=20)), 5)
 
             serve.stop(signal.SIGKILL)
-            self.assertEqual(mqtt_read(port, "fleet/arm/online", 1), ["false"])
+            self.assertEqual(mqtt_read(port, "fleet/arm/online", 1), ["offline"])
             serve = Serve(sim, "--mqtt", f"127.0.0.1:{port}", "--mqtt-topic", "fleet/arm")
-            until("online again", lambda: mqtt_read(port, "fleet/arm/online", 1) == ["true"])
+            until("online again", lambda: mqtt_read(port, "fleet/arm/online", 1) == ["online"])
             self.assertEqual(serve.stop()[0], 0)
-            self.assertEqual(mqtt_read(port, "fleet/arm/online", 1), ["false"])
+            self.assertEqual(mqtt_read(port, "fleet/arm/online", 1), ["offline"])
         finally:
             if serve.p.poll() is None:
                 serve.stop()

@@ -26,7 +26,8 @@ ENV = dict(os.environ, XDG_CONFIG_HOME=f"{HOME}/config", XDG_RUNTIME_DIR=f"{HOME
            ZUB3_LOCK_DIR=f"{HOME}/lock", LC_ALL="C.UTF-8")
 for d in ("config", "run", "lock"):
     os.makedirs(f"{HOME}/{d}", mode=0o700)
-RECORD_KEYS = ["t_ms", "time", "buttons", "held", "pa1", "pa2", "pa3", "pa4", "seq", "failed"]
+RECORD_KEYS = ["t_ms", "time", "buttons", "held", "pa1", "pa2", "pa3", "pa4", "seq", "failed",
+               "link", "age_ms"]
 
 
 def free_port():
