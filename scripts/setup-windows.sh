@@ -8,8 +8,7 @@
 #   ZUB3_WINDOWS_WORK   sources and build trees (default: beside the cache, work-<name>)
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
-# shellcheck source=windows-env.sh
-. "$here/windows-env.sh"
+ZUB3_WINDOWS_CACHE=${ZUB3_WINDOWS_CACHE:-/var/cache/zub3-windows/qt-6.4.2-mingw12}
 work=${ZUB3_WINDOWS_WORK:-$(dirname "$ZUB3_WINDOWS_CACHE")/work-$(basename "$ZUB3_WINDOWS_CACHE")}
 
 if [ -f "$ZUB3_WINDOWS_CACHE/.complete" ]; then

@@ -168,7 +168,7 @@ std::string Console::status() const
     const auto c = receiver_.GetCounters();
     std::ostringstream out;
     out << "ID " << receiver_.ID() << ", " << receiver_.BitRate() << " bit/s on "
-        << receiver_.Device() << "\n"
+        << receiver_.SlavePath() << "\n"
         << buttons() << "channels: PA1 " << int{s.channels[0]} << ", PA2 "
         << int{s.channels[1]} << ", PA3 " << int{s.channels[2]} << ", PA4 "
         << int{s.channels[3]} << "\n"

@@ -205,7 +205,7 @@ void NetworkLine::obey(const Rfc2217Codec::ClientRequest& r)
         codec_.AnswerRequest(r.code, {v == 0 ? FLOW_NONE : v});
         return;
     case PURGE_DATA:
-        if (v == PURGE_RECEIVED || v == 3)
+        if (v & PURGE_RECEIVED)  // 3 purges both ways
             codec_.DropData();
         codec_.AnswerRequest(r.code, r.value);
         return;

@@ -18,13 +18,6 @@ std::runtime_error SystemError(const std::string& what)
     return std::runtime_error(what + ": " + std::strerror(errno));
 }
 
-void UniqueFd::reset(int fd)
-{
-    if (fd_ >= 0)
-        ::close(fd_);
-    fd_ = fd;
-}
-
 namespace {
 
 class PtyLine final : public ReceiverLine {

@@ -5,30 +5,17 @@
 // when it is readable; it hears data only while the other side's settings are its own.
 
 #include "core/Protocol.h"
+#include "platform/UniqueFd.h"
 
 #include <cstddef>
 #include <memory>
 #include <span>
 #include <stdexcept>
 #include <string>
-#include <utility>
 
 namespace zub3::sim {
 
-// A descriptor closed with its owner.
-class UniqueFd {
-public:
-    explicit UniqueFd(int fd = -1) : fd_(fd) {}
-    ~UniqueFd() { reset(); }
-    UniqueFd(const UniqueFd&) = delete;
-    UniqueFd& operator=(const UniqueFd&) = delete;
-    int get() const { return fd_; }
-    int release() { return std::exchange(fd_, -1); }
-    void reset(int fd = -1);
-
-private:
-    int fd_;
-};
+using platform::UniqueFd;
 
 // what: errno's text, for a failed system call.
 std::runtime_error SystemError(const std::string& what);

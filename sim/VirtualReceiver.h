@@ -64,8 +64,9 @@ public:
     VirtualReceiver(const VirtualReceiver&) = delete;
     VirtualReceiver& operator=(const VirtualReceiver&) = delete;
 
-    // The device the tool opens, e.g. "/dev/pts/3" or "rfc2217://127.0.0.1:7000".
-    const std::string& Device() const { return line_->Device(); }
+    // The device the tool opens: the pseudo-terminal's slave side, e.g. "/dev/pts/3", or
+    // the network port's address, "rfc2217://127.0.0.1:7000".
+    const std::string& SlavePath() const { return line_->Device(); }
 
     int ID() const;
     int BitRate() const;

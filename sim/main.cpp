@@ -168,7 +168,7 @@ int main(int argc, char** argv)
             };
         VirtualReceiver receiver(std::move(config));
 
-        const std::string& device = receiver.Device();
+        const std::string& device = receiver.SlavePath();
         const registry::Registration port(
             options.port, device, device.starts_with("/dev/") ? device.substr(5) : device);
         portName = port.PortName();

@@ -91,7 +91,7 @@ TEST_F(ConsoleTest, StatusHelpQuit)
 {
     run("word 0x0201");
     const std::string status = run("status");
-    EXPECT_NE(status.find("ID 0, 115200 bit/s on " + rx.Device()), std::string::npos);
+    EXPECT_NE(status.find("ID 0, 115200 bit/s on " + rx.SlavePath()), std::string::npos);
     EXPECT_NE(status.find("buttons: S1 ↑ (0x0201)"), std::string::npos);
     EXPECT_NE(status.find("faults: none"), std::string::npos);
     EXPECT_NE(run("help").find("press NAME"), std::string::npos);

@@ -140,7 +140,7 @@ TEST(VirtualReceiver, AnswersAPollAtEachLineSpeedWithTheStateSet)
         SCOPED_TRACE(speed.bitRate);
         VirtualReceiver rx(config(5, speed.bitRate));
         setExampleState(rx);
-        Line line(rx.Device(), speed.bitRate);
+        Line line(rx.SlavePath(), speed.bitRate);
         line.Send(poll(5));
         const Bytes reply = line.Read(kPollReplySize);
         EXPECT_EQ(reply, exampleReply(5));
@@ -154,7 +154,7 @@ TEST(VirtualReceiver, PacesItsBytesAtTheLineSpeedAfterTheTurnaround)
     // 22 bytes of 11 bits at 115200 bit/s take 2.1 ms on the line.
     const auto lineTime = std::chrono::microseconds(22 * 11 * 1'000'000 / 115200);
     VirtualReceiver rx(config(0, 115200));
-    Line line(rx.Device(), 115200);
+    Line line(rx.SlavePath(), 115200);
     auto start = Clock::now();
     line.Send(poll(0));
     ASSERT_EQ(line.Read(kPollReplySize).size(), 22u);
@@ -163,7 +163,7 @@ TEST(VirtualReceiver, PacesItsBytesAtTheLineSpeedAfterTheTurnaround)
     auto c = config(0, 115200);
     c.turnaround = 100ms;
     VirtualReceiver slow(c);
-    Line slowLine(slow.Device(), 115200);
+    Line slowLine(slow.SlavePath(), 115200);
     start = Clock::now();
     slowLine.Send(poll(0));
     ASSERT_EQ(slowLine.Read(kPollReplySize).size(), 22u);
@@ -173,7 +173,7 @@ TEST(VirtualReceiver, PacesItsBytesAtTheLineSpeedAfterTheTurnaround)
 TEST(VirtualReceiver, IdQueryAnswersWithItsID)
 {
     VirtualReceiver rx(config(17, 625000));
-    Line line(rx.Device(), 625000);
+    Line line(rx.SlavePath(), 625000);
     line.Send(frame(kIdQuery));
     const Bytes reply = line.Read(kIdReplySize);
     EXPECT_EQ(reply, (Bytes{0xFF, 0x00, 0x00, 0x00, 0x71}));
@@ -184,7 +184,7 @@ TEST(VirtualReceiver, IdQueryAnswersWithItsID)
 TEST(VirtualReceiver, SilentAtAnotherLineSpeed)
 {
     VirtualReceiver rx(config(0, 115200));
-    Line line(rx.Device(), 625000);
+    Line line(rx.SlavePath(), 625000);
     line.Send(poll(0));
     line.Send(frame(kIdQuery));
     EXPECT_TRUE(line.Read(1, 600ms).empty());  // the tool gives up after 500 ms
@@ -201,7 +201,7 @@ TEST(VirtualReceiver, IgnoresOtherIDsAndBytesItDoesNotUnderstand)
 {
     VirtualReceiver rx(config(3, 115200));
     setExampleState(rx);
-    Line line(rx.Device(), 115200);
+    Line line(rx.SlavePath(), 115200);
     line.Send(poll(4));
     line.Send(frame(BuildWriteFrame(4, 1, 9)));
     line.Send({0x13, 0x37, 0xA3, 0x11, 0xFF, 0x01});  // garbage, a broken poll and query
@@ -221,7 +221,7 @@ TEST(VirtualReceiver, IgnoresOtherIDsAndBytesItDoesNotUnderstand)
 TEST(VirtualReceiver, DropsAFrameLeftUnfinished)
 {
     VirtualReceiver rx(config(3, 115200));
-    Line line(rx.Device(), 115200);
+    Line line(rx.SlavePath(), 115200);
     line.Send({0xA3, 0x7F, 0x00});
     std::this_thread::sleep_for(300ms);
     line.Send({0x07});  // would complete the poll, were it not so late
@@ -239,7 +239,7 @@ TEST(VirtualReceiver, WriteChangesIDAndSpeedAndKeepsThem)
     auto c = config(0, 115200);
     c.stateFile = dir / "state";
     VirtualReceiver rx(c);
-    Line line(rx.Device(), 115200);
+    Line line(rx.SlavePath(), 115200);
 
     // The poll sent right behind the write comes at the old speed: it is not understood.
     const WriteFrame write = BuildWriteFrame(0, 1, 17);  // 625000 bit/s, ID 17
@@ -276,7 +276,7 @@ TEST(VirtualReceiver, ServesTheToolAcrossCloseAndReopen)
     VirtualReceiver rx(config(0, 115200));
     for (int round = 0; round < 3; ++round) {
         // Opened as the tool opens it: locked and exclusive.
-        Line line(rx.Device(), 115200);
+        Line line(rx.SlavePath(), 115200);
         ASSERT_EQ(::flock(line.fd(), LOCK_EX | LOCK_NB), 0);
         ASSERT_EQ(::ioctl(line.fd(), TIOCEXCL), 0);
         line.Send(poll(0));
@@ -291,7 +291,7 @@ TEST(VirtualReceiver, FaultsOnPollReplies)
 {
     VirtualReceiver rx(config(2, 115200));
     setExampleState(rx);
-    Line line(rx.Device(), 115200);
+    Line line(rx.SlavePath(), 115200);
     const Bytes good = exampleReply(2);
     const auto ask = [&](Faults f, std::size_t count) {
         rx.SetFaults(f);
@@ -333,7 +333,7 @@ TEST(VirtualReceiver, FaultsOnPollReplies)
 TEST(VirtualReceiver, FaultsOnWritesStillTakeTheWrite)
 {
     VirtualReceiver rx(config(3, 115200, {.badHeader = true}));
-    Line line(rx.Device(), 115200);
+    Line line(rx.SlavePath(), 115200);
     const WriteFrame first = BuildWriteFrame(3, 10, 4);
     line.Send(frame(first));
     EXPECT_FALSE(writeAccepted(line.Read(kWriteReplySize), first));
@@ -348,7 +348,7 @@ TEST(VirtualReceiver, FaultsOnWritesStillTakeTheWrite)
 TEST(VirtualReceiver, DelayHoldsItsOwnBytesPastTheTimeOut)
 {
     VirtualReceiver rx(config(0, 115200, {.delay = kDefaultFaultDelay}));
-    Line line(rx.Device(), 115200);
+    Line line(rx.SlavePath(), 115200);
     const auto start = Clock::now();
     line.Send(poll(0));
     EXPECT_EQ(line.Read(4), poll(0));  // the line's echo is not held back
@@ -359,7 +359,7 @@ TEST(VirtualReceiver, DelayHoldsItsOwnBytesPastTheTimeOut)
 TEST(VirtualReceiver, StopEndsALongDelayAtOnce)
 {
     VirtualReceiver rx(config(0, 115200, {.delay = 60s}));
-    Line line(rx.Device(), 115200);
+    Line line(rx.SlavePath(), 115200);
     line.Send(poll(0));
     ASSERT_EQ(line.Read(4).size(), 4u);
     const auto start = Clock::now();
