@@ -29,7 +29,10 @@ mark() { touch "$work/stamps/$1"; echo "setup: $1 done after $(( ($(date +%s) - 
 source_of() {
   local package=$1
   if ! ls -d "$work/src/$package"-*/ >/dev/null 2>&1; then
-    (cd "$work/src" && apt-get source -qq "$package" >/dev/null 2>&1) \
+    # The newest is a security update's where there is one; a mirror without its sources
+    # still has the release's own.
+    (cd "$work/src" && { apt-get source -qq "$package" >/dev/null 2>&1 ||
+                         apt-get source -qq "$package/$(. /etc/os-release && echo "$VERSION_CODENAME")" >/dev/null 2>&1; }) \
       || { echo "setup: apt-get source $package failed" >&2; return 1; }
   fi
   ls -d "$work/src/$package"-*/ | head -1
@@ -77,9 +80,15 @@ if ! done_step translations; then
   mark translations
 fi
 
-mingw=(-DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_PREFIX_PATH="$ZUB3_WINDOWS_CACHE")
+mingw=(-DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_FIND_ROOT_PATH="$ZUB3_WINDOWS_CACHE")
 if ! done_step zlib; then
-  cmake_build zlib "$(source_of zlib)" "${mingw[@]}"
+  src=$(source_of zlib)
+  # Debian's source leaves out win32/, whose version resource the DLL's build wants.
+  if [ ! -f "$src/win32/zlib1.rc" ]; then
+    mkdir -p "$src/win32"
+    printf '1 VERSIONINFO\nFILEVERSION 1,2,13,0\nBEGIN\nEND\n' >"$src/win32/zlib1.rc"
+  fi
+  cmake_build zlib "$src" "${mingw[@]}"
   mark zlib
 fi
 if ! done_step libpng; then
@@ -90,6 +99,9 @@ fi
 if ! done_step mosquitto; then
   # The client library only. Debian has no OpenSSL for Windows: no TLS in this build.
   src=$(source_of mosquitto)
+  # Its build names a pthreads-win32 under C:\; MinGW's winpthreads is the one here.
+  perl -pi -e 's/C:\\\\pthreads\\\\Pre-built\.2\\\\lib\\\\x(64|86)\\\\pthreadVC2\.lib/pthread/;
+               s/C:\\\\pthreads\\\\Pre-built\.2\\\\include//' "$src/CMakeLists.txt"
   cmake_build mosquitto "$src" "${mingw[@]}" -DWITH_TLS=OFF -DWITH_TLS_PSK=OFF \
     -DWITH_CJSON=OFF -DWITH_BROKER=OFF -DWITH_APPS=OFF -DWITH_CLIENTS=OFF -DWITH_PLUGINS=OFF \
     -DWITH_LIB_CPP=OFF -DDOCUMENTATION=OFF -DWITH_SRV=OFF -DWITH_THREADING=ON
