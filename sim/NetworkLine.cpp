@@ -227,11 +227,17 @@ void NetworkLine::Write(std::span<const Byte> bytes)
     flush();
 }
 
-// Sends what the codec left and what did not go before, in order; a client that does not
-// read keeps at most kMaxUnsent bytes waiting.
+// Sends what the codec left and what did not go before, in order; at most kMaxUnsent bytes
+// wait for a client that does not read.
 void NetworkLine::flush()
 {
     Rfc2217Codec::Bytes& out = codec_.Output();
+    if (unsent_.size() + out.size() > kMaxUnsent) {
+        // Only answers overflow here (Write drops data first): a client that keeps asking
+        // and never reads is let go.
+        hangUp();
+        return;
+    }
     unsent_.insert(unsent_.end(), out.begin(), out.end());
     out.clear();
     if (client_.get() < 0 || unsent_.empty())

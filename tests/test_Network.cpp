@@ -650,3 +650,28 @@ TEST_F(ListeningSim, AnswersOnlyAtItsOwnSettings)
         CloseHandle(h);
     }
 }
+
+// A client that floods requests and never reads their answers is let go once the answers
+// waiting for it pass their bound; the receiver then serves the next client.
+TEST_F(ListeningSim, AClientThatNeverReadsIsLetGo)
+{
+    const auto address = platform::registry::ParseNetworkAddress(address_);
+    ASSERT_TRUE(address);
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int small = 4096;
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+    sockaddr_in a = loopback(std::stoi(address->port));
+    ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    Bytes flood;
+    for (int i = 0; i < 1000; ++i)
+        flood.insert(flood.end(), {IAC, SB, COM_PORT, 1, 0, 0, 0, 0, IAC, SE});
+    const auto deadline = std::chrono::steady_clock::now() + 20s;
+    bool dropped = false;
+    timeval tv{1, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
+    while (!dropped && std::chrono::steady_clock::now() < deadline)
+        dropped = ::send(fd, flood.data(), flood.size(), MSG_NOSIGNAL) < 0 && errno != EAGAIN;
+    ::close(fd);
+    EXPECT_TRUE(dropped);
+    EXPECT_TRUE(WaitUntil([&] { return ctl({"read", "--port", address_}).first == 0; }));
+}
