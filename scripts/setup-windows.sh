@@ -71,12 +71,16 @@ for module in qt6-websockets qt6-httpserver qt6-charts; do
 done
 
 if ! done_step translations; then
-  # Only Qt's Japanese texts: the host's lrelease turns the sources into the same .qm files.
-  src=$(source_of qt6-translations)
+  # Only Qt's Japanese texts, which the window loads as qtbase_ja. A .qm file is the same
+  # on every system: the host's lrelease makes it from the source or, where a mirror lacks
+  # the source, Debian's own build of it (qt6-translations-l10n) is taken.
   mkdir -p "$ZUB3_WINDOWS_CACHE/translations"
-  for ts in "$src"/translations/qtbase_ja.ts; do
-    /usr/lib/qt6/bin/lrelease -silent "$ts" -qm "$ZUB3_WINDOWS_CACHE/translations/$(basename "$ts" .ts).qm"
-  done
+  qm=$ZUB3_WINDOWS_CACHE/translations/qtbase_ja.qm
+  if src=$(source_of qt6-translations 2>/dev/null); then
+    /usr/lib/qt6/bin/lrelease -silent "$src/translations/qtbase_ja.ts" -qm "$qm"
+  else
+    cp /usr/share/qt6/translations/qtbase_ja.qm "$qm"
+  fi
   mark translations
 fi
 

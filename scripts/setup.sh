@@ -36,7 +36,7 @@ packaging=(file dpkg-dev lintian)
 # The Windows build: MinGW-w64, Wine to run it, NSIS for the installer; Qt's sources.
 windows=(
   g++-mingw-w64-x86-64-posix mingw-w64-tools wine wine64 nsis googletest
-  ninja-build dpkg-dev xvfb xauth qt6-l10n-tools
+  ninja-build dpkg-dev xvfb xauth qt6-l10n-tools qt6-translations-l10n
 )
 
 cross=""
