@@ -36,18 +36,6 @@ void complete(OVERLAPPED* overlapped, DWORD error, DWORD bytes)
 
 }  // namespace
 
-int CommPort::UniqueFd::release()
-{
-    return std::exchange(fd_, -1);
-}
-
-void CommPort::UniqueFd::reset()
-{
-    if (fd_ >= 0)
-        ::close(fd_);
-    fd_ = -1;
-}
-
 std::shared_ptr<CommPort> CommPort::Make(std::unique_ptr<CommDevice> device, std::string path)
 {
     UniqueFd epollFd(::epoll_create1(EPOLL_CLOEXEC));

@@ -5,6 +5,7 @@
 
 #include "platform/Comm.h"
 #include "platform/CommDevice.h"
+#include "platform/UniqueFd.h"
 
 #include <atomic>
 #include <chrono>
@@ -59,20 +60,6 @@ public:
 
 private:
     using Clock = std::chrono::steady_clock;
-
-    class UniqueFd {
-    public:
-        explicit UniqueFd(int fd = -1) : fd_(fd) {}
-        ~UniqueFd() { reset(); }
-        UniqueFd(const UniqueFd&) = delete;
-        UniqueFd& operator=(const UniqueFd&) = delete;
-        int get() const { return fd_; }
-        int release();
-        void reset();
-
-    private:
-        int fd_;
-    };
 
     struct PendingRead {
         OVERLAPPED* overlapped = nullptr;

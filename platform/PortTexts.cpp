@@ -23,7 +23,7 @@ std::string Explain(const PortAccess& a, Language language)
         if (a.pid > 0)
             who = (a.program.empty() ? std::string(en ? "process" : "プロセス") : a.program) +
                   " (PID " + std::to_string(a.pid) + ")";
-        if (!dev.empty() && dev.front() != '/')  // a network port: HOST:PORT
+        if (dev.find(':') != std::string::npos && dev.front() != '/')  // a network port: HOST:PORT
             return en ? dev + " is in use by another client of its server: close that one and open the port again."
                       : dev + " は、サーバーの別のクライアントが使用中です。そのクライアントを終了してから、もう一度オープンしてください";
         if (en)

@@ -57,11 +57,14 @@ std::string Rfc2217Codec::DataText() const
 void Rfc2217Codec::Offer()
 {
     // An option already agreed is not offered again (RFC 854): that would start a loop.
+    // The serial-port control is the client's to do and the server's to ask for.
+    const bool client = role_ == Role::Client;
     for (const std::uint8_t option : {BINARY, COM_PORT})
-        if (!us_[option] && !std::exchange(askedUs_[option], true))
+        if ((client || option != COM_PORT) && !us_[option] && !std::exchange(askedUs_[option], true))
             output_.insert(output_.end(), {IAC, WILL, option});
-    if (!him_[BINARY] && !std::exchange(askedHim_[BINARY], true))
-        output_.insert(output_.end(), {IAC, DO, BINARY});
+    for (const std::uint8_t option : {BINARY, COM_PORT})
+        if ((!client || option != COM_PORT) && !him_[option] && !std::exchange(askedHim_[option], true))
+            output_.insert(output_.end(), {IAC, DO, option});
 }
 
 void Rfc2217Codec::Request(std::uint8_t code, const Bytes& value)
@@ -70,9 +73,7 @@ void Rfc2217Codec::Request(std::uint8_t code, const Bytes& value)
     a.asked = value;
     a.fresh = false;
     ++a.owed;
-    output_.insert(output_.end(), {IAC, SB, COM_PORT, code});
-    Escape(value.data(), value.size(), output_);
-    output_.insert(output_.end(), {IAC, SE});
+    subnegotiate(code, value);
 }
 
 Rfc2217Codec::Bytes Rfc2217Codec::Value32(std::uint32_t v)
@@ -93,6 +94,18 @@ std::uint32_t Rfc2217Codec::Answer32(std::uint8_t code) const
     for (std::size_t i = 0; i < 4 && i < v.size(); ++i)
         x = (x << 8) | v[i];
     return x;
+}
+
+void Rfc2217Codec::AnswerRequest(std::uint8_t code, const Bytes& value)
+{
+    subnegotiate(static_cast<std::uint8_t>(code + kAnswerOffset), value);
+}
+
+void Rfc2217Codec::subnegotiate(std::uint8_t code, const Bytes& value)
+{
+    output_.insert(output_.end(), {IAC, SB, COM_PORT, code});
+    Escape(value.data(), value.size(), output_);
+    output_.insert(output_.end(), {IAC, SE});
 }
 
 void Rfc2217Codec::Escape(const std::uint8_t* bytes, std::size_t count, Bytes& out)
@@ -162,7 +175,14 @@ void Rfc2217Codec::decode(std::uint8_t b)
 
 void Rfc2217Codec::subnegotiation()
 {
-    if (sub_.size() < 2 || sub_[0] != COM_PORT || sub_[1] < kAnswerOffset)
+    if (sub_.size() < 2 || sub_[0] != COM_PORT)
+        return;
+    if (role_ == Role::Server) {
+        if (sub_[1] < kAnswerOffset && requests_.size() < kMaxRequests)
+            requests_.push_back({sub_[1], Bytes(sub_.begin() + 2, sub_.end())});
+        return;
+    }
+    if (sub_[1] < kAnswerOffset)
         return;
     const std::uint8_t code = sub_[1] - kAnswerOffset;
     const Bytes value(sub_.begin() + 2, sub_.end());
@@ -200,13 +220,14 @@ void Rfc2217Codec::subnegotiation()
         a.owed = 0;
 }
 
-// The options this client takes: binary both ways, the serial-port control for itself, and
-// no go-ahead; everything else is declined. An answer goes only to a change, so that two
-// sides never echo each other without end.
+// The options taken: binary both ways, no go-ahead, and the serial-port control on the
+// client's side (the client WILL, the server DOes); everything else is declined. An answer
+// goes only to a change, so that two sides never echo each other without end.
 void Rfc2217Codec::negotiate(std::uint8_t verb, std::uint8_t option)
 {
-    const bool ours = option == BINARY || option == COM_PORT || option == SGA;
-    const bool theirs = option == BINARY || option == SGA;
+    const bool client = role_ == Role::Client;
+    const bool ours = option == BINARY || option == SGA || (client && option == COM_PORT);
+    const bool theirs = option == BINARY || option == SGA || (!client && option == COM_PORT);
     switch (verb) {
     case DO:
         if (!ours)

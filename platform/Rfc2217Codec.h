@@ -1,9 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
-// The client side of Telnet with the COM-PORT-OPTION (RFC 854, 856, 2217) as bytes in and
-// bytes out: what the server sent is split into line data, option negotiation and the
-// server's answers; what the client must send (negotiation replies, requests) waits in
-// Output(). No sockets, no clocks: the network device feeds it and sends what it leaves.
+// Telnet with the COM-PORT-OPTION (RFC 854, 856, 2217) as bytes in and bytes out, for
+// either side. A client's codec splits what the server sent into line data, option
+// negotiation and the server's answers; a server's codec splits what the client sent into
+// line data, negotiation and the client's requests. What must go back (negotiation
+// replies, requests, answers) waits in Output(). No sockets, no clocks: the network device
+// and the virtual receiver's network line feed it and send what it leaves.
 
 #include "platform/CommDevice.h"
 
@@ -11,6 +13,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace platform::win::detail {
@@ -62,6 +65,9 @@ constexpr std::uint8_t LINE_ERRORS = LINE_OVERRUN | LINE_PARITY | LINE_FRAMING |
 class Rfc2217Codec {
 public:
     using Bytes = std::vector<std::uint8_t>;
+    enum class Role { Client, Server };
+
+    explicit Rfc2217Codec(Role role = Role::Client) : role_(role) {}
 
     // Decodes what the server sent.
     void Feed(const std::uint8_t* bytes, std::size_t count);
@@ -79,10 +85,12 @@ public:
     // Bytes to send, in order; the caller takes them out as the socket accepts them.
     Bytes& Output() { return output_; }
 
-    // Offers binary both ways and the serial-port control, where not agreed already.
+    // Offers binary both ways and the serial-port control (a client's WILL, a server's DO),
+    // where not agreed already.
     void Offer();
-    // The server said DO COM-PORT: sub-negotiations may follow.
-    bool ComPortAgreed() const { return us_[telnet::COM_PORT]; }
+    // The server said DO COM-PORT (or, to a server, the client said WILL COM-PORT):
+    // sub-negotiations may follow.
+    bool ComPortAgreed() const { return (role_ == Role::Client ? us_ : him_)[telnet::COM_PORT]; }
     // The server said DONT COM-PORT: a Telnet server without the serial-port control.
     bool ComPortRefused() const { return comPortRefused_; }
 
@@ -94,6 +102,15 @@ public:
     bool Answered(std::uint8_t code) const;
     const Bytes& Answer(std::uint8_t code) const { return answers_[code].value; }
     std::uint32_t Answer32(std::uint8_t code) const;
+
+    // A server's side: a request the client sent (its code and value), oldest first; and
+    // the answer to one, the value the port has now.
+    struct ClientRequest {
+        std::uint8_t code;
+        Bytes value;
+    };
+    std::vector<ClientRequest> TakeRequests() { return std::exchange(requests_, {}); }
+    void AnswerRequest(std::uint8_t code, const Bytes& value);
 
     // Line errors and breaks the server reported, and data lost to a full buffer.
     const LineCounters& Counters() const { return counters_; }
@@ -108,6 +125,7 @@ private:
     void subnegotiation();
     void negotiate(std::uint8_t verb, std::uint8_t option);
     void reply(std::initializer_list<std::uint8_t> bytes);
+    void subnegotiate(std::uint8_t code, const Bytes& value);
     void keep(std::uint8_t b);
 
     enum class Rx { Data, Command, Option, Sub, SubCommand };
@@ -115,6 +133,8 @@ private:
     // Negotiation replies waiting to go out; a server that floods negotiations while not
     // reading gets no more.
     static constexpr std::size_t kMaxOutput = 4096;
+    // Requests not taken yet; a client that floods them loses the excess.
+    static constexpr std::size_t kMaxRequests = 64;
 
     struct Reply {
         Bytes asked;
@@ -123,6 +143,7 @@ private:
         bool fresh = false;   // value answers the latest request
     };
 
+    Role role_;
     Rx rx_ = Rx::Data;
     std::uint8_t verb_ = 0;
     Bytes sub_;
@@ -136,6 +157,7 @@ private:
     Bytes data_;  // received, not yet taken from head_ on
     std::size_t head_ = 0;
     Bytes output_;
+    std::vector<ClientRequest> requests_;
 };
 
 }  // namespace platform::win::detail

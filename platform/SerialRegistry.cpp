@@ -478,19 +478,6 @@ std::optional<std::vector<Value>> ReadSerialComm()
     return values;
 }
 
-int PortNumber(std::string_view portName)
-{
-    if (portName.size() < 4 || portName.compare(0, 3, "COM") != 0)
-        return -1;
-    const std::string_view digits = portName.substr(3);
-    if (digits.empty() || digits.size() > 9 ||
-        !std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; }))
-        return -1;
-    int n = 0;
-    std::from_chars(digits.data(), digits.data() + digits.size(), n);
-    return n;
-}
-
 std::optional<std::string> ResolvePort(const std::string& portName)
 {
     std::string name = portName;

@@ -11,6 +11,9 @@
 #                             (scripts/package.sh --tools)
 #   setup.sh --cross ARCH     the tools-only build for another Debian architecture (arm64)
 #                             and its smoke test under qemu-user
+#   setup.sh --windows        the cross tools, Wine and NSIS, then Qt and the other
+#                             libraries built for Windows into a cache
+#                             (scripts/setup-windows.sh; an hour or more, once)
 set -euo pipefail
 
 tools=(
@@ -36,12 +39,19 @@ window=(
 )
 # The packages' checks.
 packaging=(file dpkg-dev lintian)
+# The Windows build: MinGW-w64, Wine to run it, NSIS for the installer; Qt's sources.
+windows=(
+  g++-mingw-w64-x86-64-posix mingw-w64-tools wine wine64 nsis googletest
+  ninja-build dpkg-dev xvfb xauth qt6-l10n-tools qt6-translations-l10n
+)
 
 usage="setup.sh: give nothing, --tools with --tests or --package, --tests, or --cross ARCH"
 cross=""
 packages=()
 if [ $# -eq 0 ]; then
   packages=("${tools[@]}" "${tests[@]}" "${window[@]}" "${packaging[@]}")
+elif [ "$1" = --windows ]; then
+  packages=("${tools[@]}" "${windows[@]}")
 elif [ "$1" = --cross ]; then
   cross=${2:?setup.sh: --cross needs a Debian architecture, such as arm64}
   [ $# -eq 2 ] || { echo "$usage" >&2; exit 2; }
@@ -85,4 +95,20 @@ if [[ " ${packages[*]} " == *" locales "* ]] && ! locale -a | grep -qix 'de_DE.u
   echo "setup: generating the de_DE.UTF-8 locale"
   grep -qx 'de_DE.UTF-8 UTF-8' /etc/locale.gen || echo 'de_DE.UTF-8 UTF-8' | $sudo tee -a /etc/locale.gen >/dev/null
   $sudo locale-gen >/dev/null
+fi
+
+if [ "${1:-}" = --windows ]; then
+  # apt-get source needs source entries beside the binary ones.
+  if ! grep -rqsE '^(deb-src|Types:.*deb-src)' /etc/apt/sources.list /etc/apt/sources.list.d/; then
+    echo "setup: adding Debian's source entries"
+    if [ -f /etc/apt/sources.list.d/debian.sources ]; then
+      sed 's/^Types: deb$/Types: deb-src/' /etc/apt/sources.list.d/debian.sources \
+        | $sudo tee /etc/apt/sources.list.d/zub3-deb-src.sources >/dev/null
+    else
+      sed -n 's/^deb /deb-src /p' /etc/apt/sources.list \
+        | $sudo tee /etc/apt/sources.list.d/zub3-deb-src.list >/dev/null
+    fi
+    $sudo apt-get update -qq
+  fi
+  exec "$(dirname "$0")/setup-windows.sh"
 fi

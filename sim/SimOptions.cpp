@@ -20,8 +20,8 @@ constexpr int kMaxPort = 255;
 constexpr double kMaxTurnaroundMs = 60000;
 
 // In the order of the help: the receiver's options, its faults, then help and version.
-constexpr std::size_t kFirstFault = 9, kFirstGeneral = 16;
-constexpr std::array<Option, 18> kOptions{{
+constexpr std::size_t kFirstFault = 10, kFirstGeneral = 17;
+constexpr std::array<Option, 19> kOptions{{
     {"id", 'i', Takes::Value, "ID", "receiver ID, 0 to 31 (default 0)"},
     {"speed", 's', Takes::Value, "BPS", "line speed: 115200, 625000 or 1250000 (default 115200)"},
     {"port", 'p', Takes::Value, "N",
@@ -30,6 +30,10 @@ constexpr std::array<Option, 18> kOptions{{
      "keep ID and line speed in FILE across runs; --id and\n--speed override what it holds"},
     {"registry-dir", 0, Takes::Value, "DIR",
      "register the port in DIR instead of the per-user\nruntime directory"},
+    {"listen", 'l', Takes::Value, "HOST:PORT",
+     "be a network port (RFC 2217, as ser2net offers one)\n"
+     "on HOST:PORT instead of a pseudo-terminal; port 0\n"
+     "takes a free one"},
     {"demo", 'd', Takes::Nothing, {},
      "animate the controller: each button in turn, the\ndiagonals, sweeping channels"},
     {"turnaround", 0, Takes::Value, "TIME",
@@ -79,6 +83,12 @@ void apply(SimOptions& out, std::string_view name, const std::optional<std::stri
         out.stateFile = *value;
     } else if (name == "registry-dir") {
         out.registryDir = *value;
+    } else if (name == "listen") {
+        try {
+            out.listen = ParseListenAddress(*value);
+        } catch (const std::invalid_argument& e) {
+            fail(name, e.what());
+        }
     } else if (name == "demo") {
         out.demo = true;
     } else if (name == "replay") {
@@ -116,7 +126,8 @@ std::string UsageText()
     return R"(Usage: zub3sim [OPTION]...
 Act as a ZUB-3 receiver on a pseudo-terminal registered as a serial port, so that
 ZUB-3 Manager can be used without the device. Prints the port name and the device
-path, then reads commands on standard input (type "help").
+path (with --listen, the network address), then reads commands on standard input
+(type "help").
 
 )" + cmdline::OptionHelp(all.first(kFirstFault)) +
            "\nFaults, for trying how the tool copes:\n" +

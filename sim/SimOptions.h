@@ -4,6 +4,7 @@
 
 #include "core/CommandLine.h"
 #include "sim/Faults.h"
+#include "sim/ReceiverLine.h"
 
 #include <chrono>
 #include <filesystem>
@@ -19,6 +20,7 @@ struct SimOptions {
     int port = 0;                // COM number; 0 picks a free one
     std::filesystem::path stateFile;
     std::filesystem::path registryDir;  // empty: the per-user default
+    std::optional<ListenAddress> listen;  // a network port instead of a pseudo-terminal
     bool demo = false;
     std::filesystem::path replay;  // a recording to answer polls from
     bool loop = false;             // play it again and again

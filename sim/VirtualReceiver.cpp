@@ -1,13 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "sim/VirtualReceiver.h"
 
-#include "platform/Termios2.h"
 #include "sim/StateFile.h"
 
-#include <fcntl.h>
 #include <poll.h>
 #include <sys/eventfd.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -25,11 +22,6 @@ using namespace std::chrono_literals;
 // counts as abandoned only after a silence well beyond a few byte times.
 constexpr auto kFrameGapFloor = 5ms;
 constexpr long long kBitsPerByte = 11;  // start, 8 data, even parity, stop
-
-std::runtime_error systemError(const std::string& what)
-{
-    return std::runtime_error(what + ": " + std::strerror(errno));
-}
 
 std::chrono::nanoseconds byteTime(int bitRate)
 {
@@ -89,19 +81,11 @@ std::vector<Byte> pollData(Byte command, const ControllerState& s, bool badCheck
 
 }  // namespace
 
-void VirtualReceiver::Fd::reset(int fd)
-{
-    if (fd_ >= 0)
-        ::close(fd_);
-    fd_ = fd;
-}
-
 VirtualReceiver::VirtualReceiver(Config config)
     : turnaround_(config.turnaround),
       stateFile_(std::move(config.stateFile)),
       onNotice_(std::move(config.onNotice)),
       playback_(std::move(config.playback)),
-      master_(::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC)),
       wake_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)),
       id_(config.id),
       bitRate_(config.bitRate),
@@ -111,31 +95,9 @@ VirtualReceiver::VirtualReceiver(Config config)
         throw std::invalid_argument("the receiver ID must be 0 to 31");
     if (!LineSpeedByBitRate(bitRate_))
         throw std::invalid_argument("the line speed must be 115200, 625000 or 1250000");
-    if (master_.get() < 0)
-        throw systemError("cannot open a pseudo-terminal");
     if (wake_.get() < 0)
-        throw systemError("cannot create an event");
-    char name[128];
-    if (::grantpt(master_.get()) != 0 || ::unlockpt(master_.get()) != 0 ||
-        ::ptsname_r(master_.get(), name, sizeof name) != 0)
-        throw systemError("cannot set up the pseudo-terminal");
-    slavePath_ = name;
-
-    slave_.reset(::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC));
-    if (slave_.get() < 0)
-        throw systemError("cannot open " + slavePath_);
-    // Raw from the start, so that nothing between the tool and us rewrites bytes.
-    termios t{};
-    if (::tcgetattr(slave_.get(), &t) != 0)
-        throw systemError("cannot read the settings of " + slavePath_);
-    ::cfmakeraw(&t);
-    if (::tcsetattr(slave_.get(), TCSANOW, &t) != 0)
-        throw systemError("cannot set " + slavePath_ + " to raw mode");
-
-    const int flags = ::fcntl(master_.get(), F_GETFL);
-    if (flags < 0 || ::fcntl(master_.get(), F_SETFL, flags | O_NONBLOCK) != 0)
-        throw systemError("cannot make the pseudo-terminal non-blocking");
-
+        throw SystemError("cannot create an event");
+    line_ = config.listen ? ListenNetworkLine(*config.listen) : OpenPtyLine();
     thread_ = std::thread(&VirtualReceiver::run, this);
 }
 
@@ -228,37 +190,28 @@ void VirtualReceiver::notice(const std::string& text) const
         onNotice_(text);
 }
 
-int VirtualReceiver::lineRate() const
-{
-    // The master reports the settings the tool made on the slave side.
-    platform::Termios2 t;
-    return platform::GetTermios2(master_.get(), t) ? static_cast<int>(t.c_ospeed) : -1;
-}
-
 void VirtualReceiver::run()
 {
     std::vector<Byte> pending;
     for (;;) {
-        pollfd fds[2] = {{master_.get(), POLLIN, 0}, {wake_.get(), POLLIN, 0}};
+        pollfd fds[2] = {{line_->Fd(), POLLIN, 0}, {wake_.get(), POLLIN, 0}};
         if (::poll(fds, 2, -1) < 0) {
             if (errno == EINTR)
                 continue;
-            notice(std::string("waiting on the pseudo-terminal failed: ") + std::strerror(errno));
+            notice(std::string("waiting on the line failed: ") + std::strerror(errno));
             return;
         }
         if (fds[1].revents != 0)
             return;
         Byte buf[256];
-        const ssize_t n = ::read(master_.get(), buf, sizeof buf);
-        if (n < 0 && (errno == EAGAIN || errno == EINTR))
-            continue;
-        if (n <= 0) {
-            // Cannot happen while the slave is held open; stop rather than spin on it.
-            notice(std::string("the pseudo-terminal failed: ") +
-                   (n == 0 ? "end of file" : std::strerror(errno)));
+        std::size_t n = 0;
+        try {
+            n = line_->Read(buf);
+        } catch (const std::runtime_error& e) {
+            notice(e.what());
             return;
         }
-        if (!heard(std::span<const Byte>(buf, static_cast<std::size_t>(n)), pending))
+        if (n > 0 && !heard(std::span<const Byte>(buf, n), pending))
             return;
     }
 }
@@ -275,7 +228,7 @@ bool VirtualReceiver::heard(std::span<const Byte> bytes, std::vector<Byte>& pend
     lastByte_ = now;
 
     // At a foreign speed the device would see only garbled characters.
-    if (lineRate() != bitRate && !GetFaults().anySpeed) {
+    if (!line_->AtSpeed(bitRate) && !GetFaults().anySpeed) {
         ++counters_.wrongSpeed;
         counters_.discarded += pending.size() + bytes.size();
         pending.clear();
@@ -400,8 +353,7 @@ bool VirtualReceiver::send(std::span<const Byte> bytes, Clock::time_point& at)
         while (end < bytes.size() && at + perByte * static_cast<long>(end + 1) <= now)
             ++end;
         // A line never holds the sender up: bytes the other side does not take are lost.
-        [[maybe_unused]] const auto n =
-            ::write(master_.get(), bytes.data() + next, end - next);
+        line_->Write(bytes.subspan(next, end - next));
         next = end;
     }
     at += perByte * static_cast<long>(bytes.size());

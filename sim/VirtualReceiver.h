@@ -1,19 +1,22 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
-// A ZUB-3 receiver on a pseudo-terminal. The tool opens the slave side as it would open the
-// receiver's serial port; this object serves the master side on a thread of its own:
+// A ZUB-3 receiver on a pseudo-terminal or an RFC 2217 network port. The tool opens the
+// slave side (or connects) as it would open the receiver's serial port; this object serves
+// the line on a thread of its own:
 // it answers polls, ID queries and writes as the device does, with the line's echo of each
 // request in front, only at its own line speed, and paced as the line would carry it.
 
 #include "core/Protocol.h"
 #include "sim/Controller.h"
 #include "sim/Faults.h"
+#include "sim/ReceiverLine.h"
 
 #include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <random>
@@ -49,17 +52,21 @@ public:
         // When set, polls are answered with the state it gives for the time since the first
         // poll heard (a recording played back), on the receiver's thread.
         std::function<ControllerState(std::chrono::nanoseconds)> playback;
+        // Where to listen as a network port; none: on a pseudo-terminal.
+        std::optional<ListenAddress> listen;
     };
 
-    // Opens the pseudo-terminal and starts serving it. Throws std::invalid_argument for a
-    // bad ID or line speed and std::runtime_error when no pseudo-terminal can be had.
+    // Opens the line and starts serving it. Throws std::invalid_argument for a bad ID or
+    // line speed and std::runtime_error when no pseudo-terminal can be had or the address
+    // cannot be listened on.
     explicit VirtualReceiver(Config config);
     ~VirtualReceiver();
     VirtualReceiver(const VirtualReceiver&) = delete;
     VirtualReceiver& operator=(const VirtualReceiver&) = delete;
 
-    // The device the tool opens, e.g. "/dev/pts/3".
-    const std::string& SlavePath() const { return slavePath_; }
+    // The device the tool opens: the pseudo-terminal's slave side, e.g. "/dev/pts/3", or
+    // the network port's address, "rfc2217://127.0.0.1:7000".
+    const std::string& SlavePath() const { return line_->Device(); }
 
     int ID() const;
     int BitRate() const;
@@ -76,25 +83,12 @@ public:
 
     Counters GetCounters() const;
 
-    // Ends serving, also in the middle of a reply. The pseudo-terminal stays open until the
-    // object dies. Idempotent.
+    // Ends serving, also in the middle of a reply. The line stays open until the object
+    // dies. Idempotent.
     void Stop();
 
 private:
     using Clock = std::chrono::steady_clock;
-
-    class Fd {
-    public:
-        explicit Fd(int fd = -1) : fd_(fd) {}
-        ~Fd() { reset(-1); }
-        Fd(const Fd&) = delete;
-        Fd& operator=(const Fd&) = delete;
-        int get() const { return fd_; }
-        void reset(int fd);
-
-    private:
-        int fd_;
-    };
 
     // One reply as it goes out: lead (noise and the echo) paced from the start, own (the
     // receiver's bytes) after the turnaround.
@@ -117,7 +111,6 @@ private:
     bool send(std::span<const Byte> bytes, Clock::time_point& at);
     bool waitUntil(Clock::time_point deadline) const;
     void applyWrite(std::span<const Byte> frame);
-    int lineRate() const;
     void notice(const std::string& text) const;
 
     const std::chrono::nanoseconds turnaround_;
@@ -125,10 +118,8 @@ private:
     const std::function<void(const std::string&)> onNotice_;
     const std::function<ControllerState(std::chrono::nanoseconds)> playback_;
 
-    Fd master_;
-    Fd slave_;  // held open so the tool's close and re-open never hang up the master
-    Fd wake_;
-    std::string slavePath_;
+    std::unique_ptr<ReceiverLine> line_;
+    UniqueFd wake_;
 
     mutable std::mutex mutex_;
     int id_;

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// zub3sim: a ZUB-3 receiver on a pseudo-terminal, registered as a serial port.
+// zub3sim: a ZUB-3 receiver on a pseudo-terminal or a network port, registered as a serial
+// port.
 
 #include "platform/SerialRegistry.h"
 #include "platform/TerminationSignals.h"
@@ -159,6 +160,7 @@ int main(int argc, char** argv)
         config.turnaround = options.turnaround;
         config.faults = options.faults;
         config.stateFile = options.stateFile;
+        config.listen = options.listen;
         config.onNotice = [](const std::string& text) { say(text + "\n"); };
         if (recording)
             config.playback = [&recording, loop = options.loop](std::chrono::nanoseconds t) {

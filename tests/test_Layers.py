@@ -5,7 +5,8 @@ table limits; every project include of a folder
 points only at the folders (or headers) its row of the layer table names; the folders
 limited to Qt Core reach no Qt Gui, Widgets or Charts header by any include chain, and the
 programs of those that are not the window link none of those libraries; no program carries
-the tests' fake serial device.
+the tests' fake serial device; the system's own calls stay in platform/'s per-system files
+(name_unix.cpp, name_win.cpp), and nothing above platform/ asks which system it is on.
 
 The table is read from the document, so that the two cannot drift apart.
 
@@ -23,6 +24,8 @@ FAKE = re.compile(r"FakeComm|OpenFakeDevice|FakeLine")
 INCLUDE = re.compile(r'^\s*#\s*include\s*[<"]([^>"]+)[>"]', re.M)
 TICKED = re.compile(r"`([^`]+)`")
 SOURCE_SUFFIXES = (".cpp", ".h")
+WIN32_HEADER = re.compile(r'^\s*#\s*include\s*<(windows|winsock2|setupapi|devguid|io)\.h>', re.M | re.I)
+SYSTEM_TEST = re.compile(r'^\s*#\s*(if|ifdef|ifndef|elif)\b.*\b(_WIN32|_WIN64|__linux__|__unix__)\b', re.M)
 
 
 class Layer:
@@ -121,6 +124,24 @@ def include_faults(source, layers):
     return faults
 
 
+def system_faults(source):
+    """Win32 headers only in platform/'s _win files, per-system files only in platform/, and
+    no test for the system outside platform/ (the tests' Windows cases aside)."""
+    faults = []
+    for rel in sorted(project_sources(source)):
+        folder = rel.split(os.sep)[0]
+        base = os.path.splitext(os.path.basename(rel))[0]
+        with open(os.path.join(source, rel), errors="replace") as f:
+            text = f.read()
+        if base.endswith(("_win", "_unix")) and folder not in ("platform", "tests"):
+            faults.append(f"{rel} is a per-system file outside platform/")
+        if WIN32_HEADER.search(text) and not (base.endswith("_win") or folder == "tests"):
+            faults.append(f"{rel} includes a Windows header but is no _win file")
+        if SYSTEM_TEST.search(text) and folder not in ("platform", "tests"):
+            faults.append(f"{rel} asks which system it is on; that belongs in platform/")
+    return faults
+
+
 def included_files(entry):
     """Every header one translation unit pulls in, as the compiler sees them."""
     args = shlex.split(entry["command"]) if "command" in entry else list(entry["arguments"])
@@ -196,7 +217,7 @@ def main():
     if not layers:
         faults = [f"no layer table (folder | holds | may use) under \"## Layers\" in {document}"]
     else:
-        faults = (drawing_faults(text, layers) + include_faults(source, layers)
+        faults = (drawing_faults(text, layers) + include_faults(source, layers) + system_faults(source)
                   + gui_faults(source, commands, layers) + program_faults(programs))
     for fault in faults:
         print(fault)

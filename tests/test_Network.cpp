@@ -3,6 +3,7 @@
 // own, for what ser2net does not do on demand, and zub3ctl against zub3sim shared by a real
 // ser2net on the loopback.
 
+#include "core/Protocol.h"
 #include "platform/Comm.h"
 #include "platform/CommDevice.h"
 #include "platform/Events.h"
@@ -567,4 +568,137 @@ TEST_F(Ser2net, QuietKeepsOnlyTheProblemOfThePortUsed)
     r = ctl({"read", "--port", "COM91", "-q"});
     EXPECT_EQ(r.status, 3);
     EXPECT_NE(r.err.find("ports.conf:1: \"tcp://robot:7000\" is not an address"), std::string::npos) << r.err;
+}
+
+// zub3sim as a network port of its own: zub3ctl reaches it with no ser2net between.
+class ListeningSim : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        static int serial = 0;
+        dir_ = fs::temp_directory_path() /
+               ("zub3-listen-" + std::to_string(::getpid()) + "-" + std::to_string(serial++));
+        fs::remove_all(dir_);
+        fs::create_directories(dir_ / "lock");
+        sim_ = std::make_unique<Program>(
+            ZUB3SIM_PATH, std::vector<std::string>{"--listen=127.0.0.1:0", "--id=5", "--speed=625000"},
+            env());
+        std::istringstream first(sim_->OutputLine());
+        first >> simPort_ >> address_;
+        sim_->OutputUntil("Type help");
+    }
+    void TearDown() override
+    {
+        sim_.reset();
+        fs::remove_all(dir_);
+    }
+    std::vector<std::string> env() const
+    {
+        return {"XDG_RUNTIME_DIR=" + dir_.string(), "ZUB3_LOCK_DIR=" + (dir_ / "lock").string(),
+                "XDG_CONFIG_HOME=" + dir_.string(), "LC_ALL=C.UTF-8"};
+    }
+    std::pair<int, std::string> ctl(const std::vector<std::string>& args) const
+    {
+        Program p(ZUB3CTL_PATH, args, env());
+        const int status = p.Wait(30s);
+        return {status, p.Output() + p.Errors()};
+    }
+
+    fs::path dir_;
+    std::unique_ptr<Program> sim_;
+    std::string simPort_, address_;
+};
+
+TEST_F(ListeningSim, ReadWriteAndMonitorByAddressAndByName)
+{
+    ASSERT_EQ(address_.rfind("rfc2217://127.0.0.1:", 0), 0u) << address_;
+    EXPECT_NE(address_, "rfc2217://127.0.0.1:0");
+    // The search over the speeds finds it only at its own.
+    EXPECT_EQ(ctl({"read", "--port", address_}), std::pair(0, std::string("ID 5, 625000 bit/s\n")));
+    auto [status, out] = ctl({"write", "--port", simPort_, "--id", "9", "--speed", "1250000"});
+    EXPECT_EQ(status, 0) << out;
+    EXPECT_NE(out.find("Confirmed: ID 9, 1250000 bit/s"), std::string::npos) << out;
+
+    sim_->Input("press up S4\nchannel 1 127\n");
+    auto monitor = std::make_unique<Program>(
+        ZUB3CTL_PATH, std::vector<std::string>{"monitor", "--port", address_, "--format", "csv"}, env());
+    EXPECT_EQ(monitor->OutputLine(), "t_ms,time,buttons,held,pa1,pa2,pa3,pa4\n");
+    const std::string record = monitor->OutputLine();
+    EXPECT_NE(record.find(",4097,S4 up,127,0,0,0"), std::string::npos) << record;
+
+    // Like a serial port, one client at a time.
+    std::tie(status, out) = ctl({"read", "--port", address_});
+    EXPECT_EQ(status, 3);
+    EXPECT_NE(out.find("in use by another client"), std::string::npos) << out;
+
+    // Its end is an unplugged adapter.
+    sim_.reset();
+    EXPECT_EQ(monitor->Wait(10s), 3);
+}
+
+// It hears what the client sent only at its own speed and framing (8E1), as a receiver on a
+// wire would.
+TEST_F(ListeningSim, AnswersOnlyAtItsOwnSettings)
+{
+    const struct {
+        DWORD baud;
+        BYTE parity;
+        BYTE stopBits;
+        bool answers;
+    } rows[] = {
+        {625000, EVENPARITY, ONESTOPBIT, true},
+        {115200, EVENPARITY, ONESTOPBIT, false},
+        {625000, NOPARITY, ONESTOPBIT, false},
+        {625000, EVENPARITY, TWOSTOPBITS, false},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(std::to_string(row.baud) + " parity " + std::to_string(row.parity) +
+                     " stop " + std::to_string(row.stopBits));
+        // The last row's client is gone once the receiver has seen it leave.
+        HANDLE h = INVALID_HANDLE_VALUE;
+        ASSERT_TRUE(WaitUntil([&] { return (h = openNetwork(address_)) != INVALID_HANDLE_VALUE; }));
+        DCB dcb{};
+        ASSERT_TRUE(GetCommState(h, &dcb));
+        dcb.BaudRate = row.baud;
+        dcb.ByteSize = 8;
+        dcb.Parity = row.parity;
+        dcb.StopBits = row.stopBits;
+        ASSERT_TRUE(SetCommState(h, &dcb));
+        const Bytes poll{0xA5, 0x7F, 0x00, 0x07};
+        DWORD written = 0;
+        OVERLAPPED o{};
+        o.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+        if (!WriteFile(h, poll.data(), 4, &written, &o) && GetLastError() == ERROR_IO_PENDING)
+            GetOverlappedResult(h, &o, &written, TRUE);
+        CloseHandle(o.hEvent);
+        const auto reply = readBytes(h, zub3::kPollReplySize, 300);
+        ASSERT_TRUE(reply);
+        EXPECT_EQ(reply->size(), row.answers ? std::size_t{zub3::kPollReplySize} : 0u);
+        CloseHandle(h);
+    }
+}
+
+// A client that floods requests and never reads their answers is let go once the answers
+// waiting for it pass their bound; the receiver then serves the next client.
+TEST_F(ListeningSim, AClientThatNeverReadsIsLetGo)
+{
+    const auto address = platform::registry::ParseNetworkAddress(address_);
+    ASSERT_TRUE(address);
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int small = 4096;
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+    sockaddr_in a = loopback(std::stoi(address->port));
+    ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    Bytes flood;
+    for (int i = 0; i < 1000; ++i)
+        flood.insert(flood.end(), {IAC, SB, COM_PORT, 1, 0, 0, 0, 0, IAC, SE});
+    const auto deadline = std::chrono::steady_clock::now() + 20s;
+    bool dropped = false;
+    timeval tv{1, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
+    while (!dropped && std::chrono::steady_clock::now() < deadline)
+        dropped = ::send(fd, flood.data(), flood.size(), MSG_NOSIGNAL) < 0 && errno != EAGAIN;
+    ::close(fd);
+    EXPECT_TRUE(dropped);
+    EXPECT_TRUE(WaitUntil([&] { return ctl({"read", "--port", address_}).first == 0; }));
 }

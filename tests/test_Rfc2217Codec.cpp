@@ -163,3 +163,50 @@ TEST(Rfc2217Codec, LineStateAndFlowControlNotices)
     EXPECT_FALSE(c.Suspended());
     EXPECT_EQ(c.DataSize(), 0u);
 }
+
+// A client's codec and a server's talking to each other: they agree on the serial-port
+// control, the server hears each request once and the client takes its answer; data with
+// 0xFF crosses both ways unchanged.
+TEST(Rfc2217Codec, AServerCodecAnswersAClientCodec)
+{
+    Rfc2217Codec client, server(Rfc2217Codec::Role::Server);
+    const auto pump = [&] {
+        for (int i = 0; i < 4; ++i) {
+            const Bytes toServer = takeOutput(client), toClient = takeOutput(server);
+            server.Feed(toServer.data(), toServer.size());
+            client.Feed(toClient.data(), toClient.size());
+        }
+    };
+    client.Offer();
+    server.Offer();
+    pump();
+    EXPECT_TRUE(client.Output().empty() && server.Output().empty());  // no echo without end
+    EXPECT_TRUE(client.ComPortAgreed());
+    EXPECT_TRUE(server.ComPortAgreed());
+    EXPECT_FALSE(client.ComPortRefused());
+
+    client.Request(SET_BAUDRATE, Rfc2217Codec::Value32(0x0009FF68));
+    client.Request(SET_PARITY, {3});
+    pump();
+    const auto requests = server.TakeRequests();
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_EQ(requests[0].code, SET_BAUDRATE);
+    EXPECT_EQ(requests[0].value, (Bytes{0x00, 0x09, 0xFF, 0x68}));
+    EXPECT_EQ(requests[1].code, SET_PARITY);
+    EXPECT_FALSE(client.Answered(SET_BAUDRATE));
+    server.AnswerRequest(SET_BAUDRATE, requests[0].value);
+    server.AnswerRequest(SET_PARITY, {1});  // refused: no parity
+    pump();
+    EXPECT_TRUE(client.Answered(SET_BAUDRATE));
+    EXPECT_EQ(client.Answer32(SET_BAUDRATE), 0x0009FF68u);
+    EXPECT_EQ(client.Answer(SET_PARITY), Bytes{1});
+    EXPECT_TRUE(server.TakeRequests().empty());
+
+    const Bytes data{0x01, IAC, 0x02};
+    Bytes wire;
+    Rfc2217Codec::Escape(data.data(), data.size(), wire);
+    server.Feed(wire.data(), wire.size());
+    client.Feed(wire.data(), wire.size());
+    EXPECT_EQ(takeAll(server), data);
+    EXPECT_EQ(takeAll(client), data);
+}

@@ -104,3 +104,36 @@ TEST(SimOptions, ReplayAndItsLoop)
     EXPECT_EQ(errorOf({"--demo", "--replay=/tmp/s.csv"}), "--demo and --replay: choose one");
     EXPECT_TRUE(parse({"--version"}).version);
 }
+
+// Where --listen listens: a host (an IPv6 one in brackets) and a port, 0 for any free one.
+TEST(SimOptions, ListenAddresses)
+{
+    const struct {
+        const char* given;
+        const char* host;  // nullptr: refused
+        const char* port;
+    } rows[] = {
+        {"127.0.0.1:7000", "127.0.0.1", "7000"},
+        {"localhost:0", "localhost", "0"},
+        {"[::1]:65535", "::1", "65535"},
+        {"7000", nullptr, nullptr},
+        {":7000", nullptr, nullptr},
+        {"::1:7000", nullptr, nullptr},
+        {"[::1:7000", nullptr, nullptr},
+        {"host:", nullptr, nullptr},
+        {"host:65536", nullptr, nullptr},
+        {"host:70x", nullptr, nullptr},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.given);
+        if (!row.host) {
+            EXPECT_EQ(errorOf({"--listen", row.given}).rfind("--listen: '", 0), 0u);
+            continue;
+        }
+        const SimOptions o = parse({"--listen", row.given});
+        ASSERT_TRUE(o.listen);
+        EXPECT_EQ(o.listen->host, row.host);
+        EXPECT_EQ(o.listen->port, row.port);
+    }
+    EXPECT_FALSE(parse({}).listen);
+}
