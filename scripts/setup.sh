@@ -45,7 +45,7 @@ windows=(
   ninja-build dpkg-dev xvfb xauth qt6-l10n-tools qt6-translations-l10n
 )
 
-usage="setup.sh: give nothing, --tools with --tests or --package, --tests, or --cross ARCH"
+usage="setup.sh: give nothing, --tools with --tests or --package, --tests, --cross ARCH or --windows"
 cross=""
 packages=()
 if [ $# -eq 0 ]; then
