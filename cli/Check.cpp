@@ -3,8 +3,8 @@
 
 #include "Version.h"
 #include "cli/Commands.h"
-#include "cli/Output.h"
-#include "cli/PollLoop.h"
+#include "session/Output.h"
+#include "session/PollLoop.h"
 #include "core/ControllerCheck.h"
 #include "platform/TerminationSignals.h"
 #include "platform/WriteAll.h"

@@ -1,12 +1,12 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "cli/Commands.h"
 
-#include "cli/Changes.h"
-#include "cli/Json.h"
-#include "cli/Output.h"
-#include "cli/PollLoop.h"
-#include "cli/Port.h"
-#include "cli/Summary.h"
+#include "session/Changes.h"
+#include "session/Json.h"
+#include "session/Output.h"
+#include "session/PollLoop.h"
+#include "session/Port.h"
+#include "session/Summary.h"
 #include "core/Records.h"
 #include "platform/PortAccess.h"
 #include "platform/PortTexts.h"
@@ -35,9 +35,6 @@ namespace registry = platform::registry;
 namespace ports = platform::ports;
 using platform::WriteAll;
 
-constexpr double kMinInterval = 5;
-constexpr double kMaxInterval = 500;
-constexpr int kDefaultInterval = 10;
 // A QTimer counts in int milliseconds: a run may last up to 24 days.
 constexpr double kMaxDurationMs = 24.0 * 24 * 3'600'000;
 constexpr qint64 kLiveViewMs = 50;  // the live view redraws no faster than this
@@ -64,10 +61,7 @@ struct MonitorSettings {
 MonitorSettings monitorSettings(const Arguments& args)
 {
     MonitorSettings m;
-    m.poll.intervalMs = kDefaultInterval;
-    if (const auto v = args.Get("interval"))
-        m.poll.intervalMs = static_cast<int>(std::lround(cmdline::ParseDuration(
-            "interval", *v, cmdline::BareUnit::Milliseconds, kMinInterval, kMaxInterval)));
+    m.poll = ReadPollSettings(args);
     if (args.Has("count") && args.Has("duration"))
         throw UsageError("give --count or --duration, not both");
     if (const auto v = args.Get("count"))
@@ -86,16 +80,13 @@ MonitorSettings monitorSettings(const Arguments& args)
             throw UsageError("--format: '" + *v + "' is not text, csv or jsonl");
     }
     m.hex = args.Has("hex");
-    if (const auto v = args.Get("max-failures"))
-        m.poll.maxFailures = cmdline::ParseInteger("max-failures", *v, 1, 1'000'000'000);
-    m.poll.wait = args.Has("wait");
     if (args.Has("heartbeat") && !args.Has("changes"))
         throw UsageError("--heartbeat needs --changes");
     if (args.Has("changes"))
         m.heartbeatMs = kDefaultHeartbeatMs;
     if (const auto v = args.Get("heartbeat"))
         m.heartbeatMs = cmdline::ParseDuration("heartbeat", *v, cmdline::BareUnit::Seconds,
-                                               kMinInterval, kMaxDurationMs);
+                                               kMinIntervalMs, kMaxDurationMs);
     return m;
 }
 
@@ -225,29 +216,8 @@ std::pair<int, std::string> portOrder(const std::string& name)
 
 }  // namespace
 
-PollSettings ReadPollSettings(const Arguments& args)
-{
-    return monitorSettings(args).poll;
-}
 
-PollTarget ReadPollTarget(const Arguments& args)
-{
-    PollTarget target{PortText(args), AskedSpeed(args), std::nullopt};
-    if (args.Has("id") && !args.Has("speed"))
-        throw UsageError("--id needs --speed");
-    if (const auto id = args.Get("id"))
-        target.id = static_cast<Byte>(ParseID("id", *id));
-    return target;
-}
 
-std::unique_ptr<platform::TerminationSignals> WatchTerminationSignals()
-{
-    try {
-        return std::make_unique<platform::TerminationSignals>();
-    } catch (const std::system_error& e) {
-        throw Failure(kExitNoAnswer, e.what());
-    }
-}
 
 int Ports(const Arguments& args)
 {

@@ -5,35 +5,13 @@
 
 #include "core/CommandLine.h"
 #include "core/Protocol.h"
+#include "session/Failure.h"
 
 #include <span>
-#include <stdexcept>
 #include <string>
 #include <string_view>
 
 namespace zub3::cli {
-
-// The exit statuses a script can rely on.
-inline constexpr int kExitDone = 0;
-inline constexpr int kExitNoAnswer = 1;  // the receiver did not answer or refused
-inline constexpr int kExitUsage = 2;
-inline constexpr int kExitCannotOpen = 3;
-
-// A failure that ends the program: one line for standard error and the exit status.
-class Failure : public std::runtime_error {
-public:
-    Failure(int status, const std::string& message) : std::runtime_error(message), status_(status)
-    {
-    }
-    int Status() const { return status_; }
-
-private:
-    int status_;
-};
-
-// Bad usage ends with kExitUsage.
-using UsageError = cmdline::UsageError;
-using Arguments = cmdline::Parsed;
 
 // The commands, with their options and help text.
 struct Command {

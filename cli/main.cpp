@@ -4,8 +4,8 @@
 #include "base/ExceptionReport.h"
 #include "cli/Check.h"
 #include "cli/Commands.h"
-#include "cli/Output.h"
-#include "cli/Serve.h"
+#include "session/Output.h"
+#include "serve/Serve.h"
 #include "serial/CommX.h"
 
 #include <QCoreApplication>

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "cli/HaDiscovery.h"
+#include "serve/HaDiscovery.h"
 
 #include <gtest/gtest.h>
 

@@ -2,7 +2,7 @@
 // The poll loop of zub3ctl against a virtual receiver in this process: when the next poll
 // comes, measured from the records' own times.
 
-#include "cli/PollLoop.h"
+#include "session/PollLoop.h"
 
 #include "platform/TerminationSignals.h"
 #include "sim/VirtualReceiver.h"

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "core/Records.h"
 
-#include "cli/Summary.h"
+#include "session/Summary.h"
 
 #include <gtest/gtest.h>
 

@@ -5,8 +5,8 @@
 // that is absent at the start or goes away (an adapter knocked loose, a virtual receiver
 // restarted) is waited for and opened again, and the run goes on.
 
-#include "cli/Port.h"
-#include "cli/Summary.h"
+#include "session/Port.h"
+#include "session/Summary.h"
 #include "core/Records.h"
 
 #include <QEventLoop>

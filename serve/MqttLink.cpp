@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "cli/MqttLink.h"
+#include "serve/MqttLink.h"
 
-#include "cli/Log.h"
+#include "serve/Log.h"
 #include "core/Records.h"
 
 #include <mosquitto.h>

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "cli/PollLoop.h"
+#include "session/PollLoop.h"
 
-#include "cli/Output.h"
+#include "session/Output.h"
 #include "platform/PortAccess.h"
 #include "platform/SerialRegistry.h"
 #include "platform/TerminationSignals.h"

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "cli/Summary.h"
+#include "session/Summary.h"
 
 #include <algorithm>
 #include <cmath>

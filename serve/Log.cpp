@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "cli/Log.h"
+#include "serve/Log.h"
 
-#include "cli/Options.h"
+#include "session/Failure.h"
 #include "platform/WriteAll.h"
 
 #include <QString>

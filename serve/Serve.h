@@ -2,7 +2,7 @@
 #pragma once
 // zub3ctl serve: the receiver shared with browsers, programs and an MQTT broker.
 
-#include "cli/Options.h"
+#include "session/Failure.h"
 
 namespace zub3::cli {
 

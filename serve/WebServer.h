@@ -6,8 +6,8 @@
 // client has a bounded queue, so that one that stops reading holds up nothing. No client
 // address may hold more than its share of the unfinished requests or the WebSocket places.
 
-#include "cli/Changes.h"
-#include "cli/WebSocketClient.h"
+#include "session/Changes.h"
+#include "serve/WebSocketClient.h"
 #include "core/Protocol.h"
 #include "core/Records.h"
 

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "cli/Changes.h"
+#include "session/Changes.h"
 
 namespace zub3::cli {
 

@@ -4,7 +4,7 @@
 // receiver's line, the speeds it can run, and finding the receiver on it. Each refusal is a
 // Failure whose line says why.
 
-#include "cli/Options.h"
+#include "session/Failure.h"
 #include "core/ReceiverLink.h"
 #include "platform/SerialRegistry.h"
 

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "cli/HaDiscovery.h"
+#include "serve/HaDiscovery.h"
 
 #include "Version.h"
-#include "cli/Json.h"
+#include "session/Json.h"
 #include "core/Records.h"
 
 namespace zub3::cli {

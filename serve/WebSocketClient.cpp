@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "cli/WebSocketClient.h"
+#include "serve/WebSocketClient.h"
 
 #include <QCryptographicHash>
 #include <QTcpSocket>

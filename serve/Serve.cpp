@@ -1,16 +1,16 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "cli/Serve.h"
+#include "serve/Serve.h"
 
-#include "cli/Changes.h"
-#include "cli/Commands.h"
-#include "cli/Json.h"
-#include "cli/Log.h"
-#include "cli/MqttLink.h"
-#include "cli/Output.h"
-#include "cli/PollLoop.h"
-#include "cli/Port.h"
+#include "session/Changes.h"
+#include "session/Json.h"
+#include "serve/Log.h"
+#include "serve/MqttLink.h"
+#include "session/Output.h"
+#include "session/PollLoop.h"
+#include "session/PollOptions.h"
+#include "session/Port.h"
 #include "platform/TerminationSignals.h"
-#include "cli/WebServer.h"
+#include "serve/WebServer.h"
 #include "core/ReceiverLink.h"
 #include "core/Records.h"
 #include "serial/CommX.h"
@@ -657,11 +657,7 @@ int Serve(const Arguments& args)
     if (const auto level = args.Get("log-level"))
         SetLogLevel(ParseLogLevel(*level));
     RouteQtMessages();
-    PollTarget target{PortText(args), AskedSpeed(args), std::nullopt};
-    if (args.Has("id") && !args.Has("speed"))
-        throw UsageError("--id needs --speed");
-    if (const auto id = args.Get("id"))
-        target.id = static_cast<Byte>(ParseID("id", *id));
+    const PollTarget target = ReadPollTarget(args);
     // A port that is not there yet is named in the topic as it was given.
     std::string portName = target.port;
     try {

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "cli/Json.h"
+#include "session/Json.h"
 
 #include <cstdio>
 

@@ -6,7 +6,7 @@
 // The connection runs on a thread of its own that says each failure with its reason and
 // connects again by itself; publishing never waits for it.
 
-#include "cli/HaDiscovery.h"
+#include "serve/HaDiscovery.h"
 
 #include <memory>
 #include <optional>

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "cli/Port.h"
+#include "session/Port.h"
 
-#include "cli/Output.h"
+#include "session/Output.h"
 #include "core/Records.h"
 #include "platform/PortAccess.h"
 #include "platform/PortTexts.h"
@@ -181,7 +181,7 @@ std::string LostReason(const PortChoice& choice)
 std::optional<LineSpeed> AskedSpeed(const Arguments& args)
 {
     const auto s = args.Get("speed");
-    return s ? std::optional(ParseSpeed("speed", *s)) : std::nullopt;
+    return s ? std::optional(cmdline::ParseSpeed("speed", *s)) : std::nullopt;
 }
 
 void RequireSpeed(TCommX& port, const PortChoice& choice, const LineSpeed& speed)
