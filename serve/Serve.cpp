@@ -29,9 +29,47 @@
 #include <cmath>
 #include <cstring>
 #include <deque>
+#include <functional>
+#include <future>
 #include <mutex>
 
 namespace zub3::cli {
+
+// Work handed to the event loop of the thread this lives on. The tasks wait under a mutex
+// of our own, so that what one thread puts in is ordered before the other takes it out
+// where a thread sanitizer can see it (Qt's own ordering is inside an uninstrumented
+// library); the wake-up is invoked by name, which Qt allocates and reads itself.
+class TaskQueue : public QObject {
+    Q_OBJECT
+public:
+    void Post(std::function<void()> task)
+    {
+        bool wake = false;
+        {
+            std::lock_guard lock(mutex_);
+            wake = tasks_.empty();
+            tasks_.push_back(std::move(task));
+        }
+        if (wake)
+            QMetaObject::invokeMethod(this, "runTasks", Qt::QueuedConnection);
+    }
+
+    Q_INVOKABLE void runTasks()
+    {
+        std::deque<std::function<void()>> tasks;
+        {
+            std::lock_guard lock(mutex_);
+            tasks.swap(tasks_);
+        }
+        for (auto& task : tasks)
+            task();
+    }
+
+private:
+    std::mutex mutex_;
+    std::deque<std::function<void()>> tasks_;
+};
+
 namespace {
 
 constexpr quint16 kDefaultListenPort = 8734;
@@ -235,10 +273,16 @@ public:
     // Runs f on the server's thread and waits for it.
     template <typename F> void Run(F f)
     {
-        QMetaObject::invokeMethod(&context_, f, Qt::BlockingQueuedConnection);
+        std::promise<void> done;
+        std::future<void> finished = done.get_future();
+        context_.Post([&f, &done] {
+            f();
+            done.set_value();
+        });
+        finished.wait();
     }
     // Runs f on the server's thread after what is already queued there.
-    template <typename F> void Post(F f) { QMetaObject::invokeMethod(&context_, std::move(f)); }
+    template <typename F> void Post(F f) { context_.Post(std::move(f)); }
 
     // Hands a record to the clients: it waits in a bounded queue, and the server's thread is
     // woken once for all that came while it was busy.
@@ -298,7 +342,7 @@ private:
     };
 
     QThread thread_;
-    QObject context_;  // lives on thread_: what is invoked on it runs there
+    TaskQueue context_;  // lives on thread_: what is posted to it runs there
     std::unique_ptr<WebServer> web_;
     std::optional<std::string> error_;
     std::mutex mutex_;
@@ -350,7 +394,7 @@ public:
             server.ReceiverJson = [this] { return receiver(shown()); };
             server.OnWrite = [this](int id, const LineSpeed& speed, WebServer::WriteReply reply) {
                 // Asked on the server's thread, answered there too.
-                QMetaObject::invokeMethod(&context_, [this, id, speed, reply] {
+                context_.Post([this, id, speed, reply] {
                     askWrite(id, speed, [&web = web_, reply](int status, const std::string& json) {
                         web.Post([reply, status, json] { reply(status, json); });
                     });
@@ -573,7 +617,7 @@ private:
     const std::string given_;
     const ServeSettings& s_;
     WebThread& web_;
-    QObject context_;  // on this thread: what the server's thread asks of the loop runs here
+    TaskQueue context_;  // on this thread: what the server's thread asks of the loop runs here
     MqttLink* mqtt_;
     PollLoop loop_;
     PollRun run_;
@@ -693,3 +737,5 @@ int Serve(const Arguments& args)
 }
 
 }  // namespace zub3::cli
+
+#include "Serve.moc"
